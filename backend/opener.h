@@ -1,0 +1,15 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "result.h"
+#include "service_state.h"
+
+namespace velmora {
+
+// "reveal": shows a published output (or its backup) in the file manager.
+Result<nlohmann::json> reveal(ServiceState& state, const nlohmann::json& args);
+// "third_party_notices": opens the notices page under the resources folder.
+Result<nlohmann::json> third_party_notices(ServiceState& state);
+
+}  // namespace velmora

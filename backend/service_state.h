@@ -1,0 +1,44 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace velmora {
+
+// What processing needs to know about one imported movie.
+struct MovieRecord {
+    std::string source_path;    // canonical path
+    std::string relative_dir;   // as "relativeDir"
+    std::uint64_t size = 0;
+    std::int64_t modified_seconds = 0;
+    std::int64_t modified_nanoseconds = 0;
+    nlohmann::json record;      // the record returned to the shell
+};
+
+// Created once at start-up and shared by the reader and every worker.
+struct ServiceState {
+    std::string resources_dir;
+    std::string engine_path;
+    std::string data_dir;
+
+    std::mutex settings_mutex;
+    nlohmann::json settings;
+
+    std::atomic<bool> busy{false};
+    std::atomic<bool> cancel{false};
+    std::mutex batch_gate;
+
+    std::mutex movie_store_mutex;
+    std::map<std::string, MovieRecord> movie_store;
+
+    std::mutex published_outputs_mutex;
+    std::set<std::string> published_outputs;
+};
+
+}  // namespace velmora

@@ -1,0 +1,202 @@
+#include "output_naming.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+constexpr std::size_t max_prefix_characters = 100;
+constexpr char32_t replacement_character = 0xFFFD;
+
+bool is_true(const nlohmann::json& settings, const char* key) {
+    const auto member = settings.find(key);
+    return member != settings.end() && member->is_boolean() && member->get<bool>();
+}
+
+std::string string_or_empty(const nlohmann::json& settings, const char* key) {
+    const auto member = settings.find(key);
+    if (member == settings.end() || !member->is_string()) return {};
+    return member->get<std::string>();
+}
+
+// One decoded scalar value and the bytes it took; malformed input yields
+// U+FFFD for the longest prefix that could have started a valid sequence.
+struct Decoded {
+    char32_t value;
+    std::size_t length;
+};
+
+Decoded decode_one(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+    const std::uint8_t lead = byte(at);
+    if (lead < 0x80) return {lead, 1};
+    std::size_t length = 0;
+    char32_t value = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0Fu;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07u;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return {replacement_character, 1};
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if (at + i >= text.size()) return {replacement_character, i};
+        const std::uint8_t next = byte(at + i);
+        const std::uint8_t lower = i == 1 ? low : std::uint8_t{0x80};
+        const std::uint8_t upper = i == 1 ? high : std::uint8_t{0xBF};
+        if (next < lower || next > upper) return {replacement_character, i};
+        value = (value << 6) | (next & 0x3Fu);
+    }
+    return {value, length};
+}
+
+std::vector<Decoded> decode(std::string_view text) {
+    std::vector<Decoded> out;
+    for (std::size_t at = 0; at < text.size();) {
+        const Decoded one = decode_one(text, at);
+        out.push_back(one);
+        at += one.length;
+    }
+    return out;
+}
+
+void append_utf8(std::string& out, char32_t value) {
+    if (value < 0x80) {
+        out.push_back(static_cast<char>(value));
+    } else if (value < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (value >> 6)));
+        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
+    } else if (value < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (value >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (value >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((value >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
+    }
+}
+
+// The Unicode White_Space property.
+bool is_white_space(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
+}
+
+bool is_forbidden_in_prefix(char32_t c) {
+    constexpr std::array<char32_t, 9> forbidden{U'<', U'>', U':', U'"', U'/', U'\\', U'|', U'?', U'*'};
+    if (c < 0x20) return true;
+    for (const char32_t f : forbidden) {
+        if (c == f) return true;
+    }
+    return false;
+}
+
+std::string three_digit_number(std::size_t value) {
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%03zu", value);
+    return text.data();
+}
+
+}  // namespace
+
+OutputOptions output_options_from(const nlohmann::json& settings) {
+    OutputOptions options;
+    if (!settings.is_object()) return options;
+    options.copy = is_true(settings, "copy");
+    if (std::string destination = string_or_empty(settings, "destination"); !destination.empty()) {
+        options.destination = std::move(destination);
+    }
+    options.retain = is_true(settings, "retain");
+    options.rename = is_true(settings, "rename");
+    options.prefix = string_or_empty(settings, "prefix");
+    options.number = is_true(settings, "number");
+    return options;
+}
+
+NameParts split_file_name(std::string_view file_name) {
+    const std::size_t dot = file_name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {std::string(file_name), {}};
+    return {std::string(file_name.substr(0, dot)), std::string(file_name.substr(dot + 1))};
+}
+
+Result<std::string> checked_prefix(std::string_view prefix) {
+    const std::vector<Decoded> characters = decode(prefix);
+    std::size_t first = 0;
+    std::size_t last = characters.size();
+    while (first < last && is_white_space(characters[first].value)) ++first;
+    while (last > first && is_white_space(characters[last - 1].value)) --last;
+    if (last - first > max_prefix_characters) return fail(std::string(prefix_message));
+    std::size_t begin_byte = 0;
+    for (std::size_t i = 0; i < first; ++i) begin_byte += characters[i].length;
+    std::size_t length = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        if (is_forbidden_in_prefix(characters[i].value)) return fail(std::string(prefix_message));
+        length += characters[i].length;
+    }
+    return std::string(prefix.substr(begin_byte, length));
+}
+
+Result<std::string> output_file_name(std::string_view source_name, const OutputOptions& options,
+                                     std::size_t position) {
+    const NameParts parts = split_file_name(source_name);
+    if (!options.rename) return parts.stem + "_TC." + parts.extension;
+    auto prefix = checked_prefix(options.prefix);
+    if (!prefix) return fail(prefix.error());
+    std::string name = *prefix + parts.stem;
+    if (options.number) name += "_" + three_digit_number(position + 1);
+    return name + "." + parts.extension;
+}
+
+Result<std::filesystem::path> output_folder_for(const std::filesystem::path& source,
+                                                std::string_view relative_dir,
+                                                const OutputOptions& options) {
+    if (!source.has_relative_path() || !source.has_parent_path()) return fail("Invalid source path");
+    const std::filesystem::path source_folder = source.parent_path();
+    if (!options.copy) return source_folder;
+    if (!options.destination) return source_folder / default_output_folder_name;
+    std::filesystem::path folder = *options.destination;
+    if (options.retain && !relative_dir.empty()) folder /= std::filesystem::path(relative_dir);
+    return folder;
+}
+
+std::string temporary_file_name(std::string_view token, std::string_view source_name) {
+    return ".velmora-" + std::string(token) + "." + lossy_utf8(source_name);
+}
+
+std::string backup_path_for(std::string_view source_path, std::string_view token) {
+    return std::string(source_path) + ".velmora-backup-" + std::string(token);
+}
+
+std::string lossy_utf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+        const Decoded one = decode_one(bytes, at);
+        if (one.value == replacement_character) {
+            append_utf8(out, replacement_character);
+        } else {
+            out.append(bytes.substr(at, one.length));
+        }
+        at += one.length;
+    }
+    return out;
+}
+
+}  // namespace velmora

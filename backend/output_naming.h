@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "result.h"
+
+namespace velmora {
+
+// The settings that decide where a batch publishes and under which names.
+struct OutputOptions {
+    bool copy = false;                       // new file in an output folder; else in place
+    std::optional<std::string> destination;  // a non-empty folder chosen by the user
+    bool retain = false;
+    bool rename = false;
+    std::string prefix;
+    bool number = false;
+};
+
+inline constexpr std::string_view default_output_folder_name = "Velmora Output";
+inline constexpr std::string_view prefix_message =
+    "Use a filename prefix without special characters (up to 100 characters).";
+
+// Reads the normalised settings; a member of the wrong type counts as absent
+// and a boolean counts only when it is true.
+OutputOptions output_options_from(const nlohmann::json& settings);
+
+struct NameParts {
+    std::string stem;
+    std::string extension;  // empty when the name has no dot after its first byte
+};
+NameParts split_file_name(std::string_view file_name);
+
+// The prefix with Unicode white space trimmed, or the prefix message when it
+// is too long or holds a control or forbidden character.
+Result<std::string> checked_prefix(std::string_view prefix);
+
+// The published file name of a new-file batch; position is 0-based.
+Result<std::string> output_file_name(std::string_view source_name, const OutputOptions& options,
+                                     std::size_t position);
+
+// The folder that receives the output, before it is created or resolved.
+// "retain" only applies below a chosen destination: the default folder
+// already sits beside each source, inside its relative folder.
+Result<std::filesystem::path> output_folder_for(const std::filesystem::path& source,
+                                                std::string_view relative_dir,
+                                                const OutputOptions& options);
+
+// ".velmora-TOKEN.NAME" with the name decoded lossily to UTF-8.
+std::string temporary_file_name(std::string_view token, std::string_view source_name);
+// "SOURCE.velmora-backup-TOKEN".
+std::string backup_path_for(std::string_view source_path, std::string_view token);
+
+// Invalid UTF-8 sequences become U+FFFD.
+std::string lossy_utf8(std::string_view bytes);
+
+}  // namespace velmora

@@ -1,0 +1,213 @@
+#include "output_naming.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+OutputOptions new_file() {
+    OutputOptions options;
+    options.copy = true;
+    return options;
+}
+
+OutputOptions renamed(std::string prefix, bool number) {
+    OutputOptions options = new_file();
+    options.rename = true;
+    options.prefix = std::move(prefix);
+    options.number = number;
+    return options;
+}
+
+TEST(OutputNaming, OptionsCountOnlyTrueBooleansAndNonEmptyStrings) {
+    const OutputOptions defaults = output_options_from(nlohmann::json::parse(
+        R"({"copy":true,"destination":null,"retain":true,"rename":false,"prefix":"TC_","number":false})"));
+    EXPECT_TRUE(defaults.copy);
+    EXPECT_FALSE(defaults.destination.has_value());
+    EXPECT_TRUE(defaults.retain);
+    EXPECT_FALSE(defaults.rename);
+    EXPECT_EQ(defaults.prefix, "TC_");
+
+    const OutputOptions odd = output_options_from(nlohmann::json::parse(
+        R"({"copy":"yes","destination":"","retain":1,"rename":true,"prefix":5,"number":true})"));
+    EXPECT_FALSE(odd.copy);
+    EXPECT_FALSE(odd.destination.has_value());
+    EXPECT_FALSE(odd.retain);
+    EXPECT_TRUE(odd.rename);
+    EXPECT_EQ(odd.prefix, "");
+    EXPECT_TRUE(odd.number);
+
+    EXPECT_FALSE(output_options_from(nullptr).copy);
+    EXPECT_EQ(output_options_from(nlohmann::json::parse(R"({"destination":"/out"})")).destination, "/out");
+}
+
+TEST(OutputNaming, SplitsStemAndExtensionAtTheLastDotAfterTheFirstByte) {
+    struct Case {
+        std::string name, stem, extension;
+    };
+    const std::vector<Case> cases = {
+        {"clip.mov", "clip", "mov"},     {"a.b.MP4", "a.b", "MP4"}, {".mov", ".mov", ""},
+        {"noext", "noext", ""},          {"trail.", "trail", ""},   {"..mov", ".", "mov"},
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        const NameParts parts = split_file_name(c.name);
+        EXPECT_EQ(parts.stem, c.stem) << c.name;
+        EXPECT_EQ(parts.extension, c.extension) << c.name;
+    }
+}
+
+TEST(OutputNaming, FileNames) {
+    struct Case {
+        std::string source;
+        OutputOptions options;
+        std::size_t position;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"clip.mov", new_file(), 0, "clip_TC.mov"},
+        {"A.MOV", new_file(), 7, "A_TC.MOV"},
+        {"noext", new_file(), 0, "noext_TC."},
+        {".hidden", new_file(), 0, ".hidden_TC."},
+        {"a.mp4", renamed("Day1 ", true), 2, "Day1a_003.mp4"},
+        {"a.mp4", renamed("\t Day1\u3000", false), 2, "Day1a.mp4"},
+        {"a.mp4", renamed("", false), 0, "a.mp4"},
+        {"a.mp4", renamed("", true), 998, "a_999.mp4"},
+        {"a.mp4", renamed("X", true), 999, "Xa_1000.mp4"},
+        {"a.m4v", renamed("caf\u00e9-", true), 0, "caf\u00e9-a_001.m4v"},
+        // The name of an in-place batch is never built, but "rename" without
+        // "copy" must not change the rule for the name itself.
+        {"b.mov", [] { OutputOptions o = renamed("P", false); o.copy = false; return o; }(), 0, "Pb.mov"},
+    };
+    for (const Case& c : cases) {
+        const auto name = output_file_name(c.source, c.options, c.position);
+        ASSERT_TRUE(name.has_value()) << c.source << ": " << name.error();
+        EXPECT_EQ(*name, c.expected);
+    }
+}
+
+TEST(OutputNaming, PrefixRuleCountsScalarValuesAfterTrimming) {
+    const std::string hundred_e_acute = [] {
+        std::string s;
+        for (int i = 0; i < 100; ++i) s += "\u00e9";
+        return s;
+    }();
+    struct Case {
+        std::string prefix;
+        bool accepted;
+        std::string trimmed;
+    };
+    const std::vector<Case> cases = {
+        {"TC_", true, "TC_"},
+        {"  TC_  ", true, "TC_"},
+        {"\u00a0\u2003TC_\u2029", true, "TC_"},
+        {hundred_e_acute, true, hundred_e_acute},
+        {" " + hundred_e_acute + " ", true, hundred_e_acute},
+        {hundred_e_acute + "e", false, ""},
+        {std::string(101, 'a'), false, ""},
+        {"a:b", false, ""},
+        {"a<b", false, ""},
+        {"a>b", false, ""},
+        {"a\"b", false, ""},
+        {"a/b", false, ""},
+        {"a\\b", false, ""},
+        {"a|b", false, ""},
+        {"a?b", false, ""},
+        {"a*b", false, ""},
+        {"a\tb", false, ""},
+        {std::string("a\0b", 3), false, ""},
+        {"a\x1f", false, ""},
+        {"a\x7f", true, "a\x7f"},    // DEL is not below U+0020
+        {"\t", true, ""},            // a tab at the end is trimmed away, not refused
+        {"new\nline", false, ""},
+    };
+    for (const Case& c : cases) {
+        const auto result = checked_prefix(c.prefix);
+        ASSERT_EQ(result.has_value(), c.accepted) << "prefix: " << c.prefix;
+        if (c.accepted) {
+            EXPECT_EQ(*result, c.trimmed);
+        } else {
+            EXPECT_EQ(result.error(),
+                      "Use a filename prefix without special characters (up to 100 characters).");
+        }
+    }
+}
+
+TEST(OutputNaming, BadPrefixFailsTheNameButNotTheSuffixRule) {
+    OutputOptions options = renamed("a:b", true);
+    EXPECT_FALSE(output_file_name("a.mov", options, 0).has_value());
+    options.rename = false;
+    EXPECT_EQ(output_file_name("a.mov", options, 0).value(), "a_TC.mov");
+}
+
+TEST(OutputNaming, Folders) {
+    struct Case {
+        std::string label;
+        std::string source;
+        std::string relative_dir;
+        OutputOptions options;
+        std::string expected;
+    };
+    OutputOptions in_place;
+    OutputOptions default_retained = new_file();
+    default_retained.retain = true;
+    OutputOptions destination = new_file();
+    destination.destination = "/out";
+    OutputOptions destination_retained = destination;
+    destination_retained.retain = true;
+    OutputOptions in_place_with_destination = destination_retained;
+    in_place_with_destination.copy = false;
+
+    const std::vector<Case> cases = {
+        {"in place", "/card/DCIM/100/A.MOV", "DCIM/100", in_place, "/card/DCIM/100"},
+        {"in place ignores destination", "/c/A.MOV", "x", in_place_with_destination, "/c"},
+        {"default", "/card/A.MOV", "", new_file(), "/card/Velmora Output"},
+        // Without a destination the relative folder is not repeated below the
+        // folder beside the source, whatever "retain" says.
+        {"default retained", "/card/DCIM/100/A.MOV", "DCIM/100", default_retained,
+         "/card/DCIM/100/Velmora Output"},
+        {"destination", "/card/DCIM/100/A.MOV", "DCIM/100", destination, "/out"},
+        {"destination retained", "/card/DCIM/100/A.MOV", "DCIM/100", destination_retained,
+         "/out/DCIM/100"},
+        {"destination retained, no relative folder", "/card/A.MOV", "", destination_retained, "/out"},
+    };
+    for (const Case& c : cases) {
+        const auto folder = output_folder_for(c.source, c.relative_dir, c.options);
+        ASSERT_TRUE(folder.has_value()) << c.label;
+        EXPECT_EQ(folder->string(), c.expected) << c.label;
+    }
+    const auto root = output_folder_for("/", "", new_file());
+    ASSERT_FALSE(root.has_value());
+    EXPECT_EQ(root.error(), "Invalid source path");
+}
+
+TEST(OutputNaming, HiddenTemporaryAndBackupNames) {
+    EXPECT_EQ(temporary_file_name("12-34-5", "clip.mov"), ".velmora-12-34-5.clip.mov");
+    EXPECT_EQ(temporary_file_name("1-2-3", "bad\xff" "name.mov"), ".velmora-1-2-3.bad\uFFFDname.mov");
+    EXPECT_EQ(temporary_file_name("1-2-3", ""), ".velmora-1-2-3.");
+    EXPECT_EQ(backup_path_for("/a/clip.mov", "7-8-9"), "/a/clip.mov.velmora-backup-7-8-9");
+}
+
+TEST(OutputNaming, LossyDecodingReplacesEachMaximalBadSubsequence) {
+    struct Case {
+        std::string in, out;
+    };
+    const std::vector<Case> cases = {
+        {"plain", "plain"},
+        {"\u00e9\u4e2d\U0001F600", "\u00e9\u4e2d\U0001F600"},
+        {"\xff", "\uFFFD"},
+        {"\xe4\xb8", "\uFFFD"},                 // truncated three-byte sequence: one replacement
+        {"\xe4\xb8x", "\uFFFDx"},
+        {"\xc0\xaf", "\uFFFD\uFFFD"},           // overlong form: each byte on its own
+        {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"}, // surrogate half
+        {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"a\xf0\x9f\x98", "a\uFFFD"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(lossy_utf8(c.in), c.out);
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,54 @@
+// velmora-engine: probe a movie, or write a copy with a start timecode.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "movie.h"
+#include "probe_report.h"
+#include "rewriter.h"
+#include "utf8.h"
+
+namespace {
+
+constexpr const char* kUsage = "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | --version";
+constexpr const char* kVersion =
+    "velmora-engine 0.5.0 (Velmora's own container engine; no external media framework)";
+
+int report_failure(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+    return 1;
+}
+
+int print_line(const std::string& line) {
+    if (std::fprintf(stdout, "%s\n", line.c_str()) < 0 || std::fflush(stdout) != 0) return 1;
+    return 0;
+}
+
+int run_probe(const std::string& input) {
+    auto movie = velmora::open_movie(input);
+    if (!movie) return report_failure(movie.error());
+    const std::string report = velmora::probe_report(*movie);
+    const int status = print_line(report);
+    *movie = velmora::Movie{};  // closes the input
+    return status;
+}
+
+int run_write(const std::string& input, const std::string& output, const std::string& timecode) {
+    if (!velmora::is_valid_utf8(timecode)) return report_failure("Invalid timecode string");
+    const velmora::Status written = velmora::write_movie(input, output, timecode);
+    if (!written) return report_failure(written.error());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    if (args.size() < 2 || !velmora::is_valid_utf8(args[1])) return report_failure(kUsage);
+    const std::string& command = args[1];
+    if (command == "--version") return print_line(kVersion);
+    if (command == "probe" && args.size() == 3) return run_probe(args[2]);
+    if (command == "write" && args.size() == 5) return run_write(args[2], args[3], args[4]);
+    return report_failure(kUsage);
+}

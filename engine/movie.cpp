@@ -1,0 +1,308 @@
+#include "movie.h"
+
+#include <array>
+#include <set>
+
+#include "sample_tables.h"
+#include "timecode.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::uint64_t kMaxTopLevelAtoms = 100'001;
+constexpr std::uint64_t kMaxMetadataSize = 0x8000000;  // 128 MiB, header included
+constexpr std::uint32_t kUnityRate = 0x10000;          // 1.0 in 16.16 fixed point
+constexpr double kMinFrameRate = 1.0;
+constexpr double kMaxFrameRate = 99.0;
+
+std::uint64_t load_be(std::span<const std::uint8_t> bytes) {
+    std::uint64_t value = 0;
+    for (std::uint8_t byte : bytes) value = (value << 8) | byte;
+    return value;
+}
+
+// Walks the top-level atoms by seeking from header to header; the media data
+// itself is never read.
+Result<std::vector<AtomSpan>> list_top_level(const File& file, std::uint64_t file_size) {
+    std::vector<AtomSpan> atoms;
+    std::uint64_t p = 0;
+    while (p < file_size) {
+        if (atoms.size() == kMaxTopLevelAtoms) return fail("Too many top-level movie atoms");
+        const std::uint64_t remaining = file_size - p;
+        if (remaining < 8) return fail("Truncated movie atom header");
+        std::array<std::uint8_t, 8> header{};
+        TRY_VOID(read_exact_at(file, p, header));
+        const std::uint64_t size_field = load_be(std::span(header).first(4));
+        AtomSpan span{p, size_field, 8, FourCC::from_bytes(std::span(header).subspan(4))};
+        if (size_field == 1) {
+            std::array<std::uint8_t, 8> large{};
+            TRY_VOID(read_exact_at(file, p + 8, large));
+            span.size = load_be(large);
+            span.header_size = 16;
+            if (span.size < 16) return fail("Invalid movie atom size");
+        } else if (size_field == 0) {
+            return fail("Open-ended movie atoms are not supported yet");
+        } else if (size_field < 8) {
+            return fail("Invalid movie atom size");
+        }
+        if (span.size > remaining) return fail("Invalid movie atom size");
+        atoms.push_back(span);
+        p += span.size;
+    }
+    return atoms;
+}
+
+std::size_t count_of(const std::vector<AtomSpan>& atoms, FourCC type) {
+    std::size_t count = 0;
+    for (const AtomSpan& atom : atoms) count += atom.atom_type == type;
+    return count;
+}
+
+Result<AtomSpan> single_moov(const std::vector<AtomSpan>& atoms) {
+    if (count_of(atoms, "moov") != 1) return fail("Expected one movie metadata atom");
+    if (count_of(atoms, "moof") != 0 || count_of(atoms, "mfra") != 0)
+        return fail("Fragmented movies are not supported yet");
+    for (const AtomSpan& atom : atoms)
+        if (atom.atom_type == FourCC("moov")) {
+            if (atom.size > kMaxMetadataSize) return fail("Movie metadata exceeds the 128 MB safety limit");
+            return atom;
+        }
+    return fail("Expected one movie metadata atom");
+}
+
+Result<Bytes> read_metadata(const File& file, const AtomSpan& moov) {
+    Bytes metadata(moov.payload_size(), 0);
+    TRY_VOID(read_exact_at(file, moov.payload_offset(), metadata));
+    return metadata;
+}
+
+// Creation time from mvhd; the movie time scale is checked but not kept.
+Result<std::uint64_t> read_movie_header(ByteView metadata) {
+    TRY(const ByteView mvhd, required_child(metadata, "mvhd"));
+    if (mvhd.empty() || mvhd[0] > 1) return fail("Unsupported movie header version");
+    std::uint64_t creation_time = 0;
+    std::uint32_t timescale = 0;
+    if (mvhd[0] == 0) {
+        TRY(const std::uint32_t created, read_u32_at(mvhd, 4));
+        TRY(const std::uint32_t scale, read_u32_at(mvhd, 12));
+        creation_time = created;
+        timescale = scale;
+    } else {
+        TRY(const std::uint64_t created, read_u64_at(mvhd, 4));
+        TRY(const std::uint32_t scale, read_u32_at(mvhd, 20));
+        creation_time = created;
+        timescale = scale;
+    }
+    if (timescale == 0) return fail("Invalid movie time scale");
+    return creation_time;
+}
+
+Result<std::uint32_t> read_track_id(ByteView trak) {
+    TRY(const ByteView tkhd, required_child(trak, "tkhd"));
+    if (tkhd.empty()) return fail("Empty tkhd");
+    if (tkhd[0] > 1) return fail("Unsupported track header version");
+    return read_u32_at(tkhd, tkhd[0] == 1 ? 20 : 12);
+}
+
+struct MediaHeader {
+    std::uint32_t timescale = 0;
+    std::uint64_t duration = 0;
+};
+
+Result<MediaHeader> read_media_header(ByteView mdhd) {
+    if (mdhd.empty() || mdhd[0] > 1) return fail("Unsupported mdhd version");
+    const bool v1 = mdhd[0] == 1;
+    TRY(const std::uint32_t timescale, read_u32_at(mdhd, v1 ? 20 : 12));
+    if (timescale == 0) return fail("Invalid media time scale");
+    if (v1) {
+        TRY(const std::uint64_t duration, read_u64_at(mdhd, 24));
+        return MediaHeader{timescale, duration};
+    }
+    TRY(const std::uint32_t duration, read_u32_at(mdhd, 16));
+    return MediaHeader{timescale, duration};
+}
+
+Result<FourCC> read_sample_entry(ByteView stsd) {
+    if (stsd.size() < 8) return fail("Truncated movie metadata");
+    TRY(const std::uint32_t entries, read_u32_at(stsd, 4));
+    if (entries != 1) return fail("Multiple sample descriptions are not supported yet");
+    TRY(const auto listed, list_children(stsd.subspan(8)));
+    if (listed.size() != 1) return fail("Invalid sample descriptions");
+    return listed.front().atom_type;
+}
+
+// One data reference entry, of any type, flagged as "media in this file".
+// Apple's frameworks write `alis`, iTunes-era files `cios`, others `url `;
+// the self-contained flag means the same in all of them.
+Status check_self_contained(ByteView minf) {
+    TRY(const ByteView dinf, required_child(minf, "dinf"));
+    TRY(const ByteView dref, required_child(dinf, "dref"));
+    if (dref.size() < 8) return fail("Truncated dref");
+    const ByteView entries_bytes = dref.subspan(8);
+    TRY(const auto entries, list_children(entries_bytes));
+    if (entries.size() != 1) return fail("External media references are not supported");
+    TRY(const std::uint32_t count, read_u32_at(dref, 4));
+    if (count != 1) return fail("External media references are not supported");
+    TRY(const std::uint32_t flags, read_u32_at(atom_payload(entries_bytes, entries.front()), 0));
+    if ((flags & 1u) == 0) return fail("External media references are not supported");
+    return {};
+}
+
+Result<Track> read_track(const AtomSpan& span, ByteView metadata) {
+    if (span.offset > UINT64_MAX - span.size) return fail("Offset overflow");
+    if (span.offset + span.size > metadata.size()) return fail("Truncated movie metadata");
+    const ByteView atom = atom_bytes(metadata, span);
+    Track track;
+    TRY(const ByteView trak, required_child(atom, "trak"));
+    TRY(track.track_id, read_track_id(trak));
+
+    TRY(const ByteView mdia, required_child(trak, "mdia"));
+    TRY(const ByteView hdlr, required_child(mdia, "hdlr"));
+    TRY(const ByteView mdhd, required_child(mdia, "mdhd"));
+    TRY(const MediaHeader media, read_media_header(mdhd));
+    track.media_timescale = media.timescale;
+    track.media_duration = media.duration;
+
+    TRY(const ByteView minf, required_child(mdia, "minf"));
+    TRY(const ByteView stbl, required_child(minf, "stbl"));
+    TRY(const ByteView stsd, required_child(stbl, "stsd"));
+    TRY(track.sample_entry, read_sample_entry(stsd));
+
+    if (hdlr.size() < 12) return fail("Truncated movie metadata");
+    TRY(track.handler, read_fourcc_at(hdlr, 8));
+    if (track.handler == FourCC("vide")) {
+        TRY(track.width, read_u16_at(stsd, 40));
+        TRY(track.height, read_u16_at(stsd, 42));
+    }
+
+    TRY(const SampleTiming timing, read_sample_timing(stbl, track.media_duration));
+    track.sample_count = timing.sample_count;
+    track.sample_delta = timing.sample_delta;
+
+    TRY_VOID(check_self_contained(minf));
+    TRY(const std::uint16_t data_reference, read_u16_at(stsd, 22));
+    if (data_reference != 1) return fail("Unsupported sample data reference");
+
+    track.trak_bytes.assign(atom.begin(), atom.end());
+    return track;
+}
+
+Status check_track_ids(const std::vector<Track>& tracks) {
+    std::set<std::uint32_t> seen;
+    for (const Track& track : tracks)
+        if (track.track_id == 0 || !seen.insert(track.track_id).second)
+            return fail("Duplicate or invalid track identifiers");
+    return {};
+}
+
+Result<std::size_t> find_primary_video(const std::vector<Track>& tracks) {
+    std::size_t found = 0;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < tracks.size(); ++i)
+        if (is_primary_video(tracks[i])) {
+            found = i;
+            ++count;
+        }
+    if (count != 1) return fail("Expected one primary video track");
+    return found;
+}
+
+Status check_frame_rate(const Track& video) {
+    if (video.sample_delta == 0) return fail("Variable frame rate movies are not supported yet");
+    const double rate = static_cast<double>(video.media_timescale) / static_cast<double>(video.sample_delta);
+    if (!(rate >= kMinFrameRate && rate <= kMaxFrameRate)) return fail("Unsupported frame rate");
+    return {};
+}
+
+Status check_not_encrypted(const std::vector<Track>& tracks) {
+    for (const Track& track : tracks)
+        if (track.sample_entry == FourCC("encv") || track.sample_entry == FourCC("enca"))
+            return fail("Encrypted media is not supported");
+    return {};
+}
+
+// Only one untrimmed edit at normal speed can be carried over unchanged.
+Status check_edit_list(const Track& video) {
+    TRY(const ByteView trak, required_child(video.trak_bytes, "trak"));
+    TRY(const std::optional<ByteView> edts, optional_child(trak, "edts"));
+    if (!edts) return {};
+    TRY(const ByteView elst, required_child(*edts, "elst"));
+    if (elst.empty() || elst[0] > 1) return fail("Unsupported edit list version");
+    const bool v1 = elst[0] == 1;
+    std::uint64_t media_time = 0;
+    if (v1) {
+        TRY(media_time, read_u64_at(elst, 16));
+    } else {
+        TRY(media_time, read_u32_at(elst, 12));
+    }
+    TRY(const std::uint32_t entries, read_u32_at(elst, 4));
+    if (entries == 1 && media_time == 0) {
+        TRY(const std::uint32_t rate, read_u32_at(elst, v1 ? 24 : 16));
+        if (rate == kUnityRate) return {};
+    }
+    return fail("Trimmed or complex video edit lists are not supported yet");
+}
+
+Status check_not_fragmented_metadata(ByteView metadata) {
+    TRY(const auto children, list_children(metadata));
+    for (const AtomSpan& child : children)
+        if (child.atom_type == FourCC("cmov") || child.atom_type == FourCC("mvex"))
+            return fail("Fragmented or compressed movie metadata is not supported yet");
+    return {};
+}
+
+Result<std::vector<Track>> read_tracks(ByteView metadata) {
+    TRY(const auto children, list_children(metadata));
+    std::vector<Track> tracks;
+    for (const AtomSpan& child : children) {
+        if (child.atom_type != FourCC("trak")) continue;
+        TRY(Track track, read_track(child, metadata));
+        tracks.push_back(std::move(track));
+    }
+    return tracks;
+}
+
+}  // namespace
+
+std::vector<MediaRange> media_ranges(const std::vector<AtomSpan>& atoms) {
+    std::vector<MediaRange> ranges;
+    for (const AtomSpan& atom : atoms)
+        if (atom.atom_type == FourCC("mdat")) ranges.emplace_back(atom.payload_offset(), atom.offset + atom.size);
+    return ranges;
+}
+
+Result<ByteView> sample_table_of(ByteView trak_bytes) {
+    TRY(const ByteView trak, required_child(trak_bytes, "trak"));
+    TRY(const ByteView mdia, required_child(trak, "mdia"));
+    TRY(const ByteView minf, required_child(mdia, "minf"));
+    return required_child(minf, "stbl");
+}
+
+bool is_primary_video(const Track& track) {
+    const bool still_picture = track.sample_entry == FourCC("jpeg") && track.sample_count == 1;
+    return track.handler == FourCC("vide") && !still_picture;
+}
+
+Result<Movie> open_movie(const std::string& path) {
+    Movie movie;
+    TRY(movie.file, open_read_only(path));
+    TRY(movie.file_size, file_size_of(movie.file));
+    TRY(movie.atoms, list_top_level(movie.file, movie.file_size));
+    TRY(const AtomSpan moov, single_moov(movie.atoms));
+    TRY(movie.metadata, read_metadata(movie.file, moov));
+    TRY_VOID(check_not_fragmented_metadata(movie.metadata));
+    TRY(movie.creation_time, read_movie_header(movie.metadata));
+    TRY(movie.tracks, read_tracks(movie.metadata));
+    TRY_VOID(check_track_ids(movie.tracks));
+    TRY(movie.video_index, find_primary_video(movie.tracks));
+    TRY_VOID(check_frame_rate(movie.video()));
+    TRY_VOID(check_not_encrypted(movie.tracks));
+    TRY_VOID(check_edit_list(movie.video()));
+    const std::vector<MediaRange> ranges = media_ranges(movie.atoms);
+    for (const Track& track : movie.tracks) TRY_VOID(validate_sample_layout(track, ranges));
+    TRY(movie.existing_timecode, read_existing_timecode(movie));
+    return movie;
+}
+
+}  // namespace velmora

@@ -1,0 +1,125 @@
+#include "probe_report.h"
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <numeric>
+
+#include "movie.h"
+#include "utf8.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::uint64_t kUnixEpochFrom1904 = 2'082'844'800;
+
+struct CodecName {
+    FourCC code;
+    std::string_view name;
+};
+
+constexpr std::array<CodecName, 16> kCodecNames{{
+    {"hvc1", "hevc"},   {"hev1", "hevc"},      {"avc1", "h264"},      {"avc3", "h264"},
+    {"apch", "prores"}, {"apcn", "prores"},    {"apcs", "prores"},    {"apco", "prores"},
+    {"ap4h", "prores"}, {"ap4x", "prores"},    {"mp4v", "mpeg4"},     {"mp4a", "aac"},
+    {"sowt", "pcm_s16le"}, {"twos", "pcm_s16be"}, {"jpeg", "mjpeg"}, {"tmcd", "timecode"},
+}};
+
+std::string_view stream_type(FourCC handler) {
+    if (handler == FourCC("vide")) return "video";
+    if (handler == FourCC("soun")) return "audio";
+    return "data";
+}
+
+std::string tag_text(FourCC code) {
+    return utf8_lossy(std::string_view(reinterpret_cast<const char*>(code.bytes.data()), code.bytes.size()));
+}
+
+bool is_attached_picture(const Track& track) {
+    return track.sample_entry == FourCC("jpeg") && track.sample_count == 1;
+}
+
+std::string reduced_rate(std::uint32_t timescale, std::uint32_t delta) {
+    const std::uint32_t g = std::gcd(timescale, delta);
+    return std::to_string(timescale / g) + "/" + std::to_string(delta / g);
+}
+
+std::string stream_object(std::size_t index, const Track& track) {
+    std::string out = "{\"index\":" + std::to_string(index);
+    out += ",\"trackId\":" + std::to_string(track.track_id);
+    out += ",\"type\":" + json_string(stream_type(track.handler));
+    out += ",\"codec\":" + json_string(codec_name(track.sample_entry));
+    out += ",\"tag\":" + json_string(tag_text(track.sample_entry));
+    out += ",\"attachedPicture\":";
+    out += is_attached_picture(track) ? "true" : "false";
+    out += "}";
+    return out;
+}
+
+}  // namespace
+
+std::string_view codec_name(FourCC sample_entry) {
+    for (const CodecName& known : kCodecNames)
+        if (known.code == sample_entry) return known.name;
+    return "opaque";
+}
+
+std::string format_duration(double seconds) {
+    // Fixed notation without a precision is the shortest text that round-trips.
+    std::array<char, 400> text{};
+    const auto result = std::to_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::fixed);
+    return std::string(text.data(), result.ptr);
+}
+
+std::string format_created_unix(std::uint64_t creation_time) {
+    if (creation_time == 0) return "null";
+    if (creation_time >= kUnixEpochFrom1904) return std::to_string(creation_time - kUnixEpochFrom1904);
+    return "-" + std::to_string(kUnixEpochFrom1904 - creation_time);
+}
+
+std::string json_string(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    std::array<char, 8> escape{};
+                    std::snprintf(escape.data(), escape.size(), "\\u%04x", static_cast<unsigned>(c));
+                    out += escape.data();
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += "\"";
+    return out;
+}
+
+std::string probe_report(const Movie& movie) {
+    const Track& video = movie.video();
+    const double duration = static_cast<double>(video.media_duration) / static_cast<double>(video.media_timescale);
+    std::string out = "{\"engine\":\"velmora-native\"";
+    out += ",\"rate\":\"" + reduced_rate(video.media_timescale, video.sample_delta) + "\"";
+    out += ",\"duration\":" + format_duration(duration);
+    out += ",\"timecode\":" + (movie.existing_timecode ? json_string(*movie.existing_timecode) : "null");
+    out += ",\"createdUnix\":" + format_created_unix(movie.creation_time);
+    out += ",\"width\":" + std::to_string(video.width);
+    out += ",\"height\":" + std::to_string(video.height);
+    out += ",\"codec\":" + json_string(codec_name(video.sample_entry));
+    out += ",\"videoIndex\":" + std::to_string(movie.video_index);
+    out += ",\"streams\":[";
+    for (std::size_t i = 0; i < movie.tracks.size(); ++i) {
+        if (i != 0) out += ",";
+        out += stream_object(i, movie.tracks[i]);
+    }
+    out += "]}";
+    return out;
+}
+
+}  // namespace velmora

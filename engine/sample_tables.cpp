@@ -1,0 +1,160 @@
+#include "sample_tables.h"
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::uint32_t kSampleDescriptionIndex = 1;
+
+// The stsz fields the chunk walk needs; the per-sample sizes stay in the
+// metadata buffer and are read in place.
+struct SampleSizes {
+    std::uint32_t constant_size = 0;
+    std::uint64_t count = 0;
+    ByteView table;
+
+    Result<std::uint64_t> chunk_bytes(std::uint64_t first_sample, std::uint64_t samples) const {
+        if (constant_size != 0) return samples * constant_size;
+        std::uint64_t total = 0;
+        for (std::uint64_t j = first_sample; j < first_sample + samples; ++j) {
+            TRY(const std::uint32_t size, read_u32_at(table, 12 + 4 * j));
+            if (total > UINT64_MAX - size) return fail("Chunk size overflow");
+            total += size;
+        }
+        return total;
+    }
+};
+
+Result<SampleSizes> read_sample_sizes(ByteView stbl, std::uint64_t sample_count) {
+    TRY(const ByteView stsz, required_child(stbl, "stsz"));
+    if (stsz.size() < 8 || stsz.size() < 12) return fail("Truncated movie metadata");
+    TRY(const std::uint32_t constant_size, read_u32_at(stsz, 4));
+    TRY(const std::uint32_t count, read_u32_at(stsz, 8));
+    const std::uint64_t expected = constant_size != 0 ? 12 : 12 + 4 * std::uint64_t{count};
+    if (count != sample_count || stsz.size() != expected) return fail("Invalid sample size table");
+    return SampleSizes{constant_size, count, stsz};
+}
+
+Result<ByteView> read_sample_to_chunk(ByteView stbl) {
+    TRY(const ByteView stsc, required_child(stbl, "stsc"));
+    TRY(const std::uint32_t entries, read_u32_at(stsc, 4));
+    if (entries == 0 || stsc.size() != 8 + 12 * std::uint64_t{entries})
+        return fail("Invalid sample-to-chunk table");
+    return stsc;
+}
+
+Result<std::vector<ChunkRun>> chunk_runs(ByteView stsc, std::uint64_t chunk_count) {
+    TRY(const std::uint32_t entries, read_u32_at(stsc, 4));
+    std::vector<ChunkRun> runs;
+    runs.reserve(entries);
+    for (std::uint64_t i = 0; i < entries; ++i) {
+        TRY(const std::uint32_t first_chunk, read_u32_at(stsc, 8 + 12 * i));
+        TRY(const std::uint32_t samples_per_chunk, read_u32_at(stsc, 12 + 12 * i));
+        TRY(const std::uint32_t description, read_u32_at(stsc, 16 + 12 * i));
+        const bool ordered = runs.empty() ? first_chunk == 1 : first_chunk > runs.back().first_chunk;
+        if (first_chunk == 0 || samples_per_chunk == 0 || description != kSampleDescriptionIndex ||
+            first_chunk > chunk_count || !ordered)
+            return fail("Invalid sample-to-chunk mapping");
+        runs.push_back({first_chunk, samples_per_chunk});
+    }
+    return runs;
+}
+
+}  // namespace
+
+Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration) {
+    TRY(const ByteView stts, required_child(stbl, "stts"));
+    if (stts.size() < 8) return fail("Truncated movie metadata");
+    TRY(const std::uint32_t entries, read_u32_at(stts, 4));
+    if (stts.size() != 8 + 8 * std::uint64_t{entries}) return fail("Invalid sample timing table");
+
+    std::uint64_t total_samples = 0;
+    std::uint64_t total_duration = 0;
+    std::uint32_t first_delta = 0;
+    bool constant = true;
+    for (std::uint64_t i = 0; i < entries; ++i) {
+        TRY(const std::uint32_t count, read_u32_at(stts, 8 + 8 * i));
+        TRY(const std::uint32_t delta, read_u32_at(stts, 12 + 8 * i));
+        if (count == 0 || delta == 0) return fail("Invalid sample duration");
+        if (total_samples > UINT64_MAX - count) return fail("Sample count overflow");
+        total_samples += count;
+        const std::uint64_t span = std::uint64_t{count} * delta;
+        if (total_duration > UINT64_MAX - span) return fail("Duration overflow");
+        total_duration += span;
+        if (i == 0) first_delta = delta;
+        constant = constant && delta == first_delta;
+    }
+    if (total_samples == 0 || total_duration != media_duration)
+        return fail("Incomplete sample timing is not supported");
+    return SampleTiming{total_samples, constant ? first_delta : 0};
+}
+
+Result<std::vector<std::uint64_t>> chunk_offsets(ByteView trak_bytes) {
+    TRY(const ByteView stbl, sample_table_of(trak_bytes));
+    TRY(const std::optional<ByteView> stco, optional_child(stbl, "stco"));
+    ByteView table;
+    std::uint64_t width = 4;
+    if (stco) {
+        table = *stco;
+    } else {
+        TRY(const ByteView co64, required_child(stbl, "co64"));
+        table = co64;
+        width = 8;
+    }
+    if (table.size() < 8) return fail("Truncated movie metadata");
+    TRY(const std::uint32_t count, read_u32_at(table, 4));
+    if (table.size() != 8 + width * count) return fail("Invalid chunk offset table");
+
+    std::vector<std::uint64_t> offsets;
+    offsets.reserve(count);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (width == 4) {
+            TRY(const std::uint32_t offset, read_u32_at(table, 8 + 4 * i));
+            offsets.push_back(offset);
+        } else {
+            TRY(const std::uint64_t offset, read_u64_at(table, 8 + 8 * i));
+            offsets.push_back(offset);
+        }
+    }
+    return offsets;
+}
+
+std::optional<MediaRange> range_holding(const std::vector<MediaRange>& ranges, std::uint64_t start,
+                                        std::uint64_t end) {
+    // The last range starting at or before `start` is the only candidate: every
+    // earlier one ends before that range starts.
+    const auto after = std::upper_bound(ranges.begin(), ranges.end(), start,
+                                        [](std::uint64_t at, const MediaRange& range) { return at < range.first; });
+    if (after == ranges.begin()) return std::nullopt;
+    const MediaRange& candidate = *std::prev(after);
+    if (candidate.second < end) return std::nullopt;
+    return candidate;
+}
+
+Status validate_sample_layout(const Track& track, const std::vector<MediaRange>& ranges) {
+    TRY(const ByteView stbl, sample_table_of(track.trak_bytes));
+    TRY(const SampleSizes sizes, read_sample_sizes(stbl, track.sample_count));
+    TRY(const ByteView stsc, read_sample_to_chunk(stbl));
+    TRY(const std::vector<std::uint64_t> offsets, chunk_offsets(track.trak_bytes));
+    TRY(const std::vector<ChunkRun> runs, chunk_runs(stsc, offsets.size()));
+
+    std::size_t run = 0;
+    std::uint64_t placed = 0;
+    for (std::uint64_t n = 1; n <= offsets.size(); ++n) {
+        if (run + 1 < runs.size() && n >= runs[run + 1].first_chunk) ++run;
+        const std::uint64_t k = runs[run].samples_per_chunk;
+        const std::uint64_t unplaced = placed > sizes.count ? 0 : sizes.count - placed;
+        if (k > unplaced) return fail("Too many chunk samples");
+        TRY(const std::uint64_t length, sizes.chunk_bytes(placed, k));
+        placed += k;
+        const std::uint64_t offset = offsets[n - 1];
+        if (offset > UINT64_MAX - length) return fail("Chunk offset overflow");
+        if (!range_holding(ranges, offset, offset + length)) return fail("Sample points outside local media data");
+    }
+    if (placed != sizes.count) return fail("Missing chunk samples");
+    return {};
+}
+
+}  // namespace velmora

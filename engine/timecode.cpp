@@ -1,0 +1,158 @@
+#include "timecode.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+#include "movie.h"
+#include "sample_tables.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr double kNtsc30 = 30000.0 / 1001.0;
+constexpr double kNtsc60 = 60000.0 / 1001.0;
+constexpr double kDropTolerance = 0.002;
+
+double exact_rate(std::uint32_t timescale, std::uint32_t frame_duration) {
+    return static_cast<double>(timescale) / static_cast<double>(frame_duration);
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::uint32_t two_digits(std::string_view text, std::size_t at) {
+    return static_cast<std::uint32_t>((text[at] - '0') * 10 + (text[at + 1] - '0'));
+}
+
+// Non-drop frames from the label fields, in wrapping 32-bit arithmetic.
+std::uint32_t label_frames(std::uint32_t fps, std::uint32_t hours, std::uint32_t minutes,
+                           std::uint32_t seconds, std::uint32_t frames) {
+    return frames + fps * (3600u * hours + 60u * minutes + seconds);
+}
+
+// Reduces n modulo a day of labels; a modulus that wraps to 0 leaves n as is.
+std::uint32_t wrap_day(std::uint32_t n, std::uint32_t day) { return day == 0 ? n : n % day; }
+
+// Drop-frame frame count to the frame count of the same label without drops.
+std::uint32_t undo_drops(std::uint32_t n, std::uint32_t fps, std::uint32_t d) {
+    const std::uint32_t block = 600u * fps - 9u * d;
+    const std::uint32_t minute = 60u * fps - d;
+    const std::uint32_t q = n / block;
+    const std::uint32_t r = n % block;
+    if (r >= d) n += d * ((r - d) / minute);
+    return n + 9u * d * q;
+}
+
+}  // namespace
+
+std::uint32_t nominal_fps(std::uint32_t timescale, std::uint32_t frame_duration) {
+    const double rounded = std::round(exact_rate(timescale, frame_duration));
+    if (!(rounded >= 0.0)) return 0;
+    if (rounded >= 4294967295.0) return 4294967295u;
+    return static_cast<std::uint32_t>(rounded);
+}
+
+Result<std::uint32_t> drop_frames_per_minute(std::uint32_t timescale, std::uint32_t frame_duration) {
+    const double rate = exact_rate(timescale, frame_duration);
+    if (std::fabs(rate - kNtsc30) < kDropTolerance) return 2u;
+    if (std::fabs(rate - kNtsc60) < kDropTolerance) return 4u;
+    return fail("Drop-frame requires 29.97 or 59.94 fps");
+}
+
+Result<TimecodeValue> parse_timecode(std::string_view text, std::uint32_t timescale,
+                                     std::uint32_t frame_duration) {
+    if (text.size() != 11 || text[2] != ':' || text[5] != ':' || (text[8] != ':' && text[8] != ';'))
+        return fail("Use HH:MM:SS:FF timecode");
+    for (std::size_t at : {0u, 3u, 6u, 9u})
+        if (!is_digit(text[at]) || !is_digit(text[at + 1])) return fail("Invalid timecode digits");
+
+    const std::uint32_t hours = two_digits(text, 0);
+    const std::uint32_t minutes = two_digits(text, 3);
+    const std::uint32_t seconds = two_digits(text, 6);
+    const std::uint32_t frames = two_digits(text, 9);
+    const std::uint32_t fps = nominal_fps(timescale, frame_duration);
+    if (hours > 23 || minutes > 59 || seconds > 59 || frames >= fps)
+        return fail("Timecode is outside the frame-rate range");
+
+    const bool drop = text[8] == ';';
+    std::uint32_t frame = label_frames(fps, hours, minutes, seconds, frames);
+    if (drop) {
+        TRY(const std::uint32_t d, drop_frames_per_minute(timescale, frame_duration));
+        if (minutes % 10 != 0 && seconds == 0 && frames < d) return fail("Skipped drop-frame timecode label");
+        const std::uint32_t total_minutes = 60u * hours + minutes;
+        frame -= d * (total_minutes - total_minutes / 10u);
+    }
+    return TimecodeValue{frame, drop};
+}
+
+Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale,
+                                    std::uint32_t frame_duration, bool drop_frame) {
+    const std::uint32_t fps = nominal_fps(timescale, frame_duration);
+    // Every caller has already refused rates below one frame per second.
+    if (fps == 0) return fail("Unsupported frame rate");
+    std::uint32_t n = frame;
+    char separator = ':';
+    if (drop_frame) {
+        TRY(const std::uint32_t d, drop_frames_per_minute(timescale, frame_duration));
+        n = undo_drops(wrap_day(n, fps * 86400u - 1296u * d), fps, d);
+        separator = ';';
+    } else {
+        n = wrap_day(n, fps * 86400u);
+    }
+    const std::uint32_t hours = n / fps / 3600u;
+    const std::uint32_t minutes = (n / fps / 60u) % 60u;
+    const std::uint32_t seconds = (n / fps) % 60u;
+    const std::uint32_t frames = n % fps;
+    std::array<char, 48> text{};
+    const int length = std::snprintf(text.data(), text.size(), "%02u:%02u:%02u%c%02u", hours, minutes,
+                                     seconds, separator, frames);
+    return std::string(text.data(), static_cast<std::size_t>(length));
+}
+
+Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
+    const Track* timecode = nullptr;
+    for (const Track& track : movie.tracks) {
+        if (track.sample_entry != FourCC("tmcd")) continue;
+        if (timecode != nullptr) return fail("Multiple timecode tracks are not supported yet");
+        timecode = &track;
+    }
+    if (timecode == nullptr) return std::optional<std::string>{};
+    if (timecode->sample_count != 1) return fail("Discontinuous timecode is not supported yet");
+
+    TRY(const ByteView stbl, sample_table_of(timecode->trak_bytes));
+    TRY(const ByteView stsd, required_child(stbl, "stsd"));
+    TRY(const std::uint32_t flags, read_u32_at(stsd, 28));
+    TRY(const std::uint32_t timescale, read_u32_at(stsd, 32));
+    TRY(const std::uint32_t frame_duration, read_u32_at(stsd, 36));
+    TRY(const std::uint8_t frames_per_second, read_u8_at(stsd, 40));
+    if (flags > 3 || frame_duration == 0 || frames_per_second == 0)
+        return fail("Unsupported timecode format flags");
+
+    const Track& video = movie.video();
+    const std::uint64_t video_side = std::uint64_t{video.sample_delta} * timescale;
+    const std::uint64_t timecode_side = std::uint64_t{video.media_timescale} * frame_duration;
+    if (video_side != timecode_side || nominal_fps(timescale, frame_duration) != frames_per_second)
+        return fail("Timecode and video rates disagree");
+
+    TRY(const ByteView stsz, required_child(stbl, "stsz"));
+    TRY(std::uint32_t sample_size, read_u32_at(stsz, 4));
+    if (sample_size == 0) {
+        TRY(const std::uint32_t first_size, read_u32_at(stsz, 12));
+        sample_size = first_size;
+    }
+    if (sample_size != 4) return fail("Expected a 32-bit timecode sample");
+
+    TRY(const std::vector<std::uint64_t> offsets, chunk_offsets(timecode->trak_bytes));
+    if (offsets.size() != 1) return fail("Unsupported timecode sample layout");
+
+    std::array<std::uint8_t, 4> sample{};
+    TRY_VOID(read_exact_at(movie.file, offsets.front(), sample));
+    if (sample[0] & 0x80) return fail("Negative timecode is not supported yet");
+    const std::uint32_t start = (std::uint32_t{sample[0]} << 24) | (std::uint32_t{sample[1]} << 16) |
+                                (std::uint32_t{sample[2]} << 8) | std::uint32_t{sample[3]};
+    TRY(std::string text, format_timecode(start, timescale, frame_duration, (flags & 1u) != 0));
+    return std::optional<std::string>{std::move(text)};
+}
+
+}  // namespace velmora

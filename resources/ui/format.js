@@ -1,0 +1,92 @@
+// How movie facts read in the list: frame rate, duration, size, instants in the
+// chosen zone, track counts. Pure.
+(function (root, factory) {
+  'use strict';
+  const api = factory();
+  if (typeof module === 'object' && module.exports) module.exports = api;
+  if (root) root.VelmoraFormat = api;
+})(typeof window !== 'undefined' ? window : null, function () {
+  'use strict';
+
+  const pad = (n, width) => String(n).padStart(width, '0');
+
+  // 30000/1001 reads 29.97, 24000/1001 23.976, 25/1 25.
+  function fpsText(rate) {
+    const match = /^(\d+)\/(\d+)$/.exec(typeof rate === 'string' ? rate : '');
+    if (!match || Number(match[2]) === 0) return '—';
+    const value = Number(match[1]) / Number(match[2]);
+    return String(Number(value.toFixed(3)));
+  }
+
+  // Seconds as H:MM:SS.cc, hundredths rounded down so 10.019 s never reads 10.02.
+  function durationText(seconds) {
+    if (typeof seconds !== 'number' || !Number.isFinite(seconds) || seconds < 0) return '—';
+    const hundredths = Math.floor(Math.round(seconds * 1e6) / 1e4);
+    const whole = Math.floor(hundredths / 100);
+    return Math.floor(whole / 3600) + ':' + pad(Math.floor(whole / 60) % 60, 2) + ':' +
+      pad(whole % 60, 2) + '.' + pad(hundredths % 100, 2);
+  }
+
+  // Decimal units, as file managers show them.
+  function sizeText(bytes) {
+    if (typeof bytes !== 'number' || !Number.isFinite(bytes) || bytes < 0) return '—';
+    if (bytes < 1000) return bytes + ' B';
+    const units = ['kB', 'MB', 'GB', 'TB', 'PB'];
+    let value = bytes;
+    let unit = -1;
+    while (value >= 1000 && unit < units.length - 1) {
+      value /= 1000;
+      unit += 1;
+    }
+    return (value >= 100 ? value.toFixed(0) : value.toFixed(1)) + ' ' + units[unit];
+  }
+
+  // "YYYY-MM-DD HH:MM:SS" of an RFC 3339 instant in "local" or "utc".
+  function instantText(text, timezone) {
+    const ms = typeof text === 'string' ? Date.parse(text) : NaN;
+    if (!Number.isFinite(ms)) return null;
+    const d = new Date(ms);
+    const utc = timezone === 'utc';
+    const year = utc ? d.getUTCFullYear() : d.getFullYear();
+    const month = (utc ? d.getUTCMonth() : d.getMonth()) + 1;
+    const day = utc ? d.getUTCDate() : d.getDate();
+    const hours = utc ? d.getUTCHours() : d.getHours();
+    const minutes = utc ? d.getUTCMinutes() : d.getMinutes();
+    const seconds = utc ? d.getUTCSeconds() : d.getSeconds();
+    return pad(year, 4) + '-' + pad(month, 2) + '-' + pad(day, 2) + ' ' + pad(hours, 2) + ':' +
+      pad(minutes, 2) + ':' + pad(seconds, 2);
+  }
+
+  // Counts by kind; a single-frame picture (cover art) is a picture, not video.
+  function trackCounts(streams) {
+    const counts = { video: 0, audio: 0, data: 0, pictures: 0 };
+    if (!Array.isArray(streams)) return counts;
+    for (const stream of streams) {
+      if (!stream || typeof stream !== 'object') continue;
+      if (stream.attachedPicture === true) counts.pictures += 1;
+      else if (stream.type === 'video') counts.video += 1;
+      else if (stream.type === 'audio') counts.audio += 1;
+      else counts.data += 1;
+    }
+    return counts;
+  }
+
+  function tracksText(streams) {
+    const c = trackCounts(streams);
+    const parts = [];
+    if (c.video) parts.push(c.video + ' video');
+    if (c.audio) parts.push(c.audio + ' audio');
+    if (c.data) parts.push(c.data + ' data');
+    if (c.pictures) parts.push(c.pictures + (c.pictures === 1 ? ' picture' : ' pictures'));
+    return parts.length ? parts.join(' · ') : 'none';
+  }
+
+  // Last path component, for messages about a path.
+  function baseName(path) {
+    const trimmed = String(path).replace(/\/+$/, '');
+    const slash = trimmed.lastIndexOf('/');
+    return slash < 0 ? trimmed : trimmed.slice(slash + 1);
+  }
+
+  return Object.freeze({ fpsText, durationText, sizeText, instantText, trackCounts, tracksText, baseName });
+});

@@ -1,0 +1,98 @@
+// The thirteen user settings: defaults, the same forgiving normalisation the
+// backend applies, and the output names they lead to. Pure.
+(function (root, factory) {
+  'use strict';
+  const api = factory();
+  if (typeof module === 'object' && module.exports) module.exports = api;
+  if (root) root.VelmoraSettings = api;
+})(typeof window !== 'undefined' ? window : null, function () {
+  'use strict';
+
+  const DEFAULTS = Object.freeze({
+    copy: true,
+    destination: null,
+    direction: 'add',
+    mode: 'auto',
+    number: false,
+    offset: '00:00:00:00',
+    prefix: 'TC_',
+    recursive: true,
+    rename: false,
+    retain: true,
+    source: 'embedded',
+    start: '01:00:00:00',
+    timezone: 'local',
+  });
+
+  const CHOICES = Object.freeze({
+    source: ['embedded', 'creation', 'modification', 'custom'],
+    mode: ['auto', 'non-drop', 'drop'],
+    direction: ['add', 'subtract'],
+    timezone: ['local', 'utc'],
+  });
+
+  const BOOLEANS = ['copy', 'retain', 'rename', 'number', 'recursive'];
+  const PREFIX_MESSAGE = 'Use a filename prefix without special characters (up to 100 characters).';
+  const FORBIDDEN = '<>:"/\\|?*';
+
+  // Unicode scalar values, as the backend counts them.
+  const scalarCount = (text) => Array.from(text).length;
+  const utf8Length = (text) => new TextEncoder().encode(text).length;
+
+  function normalize(input) {
+    const out = { ...DEFAULTS };
+    if (input === null || typeof input !== 'object' || Array.isArray(input)) return out;
+    for (const key of Object.keys(CHOICES)) {
+      if (typeof input[key] === 'string' && CHOICES[key].includes(input[key])) out[key] = input[key];
+    }
+    for (const key of BOOLEANS) {
+      if (typeof input[key] === 'boolean') out[key] = input[key];
+    }
+    for (const key of ['start', 'offset']) {
+      if (typeof input[key] === 'string' && scalarCount(input[key]) <= 11) out[key] = input[key];
+    }
+    if (typeof input.prefix === 'string' && scalarCount(input.prefix) <= 100) out.prefix = input.prefix;
+    const dest = input.destination;
+    if (typeof dest === 'string' && dest.startsWith('/') && utf8Length(dest) <= 4096) {
+      out.destination = dest;
+    }
+    return out;
+  }
+
+  // Unicode White_Space, which is what the backend trims (String.trim differs
+  // at U+0085 and U+FEFF).
+  const trim = (text) => String(text).replace(/^\p{White_Space}+|\p{White_Space}+$/gu, '');
+
+  function prefixProblem(prefix) {
+    const trimmed = trim(prefix);
+    if (scalarCount(trimmed) > 100) return PREFIX_MESSAGE;
+    for (const ch of trimmed) {
+      if (ch.codePointAt(0) < 0x20 || FORBIDDEN.includes(ch)) return PREFIX_MESSAGE;
+    }
+    return null;
+  }
+
+  function splitName(name) {
+    const dot = name.lastIndexOf('.');
+    if (dot <= 0) return { stem: name, ext: '' };
+    return { stem: name.slice(0, dot), ext: name.slice(dot + 1) };
+  }
+
+  // The published file name for the movie at 0-based position `index` of a batch.
+  function outputName(name, settings, index) {
+    const { stem, ext } = splitName(name);
+    if (!settings.rename) return stem + '_TC.' + ext;
+    const number = settings.number ? '_' + String(index + 1).padStart(3, '0') : '';
+    return trim(settings.prefix) + stem + number + '.' + ext;
+  }
+
+  return Object.freeze({
+    DEFAULTS,
+    CHOICES,
+    KEYS: Object.freeze(Object.keys(DEFAULTS)),
+    PREFIX_MESSAGE,
+    normalize,
+    prefixProblem,
+    outputName,
+  });
+});

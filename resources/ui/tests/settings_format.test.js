@@ -1,0 +1,87 @@
+'use strict';
+process.env.TZ = 'Asia/Kolkata';
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const S = require('../settings.js');
+const F = require('../format.js');
+
+test('normalisation keeps exactly what the backend would keep', () => {
+  const defaults = { ...S.DEFAULTS };
+  const table = [
+    ['not an object', null, {}],
+    ['an array', [1, 2], {}],
+    ['source differing in case', { source: 'Creation' }, {}],
+    ['drop with a string copy', { mode: 'drop', copy: 'false' }, { mode: 'drop' }],
+    ['14-character start', { start: '01:00:00:00:00' }, {}],
+    ['three-letter start kept', { start: 'abc' }, { start: 'abc' }],
+    ['11 non-ASCII characters kept', { offset: 'ééééééééééé' }, { offset: 'ééééééééééé' }],
+    ['101-character prefix', { prefix: 'p'.repeat(101) }, {}],
+    ['100-character prefix kept', { prefix: 'p'.repeat(100) }, { prefix: 'p'.repeat(100) }],
+    ['100 astral characters kept', { prefix: '🎬'.repeat(100) }, { prefix: '🎬'.repeat(100) }],
+    ['relative destination', { destination: 'out' }, {}],
+    ['empty destination', { destination: '' }, {}],
+    ['4096-byte destination kept', { destination: '/' + 'd'.repeat(4095) }, { destination: '/' + 'd'.repeat(4095) }],
+    ['4097-byte destination', { destination: '/' + 'd'.repeat(4096) }, {}],
+    ['multi-byte destination over 4096 bytes', { destination: '/' + 'é'.repeat(2048) }, {}],
+    ['unknown keys dropped', { colour: 'red', copy: false }, { copy: false }],
+    ['every choice', { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' },
+      { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' }],
+  ];
+  for (const [what, input, changes] of table) {
+    const got = S.normalize(input);
+    assert.deepEqual(got, { ...defaults, ...changes }, what);
+    assert.deepEqual(Object.keys(got).sort(), [...S.KEYS].sort(), what);
+  }
+  assert.equal(S.KEYS.length, 13);
+});
+
+test('prefix rule and output names', () => {
+  const bad = ['a:b', 'a\tb', 'x/y', 'q?', 'star*', '<', '>', '"', '\\', '|', 'p'.repeat(101)];
+  for (const prefix of bad) assert.equal(S.prefixProblem(prefix), S.PREFIX_MESSAGE, JSON.stringify(prefix));
+  for (const prefix of ['TC_', '', '  Day1 ', '\u0085Cam\u3000', 'p'.repeat(100) + '  ']) {
+    assert.equal(S.prefixProblem(prefix), null, JSON.stringify(prefix));
+  }
+  const table = [
+    ['clip.mov', {}, 0, 'clip_TC.mov'],
+    ['a.b.MP4', {}, 0, 'a.b_TC.MP4'],
+    ['clip', {}, 0, 'clip_TC.'],
+    ['.hidden', {}, 0, '.hidden_TC.'],
+    ['a.mp4', { rename: true, number: true, prefix: 'Day1 ' }, 2, 'Day1a_003.mp4'],
+    ['a.mp4', { rename: true, number: true, prefix: '' }, 999, 'a_1000.mp4'],
+    ['a.mp4', { rename: true, prefix: '\u0085X\u0085' }, 4, 'Xa.mp4'],
+  ];
+  for (const [name, overrides, index, expected] of table) {
+    assert.equal(S.outputName(name, { ...S.DEFAULTS, ...overrides }, index), expected, name);
+  }
+});
+
+test('movie facts as the list shows them', () => {
+  const fps = [['30000/1001', '29.97'], ['24000/1001', '23.976'], ['25/1', '25'], ['60000/1001', '59.94'],
+    ['120000/1001', '119.88'], ['2997/100', '29.97'], ['x', '—'], ['1/0', '—']];
+  for (const [rate, text] of fps) assert.equal(F.fpsText(rate), text, rate);
+
+  const durations = [[10.01, '0:00:10.01'], [0, '0:00:00.00'], [3725.5, '1:02:05.50'], [10.019, '0:00:10.01'],
+    [59.999, '0:00:59.99'], [-1, '—'], [null, '—']];
+  for (const [seconds, text] of durations) assert.equal(F.durationText(seconds), text, String(seconds));
+
+  const sizes = [[999, '999 B'], [1000, '1.0 kB'], [1530000, '1.5 MB'], [123456789012, '123 GB'], [undefined, '—']];
+  for (const [bytes, text] of sizes) assert.equal(F.sizeText(bytes), text, String(bytes));
+
+  assert.equal(F.instantText('2024-03-09T20:05:00.000Z', 'utc'), '2024-03-09 20:05:00');
+  assert.equal(F.instantText('2024-03-09T20:05:00.000Z', 'local'), '2024-03-10 01:35:00');
+  assert.equal(F.instantText(null, 'utc'), null);
+
+  const streams = [
+    { type: 'video', tag: 'avc1', attachedPicture: false },
+    { type: 'audio', tag: 'mp4a', attachedPicture: false },
+    { type: 'audio', tag: 'sowt', attachedPicture: false },
+    { type: 'data', tag: 'tmcd', attachedPicture: false },
+    { type: 'video', tag: 'jpeg', attachedPicture: true },
+  ];
+  assert.deepEqual(F.trackCounts(streams), { video: 1, audio: 2, data: 1, pictures: 1 });
+  assert.equal(F.tracksText(streams), '1 video · 2 audio · 1 data · 1 picture');
+  assert.equal(F.tracksText(undefined), 'none');
+  assert.equal(F.baseName('/a/b/Clip 1.mov'), 'Clip 1.mov');
+  assert.equal(F.baseName('/a/b/'), 'b');
+});

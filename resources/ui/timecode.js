@@ -1,0 +1,319 @@
+// Start timecode arithmetic and derivation, shared rules with velmora-engine.
+// Pure: no DOM, no clock. Loaded as a classic script by the page and with
+// require() by node's test runner.
+(function (root, factory) {
+  'use strict';
+  const api = factory();
+  if (typeof module === 'object' && module.exports) module.exports = api;
+  if (root) root.VelmoraTimecode = api;
+})(typeof window !== 'undefined' ? window : null, function () {
+  'use strict';
+
+  const NTSC30 = 30000 / 1001;
+  const NTSC60 = 60000 / 1001;
+  const DROP_TOLERANCE = 0.002;
+  const U32_MAX = 4294967295;
+
+  const MSG = Object.freeze({
+    format: 'Use HH:MM:SS:FF timecode',
+    digits: 'Invalid timecode digits',
+    range: 'Timecode is outside the frame-rate range',
+    dropRate: 'Drop-frame requires 29.97 or 59.94 fps',
+    skipped: 'Skipped drop-frame timecode label',
+    rate: 'Unsupported frame rate',
+    noEmbedded: 'No embedded timecode',
+    noCreation: 'No creation time',
+    noModification: 'No modification time',
+    noDuration: 'No duration',
+  });
+
+  // The engine counts frames in unsigned 32-bit arithmetic; these keep the
+  // page's numbers identical even where that arithmetic wraps.
+  const u32 = (n) => n >>> 0;
+  const mul = (a, b) => Math.imul(a, b) >>> 0;
+
+  const ok = (value) => ({ ok: true, value });
+  const fail = (error) => ({ ok: false, error });
+
+  function exactRate(timescale, frameDuration) {
+    return timescale / frameDuration;
+  }
+
+  function nominalFps(timescale, frameDuration) {
+    const rounded = Math.round(exactRate(timescale, frameDuration));
+    if (!(rounded >= 0)) return 0;
+    return rounded >= U32_MAX ? U32_MAX : rounded;
+  }
+
+  function dropFramesPerMinute(timescale, frameDuration) {
+    const rate = exactRate(timescale, frameDuration);
+    if (Math.abs(rate - NTSC30) < DROP_TOLERANCE) return ok(2);
+    if (Math.abs(rate - NTSC60) < DROP_TOLERANCE) return ok(4);
+    return fail(MSG.dropRate);
+  }
+
+  function allowsDrop(timescale, frameDuration) {
+    return dropFramesPerMinute(timescale, frameDuration).ok;
+  }
+
+  // The engine measures the text in UTF-8 bytes, so a full-width digit makes
+  // the text longer rather than merely "not a digit".
+  const encoder = new TextEncoder();
+
+  function isDigit(byte) {
+    return byte >= 0x30 && byte <= 0x39;
+  }
+
+  function twoDigits(bytes, at) {
+    return (bytes[at] - 0x30) * 10 + (bytes[at + 1] - 0x30);
+  }
+
+  function labelFrames(fps, h, m, s, f) {
+    return u32(f + mul(fps, 3600 * h + 60 * m + s));
+  }
+
+  function parseTimecode(text, timescale, frameDuration) {
+    const bytes = encoder.encode(typeof text === 'string' ? text : '');
+    const colon = 0x3a;
+    const semicolon = 0x3b;
+    if (bytes.length !== 11 || bytes[2] !== colon || bytes[5] !== colon ||
+        (bytes[8] !== colon && bytes[8] !== semicolon)) {
+      return fail(MSG.format);
+    }
+    for (const at of [0, 3, 6, 9]) {
+      if (!isDigit(bytes[at]) || !isDigit(bytes[at + 1])) return fail(MSG.digits);
+    }
+    const h = twoDigits(bytes, 0);
+    const m = twoDigits(bytes, 3);
+    const s = twoDigits(bytes, 6);
+    const f = twoDigits(bytes, 9);
+    const fps = nominalFps(timescale, frameDuration);
+    if (h > 23 || m > 59 || s > 59 || f >= fps) return fail(MSG.range);
+
+    const drop = bytes[8] === semicolon;
+    let frame = labelFrames(fps, h, m, s, f);
+    if (drop) {
+      const d = dropFramesPerMinute(timescale, frameDuration);
+      if (!d.ok) return d;
+      if (m % 10 !== 0 && s === 0 && f < d.value) return fail(MSG.skipped);
+      const totalMinutes = 60 * h + m;
+      frame = u32(frame - mul(d.value, totalMinutes - Math.floor(totalMinutes / 10)));
+    }
+    return ok({ frame, drop });
+  }
+
+  function wrapDay(n, day) {
+    return day === 0 ? n : n % day;
+  }
+
+  // Frame count of a drop-frame label to the count of the same label without drops.
+  function undoDrops(n, fps, d) {
+    const block = u32(mul(600, fps) - 9 * d);
+    const minute = u32(mul(60, fps) - d);
+    const q = Math.floor(n / block);
+    const r = n % block;
+    if (r >= d) n = u32(n + mul(d, Math.floor((r - d) / minute)));
+    return u32(n + mul(9 * d, q));
+  }
+
+  const pad2 = (n) => (n < 10 ? '0' : '') + String(n);
+
+  function formatTimecode(frame, timescale, frameDuration, dropFrame) {
+    const fps = nominalFps(timescale, frameDuration);
+    if (fps === 0) return fail(MSG.rate);
+    let n = u32(frame);
+    let separator = ':';
+    if (dropFrame) {
+      const d = dropFramesPerMinute(timescale, frameDuration);
+      if (!d.ok) return d;
+      n = undoDrops(wrapDay(n, u32(mul(fps, 86400) - 1296 * d.value)), fps, d.value);
+      separator = ';';
+    } else {
+      n = wrapDay(n, mul(fps, 86400));
+    }
+    const seconds = Math.floor(n / fps);
+    const hours = Math.floor(seconds / 3600);
+    const minutes = Math.floor(seconds / 60) % 60;
+    return ok(pad2(hours) + ':' + pad2(minutes) + ':' + pad2(seconds % 60) + separator +
+              pad2(n % fps));
+  }
+
+  // "N/D" from the movie record: the reduced time scale and frame duration.
+  function parseRate(text) {
+    const match = /^(\d{1,10})\/(\d{1,10})$/.exec(typeof text === 'string' ? text : '');
+    if (!match) return fail(MSG.rate);
+    const timescale = Number(match[1]);
+    const frameDuration = Number(match[2]);
+    if (timescale === 0 || frameDuration === 0 || timescale > U32_MAX || frameDuration > U32_MAX ||
+        nominalFps(timescale, frameDuration) === 0) {
+      return fail(MSG.rate);
+    }
+    return ok({ timescale, frameDuration });
+  }
+
+  // The label as its four numbers; only called on text that parsed.
+  function labelParts(text) {
+    return { h: Number(text.slice(0, 2)), m: Number(text.slice(3, 5)),
+             s: Number(text.slice(6, 8)), f: Number(text.slice(9, 11)) };
+  }
+
+  function labelText(parts, separator) {
+    return pad2(parts.h) + ':' + pad2(parts.m) + ':' + pad2(parts.s) + separator + pad2(parts.f);
+  }
+
+  // Which labelling the result uses. "auto" keeps an embedded timecode's own
+  // labelling; everything else follows the rate unless the mode says otherwise.
+  function chooseDrop(mode, rate, embeddedDrop) {
+    const possible = allowsDrop(rate.timescale, rate.frameDuration);
+    if (mode === 'non-drop') return { drop: false, note: null };
+    if (mode === 'drop') {
+      return possible ? { drop: true, note: null }
+        : { drop: false, note: MSG.dropRate + '; non-drop used' };
+    }
+    if (embeddedDrop !== undefined) return { drop: embeddedDrop, note: null };
+    return { drop: possible, note: null };
+  }
+
+  // Moves a label that drop-frame counting skips to the next one it shows:
+  // frame d of the same minute.
+  function nextShownLabel(parts, rate) {
+    const d = dropFramesPerMinute(rate.timescale, rate.frameDuration).value;
+    if (parts.m % 10 !== 0 && parts.s === 0 && parts.f < d) return { ...parts, f: d };
+    return parts;
+  }
+
+  // Time of day of an instant (milliseconds since the epoch) in the chosen zone,
+  // as a label: the milliseconds become frames, rounded down.
+  function timeOfDayParts(ms, timezone, fps) {
+    const date = new Date(ms);
+    const utc = timezone === 'utc';
+    const millis = utc ? date.getUTCMilliseconds() : date.getMilliseconds();
+    return {
+      h: utc ? date.getUTCHours() : date.getHours(),
+      m: utc ? date.getUTCMinutes() : date.getMinutes(),
+      s: utc ? date.getUTCSeconds() : date.getSeconds(),
+      f: Math.min(fps - 1, Math.floor((millis * fps) / 1000)),
+    };
+  }
+
+  function instantOf(text) {
+    if (typeof text !== 'string') return NaN;
+    return Date.parse(text);
+  }
+
+  // When recording began: the file's modification time (cameras close the
+  // file when recording stops) minus the movie's duration. Microsecond
+  // rounding keeps 10.01 s from becoming 10009.999… ms.
+  function recordingStart(movie) {
+    const modified = instantOf(movie.modified);
+    if (!Number.isFinite(modified)) return fail(MSG.noModification);
+    if (typeof movie.duration !== 'number' || !Number.isFinite(movie.duration) || movie.duration < 0) {
+      return fail(MSG.noDuration);
+    }
+    const durationMs = Math.round(movie.duration * 1e6) / 1e3;
+    return ok(Math.floor(modified - durationMs));
+  }
+
+  // The label the chosen source gives, before the mode's labelling is applied.
+  // {parts, embeddedDrop?, typed?} or a failure.
+  function sourceLabel(movie, settings, rate, fps) {
+    switch (settings.source) {
+      case 'creation': {
+        const created = instantOf(movie.created);
+        if (!Number.isFinite(created)) return fail(MSG.noCreation);
+        return ok({ parts: timeOfDayParts(created, settings.timezone, fps) });
+      }
+      case 'modification': {
+        const start = recordingStart(movie);
+        if (!start.ok) return start;
+        return ok({ parts: timeOfDayParts(start.value, settings.timezone, fps) });
+      }
+      case 'custom': {
+        // Checks what the rate does not decide (shape, digits, ranges) on the
+        // text as typed; its separator is the mode's business.
+        const asNonDrop = replaceSeparator(settings.start, ':');
+        const parsed = parseTimecode(asNonDrop, rate.timescale, rate.frameDuration);
+        if (!parsed.ok) return parsed;
+        return ok({ parts: labelParts(asNonDrop), typed: true });
+      }
+      default: {
+        if (typeof movie.timecode !== 'string') return fail(MSG.noEmbedded);
+        const parsed = parseTimecode(movie.timecode, rate.timescale, rate.frameDuration);
+        if (!parsed.ok) return parsed;
+        return ok({ parts: labelParts(movie.timecode), embeddedDrop: parsed.value.drop });
+      }
+    }
+  }
+
+  function replaceSeparator(text, separator) {
+    if (typeof text !== 'string' || text.length !== 11 || (text[8] !== ':' && text[8] !== ';')) {
+      return text;
+    }
+    return text.slice(0, 8) + separator + text.slice(9);
+  }
+
+  // The offset as a number of frames at the movie's rate, signed by direction.
+  function offsetFrames(settings, rate) {
+    const parsed = parseTimecode(settings.offset, rate.timescale, rate.frameDuration);
+    if (!parsed.ok) return { ok: false, error: parsed.error, field: 'offset' };
+    return ok(settings.direction === 'subtract' ? -parsed.value.frame : parsed.value.frame);
+  }
+
+  function framesPerDay(rate, drop) {
+    const fps = nominalFps(rate.timescale, rate.frameDuration);
+    if (!drop) return fps * 86400;
+    return fps * 86400 - 1296 * dropFramesPerMinute(rate.timescale, rate.frameDuration).value;
+  }
+
+  // The start timecode of one movie under the settings:
+  // {ok:true, timecode, drop, note} or {ok:false, error, field}.
+  // field names the setting at fault ("start", "offset") or "movie".
+  function deriveStart(movie, settings) {
+    const rate = parseRate(movie && movie.rate);
+    if (!rate.ok) return { ok: false, error: rate.error, field: 'movie' };
+    const fps = nominalFps(rate.value.timescale, rate.value.frameDuration);
+
+    const source = sourceLabel(movie, settings, rate.value, fps);
+    if (!source.ok) {
+      return { ok: false, error: source.error, field: settings.source === 'custom' ? 'start' : 'movie' };
+    }
+    const labelling = chooseDrop(settings.mode, rate.value, source.value.embeddedDrop);
+    let parts = source.value.parts;
+    if (labelling.drop && !source.value.typed) parts = nextShownLabel(parts, rate.value);
+
+    const start = parseTimecode(labelText(parts, labelling.drop ? ';' : ':'),
+                                rate.value.timescale, rate.value.frameDuration);
+    if (!start.ok) return { ok: false, error: start.error, field: source.value.typed ? 'start' : 'movie' };
+
+    const offset = offsetFrames(settings, rate.value);
+    if (!offset.ok) return offset;
+
+    const day = framesPerDay(rate.value, labelling.drop);
+    const frame = (((start.value.frame + offset.value) % day) + day) % day;
+    const text = formatTimecode(frame, rate.value.timescale, rate.value.frameDuration, labelling.drop);
+    if (!text.ok) return { ok: false, error: text.error, field: 'movie' };
+    return { ok: true, timecode: text.value, drop: labelling.drop, note: labelling.note };
+  }
+
+  // A timecode typed for one movie: accepted exactly when the engine would
+  // accept it at that movie's rate.
+  function validateFor(movie, text) {
+    const rate = parseRate(movie && movie.rate);
+    if (!rate.ok) return rate;
+    const parsed = parseTimecode(text, rate.value.timescale, rate.value.frameDuration);
+    return parsed.ok ? ok(text) : parsed;
+  }
+
+  return Object.freeze({
+    MESSAGES: MSG,
+    nominalFps,
+    dropFramesPerMinute,
+    allowsDrop,
+    parseTimecode,
+    formatTimecode,
+    parseRate,
+    recordingStart,
+    deriveStart,
+    validateFor,
+  });
+});

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
+#include "atoms.h"
+#include "movie.h"
 #include "result.h"
 
 namespace velmora {
@@ -9,5 +14,35 @@ namespace velmora {
 // Writes OUTPUT as INPUT plus a timecode track starting at TIMECODE, verifies
 // it and prints the report of the written file.
 Status write_movie(const std::string& input, const std::string& output, const std::string& timecode);
+
+// Where a write reports. The command line prints progress lines on standard
+// error and the report on standard output, each flushed at once.
+struct WriteEvents {
+    std::function<void(std::string_view line)> progress;  // "progress=0.36\n"
+    std::function<void(std::string_view line)> report;    // the report and its line feed
+    // Runs after the output is flushed and closed, before it is read back.
+    std::function<void()> before_verification;
+};
+WriteEvents standard_stream_events();
+
+Status write_movie(const std::string& input, const std::string& output, const std::string& timecode,
+                   const WriteEvents& events);
+
+// Everything appended to or patched into the copy of the input.
+struct WritePlan {
+    std::uint32_t timecode_track_id = 0;
+    Bytes sample_atom;                  // 12-byte mdat at the input's end
+    Bytes moov;                         // the rebuilt movie atom behind it
+    std::uint64_t free_patch_offset = 0;  // type field of the input's first moov
+};
+
+// Parses the timecode at the video rate and builds every new atom; touches
+// no file.
+Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode);
+
+// The input's moov with the video trak amended, every timecode trak dropped,
+// the next track identifier raised and the timecode trak appended last.
+Result<Bytes> rebuild_moov(const Movie& movie, std::uint32_t timecode_track_id, ByteView timecode_trak,
+                           ByteView video_trak);
 
 }  // namespace velmora

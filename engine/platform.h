@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "file_io.h"
+#include "result.h"
+
+namespace velmora {
+
+// Forces the file's data and metadata through the device's cache to stable
+// storage.
+Status full_flush(const File& file);
+
+// Makes a new directory entry durable: flushes the folder that holds `path`.
+Status flush_parent_folder(const std::string& path);
+
+// Copies up to `length` bytes from `in` at `in_offset` to `out` at
+// `out_offset` inside the kernel. Answers the count copied (0 at the end of
+// the input), or nullopt when the kernel or file system cannot copy between
+// these files, in which case the caller copies through a buffer.
+Result<std::optional<std::uint64_t>> kernel_copy(const File& in, std::uint64_t in_offset, const File& out,
+                                                 std::uint64_t out_offset, std::uint64_t length);
+
+}  // namespace velmora

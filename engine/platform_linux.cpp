@@ -1,0 +1,63 @@
+#include "platform.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+std::string parent_folder(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+}  // namespace
+
+// Linux has no separate device-cache flush: fsync reaches stable storage.
+Status full_flush(const File& file) {
+    while (::fsync(file.fd()) != 0) {
+        if (errno != EINTR) return fail(system_error_text(errno));
+    }
+    return {};
+}
+
+Status flush_parent_folder(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(parent_folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    // A folder we may write into but not read cannot be opened for the
+    // flush; the file itself is already on stable storage then.
+    if (fd < 0) return errno == EACCES ? Status{} : fail(system_error_text(errno));
+    const File folder(fd);
+    if (::fsync(folder.fd()) != 0 && errno != EINVAL && errno != EROFS) return fail(system_error_text(errno));
+    return {};
+}
+
+Result<std::optional<std::uint64_t>> kernel_copy(const File& in, std::uint64_t in_offset, const File& out,
+                                                 std::uint64_t out_offset, std::uint64_t length) {
+    auto in_position = static_cast<loff_t>(in_offset);
+    auto out_position = static_cast<loff_t>(out_offset);
+    for (;;) {
+        const ssize_t copied =
+            ::copy_file_range(in.fd(), &in_position, out.fd(), &out_position, static_cast<std::size_t>(length), 0);
+        if (copied >= 0) return std::optional<std::uint64_t>{static_cast<std::uint64_t>(copied)};
+        switch (errno) {
+            case EINTR:
+                continue;
+            case EXDEV:
+            case EINVAL:
+            case ENOSYS:
+            case EOPNOTSUPP:
+                return std::optional<std::uint64_t>{};
+            default:
+                return fail(system_error_text(errno));
+        }
+    }
+}
+
+}  // namespace velmora

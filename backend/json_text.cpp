@@ -1,0 +1,202 @@
+#include "json_text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace velmora {
+
+namespace {
+
+struct TextPosition {
+    std::size_t line = 1;
+    std::size_t column = 0;
+};
+
+// `offset` is the 0-based index of the offending byte; past the end means
+// the text ended too early.
+TextPosition position_of(std::string_view text, std::size_t offset) {
+    const bool at_end = offset >= text.size();
+    const std::size_t stop = at_end ? text.size() : offset;
+    TextPosition position;
+    std::size_t line_start = 0;
+    for (std::size_t i = 0; i < stop; ++i) {
+        if (text[i] == '\n') {
+            ++position.line;
+            line_start = i + 1;
+        }
+    }
+    position.column = at_end ? stop - line_start : stop - line_start + 1;
+    return position;
+}
+
+std::string located(std::string_view description, std::string_view text, std::size_t offset) {
+    const TextPosition position = position_of(text, offset);
+    return std::string(description) + " at line " + std::to_string(position.line) + " column " +
+           std::to_string(position.column);
+}
+
+// nlohmann's what() is "[json.exception.parse_error.101] parse error at line
+// 1, column 2: <description>"; only the description is worth showing.
+std::string_view description_of(std::string_view what) {
+    const auto bracket = what.find("] ");
+    if (bracket != std::string_view::npos) what.remove_prefix(bracket + 2);
+    const auto colon = what.find(": ");
+    if (what.starts_with("parse error") && colon != std::string_view::npos) what.remove_prefix(colon + 2);
+    return what;
+}
+
+// Offset of the first bracket that opens a level beyond kMaxJsonDepth, or npos.
+std::size_t find_excess_nesting(std::string_view text) {
+    std::size_t depth = 0;
+    bool in_string = false;
+    bool escaped = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                in_string = false;
+            }
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxJsonDepth) return i;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// Where an overflowing number literal such as 1e400 sits in the text.
+std::size_t find_literal_end(std::string_view text, std::string_view what) {
+    const auto open = what.find('\'');
+    const auto close = what.rfind('\'');
+    if (open == std::string_view::npos || close <= open + 1) return text.size();
+    const auto literal = what.substr(open + 1, close - open - 1);
+    const auto at = text.find(literal);
+    return at == std::string_view::npos ? text.size() : at + literal.size() - 1;
+}
+
+std::string debug_quoted(std::string_view text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"': quoted += "\\\""; break;
+            case '\\': quoted += "\\\\"; break;
+            case '\n': quoted += "\\n"; break;
+            case '\r': quoted += "\\r"; break;
+            case '\t': quoted += "\\t"; break;
+            case '\0': quoted += "\\0"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                    char escape[16];
+                    std::snprintf(escape, sizeof escape, "\\u{%x}", static_cast<unsigned>(static_cast<unsigned char>(c)));
+                    quoted += escape;
+                } else {
+                    quoted += c;
+                }
+        }
+    }
+    return quoted + "\"";
+}
+
+// Shortest text that reads back as the same double, always with a decimal
+// point or an exponent so that it cannot be mistaken for an integer.
+std::string float_text(double number) {
+    if (std::isnan(number)) return "NaN";
+    if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
+    char buffer[64];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, number).ptr;
+    std::string text(buffer, end);
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";
+    return text;
+}
+
+}  // namespace
+
+Result<nlohmann::json> parse_json(std::string_view text) {
+    if (const auto excess = find_excess_nesting(text); excess != std::string_view::npos) {
+        return fail(located("recursion limit exceeded", text, excess));
+    }
+    try {
+        return nlohmann::json::parse(text.begin(), text.end());
+    } catch (const nlohmann::json::parse_error& error) {
+        // error.byte counts from 1 and points at the last byte read.
+        const std::size_t offset = error.byte > 0 ? error.byte - 1 : 0;
+        return fail(located(description_of(error.what()), text, offset));
+    } catch (const nlohmann::json::exception& error) {
+        return fail(located(description_of(error.what()), text, find_literal_end(text, error.what())));
+    }
+}
+
+std::string to_compact_json(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string to_pretty_json(const nlohmann::json& value) {
+    return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string describe_json_value(const nlohmann::json& value) {
+    switch (value.type()) {
+        case nlohmann::json::value_t::null: return "null";
+        case nlohmann::json::value_t::boolean: return value.get<bool>() ? "boolean `true`" : "boolean `false`";
+        case nlohmann::json::value_t::number_integer:
+            return "integer `" + std::to_string(value.get<std::int64_t>()) + "`";
+        case nlohmann::json::value_t::number_unsigned:
+            return "integer `" + std::to_string(value.get<std::uint64_t>()) + "`";
+        case nlohmann::json::value_t::number_float: return "floating point `" + float_text(value.get<double>()) + "`";
+        case nlohmann::json::value_t::string: return "string " + debug_quoted(value.get_ref<const std::string&>());
+        case nlohmann::json::value_t::array: return "sequence";
+        case nlohmann::json::value_t::object: return "map";
+        case nlohmann::json::value_t::binary: return "byte array";
+        case nlohmann::json::value_t::discarded: break;
+    }
+    return "unit value";
+}
+
+std::string invalid_type_message(const nlohmann::json& found, std::string_view expected) {
+    return "invalid type: " + describe_json_value(found) + ", expected " + std::string(expected);
+}
+
+Result<std::string> decode_string(const nlohmann::json& value) {
+    if (!value.is_string()) return fail(invalid_type_message(value, "a string"));
+    return value.get<std::string>();
+}
+
+Result<std::vector<std::string>> decode_string_array(const nlohmann::json& value) {
+    if (!value.is_array()) return fail(invalid_type_message(value, "a sequence"));
+    std::vector<std::string> strings;
+    strings.reserve(value.size());
+    for (const auto& element : value) {
+        auto text = decode_string(element);
+        if (!text) return fail(std::move(text).error());
+        strings.push_back(std::move(*text));
+    }
+    return strings;
+}
+
+Result<std::map<std::string, std::string>> decode_string_map(const nlohmann::json& value) {
+    if (!value.is_object()) return fail(invalid_type_message(value, "a map"));
+    std::map<std::string, std::string> strings;
+    for (const auto& [key, member] : value.items()) {
+        auto text = decode_string(member);
+        if (!text) return fail(std::move(text).error());
+        strings.emplace(key, std::move(*text));
+    }
+    return strings;
+}
+
+nlohmann::json member_or_null(const nlohmann::json& value, std::string_view key) {
+    if (!value.is_object()) return nullptr;
+    const auto found = value.find(key);
+    return found == value.end() ? nlohmann::json() : *found;
+}
+
+}  // namespace velmora

@@ -1,0 +1,39 @@
+// velmora-mac-backend RESOURCES: the service behind the desktop shell, talking
+// JSON lines over standard input and output.
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "protocol.h"
+
+namespace {
+
+int run(int argc, char** argv) {
+    // A vanished reader of standard output must not kill the service.
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    velmora::Status outcome = [&]() -> velmora::Status {
+        auto state = velmora::start_service(arguments, std::getenv("HOME"));
+        if (!state) return velmora::fail(std::move(state).error());
+        return velmora::serve_requests(*state);
+    }();
+    if (outcome) return 0;
+    std::fprintf(stderr, "Error: %s\n", outcome.error().c_str());
+    std::fflush(stderr);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = run(argc, argv);
+    // Running requests are abandoned, not waited for: leave without joining
+    // their threads or running destructors under them.
+    std::fflush(nullptr);
+    std::_Exit(status);
+}

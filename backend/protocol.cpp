@@ -1,0 +1,145 @@
+#include "protocol.h"
+
+#include <cerrno>
+#include <exception>
+#include <mutex>
+#include <string_view>
+#include <utility>
+
+#include <unistd.h>
+
+#include "file_system.h"
+#include "import.h"
+#include "json_text.h"
+#include "opener.h"
+#include "processing.h"
+#include "request_reader.h"
+#include "settings.h"
+#include "worker_thread.h"
+
+namespace velmora {
+
+namespace {
+
+nlohmann::json reply_for(const nlohmann::json& id, Result<nlohmann::json> outcome) {
+    nlohmann::json reply = nlohmann::json::object();
+    reply["id"] = id;
+    if (outcome) {
+        reply["result"] = std::move(*outcome);
+    } else {
+        reply["error"] = std::move(outcome).error();
+    }
+    return reply;
+}
+
+// One request on its own thread: dispatch, then write the reply.
+void run_request(ServiceState& state, const std::string& resources_dir, const std::string& command,
+                 const nlohmann::json& request, const nlohmann::json& id) {
+    const nlohmann::json args = member_or_null(request, "args");
+    Result<nlohmann::json> outcome;
+    try {
+        outcome = dispatch_command(state, resources_dir, command, args);
+    } catch (const std::exception& error) {
+        // A handler fault must still answer, or the shell's request would hang.
+        outcome = fail(std::string("Unexpected failure: ") + error.what());
+    }
+    emit_message(reply_for(id, std::move(outcome)));
+}
+
+// Joins and drops every finished worker; the last entry fills a freed slot.
+void sweep_finished(std::vector<WorkerThread>& running) {
+    for (std::size_t slot = 0; slot < running.size();) {
+        if (!running[slot].finished()) {
+            ++slot;
+            continue;
+        }
+        WorkerThread done = std::move(running[slot]);
+        if (slot + 1 != running.size()) running[slot] = std::move(running.back());
+        running.pop_back();
+        done.join();
+    }
+}
+
+Result<nlohmann::json> import_command(ServiceState& state, const nlohmann::json& args) {
+    auto paths = decode_string_array(member_or_null(args, "paths"));
+    if (!paths) return fail(std::move(paths).error());
+    return import_movies(state, *paths, args);
+}
+
+Result<nlohmann::json> process_command(ServiceState& state, const nlohmann::json& args) {
+    auto ids = decode_string_array(member_or_null(args, "ids"));
+    if (!ids) return fail(std::move(ids).error());
+    auto timecodes = decode_string_map(member_or_null(args, "timecodes"));
+    if (!timecodes) return fail(std::move(timecodes).error());
+    return process_movies(state, *ids, *timecodes, member_or_null(args, "options"));
+}
+
+}  // namespace
+
+Result<std::shared_ptr<ServiceState>> start_service(const std::vector<std::string>& arguments, const char* home) {
+    if (arguments.empty()) return fail("Missing resources");
+    auto state = std::make_shared<ServiceState>();
+    state->resources_dir = arguments.front();
+    state->engine_path = join_path(state->resources_dir, "bin/velmora-engine");
+    if (home == nullptr) return fail("Application data directory is unavailable");
+    state->data_dir = join_path(join_path(home, "Library/Application Support"), "Velmora");
+    state->settings = read_stored_settings(state->data_dir);
+    return state;
+}
+
+Status serve_requests(const std::shared_ptr<ServiceState>& state) {
+    RequestReader reader(STDIN_FILENO);
+    std::vector<WorkerThread> running;
+    for (;;) {
+        auto line = reader.next_line();
+        if (!line) return fail(std::move(line).error());
+        if (!*line) return {};
+
+        auto request = parse_json(**line);
+        if (!request) return fail(std::move(request).error());
+        nlohmann::json id = member_or_null(*request, "id");
+        const nlohmann::json command = member_or_null(*request, "command");
+        if (!command.is_string()) return fail("Missing command");
+
+        if (command == "shutdown") {
+            for (WorkerThread& worker : running) worker.join();
+            emit_message(reply_for(id, nlohmann::json()));
+            return {};
+        }
+
+        auto worker = WorkerThread::start(
+            [state, resources_dir = state->resources_dir, name = command.get<std::string>(),
+             whole = std::move(*request), id = std::move(id)] { run_request(*state, resources_dir, name, whole, id); },
+            kRequestStackBytes);
+        if (!worker) return fail(std::move(worker).error());
+        running.push_back(std::move(*worker));
+        sweep_finished(running);
+    }
+}
+
+Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& resources_dir,
+                                        const std::string& command, const nlohmann::json& args) {
+    (void)resources_dir;  // the handlers read it from the state
+    if (command == "load_settings") return load_settings(state);
+    if (command == "save_settings") return save_settings(state, member_or_null(args, "value"));
+    if (command == "import_movies") return import_command(state, args);
+    if (command == "process_movies") return process_command(state, args);
+    if (command == "cancel") {
+        state.cancel.store(true);
+        return nlohmann::json();
+    }
+    if (command == "busy") return nlohmann::json(state.busy.load());
+    if (command == "reveal") return reveal(state, args);
+    if (command == "third_party_notices") return third_party_notices(state);
+    if (command == "shutdown") return nlohmann::json();  // answered by the reader before dispatch
+    return fail("Unknown native command");
+}
+
+void emit_message(const nlohmann::json& message) {
+    static std::mutex output_lock;
+    const std::string line = to_compact_json(message) + "\n";
+    std::lock_guard lock(output_lock);
+    (void)write_all(STDOUT_FILENO, line);
+}
+
+}  // namespace velmora

@@ -1,0 +1,190 @@
+#include "settings.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <initializer_list>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "file_system.h"
+#include "json_text.h"
+#include "platform.h"
+#include "token.h"
+#include "utf8.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::string_view kSettingsFile = "settings.json";
+constexpr std::size_t kTimecodeFieldLimit = 11;     // characters
+constexpr std::size_t kPrefixLimit = 100;           // characters
+constexpr std::size_t kDestinationLimit = 4096;     // bytes
+
+struct Choice {
+    const char* key;
+    std::initializer_list<std::string_view> accepted;
+};
+
+const std::array<Choice, 4> kChoices{{
+    {"source", {"embedded", "creation", "modification", "custom"}},
+    {"mode", {"auto", "non-drop", "drop"}},
+    {"direction", {"add", "subtract"}},
+    {"timezone", {"local", "utc"}},
+}};
+
+constexpr std::array<const char*, 5> kSwitches{"copy", "retain", "rename", "number", "recursive"};
+
+struct BoundedText {
+    const char* key;
+    std::size_t max_characters;
+};
+
+constexpr std::array<BoundedText, 3> kBoundedTexts{{
+    {"start", kTimecodeFieldLimit},
+    {"offset", kTimecodeFieldLimit},
+    {"prefix", kPrefixLimit},
+}};
+
+bool is_accepted_choice(const nlohmann::json& member, const Choice& choice) {
+    if (!member.is_string()) return false;
+    const auto& text = member.get_ref<const std::string&>();
+    return std::find(choice.accepted.begin(), choice.accepted.end(), text) != choice.accepted.end();
+}
+
+bool is_accepted_destination(const nlohmann::json& member) {
+    if (!member.is_string()) return false;
+    const auto& text = member.get_ref<const std::string&>();
+    return !text.empty() && text.size() <= kDestinationLimit && text.front() == '/';
+}
+
+// A temporary file that is removed unless it has been renamed into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (created_) ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    Result<UniqueFd> create() {
+        UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd) return fail(system_error_text(errno));
+        created_ = true;
+        return fd;
+    }
+    Status rename_to(const std::string& target) {
+        if (::rename(path_.c_str(), target.c_str()) != 0) return fail(system_error_text(errno));
+        created_ = false;
+        return {};
+    }
+
+private:
+    std::string path_;
+    bool created_ = false;
+};
+
+}  // namespace
+
+nlohmann::json default_settings() {
+    return {
+        {"source", "embedded"}, {"start", "01:00:00:00"}, {"mode", "auto"},   {"offset", "00:00:00:00"},
+        {"direction", "add"},   {"timezone", "local"},    {"copy", true},     {"destination", nullptr},
+        {"retain", true},       {"rename", false},        {"prefix", "TC_"},  {"number", false},
+        {"recursive", true},
+    };
+}
+
+nlohmann::json normalize_settings(const nlohmann::json& value) {
+    nlohmann::json settings = default_settings();
+    if (!value.is_object()) return settings;
+    const auto member = [&](const char* key) { return member_or_null(value, key); };
+
+    for (const Choice& choice : kChoices) {
+        if (auto given = member(choice.key); is_accepted_choice(given, choice)) settings[choice.key] = given;
+    }
+    for (const char* key : kSwitches) {
+        if (auto given = member(key); given.is_boolean()) settings[key] = given;
+    }
+    for (const BoundedText& text : kBoundedTexts) {
+        auto given = member(text.key);
+        if (given.is_string() && count_scalar_values(given.get_ref<const std::string&>()) <= text.max_characters) {
+            settings[text.key] = given;
+        }
+    }
+    if (auto given = member("destination"); is_accepted_destination(given)) settings["destination"] = given;
+    return settings;
+}
+
+std::optional<nlohmann::json> read_json_file(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (!is_valid_utf8(text)) return std::nullopt;
+    auto parsed = parse_json(text);
+    if (!parsed) return std::nullopt;
+    return std::move(*parsed);
+}
+
+Status write_json_file_atomically(const std::string& path, const nlohmann::json& value) {
+    const std::string parent = parent_folder(path);
+    if (last_component(path).empty() || path == "/") return fail("Invalid settings path");
+    if (auto made = create_folders(parent); !made) return made;
+
+    TemporaryFile temporary(with_extension(path, make_unique_token() + ".tmp"));
+    auto fd = temporary.create();
+    if (!fd) return fail(std::move(fd).error());
+    if (auto written = write_all(fd->get(), to_pretty_json(value)); !written) return written;
+    if (auto flushed = full_flush(fd->get()); !flushed) return flushed;
+    if (auto renamed = temporary.rename_to(path); !renamed) return renamed;
+    fd->reset();
+    // The rename is done; syncing the folder only makes it survive a power
+    // cut, so a failure here must not report the completed save as failed.
+    (void)flush_folder(parent.empty() ? "." : parent);
+    return {};
+}
+
+nlohmann::json read_stored_settings(const std::string& data_dir) {
+    const std::string path = data_dir + "/" + std::string(kSettingsFile);
+    std::optional<nlohmann::json> value = read_json_file(path);
+    if (!value) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0) {
+            value = nlohmann::json();
+        } else {
+            value = read_json_file(with_extension(path, "previous")).value_or(nlohmann::json());
+        }
+    }
+    return normalize_settings(*value);
+}
+
+Result<nlohmann::json> load_settings(ServiceState& state) {
+    std::lock_guard lock(state.settings_mutex);
+    return state.settings;
+}
+
+Result<nlohmann::json> save_settings(ServiceState& state, const nlohmann::json& value) {
+    std::lock_guard lock(state.settings_mutex);
+    nlohmann::json normalised = normalize_settings(value);
+    if (auto written = write_json_file_atomically(state.data_dir + "/" + std::string(kSettingsFile), normalised);
+        !written) {
+        return fail(std::move(written).error());
+    }
+    state.settings = std::move(normalised);
+    return nlohmann::json();
+}
+
+}  // namespace velmora

@@ -1,0 +1,286 @@
+// Wires the page together: settings, import, the list, processing, events, help.
+(function (root) {
+  'use strict';
+
+  const Bridge = root.VelmoraBridge;
+  const S = root.VelmoraSettings;
+  const T = root.VelmoraTimecode;
+
+  const CLOSE_BLOCKED = 'Velmora is processing movies. Cancel processing or let it finish before quitting.';
+  const $ = (id) => document.getElementById(id);
+
+  let settings = { ...S.DEFAULTS };
+  let list = null;
+  let panel = null;
+  let batch = null; // {ids, done} while a process_movies request is outstanding
+  let importing = 0;
+
+  // ---- messages -----------------------------------------------------------
+
+  function dismissible(container, text, extraClass) {
+    const item = document.createElement('li');
+    item.className = 'notice' + (extraClass ? ' ' + extraClass : '');
+    const body = document.createElement('span');
+    body.textContent = text;
+    const close = document.createElement('button');
+    close.type = 'button';
+    close.className = 'mini';
+    close.textContent = 'Dismiss';
+    close.setAttribute('aria-label', 'Dismiss: ' + text);
+    close.addEventListener('click', () => {
+      const next = item.nextElementSibling || item.previousElementSibling;
+      item.remove();
+      const focusTarget = next ? next.querySelector('button') : null;
+      if (focusTarget) focusTarget.focus();
+      syncNoticeAreas();
+    });
+    item.append(body, close);
+    container.append(item);
+    syncNoticeAreas();
+    return item;
+  }
+
+  function showError(text) {
+    dismissible($('messages'), text, 'bad');
+  }
+
+  function syncNoticeAreas() {
+    $('messages').hidden = $('messages').children.length === 0;
+    $('import-errors').hidden = $('import-error-list').children.length === 0;
+  }
+
+  function addImportErrors(errors) {
+    for (const error of errors) {
+      const name = error && typeof error.name === 'string' && error.name !== '' ? error.name : '(no name)';
+      const message = error && typeof error.message === 'string' ? error.message : '';
+      dismissible($('import-error-list'), name + ': ' + message);
+    }
+  }
+
+  // ---- settings -----------------------------------------------------------
+
+  let saving = false;
+  let pendingSave = null;
+
+  // One save at a time, the newest last: the backend serves requests on
+  // separate threads, so two saves in flight could land in either order.
+  function save(value) {
+    pendingSave = value;
+    if (saving) return;
+    saving = true;
+    const next = pendingSave;
+    pendingSave = null;
+    Bridge.invoke('save_settings', { value: next })
+      .catch((error) => showError(error.message))
+      .finally(() => {
+        saving = false;
+        if (pendingSave) save(pendingSave);
+      });
+  }
+
+  function settingsChanged(next) {
+    settings = next;
+    $('created-heading').textContent = settings.timezone === 'utc' ? 'Created (UTC)' : 'Created (local)';
+    list.rederive(settings);
+    save(settings);
+  }
+
+  function fieldMessages() {
+    const start = settings.source === 'custom' ? list.problems('start') : [];
+    const offset = list.problems('offset');
+    if (list.size() === 0) {
+      // No movie yet to measure against: still catch what no rate would accept.
+      const probe = { rate: '30000/1001' };
+      if (settings.source === 'custom') {
+        const r = T.deriveStart(probe, { ...settings, mode: 'non-drop', offset: '00:00:00:00' });
+        if (!r.ok) start.push(r.error);
+      }
+      const o = T.deriveStart({ ...probe, timecode: '00:00:00:00' }, { ...settings, source: 'embedded' });
+      if (!o.ok && o.field === 'offset') offset.push(o.error);
+    }
+    panel.showMessage('start-msg', start.join('; '));
+    panel.showMessage('offset-msg', offset.join('; '));
+    const prefix = settings.copy && settings.rename ? S.prefixProblem(settings.prefix) : null;
+    panel.showMessage('prefix-msg', prefix);
+    const name = list.firstName() || 'clip.mov';
+    panel.setExample(S.outputName(name, settings, 0));
+    return prefix;
+  }
+
+  // ---- the list and the batch ----------------------------------------------
+
+  function listChanged() {
+    const blocked = fieldMessages();
+    const c = list.counts();
+    const eligible = list.eligible();
+    $('empty').hidden = c.total > 0;
+    let summary = c.total === 0 ? 'No movies' : c.total + (c.total === 1 ? ' movie' : ' movies');
+    if (c.total > 0) {
+      summary += ' · ' + eligible.length + ' to process';
+      if (c.total - c.valid > 0) summary += ' · ' + (c.total - c.valid) + ' left out';
+      if (c.done) summary += ' · ' + c.done + ' done';
+      if (c.failed) summary += ' · ' + c.failed + ' failed';
+    }
+    if (!batch) $('summary').textContent = summary;
+    $('process').disabled = Boolean(batch) || eligible.length === 0 || Boolean(blocked);
+    $('process').textContent = eligible.length > 0 ? 'Process ' + eligible.length : 'Process';
+    $('clear-list').disabled = Boolean(batch) || c.total === 0;
+  }
+
+  function importPaths(paths) {
+    if (!Array.isArray(paths) || paths.length === 0) return Promise.resolve();
+    importing += 1;
+    document.body.classList.add('importing');
+    $('summary').textContent = 'Importing…';
+    return Bridge.invoke('import_movies', { paths, recursive: settings.recursive })
+      .then((reply) => {
+        list.add(reply && Array.isArray(reply.files) ? reply.files : [], settings);
+        addImportErrors(reply && Array.isArray(reply.errors) ? reply.errors : []);
+      })
+      .catch((error) => showError(error.message))
+      .finally(() => {
+        importing -= 1;
+        if (importing === 0) document.body.classList.remove('importing');
+        listChanged();
+      });
+  }
+
+  function pick(kind) {
+    const args = kind === 'folder' ? { kind: 'folder' } : {};
+    return Bridge.invoke('pick', args).then(importPaths).catch((error) => showError(error.message));
+  }
+
+  function processMovies() {
+    if (batch) return;
+    const chosen = list.eligible();
+    if (chosen.length === 0) return;
+    const ids = chosen.map((m) => m.id);
+    const timecodes = {};
+    for (const m of chosen) timecodes[m.id] = m.timecode;
+    batch = { ids, total: ids.length };
+    list.beginBatch(ids);
+    document.body.classList.add('processing');
+    $('cancel').disabled = false;
+    $('summary').textContent = 'Processing 0 of ' + ids.length;
+    listChanged();
+    Bridge.invoke('process_movies', { ids, timecodes, options: { ...settings } })
+      .then((reply) => {
+        const results = reply && Array.isArray(reply.results) ? reply.results : [];
+        finishBatch(ids, results, reply && reply.cancelled === true);
+      })
+      .catch((error) => {
+        finishBatch(ids, [], false);
+        showError(error.message);
+      });
+  }
+
+  function finishBatch(ids, results, cancelled) {
+    batch = null;
+    document.body.classList.remove('processing');
+    $('cancel').disabled = true;
+    list.endBatch(ids, results);
+    listChanged();
+    if (cancelled) $('summary').textContent += ' · cancelled';
+  }
+
+  function onProgress(payload) {
+    list.applyProgress(payload);
+    if (batch && payload && Number.isInteger(payload.index) && Number.isInteger(payload.total)) {
+      const finished = payload.state === 'done' || payload.state === 'error';
+      const text = (finished ? 'Processed ' : 'Processing ') + (payload.index + 1) + ' of ' + payload.total;
+      if ($('summary').textContent !== text) $('summary').textContent = text;
+    }
+  }
+
+  function cancel() {
+    $('cancel').disabled = true;
+    Bridge.invoke('cancel').catch((error) => {
+      $('cancel').disabled = !batch;
+      showError(error.message);
+    });
+  }
+
+  // ---- drop zone, help ----------------------------------------------------
+
+  function setDragging(on) {
+    $('drop-zone').classList.toggle('active', on);
+  }
+
+  function openHelp() {
+    const dialog = $('help-panel');
+    if (!dialog.open) dialog.showModal();
+  }
+
+  function wire() {
+    $('add-movies').addEventListener('click', () => pick('movies'));
+    $('add-folder').addEventListener('click', () => pick('folder'));
+    $('process').addEventListener('click', processMovies);
+    $('cancel').addEventListener('click', cancel);
+    $('clear-list').addEventListener('click', () => { list.clear(); $('add-movies').focus(); });
+    $('dismiss-import-errors').addEventListener('click', () => {
+      $('import-error-list').replaceChildren();
+      syncNoticeAreas();
+      $('add-movies').focus();
+    });
+    $('help').addEventListener('click', openHelp);
+    $('help-close').addEventListener('click', () => $('help-panel').close());
+    $('notices-link').addEventListener('click', (event) => {
+      event.preventDefault();
+      Bridge.invoke('third_party_notices').catch((error) => showError(error.message));
+    });
+    $('close-blocked-dismiss').addEventListener('click', () => { $('close-blocked').hidden = true; });
+    // The shell turns drops into events; a drop the web view sees itself must
+    // not navigate away from the page.
+    for (const type of ['dragover', 'drop']) document.addEventListener(type, (event) => event.preventDefault());
+  }
+
+  function onCloseBlocked() {
+    $('close-blocked-text').textContent = CLOSE_BLOCKED;
+    $('close-blocked').hidden = false;
+    $('close-blocked-dismiss').focus();
+  }
+
+  async function start() {
+    panel = root.VelmoraSettingsPanel.create($('settings'), {
+      onChange: settingsChanged,
+      onChooseDestination: () => Bridge.invoke('destination')
+        .then((path) => { if (typeof path === 'string') panel.setDestination(path); })
+        .catch((error) => showError(error.message)),
+    });
+    list = root.VelmoraMovieList.create({
+      tbody: $('movie-rows'),
+      onChange: listChanged,
+      onReveal: (file) => Bridge.invoke('reveal', { file }).catch((error) => showError(error.message)),
+    });
+    wire();
+    panel.show(settings);
+    listChanged();
+
+    if (!Bridge.connected()) showError('Velmora is not connected: open this page from the Velmora application.');
+    await Promise.all([
+      Bridge.listen('native://drag-enter', () => setDragging(true)),
+      Bridge.listen('native://drag-leave', () => setDragging(false)),
+      Bridge.listen('native://drag-drop', (payload) => {
+        setDragging(false);
+        importPaths(payload && Array.isArray(payload.paths) ? payload.paths : []);
+      }),
+      Bridge.listen('progress', onProgress),
+      Bridge.listen('close-blocked', onCloseBlocked),
+    ]);
+    // Settings first: files held by the shell arrive right after "ui_ready"
+    // and are imported with the loaded "recursive" setting.
+    try {
+      settings = S.normalize(await Bridge.invoke('load_settings'));
+    } catch (error) {
+      if (Bridge.connected()) showError(error.message);
+    }
+    panel.show(settings);
+    $('created-heading').textContent = settings.timezone === 'utc' ? 'Created (UTC)' : 'Created (local)';
+    listChanged();
+    document.body.dataset.ready = 'true';
+    if (Bridge.connected()) Bridge.invoke('ui_ready').catch((error) => showError(error.message));
+  }
+
+  root.VelmoraApp = Object.freeze({ start });
+  document.addEventListener('DOMContentLoaded', () => { start(); });
+})(window);

@@ -1,0 +1,107 @@
+// The settings form: shows a settings object and reads one back. It knows the
+// controls, not what the settings mean for movies.
+(function (root) {
+  'use strict';
+
+  const S = root.VelmoraSettings;
+
+  function create(form, { onChange, onChooseDestination }) {
+    const field = (id) => form.querySelector('#' + id);
+    const radios = (name) => [...form.querySelectorAll('input[name="' + name + '"]')];
+    let destination = null;
+    let timer = 0;
+
+    function radioValue(name, fallback) {
+      const checked = radios(name).find((input) => input.checked);
+      return checked ? checked.value : fallback;
+    }
+
+    function setRadio(name, value) {
+      for (const input of radios(name)) input.checked = input.value === value;
+    }
+
+    function read() {
+      return S.normalize({
+        source: radioValue('source', 'embedded'),
+        start: field('start').value,
+        mode: field('mode').value,
+        offset: field('offset').value,
+        direction: field('direction').value,
+        timezone: radioValue('timezone', 'local'),
+        copy: radioValue('output', 'copy') === 'copy',
+        destination,
+        retain: field('retain').checked,
+        rename: field('rename').checked,
+        prefix: field('prefix').value,
+        number: field('number').checked,
+        recursive: field('recursive').checked,
+      });
+    }
+
+    function paintDependent(settings) {
+      field('start').disabled = settings.source !== 'custom';
+      field('copy-options').disabled = !settings.copy;
+      field('rename-options').disabled = !settings.copy || !settings.rename;
+      field('destination-text').textContent = settings.destination === null
+        ? '“Velmora Output” beside each movie' : settings.destination;
+      field('destination-text').title = settings.destination || '';
+      field('destination-clear').disabled = settings.destination === null;
+      field('inplace-note').hidden = settings.copy;
+    }
+
+    function show(settings) {
+      setRadio('source', settings.source);
+      field('start').value = settings.start;
+      field('mode').value = settings.mode;
+      field('offset').value = settings.offset;
+      field('direction').value = settings.direction;
+      setRadio('timezone', settings.timezone);
+      setRadio('output', settings.copy ? 'copy' : 'inplace');
+      destination = settings.destination;
+      field('retain').checked = settings.retain;
+      field('rename').checked = settings.rename;
+      field('prefix').value = settings.prefix;
+      field('number').checked = settings.number;
+      field('recursive').checked = settings.recursive;
+      paintDependent(settings);
+    }
+
+    function changed(debounce) {
+      clearTimeout(timer);
+      const fire = () => {
+        const settings = read();
+        paintDependent(settings);
+        onChange(settings);
+      };
+      if (debounce) timer = setTimeout(fire, 250);
+      else fire();
+    }
+
+    function setDestination(path) {
+      destination = typeof path === 'string' && path !== '' ? path : null;
+      changed(false);
+    }
+
+    // Text fields save while typing (briefly debounced) and at once on commit.
+    form.addEventListener('input', (event) => {
+      if (event.target.matches('input[type="text"]')) changed(true);
+    });
+    form.addEventListener('change', () => changed(false));
+    form.addEventListener('submit', (event) => event.preventDefault());
+    field('destination-choose').addEventListener('click', () => onChooseDestination());
+    field('destination-clear').addEventListener('click', () => setDestination(null));
+
+    function showMessage(id, text) {
+      const node = field(id);
+      node.textContent = text || '';
+      node.hidden = !text;
+      const input = field(node.dataset.for);
+      if (input) input.setAttribute('aria-invalid', text ? 'true' : 'false');
+    }
+
+    return { show, read, setDestination, showMessage,
+      setExample: (text) => { field('name-example').textContent = text; } };
+  }
+
+  root.VelmoraSettingsPanel = Object.freeze({ create });
+})(window);

@@ -1,0 +1,170 @@
+'use strict';
+// A test-only stand-in for the shell and backend behind window.__VELMORA_NATIVE__.
+// installFake is serialised into the page by addInitScript, so it must not
+// close over anything of this file.
+
+function installFake(config) {
+  const calls = [];
+  const listeners = new Map();
+  const published = new Set();
+  const movies = new Map();
+  let settings = config.settings || null;
+  let cancelFlag = false;
+  let busy = false;
+  let resumeBatch = null;
+  let counter = 0;
+
+  const clone = (value) => (value === undefined ? undefined : JSON.parse(JSON.stringify(value)));
+  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  const defaults = {
+    copy: true, destination: null, direction: 'add', mode: 'auto', number: false, offset: '00:00:00:00',
+    prefix: 'TC_', recursive: true, rename: false, retain: true, source: 'embedded', start: '01:00:00:00',
+    timezone: 'local',
+  };
+
+  // Like the shell: a JSON round trip, then every listener with {payload}.
+  window.__VELMORA_EVENT__ = (name, payload) => {
+    const set = listeners.get(name);
+    if (!set) return;
+    for (const callback of [...set]) callback({ payload: clone(payload) });
+  };
+  const emit = (name, payload) => window.__VELMORA_EVENT__(name, payload);
+
+  function record(path, overrides) {
+    const slash = path.lastIndexOf('/');
+    counter += 1;
+    return {
+      engine: 'velmora-native', rate: '25/1', duration: 12.5, timecode: null, createdUnix: 1709993100,
+      width: 1920, height: 1080, codec: 'h264', videoIndex: 0,
+      streams: [{ index: 0, trackId: 1, type: 'video', codec: 'h264', tag: 'avc1', attachedPicture: false }],
+      creationOrigin: 'Media metadata', created: '2024-03-09T14:05:00.000Z', modified: '2024-03-09T14:05:12.500Z',
+      id: '4242-1709993100000000000-' + counter, path, name: path.slice(slash + 1), size: 52428800,
+      relativeDir: '', ...overrides,
+    };
+  }
+
+  function importMovies(args) {
+    if (!Array.isArray(args.paths) || args.paths.some((p) => typeof p !== 'string')) {
+      throw 'invalid type: null, expected a sequence';
+    }
+    if (busy) throw 'Wait for the current batch to finish.';
+    const files = [];
+    const errors = [];
+    for (const path of args.paths) {
+      const entry = (config.library || {})[path];
+      if (config.generate && path === config.generate.path) {
+        for (let i = 0; i < config.generate.count; i += 1) {
+          const name = 'clip' + String(i).padStart(4, '0') + '.mov';
+          files.push(record(path + '/' + name, { rate: i % 2 ? '30000/1001' : '25/1',
+            timecode: i % 2 ? '01:00:00;00' : '10:00:00:00' }));
+        }
+      } else if (entry && entry.error) {
+        errors.push({ name: path.slice(path.lastIndexOf('/') + 1), message: entry.error });
+      } else if (entry) {
+        for (const item of entry.files) {
+          if (item.recursiveOnly && args.recursive !== true) continue;
+          files.push(record(item.path, item.fields));
+        }
+      } else {
+        errors.push({ name: path.slice(path.lastIndexOf('/') + 1), message: 'No such file or directory (os error 2)' });
+      }
+    }
+    for (const file of files) movies.set(file.id, file);
+    return { files, errors };
+  }
+
+  function outputFor(movie, options) {
+    const dot = movie.name.lastIndexOf('.');
+    const folder = movie.path.slice(0, movie.path.lastIndexOf('/'));
+    if (options.copy === false) return movie.path;
+    return (options.destination || folder + '/Velmora Output') + '/' + movie.name.slice(0, dot) + '_TC' +
+      movie.name.slice(dot);
+  }
+
+  async function processMovies(args) {
+    if (busy) throw 'A batch is already running.';
+    const ids = args.ids;
+    const timecodes = args.timecodes;
+    if (!Array.isArray(ids) || !timecodes || typeof timecodes !== 'object') throw 'invalid type: expected a sequence';
+    if (ids.some((id) => !movies.has(id))) throw 'Import files before processing.';
+    if (new Set(ids).size !== ids.length || ids.some((id) => typeof timecodes[id] !== 'string')) {
+      throw 'Invalid file list or timecode settings.';
+    }
+    busy = true;
+    cancelFlag = false;
+    const options = args.options || {};
+    const results = [];
+    const step = config.stepMs || 0;
+    for (let index = 0; index < ids.length; index += 1) {
+      if (cancelFlag) break;
+      const id = ids[index];
+      const movie = movies.get(id);
+      const context = { id, index, total: ids.length };
+      emit('progress', { ...context, state: 'processing', progress: 0 });
+      await sleep(step);
+      emit('progress', { ...context, state: 'processing', progress: 0.5 });
+      if (config.pauseAt === index) await new Promise((resolve) => { resumeBatch = resolve; });
+      await sleep(step);
+      let result;
+      const failure = (config.failures || {})[movie.path];
+      if (cancelFlag) result = { error: 'Cancelled.', id, progress: 0, state: 'error' };
+      else if (failure) result = { error: failure, id, progress: 0, state: 'error' };
+      else {
+        emit('progress', { ...context, state: 'processing', progress: 1.0 });
+        const output = outputFor(movie, options);
+        published.add(output);
+        result = { backup: options.copy === false ? movie.path + '.velmora-backup-4242-1-' + index : null,
+          id, output, progress: 1, state: 'done', timecode: timecodes[id] };
+      }
+      emit('progress', { ...context, ...result });
+      results.push(result);
+    }
+    busy = false;
+    return { cancelled: cancelFlag, results };
+  }
+
+  const handlers = {
+    ui_ready: () => null,
+    pick: (args) => clone((config.pick || {})[args.kind === 'folder' ? 'folder' : 'movies'] || []),
+    destination: () => (config.destination === undefined ? null : config.destination),
+    load_settings: () => clone(settings || defaults),
+    save_settings: (args) => { settings = clone(args.value === undefined ? null : args.value); return null; },
+    import_movies: importMovies,
+    process_movies: processMovies,
+    cancel: () => { cancelFlag = true; return null; },
+    reveal: (args) => {
+      if (!args || typeof args.file !== 'string') throw 'Missing output file';
+      if (!published.has(args.file)) throw 'Unknown output file';
+      return null;
+    },
+    third_party_notices: () => null,
+  };
+
+  window.__VELMORA_NATIVE__ = {
+    invoke(command, args = {}) {
+      calls.push({ command, args: clone(args) });
+      const handler = handlers[command];
+      if (!handler) return Promise.reject('Unknown or unavailable native command');
+      try {
+        return Promise.resolve(handler(args)).then((result) => (result === undefined ? null : clone(result)));
+      } catch (error) {
+        return Promise.reject(error);
+      }
+    },
+    listen(event, callback) {
+      if (!listeners.has(event)) listeners.set(event, new Set());
+      listeners.get(event).add(callback);
+      return Promise.resolve(() => listeners.get(event).delete(callback));
+    },
+  };
+
+  window.__FAKE__ = {
+    calls,
+    emit,
+    resume: () => { if (resumeBatch) { resumeBatch(); resumeBatch = null; } },
+    paused: () => resumeBatch !== null,
+    settings: () => clone(settings),
+  };
+}
+
+module.exports = { installFake };

@@ -1,0 +1,477 @@
+'use strict';
+// The page in Debian's Chromium, driven by playwright-core, against a fake of
+// the shell's bridge that behaves like the backend.
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { pathToFileURL } = require('node:url');
+const { chromium } = require('playwright-core');
+const { installFake } = require('./fake_native.js');
+
+const PAGE_URL = pathToFileURL(path.join(__dirname, '..', 'index.html')).href;
+const AXE_SOURCE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
+const ARTIFACTS = process.env.VELMORA_ARTIFACT_DIR || path.join(os.tmpdir(), 'velmora-page-artifacts');
+const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync', '--no-first-run'];
+const DEFAULTS = {
+  copy: true, destination: null, direction: 'add', mode: 'auto', number: false, offset: '00:00:00:00',
+  prefix: 'TC_', recursive: true, rename: false, retain: true, source: 'embedded', start: '01:00:00:00',
+  timezone: 'local',
+};
+
+// Three movies in a dropped folder, one of them in a sub-folder, and a stray file.
+const LIBRARY = {
+  '/media/day1': {
+    files: [
+      { path: '/media/day1/A001.mov', fields: { rate: '30000/1001', timecode: '01:00:00;00', duration: 10.01,
+        created: '2024-03-09T14:05:07.500Z' } },
+      { path: '/media/day1/cam/B002.mp4', fields: { relativeDir: 'cam', creationOrigin: 'File creation date',
+        created: '2024-03-09T23:59:59.990Z', size: 1530000 } },
+      { path: '/media/day1/C003.mov', fields: { rate: '24000/1001', timecode: '10:00:00:00', codec: 'prores',
+        width: 3840, height: 2160, streams: [
+          { index: 0, trackId: 1, type: 'video', codec: 'prores', tag: 'apch', attachedPicture: false },
+          { index: 1, trackId: 2, type: 'audio', codec: 'pcm_s16le', tag: 'sowt', attachedPicture: false },
+          { index: 2, trackId: 3, type: 'audio', codec: 'pcm_s16le', tag: 'sowt', attachedPicture: false },
+          { index: 3, trackId: 4, type: 'data', codec: 'timecode', tag: 'tmcd', attachedPicture: false },
+          { index: 4, trackId: 5, type: 'video', codec: 'mjpeg', tag: 'jpeg', attachedPicture: true }] } },
+    ],
+  },
+  '/media/day1/notes.txt': { error: 'Supported formats: MOV, MP4, M4V.' },
+};
+
+let context;
+let userDataDir;
+
+test.before(async () => {
+  userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-chromium-'));
+  fs.mkdirSync(ARTIFACTS, { recursive: true });
+  context = await chromium.launchPersistentContext(userDataDir, {
+    executablePath: '/usr/bin/chromium', headless: true, args: CHROMIUM_ARGS,
+    viewport: { width: 1280, height: 800 }, timezoneId: 'Asia/Kolkata', locale: 'en-US',
+  });
+});
+
+test.after(async () => {
+  if (context) await context.close();
+  fs.rmSync(userDataDir, { recursive: true, force: true });
+});
+
+// A fresh page with its own fake; console errors, page errors and CSP
+// violations are collected so each test can insist there were none.
+async function openPage(config = {}) {
+  const page = await context.newPage();
+  page.setDefaultTimeout(10000);
+  const problems = [];
+  page.on('console', (message) => { if (message.type() === 'error') problems.push(message.text()); });
+  page.on('pageerror', (error) => problems.push(error.message));
+  await page.addInitScript(() => {
+    window.__violations = [];
+    document.addEventListener('securitypolicyviolation', (event) => {
+      window.__violations.push(event.violatedDirective + ' ' + event.blockedURI);
+    });
+  });
+  await page.addInitScript(installFake, { library: LIBRARY, ...config });
+  await page.goto(PAGE_URL);
+  await page.waitForFunction(() => document.body.dataset.ready === 'true');
+  page.problems = problems;
+  return page;
+}
+
+const calls = (page, command) =>
+  page.evaluate((name) => window.__FAKE__.calls.filter((c) => !name || c.command === name), command);
+const emit = (page, name, payload) =>
+  page.evaluate(([n, p]) => window.__FAKE__.emit(n, p), [name, payload]);
+const row = (page, name) => page.locator('#movie-rows tr', { hasText: name });
+
+async function dropDay1(page) {
+  await emit(page, 'native://drag-drop', { paths: ['/media/day1', '/media/day1/notes.txt'] });
+  await page.locator('#movie-rows tr').nth(2).waitFor();
+}
+
+const startValues = (page) => page.locator('#movie-rows input.tc').evaluateAll((inputs) => inputs.map((i) => i.value));
+
+async function lastSaved(page) {
+  const saves = await calls(page, 'save_settings');
+  assert.ok(saves.length > 0, 'nothing was saved');
+  return saves[saves.length - 1].args.value;
+}
+
+async function cleanClose(page) {
+  assert.deepEqual(page.problems, []);
+  assert.deepEqual(await page.evaluate(() => window.__violations), []);
+  await page.close();
+}
+
+test('start-up: settings load before ui_ready, the page shows them, the policy holds', async () => {
+  const stored = { ...DEFAULTS, source: 'creation', timezone: 'utc', copy: false, recursive: false,
+    prefix: 'Day_', destination: '/exports' };
+  const page = await openPage({ settings: stored });
+  const log = (await calls(page)).map((c) => c.command);
+  assert.deepEqual(log, ['load_settings', 'ui_ready']);
+
+  assert.equal(await page.locator('input[name="source"][value="creation"]').isChecked(), true);
+  assert.equal(await page.locator('input[name="timezone"][value="utc"]').isChecked(), true);
+  assert.equal(await page.locator('input[name="output"][value="inplace"]').isChecked(), true);
+  assert.equal(await page.locator('#recursive').isChecked(), false);
+  assert.equal(await page.locator('#prefix').inputValue(), 'Day_');
+  assert.equal(await page.locator('#destination-text').textContent(), '/exports');
+  assert.match(await page.locator('#inplace-note').textContent(), /keeps the original as a backup file beside it/);
+  assert.equal(await page.locator('#inplace-note').isVisible(), true);
+  assert.equal(await page.locator('#created-heading').textContent(), 'Created (UTC)');
+
+  assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(16, 19, 17)');
+  assert.equal(await page.locator('#help').count(), 1);
+
+  // The policy forbids inline script and frames; each attempt is a violation.
+  const inline = await page.evaluate(() => {
+    const script = document.createElement('script');
+    script.textContent = 'window.__inlineRan = true';
+    document.head.append(script);
+    const frame = document.createElement('iframe');
+    frame.src = 'index.html';
+    document.body.append(frame);
+    return new Promise((resolve) => setTimeout(() => resolve(window.__inlineRan === true), 300));
+  });
+  assert.equal(inline, false);
+  const violations = await page.evaluate(() => window.__violations.map((v) => v.split(' ')[0]));
+  assert.ok(violations.includes('script-src-elem'), JSON.stringify(violations));
+  assert.ok(violations.includes('frame-src'), JSON.stringify(violations));
+  await page.close();
+});
+
+test('drop, import, list and derive; import errors can be dismissed', async () => {
+  const page = await openPage({ settings: { ...DEFAULTS, recursive: false } });
+  await emit(page, 'native://drag-enter', { paths: ['/media/day1'] });
+  assert.match(await page.locator('#drop-zone').getAttribute('class'), /\bactive\b/);
+  await emit(page, 'native://drag-leave', { paths: [] });
+  assert.doesNotMatch(await page.locator('#drop-zone').getAttribute('class'), /\bactive\b/);
+
+  await dropDay1(page);
+  assert.deepEqual((await calls(page, 'import_movies')).map((c) => c.args),
+    [{ paths: ['/media/day1', '/media/day1/notes.txt'], recursive: false }]);
+
+  const cells = await page.locator('#movie-rows tr').evaluateAll((rows) => rows.map((tr) =>
+    [...tr.children].slice(0, 6).map((td) => td.innerText.replace(/\s*\n\s*/g, ' | ').trim())));
+  assert.deepEqual(cells, [
+    ['A001.mov | —', '29.97 | 0:00:10.01', '01:00:00;00', '2024-03-09 19:35:07 | Media metadata',
+      'h264 1920×1080 | 52.4 MB', '1 video'],
+    ['B002.mp4 | cam/', '25 | 0:00:12.50', '—', '2024-03-10 05:29:59 | File creation date',
+      'h264 1920×1080 | 1.5 MB', '1 video'],
+    ['C003.mov | —', '23.976 | 0:00:12.50', '10:00:00:00', '2024-03-09 19:35:00 | Media metadata',
+      'prores 3840×2160 | 52.4 MB', '1 video · 2 audio · 1 data · 1 picture'],
+  ]);
+  // Embedded source: the movie without a timecode is left out and says why.
+  assert.deepEqual(await startValues(page), ['01:00:00;00', '', '10:00:00:00']);
+  assert.equal(await row(page, 'B002').locator('.c-start .msg').textContent(), 'No embedded timecode');
+  assert.equal(await row(page, 'B002').locator('.state').textContent(), 'Left out');
+  assert.equal(await page.locator('#process').textContent(), 'Process 2');
+
+  const errors = page.locator('#import-error-list li');
+  assert.deepEqual(await errors.allInnerTexts(), ['notes.txt: Supported formats: MOV, MP4, M4V.\nDismiss']);
+  await errors.first().getByRole('button', { name: /Dismiss/ }).click();
+  assert.equal(await errors.count(), 0);
+  assert.equal(await page.locator('#import-errors').isVisible(), false);
+
+  // Removing a row takes it off the list only.
+  await row(page, 'C003').getByRole('button', { name: 'Remove C003.mov from the list' }).click();
+  assert.equal(await page.locator('#movie-rows tr').count(), 2);
+  assert.equal(await page.locator('#process').textContent(), 'Process 1');
+  assert.deepEqual((await calls(page)).map((c) => c.command), ['load_settings', 'ui_ready', 'import_movies']);
+  await cleanClose(page);
+});
+
+test('settings: every change is saved with all thirteen keys and re-derives the rows', async () => {
+  const page = await openPage({ destination: '/exports/day1' });
+  await dropDay1(page);
+
+  await page.locator('input[name="source"][value="custom"]').check();
+  assert.equal(await page.locator('#start').isEnabled(), true);
+  await page.locator('#start').fill('10:00:00:00');
+  await page.locator('#start').press('Tab');
+  assert.deepEqual(await startValues(page), ['10:00:00;00', '10:00:00:00', '10:00:00:00']);
+  assert.deepEqual(await lastSaved(page), { ...DEFAULTS, source: 'custom', start: '10:00:00:00' });
+
+  // Frames beyond the rate: said next to the field in the engine's words, and
+  // the movies at that rate drop out of the batch.
+  await page.locator('#start').fill('10:00:00:25');
+  await page.locator('#start').press('Tab');
+  assert.equal(await page.locator('#start-msg').textContent(),
+    'Timecode is outside the frame-rate range (25 fps); Timecode is outside the frame-rate range (23.976 fps)');
+  assert.equal(await page.locator('#start').getAttribute('aria-invalid'), 'true');
+  assert.equal(await page.locator('#process').textContent(), 'Process 1');
+  await page.locator('#start').fill('10:00:00:12');
+  await page.locator('#start').press('Tab');
+  assert.equal(await page.locator('#start-msg').isVisible(), false);
+
+  await page.locator('#mode').selectOption('non-drop');
+  await page.locator('#direction').selectOption('subtract');
+  await page.locator('#offset').fill('00:00:01:00');
+  await page.locator('#offset').press('Tab');
+  assert.deepEqual(await startValues(page), ['09:59:59:12', '09:59:59:12', '09:59:59:12']);
+  await page.locator('#offset').fill('00:00:00;01');
+  await page.locator('#offset').press('Tab');
+  assert.match(await page.locator('#offset-msg').textContent(), /^Drop-frame requires 29\.97 or 59\.94 fps/);
+  assert.equal(await page.locator('#process').textContent(), 'Process 1');
+  await page.locator('#offset').fill('00:00:01:00');
+  await page.locator('#offset').press('Tab');
+
+  await page.locator('input[name="timezone"][value="utc"]').check();
+  assert.equal(await page.locator('#created-heading').textContent(), 'Created (UTC)');
+  assert.equal(await row(page, 'A001').locator('.c-created .primary').textContent(), '2024-03-09 14:05:07');
+
+  // Destination chosen through the shell, then cleared.
+  await page.locator('#destination-choose').click();
+  await page.waitForFunction(() => document.getElementById('destination-text').textContent === '/exports/day1');
+  assert.equal((await lastSaved(page)).destination, '/exports/day1');
+  await page.locator('#destination-clear').click();
+  assert.equal((await lastSaved(page)).destination, null);
+  assert.match(await page.locator('#destination-text').textContent(), /Velmora Output/);
+
+  // Renaming: the example follows, a bad prefix blocks the batch.
+  await page.locator('#retain').uncheck();
+  await page.locator('#rename').check();
+  await page.locator('#number').check();
+  await page.locator('#prefix').fill('  Day1 ');
+  await page.locator('#prefix').press('Tab');
+  assert.equal(await page.locator('#name-example').textContent(), 'Day1A001_001.mov');
+  await page.locator('#prefix').fill('a:b');
+  await page.locator('#prefix').press('Tab');
+  assert.equal(await page.locator('#prefix-msg').textContent(),
+    'Use a filename prefix without special characters (up to 100 characters).');
+  assert.equal(await page.locator('#process').isDisabled(), true);
+  await page.locator('input[name="output"][value="inplace"]').check();
+  assert.equal(await page.locator('#prefix-msg').isVisible(), false);
+  assert.equal(await page.locator('#process').isEnabled(), true);
+  assert.equal(await page.locator('#rename').isDisabled(), true);
+
+  await page.locator('#recursive').uncheck();
+  assert.deepEqual(await lastSaved(page), {
+    copy: false, destination: null, direction: 'subtract', mode: 'non-drop', number: true, offset: '00:00:01:00',
+    prefix: 'a:b', recursive: false, rename: true, retain: false, source: 'custom', start: '10:00:00:12',
+    timezone: 'utc',
+  });
+  await cleanClose(page);
+});
+
+test('a typed timecode overrides the derivation, validated at that movie\'s rate', async () => {
+  const page = await openPage();
+  await dropDay1(page);
+  const input = row(page, 'B002').locator('input.tc');
+  const message = row(page, 'B002').locator('.c-start .msg');
+  await input.fill('01:00:00;00');
+  assert.equal(await message.textContent(), 'Drop-frame requires 29.97 or 59.94 fps');
+  await input.press('Enter');
+  assert.equal(await row(page, 'B002').locator('.state').textContent(), 'Left out');
+  await input.fill('01:00:00:25');
+  await input.press('Enter');
+  assert.equal(await message.textContent(), 'Timecode is outside the frame-rate range');
+  await input.fill('01:00:00:24');
+  await input.press('Enter');
+  assert.equal(await message.textContent(), '');
+  assert.equal(await row(page, 'B002').locator('.state').textContent(), 'Ready');
+  assert.equal(await page.locator('#process').textContent(), 'Process 3');
+
+  // An override survives a settings change; Escape goes back to the derivation.
+  await page.locator('input[name="source"][value="custom"]').check();
+  assert.deepEqual(await startValues(page), ['01:00:00;00', '01:00:00:24', '01:00:00:00']);
+  await input.focus();
+  await input.press('Escape');
+  assert.deepEqual(await startValues(page), ['01:00:00;00', '01:00:00:00', '01:00:00:00']);
+  await cleanClose(page);
+});
+
+test('process: progress drives the rows, the reply is final, reveal opens an output', async () => {
+  const page = await openPage({ pauseAt: 0, failures: { '/media/day1/C003.mov': 'Fragmented movies are not supported yet' } });
+  await dropDay1(page);
+  await row(page, 'B002').locator('input.tc').fill('00:59:59:24');
+  await row(page, 'B002').locator('input.tc').press('Enter');
+  const ids = await page.locator('#movie-rows tr').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
+
+  await page.locator('#process').click();
+  await page.waitForFunction(() => window.__FAKE__.paused());
+  const [request] = await calls(page, 'process_movies');
+  assert.deepEqual(request.args, {
+    ids,
+    timecodes: { [ids[0]]: '01:00:00;00', [ids[1]]: '00:59:59:24', [ids[2]]: '10:00:00:00' },
+    options: DEFAULTS,
+  });
+  assert.equal(await row(page, 'A001').locator('.state').textContent(), 'Processing 50%');
+  assert.equal(await row(page, 'A001').locator('progress').evaluate((p) => p.value), 0.5);
+  assert.equal(await row(page, 'B002').locator('.state').textContent(), 'Queued');
+  assert.equal(await page.locator('#process').isDisabled(), true);
+  assert.equal(await page.locator('#cancel').isEnabled(), true);
+  assert.equal(await row(page, 'A001').getByRole('button', { name: /^Remove/ }).isDisabled(), true);
+  assert.equal(await page.locator('#summary').textContent(), 'Processing 1 of 3');
+
+  await page.evaluate(() => window.__FAKE__.resume());
+  await page.waitForFunction(() => !document.body.classList.contains('processing'));
+  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Done', 'Done', 'Failed']);
+  assert.equal(await row(page, 'C003').locator('.result').textContent(), 'Fragmented movies are not supported yet');
+  assert.equal(await row(page, 'A001').locator('.result .path').first().textContent(), 'A001_TC.mov');
+  assert.equal(await row(page, 'A001').locator('.result .path').first().getAttribute('title'),
+    '/media/day1/Velmora Output/A001_TC.mov');
+  assert.equal(await row(page, 'A001').locator('.backup').count(), 0);
+  assert.equal(await page.locator('#cancel').isDisabled(), true);
+  // Published movies are not sent again; the failed one may be retried.
+  assert.equal(await page.locator('#process').textContent(), 'Process 1');
+
+  await row(page, 'B002').getByRole('button', { name: 'Reveal the output of B002.mp4' }).click();
+  await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'reveal'));
+  assert.deepEqual((await calls(page, 'reveal')).map((c) => c.args),
+    [{ file: '/media/day1/cam/Velmora Output/B002_TC.mp4' }]);
+  assert.equal(await page.locator('#messages li').count(), 0);
+
+  fs.mkdirSync(ARTIFACTS, { recursive: true });
+  await page.screenshot({ path: path.join(ARTIFACTS, 'velmora-page.png') });
+  await cleanClose(page);
+});
+
+test('cancel: the running movie ends "Cancelled.", the rest are not processed', async () => {
+  const page = await openPage({ pauseAt: 1, settings: { ...DEFAULTS, copy: false } });
+  await dropDay1(page);
+  await row(page, 'B002').locator('input.tc').fill('00:00:10:00');
+  await row(page, 'B002').locator('input.tc').press('Enter');
+  await page.locator('#process').click();
+  await page.waitForFunction(() => window.__FAKE__.paused());
+  await page.locator('#cancel').click();
+  await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'cancel'));
+  assert.equal(await page.locator('#cancel').isDisabled(), true);
+  await page.evaluate(() => window.__FAKE__.resume());
+  await page.waitForFunction(() => !document.body.classList.contains('processing'));
+
+  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Done', 'Failed', 'Not processed']);
+  assert.equal(await row(page, 'B002').locator('.result').textContent(), 'Cancelled.');
+  assert.equal(await row(page, 'A001').locator('.backup').textContent(),
+    'Backup: /media/day1/A001.mov.velmora-backup-4242-1-0');
+  assert.match(await page.locator('#summary').textContent(), /cancelled$/);
+  assert.equal(await page.locator('#process').textContent(), 'Process 2');
+  await cleanClose(page);
+});
+
+test('a batch refused as a whole is shown and leaves every movie ready', async () => {
+  const page = await openPage();
+  await dropDay1(page);
+  await page.evaluate(() => {
+    const invoke = window.__VELMORA_NATIVE__.invoke;
+    window.__VELMORA_NATIVE__.invoke = (command, args) => command === 'process_movies'
+      ? Promise.reject(new Error('A batch is already running.')) : invoke(command, args);
+  });
+  await page.locator('#process').click();
+  await page.locator('#messages li').waitFor();
+  assert.equal(await page.locator('#messages li span').textContent(), 'A batch is already running.');
+  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Ready', 'Left out', 'Ready']);
+  assert.equal(await page.locator('#process').isEnabled(), true);
+  await page.locator('#messages li button').click();
+  assert.equal(await page.locator('#messages').isVisible(), false);
+  await cleanClose(page);
+});
+
+test('close-blocked tells the user to cancel or wait', async () => {
+  const page = await openPage();
+  assert.equal(await page.locator('#close-blocked').isVisible(), false);
+  await emit(page, 'close-blocked', null);
+  assert.equal(await page.locator('#close-blocked').isVisible(), true);
+  assert.match(await page.locator('#close-blocked').textContent(), /Cancel processing or let it finish before quitting/);
+  assert.equal(await page.locator('#close-blocked').getAttribute('role'), 'alert');
+  await page.locator('#close-blocked-dismiss').click();
+  assert.equal(await page.locator('#close-blocked').isVisible(), false);
+  await cleanClose(page);
+});
+
+test('2,000 movies: a progress event touches only its own row', async () => {
+  const page = await openPage({ generate: { path: '/big', count: 2000 } });
+  await emit(page, 'native://drag-drop', { paths: ['/big'] });
+  await page.locator('#movie-rows tr').nth(1999).waitFor();
+  assert.equal(await page.locator('#process').textContent(), 'Process 2000');
+
+  const touched = await page.evaluate(async () => {
+    const rows = document.getElementById('movie-rows');
+    const target = rows.children[1500].dataset.id;
+    const seen = new Set();
+    const observer = new MutationObserver((records) => {
+      for (const r of records) {
+        const node = r.target.nodeType === Node.ELEMENT_NODE ? r.target : r.target.parentElement;
+        const tr = node.closest('tr');
+        seen.add(tr ? tr.dataset.id : 'outside ' + node.id);
+      }
+    });
+    observer.observe(rows, { subtree: true, childList: true, attributes: true, characterData: true });
+    window.__VELMORA_EVENT__('progress', { id: target, index: 0, total: 1, state: 'processing', progress: 0.25 });
+    await new Promise((resolve) => setTimeout(resolve, 50));
+    observer.disconnect();
+    return { target, seen: [...seen], state: rows.children[1500].querySelector('.state').textContent };
+  });
+  assert.deepEqual(touched.seen, [touched.target]);
+  assert.equal(touched.state, 'Processing 25%');
+
+  // A settings change reaches the last row as well.
+  await page.locator('input[name="source"][value="custom"]').check();
+  assert.equal(await page.locator('#movie-rows tr').nth(1999).locator('input.tc').inputValue(), '01:00:00;00');
+  assert.equal(await page.locator('#movie-rows tr').nth(1998).locator('input.tc').inputValue(), '01:00:00:00');
+  await cleanClose(page);
+});
+
+test('keyboard only: add a folder, process, open help and the notices', async () => {
+  const page = await openPage({ pick: { folder: ['/media/day1'], movies: [] } });
+  async function tabTo(id, key = 'Tab') {
+    for (let i = 0; i < 60; i += 1) {
+      await page.keyboard.press(key);
+      if (await page.evaluate((want) => document.activeElement && document.activeElement.id === want, id)) return;
+    }
+    assert.fail('could not reach #' + id + ' with ' + key);
+  }
+  await tabTo('add-folder');
+  await page.keyboard.press('Enter');
+  await page.locator('#movie-rows tr').nth(2).waitFor();
+  assert.deepEqual((await calls(page, 'pick')).map((c) => c.args), [{ kind: 'folder' }]);
+  assert.deepEqual((await calls(page, 'import_movies')).map((c) => c.args), [{ paths: ['/media/day1'], recursive: true }]);
+
+  // Radio groups move with the arrow keys, and that is saved too.
+  await tabTo('source-embedded');
+  await page.keyboard.press('ArrowDown');
+  assert.equal((await lastSaved(page)).source, 'creation');
+
+  await tabTo('process');
+  assert.equal(await page.locator('#process').textContent(), 'Process 3');
+  await page.keyboard.press('Space');
+  await page.waitForFunction(() => !document.body.classList.contains('processing') &&
+    window.__FAKE__.calls.some((c) => c.command === 'process_movies'));
+  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Done', 'Done', 'Done']);
+
+  await tabTo('help', 'Shift+Tab');
+  await page.keyboard.press('Enter');
+  assert.equal(await page.locator('#help-panel').evaluate((d) => d.open), true);
+  await tabTo('notices-link');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'third_party_notices'));
+  await page.keyboard.press('Escape');
+  assert.equal(await page.locator('#help-panel').evaluate((d) => d.open), false);
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'help');
+
+  // What the About menu item does.
+  await page.evaluate(() => document.getElementById('help').click());
+  assert.equal(await page.locator('#help-panel').evaluate((d) => d.open), true);
+  await cleanClose(page);
+});
+
+test('accessibility: no serious or critical axe findings, list loaded and help open', async () => {
+  const page = await openPage({ failures: { '/media/day1/C003.mov': 'Fragmented movies are not supported yet' } });
+  await dropDay1(page);
+  await page.locator('#process').click();
+  await page.waitForFunction(() => !document.body.classList.contains('processing') &&
+    window.__FAKE__.calls.some((c) => c.command === 'process_movies'));
+  await emit(page, 'close-blocked', null);
+  await page.evaluate(AXE_SOURCE);
+  const serious = async () => page.evaluate(async () => {
+    const result = await window.axe.run(document, { resultTypes: ['violations'], preload: false });
+    return result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+      .map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ')).slice(0, 3).join(', '));
+  });
+  assert.deepEqual(await serious(), []);
+  await page.locator('#help').click();
+  assert.deepEqual(await serious(), []);
+  await cleanClose(page);
+});

@@ -158,6 +158,7 @@
     const timecodes = {};
     for (const m of chosen) timecodes[m.id] = m.timecode;
     batch = { ids, total: ids.length };
+    panel.setLocked(true);
     list.beginBatch(ids);
     document.body.classList.add('processing');
     $('cancel').disabled = false;
@@ -176,6 +177,7 @@
 
   function finishBatch(ids, results, cancelled) {
     batch = null;
+    panel.setLocked(false);
     document.body.classList.remove('processing');
     $('cancel').disabled = true;
     list.endBatch(ids, results);

@@ -152,6 +152,7 @@
       if (phase === 'ready' && !entry.current.ok) phase = 'left';
       let text = STATE_TEXT[phase];
       if (phase === 'processing') text += ' ' + Math.floor(entry.progress * 100) + '%';
+      if (phase === 'done' && typeof entry.result.timecode === 'string') text += ' · ' + entry.result.timecode;
       setText(v.state, text);
       v.state.dataset.phase = phase;
       v.tr.dataset.phase = phase;

@@ -46,7 +46,7 @@
         ? '“Velmora Output” beside each movie' : settings.destination;
       field('destination-text').title = settings.destination || '';
       field('destination-clear').disabled = settings.destination === null;
-      field('inplace-note').hidden = settings.copy;
+      field('inplace-note').classList.toggle('warn-text', !settings.copy);
     }
 
     function show(settings) {
@@ -99,7 +99,12 @@
       if (input) input.setAttribute('aria-invalid', text ? 'true' : 'false');
     }
 
-    return { show, read, setDestination, showMessage,
+    // While a batch runs its options are fixed; so is the form.
+    function setLocked(locked) {
+      for (const group of form.querySelectorAll(':scope > fieldset')) group.disabled = locked;
+    }
+
+    return { show, read, setDestination, showMessage, setLocked,
       setExample: (text) => { field('name-example').textContent = text; } };
   }
 

@@ -119,7 +119,6 @@ test('start-up: settings load before ui_ready, the page shows them, the policy h
   assert.equal(await page.locator('#prefix').inputValue(), 'Day_');
   assert.equal(await page.locator('#destination-text').textContent(), '/exports');
   assert.match(await page.locator('#inplace-note').textContent(), /keeps the original as a backup file beside it/);
-  assert.equal(await page.locator('#inplace-note').isVisible(), true);
   assert.equal(await page.locator('#created-heading').textContent(), 'Created (UTC)');
 
   assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(16, 19, 17)');
@@ -303,12 +302,14 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
   assert.equal(await row(page, 'B002').locator('.state').textContent(), 'Queued');
   assert.equal(await page.locator('#process').isDisabled(), true);
   assert.equal(await page.locator('#cancel').isEnabled(), true);
+  assert.equal(await page.locator('#mode').isDisabled(), true);
   assert.equal(await row(page, 'A001').getByRole('button', { name: /^Remove/ }).isDisabled(), true);
   assert.equal(await page.locator('#summary').textContent(), 'Processing 1 of 3');
 
   await page.evaluate(() => window.__FAKE__.resume());
   await page.waitForFunction(() => !document.body.classList.contains('processing'));
-  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Done', 'Done', 'Failed']);
+  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(),
+    ['Done · 01:00:00;00', 'Done · 00:59:59:24', 'Failed']);
   assert.equal(await row(page, 'C003').locator('.result').textContent(), 'Fragmented movies are not supported yet');
   assert.equal(await row(page, 'A001').locator('.result .path').first().textContent(), 'A001_TC.mov');
   assert.equal(await row(page, 'A001').locator('.result .path').first().getAttribute('title'),
@@ -342,7 +343,8 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   await page.evaluate(() => window.__FAKE__.resume());
   await page.waitForFunction(() => !document.body.classList.contains('processing'));
 
-  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Done', 'Failed', 'Not processed']);
+  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(),
+    ['Done · 01:00:00;00', 'Failed', 'Not processed']);
   assert.equal(await row(page, 'B002').locator('.result').textContent(), 'Cancelled.');
   assert.equal(await row(page, 'A001').locator('.backup').textContent(),
     'Backup: /media/day1/A001.mov.velmora-backup-4242-1-0');
@@ -439,7 +441,8 @@ test('keyboard only: add a folder, process, open help and the notices', async ()
   await page.keyboard.press('Space');
   await page.waitForFunction(() => !document.body.classList.contains('processing') &&
     window.__FAKE__.calls.some((c) => c.command === 'process_movies'));
-  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Done', 'Done', 'Done']);
+  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(),
+    ['Done · 19:35:07;15', 'Done · 05:29:59:24', 'Done · 19:35:00:00']);
 
   await tabTo('help', 'Shift+Tab');
   await page.keyboard.press('Enter');

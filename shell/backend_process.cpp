@@ -1,0 +1,183 @@
+#include "backend_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform.h"
+
+extern char** environ;
+
+namespace velmora {
+
+// Fields touched only on the main thread; the reader thread only holds a
+// reference so that work it posted can tell whether the process object is gone.
+struct BackendProcess::Shared {
+    Callbacks callbacks;
+    bool alive = true;
+    bool child_running = true;
+    bool reader_done = false;
+    bool stopped_sent = false;
+
+    void finish_if_stopped() {
+        if (!alive || child_running || !reader_done || stopped_sent) return;
+        stopped_sent = true;
+        if (callbacks.stopped) callbacks.stopped();
+    }
+};
+
+namespace {
+
+struct Pipe {
+    UniqueFd read;
+    UniqueFd write;
+};
+
+Result<Pipe> make_pipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return fail(system_error_text(errno));
+    return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+class SpawnActions {
+public:
+    SpawnActions() { ::posix_spawn_file_actions_init(&actions_); }
+    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<BackendProcess>> BackendProcess::launch_backend(const std::string& resources,
+                                                                       Callbacks callbacks) {
+    return launch(resources + "/bin/velmora-mac-backend", {resources}, std::move(callbacks));
+}
+
+Result<std::unique_ptr<BackendProcess>> BackendProcess::launch(const std::string& executable,
+                                                               const std::vector<std::string>& arguments,
+                                                               Callbacks callbacks) {
+    auto input = make_pipe();
+    if (!input) return fail(input.error());
+    auto output = make_pipe();
+    if (!output) return fail(output.error());
+    auto wake = make_pipe();
+    if (!wake) return fail(wake.error());
+
+    SpawnActions actions;
+    ::posix_spawn_file_actions_adddup2(actions.get(), input->read.get(), STDIN_FILENO);
+    ::posix_spawn_file_actions_adddup2(actions.get(), output->write.get(), STDOUT_FILENO);
+
+    std::vector<std::string> owned_arguments{executable};
+    owned_arguments.insert(owned_arguments.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : owned_arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    if (int error = ::posix_spawn(&pid, executable.c_str(), actions.get(), nullptr, argv.data(), environ); error != 0) {
+        return fail(system_error_text(error));
+    }
+    // The child holds its own ends now; ours would keep the pipes open forever.
+    input->read.reset();
+    output->write.reset();
+    return std::make_unique<BackendProcess>(pid, std::move(input->write), std::move(output->read),
+                                            std::move(wake->read), std::move(wake->write), std::move(callbacks));
+}
+
+BackendProcess::BackendProcess(pid_t pid, UniqueFd input, UniqueFd output, UniqueFd wake_read, UniqueFd wake_write,
+                               Callbacks callbacks)
+    : pid_(pid),
+      input_(std::move(input)),
+      output_(std::move(output)),
+      wake_read_(std::move(wake_read)),
+      wake_write_(std::move(wake_write)),
+      shared_(std::make_shared<Shared>()) {
+    shared_->callbacks = std::move(callbacks);
+    auto shared = shared_;
+    watch_ = platform::watch_child(pid_, [this, shared] {
+        if (shared->alive) child_ended();
+    });
+    reader_ = std::thread(read_loop, output_.get(), wake_read_.get(), shared_);
+}
+
+BackendProcess::~BackendProcess() {
+    shared_->alive = false;
+    // Closing the service's input lets it end on its own; the watch stays so
+    // that GLib still reaps it.
+    input_.reset();
+    char byte = 1;
+    [[maybe_unused]] auto ignored = ::write(wake_write_.get(), &byte, 1);
+    if (reader_.joinable()) reader_.join();
+}
+
+bool BackendProcess::running() const { return shared_->child_running; }
+
+Status BackendProcess::write(std::string_view bytes) {
+    while (!bytes.empty()) {
+        auto written = ::write(input_.get(), bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return fail(system_error_text(errno));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
+void BackendProcess::child_ended() {
+    shared_->child_running = false;
+    watch_ = 0;
+    // Everything the child wrote is in the pipe now; tell the reader to take
+    // it and stop, even if another process still holds the pipe open.
+    char byte = 1;
+    [[maybe_unused]] auto ignored = ::write(wake_write_.get(), &byte, 1);
+    shared_->finish_if_stopped();
+}
+
+void BackendProcess::read_loop(int output, int wake, std::shared_ptr<Shared> shared) {
+    LineSplitter splitter;
+    char buffer[65536];
+    bool draining = false;
+    auto hand_over = [&](std::string_view bytes) {
+        for (auto& line : splitter.feed(bytes)) {
+            auto message = parse_backend_line(line);
+            if (!message) continue;
+            platform::post_to_main([shared, message = std::move(*message)] {
+                if (shared->alive && shared->callbacks.message) shared->callbacks.message(message);
+            });
+        }
+    };
+    for (;;) {
+        if (!draining) {
+            pollfd fds[2] = {{output, POLLIN, 0}, {wake, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (fds[1].revents != 0) {
+                draining = true;
+                ::fcntl(output, F_SETFL, ::fcntl(output, F_GETFL) | O_NONBLOCK);
+            } else if (fds[0].revents == 0) {
+                continue;
+            }
+        }
+        auto count = ::read(output, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        hand_over(std::string_view(buffer, static_cast<std::size_t>(count)));
+    }
+    platform::post_to_main([shared] {
+        shared->reader_done = true;
+        shared->finish_if_stopped();
+    });
+}
+
+}  // namespace velmora

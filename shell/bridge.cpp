@@ -1,0 +1,109 @@
+#include "bridge.h"
+
+#include <array>
+
+#include "page_script.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::array<std::string_view, 7> kBackendCommands = {
+    "load_settings", "save_settings", "import_movies", "process_movies", "cancel", "reveal", "third_party_notices",
+};
+
+Json paths_payload(const std::vector<std::string>& paths) { return Json{{"paths", paths}}; }
+
+}  // namespace
+
+ChooserSpec chooser_for(std::string_view command, const Json& args) {
+    if (command == "destination") return {ChooserKind::destination, true, false, false, "Choose output folder", {}};
+    auto kind = args.find("kind");
+    if (kind != args.end() && *kind == "folder") {
+        return {ChooserKind::folder, true, false, false, "Choose movie folder", {}};
+    }
+    return {ChooserKind::movies, false, true, true, "Choose movies", {"mov", "mp4", "m4v"}};
+}
+
+Json chooser_answer(ChooserKind kind, const std::vector<std::string>& paths) {
+    if (kind != ChooserKind::destination) return Json(paths);
+    return paths.empty() ? Json() : Json(paths.front());
+}
+
+bool is_backend_command(std::string_view command) {
+    for (auto known : kBackendCommands) {
+        if (command == known) return true;
+    }
+    return false;
+}
+
+Bridge::Bridge(BridgeState& state, BridgeHost& host, std::string ui_folder, std::string token, PathResolver resolve)
+    : state_(state), host_(host), ui_folder_(std::move(ui_folder)), token_(std::move(token)),
+      resolve_(std::move(resolve)) {}
+
+bool Bridge::trusted(const MessageOrigin& origin, const Json& body) const {
+    if (!origin.from_application_view || !origin.page_url) return false;
+    if (!file_url_inside(*origin.page_url, ui_folder_, resolve_)) return false;
+    if (!body.is_object()) return false;
+    auto token = body.find(kTokenKey);
+    if (token == body.end() || !token->is_string() || token->get_ref<const std::string&>() != token_) return false;
+    auto command = body.find("command");
+    return command != body.end() && command->is_string();
+}
+
+void Bridge::handle_message(const MessageOrigin& origin, const Json& body, Completion answer) {
+    if (!trusted(origin, body)) {
+        answer(fail(std::string(kUntrustedRequest)));
+        return;
+    }
+    const auto command = body.at("command").get<std::string>();
+    auto found = body.find("args");
+    const Json args = found != body.end() && found->is_object() ? *found : Json::object();
+
+    if (command == "ui_ready") {
+        state_.ready = true;
+        if (!state_.pending_files.empty()) {
+            auto files = std::exchange(state_.pending_files, {});
+            host_.emit(kDragDrop, paths_payload(files));
+        }
+        answer(Json());
+        return;
+    }
+    if (command == "pick" || command == "destination") {
+        auto spec = chooser_for(command, args);
+        host_.choose(spec, [kind = spec.kind, answer = std::move(answer)](std::vector<std::string> paths) {
+            answer(chooser_answer(kind, paths));
+        });
+        return;
+    }
+    if (!is_backend_command(command) || state_.quitting) {
+        answer(fail(std::string(kUnavailableCommand)));
+        return;
+    }
+    if (command == "process_movies") {
+        if (state_.processing) {
+            answer(fail(std::string(kProcessingRunning)));
+            return;
+        }
+        state_.processing = true;
+    }
+    forward(command, args, std::move(answer));
+}
+
+void Bridge::forward(const std::string& command, const Json& args, Completion answer) {
+    const bool batch = command == "process_movies";
+    host_.forward(command, args, [this, batch, answer = std::move(answer)](Result<Json> reply) {
+        if (batch) state_.processing = false;
+        answer(std::move(reply));
+    });
+}
+
+void Bridge::files_opened(const std::vector<std::string>& paths) {
+    if (state_.ready) {
+        host_.emit(kDragDrop, paths_payload(paths));
+        return;
+    }
+    state_.pending_files.insert(state_.pending_files.end(), paths.begin(), paths.end());
+}
+
+}  // namespace velmora

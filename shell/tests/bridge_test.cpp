@@ -1,0 +1,269 @@
+#include "bridge.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "page_script.h"
+
+namespace velmora {
+namespace {
+
+constexpr const char* kUi = "/app/resources/ui";
+constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
+constexpr const char* kPage = "file:///app/resources/ui/index.html";
+
+// Paths resolve to themselves, except the links listed here.
+PathResolver fake_resolver(std::map<std::string, std::string> links = {}) {
+    return [links](const std::string& path) -> std::optional<std::string> {
+        if (auto link = links.find(path); link != links.end()) return link->second;
+        return path;
+    };
+}
+
+struct FakeHost : BridgeHost {
+    struct Forwarded {
+        std::string command;
+        Json args;
+        Completion done;
+    };
+    std::vector<Forwarded> forwarded;
+    std::vector<std::pair<ChooserSpec, std::function<void(std::vector<std::string>)>>> choosers;
+    std::vector<std::pair<std::string, Json>> emitted;
+
+    void forward(const std::string& command, const Json& args, Completion done) override {
+        forwarded.push_back({command, args, std::move(done)});
+    }
+    void choose(const ChooserSpec& spec, std::function<void(std::vector<std::string>)> done) override {
+        choosers.emplace_back(spec, std::move(done));
+    }
+    void emit(std::string_view name, const Json& payload) override { emitted.emplace_back(std::string(name), payload); }
+};
+
+struct Answers {
+    std::vector<Result<Json>> calls;
+    Completion sink() {
+        return [this](Result<Json> outcome) { calls.push_back(std::move(outcome)); };
+    }
+};
+
+Json message(const std::string& command, Json args = Json::object()) {
+    return Json{{"command", command}, {"args", std::move(args)}, {"token", kToken}};
+}
+
+MessageOrigin page_origin() { return {true, std::string(kPage)}; }
+
+class BridgeTest : public ::testing::Test {
+protected:
+    BridgeState state;
+    FakeHost host;
+    Bridge bridge{state, host, kUi, kToken, fake_resolver({{"/app/resources/ui/escape.html", "/etc/passwd"}})};
+    Answers answers;
+
+    void send(const Json& body, MessageOrigin origin = page_origin()) {
+        bridge.handle_message(origin, body, answers.sink());
+    }
+};
+
+TEST_F(BridgeTest, RefusesUntrustedMessages) {
+    struct Case {
+        const char* what;
+        MessageOrigin origin;
+        Json body;
+    };
+    Json no_token = message("load_settings");
+    no_token.erase("token");
+    Json wrong_token = message("load_settings");
+    wrong_token["token"] = "ffffffffffffffffffffffffffffffff";
+    Json number_token = message("load_settings");
+    number_token["token"] = 1;
+    const std::vector<Case> cases = {
+        {"another view", {false, std::string(kPage)}, message("load_settings")},
+        {"a view without a page", {true, std::nullopt}, message("load_settings")},
+        {"a web page", {true, std::string("https://example.com/index.html")}, message("load_settings")},
+        {"a file outside ui", {true, std::string("file:///app/resources/notices/index.html")}, message("load_settings")},
+        {"a folder that only starts alike", {true, std::string("file:///app/resources/ui2/index.html")},
+         message("load_settings")},
+        {"the ui folder itself", {true, std::string("file:///app/resources/ui")}, message("load_settings")},
+        {"a link leading out of ui", {true, std::string("file:///app/resources/ui/escape.html")},
+         message("load_settings")},
+        {"no token (a frame posting by itself)", page_origin(), no_token},
+        {"a wrong token", page_origin(), wrong_token},
+        {"a token that is not text", page_origin(), number_token},
+        {"a command that is not text", page_origin(), Json{{"command", 3}, {"token", kToken}}},
+        {"no command", page_origin(), Json{{"token", kToken}}},
+        {"a body that is a list", page_origin(), Json::array({"load_settings"})},
+        {"a body that is text", page_origin(), Json("load_settings")},
+    };
+    for (const auto& c : cases) {
+        answers.calls.clear();
+        send(c.body, c.origin);
+        ASSERT_EQ(answers.calls.size(), 1u) << c.what;
+        EXPECT_EQ(answers.calls[0].error(), "Untrusted native request") << c.what;
+    }
+    EXPECT_TRUE(host.forwarded.empty());
+    EXPECT_FALSE(state.ready);
+}
+
+TEST_F(BridgeTest, AcceptsPagesAnywhereInsideUi) {
+    for (const char* url : {"file:///app/resources/ui/index.html", "file:///app/resources/ui/sub/page.html?x=1#top",
+                            "file://localhost/app/resources/ui/a%20b.html"}) {
+        answers.calls.clear();
+        send(message("ui_ready"), {true, std::string(url)});
+        ASSERT_EQ(answers.calls.size(), 1u) << url;
+        EXPECT_TRUE(answers.calls[0].has_value()) << url;
+    }
+}
+
+TEST_F(BridgeTest, AllowListAndArguments) {
+    struct Case {
+        Json body;
+        std::optional<Json> forwarded_args;  // nothing: refused
+    };
+    Json list_args = message("import_movies");
+    list_args["args"] = Json::array({1, 2});
+    Json no_args = message("load_settings");
+    no_args.erase("args");
+    const std::vector<Case> cases = {
+        {message("load_settings"), Json::object()},
+        {message("save_settings", {{"value", {{"start", "01:00:00:00"}}}}), Json{{"value", {{"start", "01:00:00:00"}}}}},
+        {list_args, Json::object()},
+        {no_args, Json::object()},
+        {message("cancel"), Json::object()},
+        {message("reveal", {{"file", "/x.mov"}}), Json{{"file", "/x.mov"}}},
+        {message("third_party_notices"), Json::object()},
+        {message("busy"), std::nullopt},
+        {message("shutdown"), std::nullopt},
+        {message("Load_settings"), std::nullopt},
+        {message(""), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        host.forwarded.clear();
+        answers.calls.clear();
+        send(c.body);
+        if (c.forwarded_args) {
+            ASSERT_EQ(host.forwarded.size(), 1u) << c.body.dump();
+            EXPECT_EQ(host.forwarded[0].command, c.body.at("command"));
+            EXPECT_EQ(host.forwarded[0].args, *c.forwarded_args);
+            EXPECT_TRUE(answers.calls.empty()) << "answered only when the backend replies";
+        } else {
+            EXPECT_TRUE(host.forwarded.empty()) << c.body.dump();
+            ASSERT_EQ(answers.calls.size(), 1u);
+            EXPECT_EQ(answers.calls[0].error(), "Unknown or unavailable native command");
+        }
+    }
+}
+
+TEST_F(BridgeTest, PassesTheBackendsAnswerThroughUnchanged) {
+    send(message("load_settings"));
+    send(message("import_movies", {{"paths", Json::array()}}));
+    host.forwarded[1].done(fail("Wait for the current batch to finish."));
+    host.forwarded[0].done(Json{{"start", "00:00:00:00"}});
+    ASSERT_EQ(answers.calls.size(), 2u);
+    EXPECT_EQ(answers.calls[0].error(), "Wait for the current batch to finish.");
+    EXPECT_EQ(*answers.calls[1], (Json{{"start", "00:00:00:00"}}));
+}
+
+TEST_F(BridgeTest, OneBatchAtATime) {
+    send(message("process_movies", {{"ids", {"a"}}}));
+    EXPECT_TRUE(state.processing);
+    send(message("process_movies", {{"ids", {"b"}}}));
+    ASSERT_EQ(host.forwarded.size(), 1u);
+    ASSERT_EQ(answers.calls.size(), 1u);
+    EXPECT_EQ(answers.calls[0].error(), "Processing is already running");
+
+    send(message("cancel"));  // still allowed while a batch runs
+    ASSERT_EQ(host.forwarded.size(), 2u);
+
+    host.forwarded[0].done(fail("The native backend stopped. Reopen Velmora before continuing."));
+    EXPECT_FALSE(state.processing) << "an error reply ends the batch too";
+    ASSERT_EQ(answers.calls.size(), 2u);
+    EXPECT_EQ(answers.calls[1].error(), "The native backend stopped. Reopen Velmora before continuing.");
+
+    send(message("process_movies", {{"ids", {"c"}}}));
+    ASSERT_EQ(host.forwarded.size(), 3u);
+    EXPECT_TRUE(state.processing);
+    host.forwarded[2].done(Json::array());
+    EXPECT_FALSE(state.processing);
+}
+
+TEST_F(BridgeTest, QuittingRefusesBackendCommandsButNotTheShellsOwn) {
+    state.quitting = true;
+    for (const char* command : {"load_settings", "process_movies", "cancel"}) {
+        answers.calls.clear();
+        send(message(command));
+        ASSERT_EQ(answers.calls.size(), 1u);
+        EXPECT_EQ(answers.calls[0].error(), "Unknown or unavailable native command") << command;
+    }
+    EXPECT_FALSE(state.processing);
+    answers.calls.clear();
+    send(message("ui_ready"));
+    send(message("destination"));
+    EXPECT_EQ(answers.calls.size(), 1u);
+    EXPECT_EQ(host.choosers.size(), 1u);
+    EXPECT_TRUE(host.forwarded.empty());
+}
+
+TEST_F(BridgeTest, ReadinessDeliversHeldFilesOnce) {
+    bridge.files_opened({"/m/a.mov"});
+    bridge.files_opened({"/m/b.mp4", "/m/c.m4v"});
+    EXPECT_TRUE(host.emitted.empty());
+    send(message("ui_ready"));
+    send(message("ui_ready"));
+    ASSERT_EQ(host.emitted.size(), 1u);
+    EXPECT_EQ(host.emitted[0].first, "native://drag-drop");
+    EXPECT_EQ(host.emitted[0].second, (Json{{"paths", {"/m/a.mov", "/m/b.mp4", "/m/c.m4v"}}}));
+    ASSERT_EQ(answers.calls.size(), 2u);
+    EXPECT_EQ(*answers.calls[0], Json());
+    EXPECT_EQ(*answers.calls[1], Json());
+    EXPECT_TRUE(state.pending_files.empty());
+
+    bridge.files_opened({"/m/d.mov"});
+    ASSERT_EQ(host.emitted.size(), 2u);
+    EXPECT_EQ(host.emitted[1].second, (Json{{"paths", {"/m/d.mov"}}}));
+}
+
+TEST_F(BridgeTest, ChoosersAndTheirAnswers) {
+    struct Case {
+        Json body;
+        ChooserKind kind;
+        bool directories, files, multiple;
+        const char* title;
+        std::vector<std::string> extensions;
+        std::vector<std::string> chosen;
+        Json answer;
+    };
+    const std::vector<Case> cases = {
+        {message("destination"), ChooserKind::destination, true, false, false, "Choose output folder", {}, {"/out", "/x"},
+         "/out"},
+        {message("destination"), ChooserKind::destination, true, false, false, "Choose output folder", {}, {}, Json()},
+        {message("pick", {{"kind", "folder"}}), ChooserKind::folder, true, false, false, "Choose movie folder", {},
+         {"/movies"}, Json::array({"/movies"})},
+        {message("pick", {{"kind", "Folder"}}), ChooserKind::movies, false, true, true, "Choose movies",
+         {"mov", "mp4", "m4v"}, {"/b.mov", "/a.mp4"}, Json::array({"/b.mov", "/a.mp4"})},
+        {message("pick"), ChooserKind::movies, false, true, true, "Choose movies", {"mov", "mp4", "m4v"}, {},
+         Json::array()},
+    };
+    for (const auto& c : cases) {
+        host.choosers.clear();
+        answers.calls.clear();
+        send(c.body);
+        ASSERT_EQ(host.choosers.size(), 1u) << c.body.dump();
+        const auto& spec = host.choosers[0].first;
+        EXPECT_EQ(spec.kind, c.kind);
+        EXPECT_EQ(spec.directories, c.directories);
+        EXPECT_EQ(spec.files, c.files);
+        EXPECT_EQ(spec.multiple, c.multiple);
+        EXPECT_EQ(spec.title, c.title);
+        EXPECT_EQ(spec.extensions, c.extensions);
+        EXPECT_TRUE(answers.calls.empty()) << "answered when the chooser closes";
+        host.choosers[0].second(c.chosen);
+        ASSERT_EQ(answers.calls.size(), 1u);
+        EXPECT_EQ(*answers.calls[0], c.answer) << c.body.dump();
+    }
+}
+
+}  // namespace
+}  // namespace velmora

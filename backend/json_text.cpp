@@ -106,15 +106,15 @@ std::string debug_quoted(std::string_view text) {
     return quoted + "\"";
 }
 
-// Shortest text that reads back as the same double, always with a decimal
-// point or an exponent so that it cannot be mistaken for an integer.
+// Shortest plain decimal text that reads back as the same double (never an
+// exponent), with ".0" added to whole numbers so they cannot pass for integers.
 std::string float_text(double number) {
     if (std::isnan(number)) return "NaN";
     if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
-    char buffer[64];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, number).ptr;
+    char buffer[400];  // the longest fixed form of a double has about 330 characters
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed).ptr;
     std::string text(buffer, end);
-    if (text.find_first_of(".e") == std::string::npos) text += ".0";
+    if (text.find('.') == std::string::npos) text += ".0";
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "support/backend_harness.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -138,6 +139,17 @@ std::vector<std::string> list_folder(const std::string& path) {
     return names;
 }
 
+bool give_tree_to(const std::string& path, unsigned uid) {
+    const auto owner = static_cast<uid_t>(uid);
+    if (::lchown(path.c_str(), owner, static_cast<gid_t>(uid)) != 0) return false;
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(path, ec))) return true;
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!give_tree_to(it->path().string(), uid)) return false;
+    }
+    return !ec;
+}
+
 ResourcesDir ResourcesDir::with_engine_script(std::string_view script) {
     ResourcesDir resources;
     write_file(resources.engine_path(), script, 0755);
@@ -171,7 +183,12 @@ Backend::Backend(BackendOptions options) {
         fs::create_directories(resources_);
     }
 
-    std::vector<std::string> argv_text{backend_program()};
+    std::vector<std::string> argv_text;
+    if (options.run_as_uid) {
+        const std::string id = std::to_string(*options.run_as_uid);
+        argv_text = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"};
+    }
+    argv_text.push_back(backend_program());
     if (options.arguments) {
         argv_text.insert(argv_text.end(), options.arguments->begin(), options.arguments->end());
     } else {

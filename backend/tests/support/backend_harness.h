@@ -20,6 +20,7 @@
 //   options.unset_home = true;           // start without HOME
 //   options.arguments = {...};           // replaces the whole argument list after the program name
 //   options.environment = {"PATH=..."};  // extra or overriding NAME=VALUE entries
+//   options.run_as_uid = 65534;          // run through setpriv as that user and group (needs root)
 //   Backend backend(options);            // spawns the program; SIGKILLs and reaps it on destruction
 //
 //   backend.send_line("{...}");          // writes the text plus "\n"; false once the pipe is gone
@@ -106,7 +107,11 @@ struct BackendOptions {
     bool unset_home = false;
     std::optional<std::vector<std::string>> arguments;
     std::vector<std::string> environment;
+    std::optional<unsigned> run_as_uid;
 };
+
+// Gives a whole tree to a user (for run_as_uid); false if that fails.
+bool give_tree_to(const std::string& path, unsigned uid);
 
 class Backend {
 public:

@@ -1,0 +1,219 @@
+#include "settings.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "json_text.h"
+#include "support/backend_harness.h"
+
+namespace velmora {
+namespace {
+
+using nlohmann::json;
+using testing::TempDir;
+
+const json kDefaults = json::parse(R"({
+  "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
+  "offset": "00:00:00:00", "prefix": "TC_", "recursive": true, "rename": false, "retain": true,
+  "source": "embedded", "start": "01:00:00:00", "timezone": "local"})");
+
+// `changes` are the members that must differ from the defaults after
+// normalising `input`; every other key must hold its default.
+struct NormaliseCase {
+    const char* name;
+    json input;
+    json changes;
+};
+
+void PrintTo(const NormaliseCase& c, std::ostream* out) { *out << c.name; }
+
+class Normalise : public ::testing::TestWithParam<NormaliseCase> {};
+
+TEST_P(Normalise, KeepsOnlyAcceptedValues) {
+    json expected = kDefaults;
+    expected.update(GetParam().changes);
+    EXPECT_EQ(normalize_settings(GetParam().input), expected);
+}
+
+std::string repeat(const std::string& unit, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += unit;
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, Normalise,
+    ::testing::Values(
+        NormaliseCase{"null", nullptr, json::object()},
+        NormaliseCase{"array", json::array({json{{"copy", false}}}), json::object()},
+        NormaliseCase{"string", "copy", json::object()},
+        NormaliseCase{"empty", json::object(), json::object()},
+        NormaliseCase{"every_choice",
+                      json{{"source", "custom"}, {"mode", "non-drop"}, {"direction", "subtract"}, {"timezone", "utc"}},
+                      json{{"source", "custom"}, {"mode", "non-drop"}, {"direction", "subtract"}, {"timezone", "utc"}}},
+        NormaliseCase{"choices_match_case", json{{"source", "Creation"}, {"mode", "DROP"}, {"timezone", "UTC"}},
+                      json::object()},
+        NormaliseCase{"choice_not_a_string", json{{"source", 1}, {"direction", json::array({"add"})}}, json::object()},
+        NormaliseCase{"drop_with_string_copy", json{{"mode", "drop"}, {"copy", "false"}}, json{{"mode", "drop"}}},
+        NormaliseCase{"every_switch",
+                      json{{"copy", false}, {"retain", false}, {"rename", true}, {"number", true}, {"recursive", false}},
+                      json{{"copy", false}, {"retain", false}, {"rename", true}, {"number", true}, {"recursive", false}}},
+        NormaliseCase{"switches_need_booleans", json{{"copy", 0}, {"rename", 1}, {"number", "true"}, {"retain", nullptr}},
+                      json::object()},
+        NormaliseCase{"start_14_characters", json{{"start", "01:00:00:00:00"}}, json::object()},
+        NormaliseCase{"start_no_timecode", json{{"start", "abc"}}, json{{"start", "abc"}}},
+        NormaliseCase{"start_empty", json{{"start", ""}}, json{{"start", ""}}},
+        NormaliseCase{"offset_11_multibyte", json{{"offset", repeat("\xc3\xa9", 11)}},
+                      json{{"offset", repeat("\xc3\xa9", 11)}}},
+        NormaliseCase{"offset_12_characters", json{{"offset", "00:00:00:001"}}, json::object()},
+        NormaliseCase{"start_number", json{{"start", 1}}, json::object()},
+        NormaliseCase{"prefix_100", json{{"prefix", repeat("p", 100)}}, json{{"prefix", repeat("p", 100)}}},
+        NormaliseCase{"prefix_101", json{{"prefix", repeat("p", 101)}}, json::object()},
+        NormaliseCase{"prefix_100_emoji", json{{"prefix", repeat("\xf0\x9f\x8e\xac", 100)}},
+                      json{{"prefix", repeat("\xf0\x9f\x8e\xac", 100)}}},
+        NormaliseCase{"prefix_special_characters_kept", json{{"prefix", " a:b*\t"}}, json{{"prefix", " a:b*\t"}}},
+        NormaliseCase{"prefix_empty", json{{"prefix", ""}}, json{{"prefix", ""}}},
+        NormaliseCase{"destination_absolute", json{{"destination", "/Volumes/Out"}},
+                      json{{"destination", "/Volumes/Out"}}},
+        NormaliseCase{"destination_relative", json{{"destination", "Out"}}, json::object()},
+        NormaliseCase{"destination_empty", json{{"destination", ""}}, json::object()},
+        NormaliseCase{"destination_4096_bytes", json{{"destination", "/" + repeat("d", 4095)}},
+                      json{{"destination", "/" + repeat("d", 4095)}}},
+        NormaliseCase{"destination_4097_bytes", json{{"destination", "/" + repeat("d", 4096)}}, json::object()},
+        NormaliseCase{"destination_limit_in_bytes", json{{"destination", "/" + repeat("\xc3\xa9", 2048)}},
+                      json::object()},
+        NormaliseCase{"destination_not_a_string", json{{"destination", true}}, json::object()},
+        NormaliseCase{"unknown_keys_dropped", json{{"extra", 1}, {"Copy", false}, {"rename", true}},
+                      json{{"rename", true}}}),
+    [](const auto& case_info) { return case_info.param.name; });
+
+TEST(NormalizeSettings, IsIdempotent) {
+    const json once = normalize_settings(json{{"mode", "drop"}, {"prefix", "x"}, {"destination", "/d"}, {"copy", false}});
+    EXPECT_EQ(normalize_settings(once), once);
+    EXPECT_EQ(once.size(), 13u);
+}
+
+struct FileSetup {
+    std::optional<std::string> settings;  // content of settings.json, if any
+    std::optional<std::string> previous;  // content of settings.previous, if any
+};
+
+TEST(ReadStoredSettings, FallsBackOnlyWhenSettingsJsonIsAbsent) {
+    struct Case {
+        const char* name;
+        FileSetup files;
+        json changes;
+    } const cases[] = {
+        {"nothing", {}, json::object()},
+        {"settings_only", {R"({"mode":"drop","bogus":1})", std::nullopt}, json{{"mode", "drop"}}},
+        {"previous_only", {std::nullopt, R"({"copy":false})"}, json{{"copy", false}}},
+        {"settings_wins", {R"({"copy":true,"mode":"drop"})", R"({"copy":false})"}, json{{"mode", "drop"}}},
+        {"invalid_settings_ignores_previous", {"{not json", R"({"copy":false})"}, json::object()},
+        {"settings_not_utf8_ignores_previous", {"{\"prefix\":\"\xff\"}", R"({"copy":false})"}, json::object()},
+        {"invalid_previous", {std::nullopt, "[1,"}, json::object()},
+        {"wrong_shape", {R"({"copy":"yes","start":"0"})", std::nullopt}, json{{"start", "0"}}},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        if (c.files.settings) testing::write_file(dir.join("settings.json"), *c.files.settings);
+        if (c.files.previous) testing::write_file(dir.join("settings.previous"), *c.files.previous);
+        json expected = kDefaults;
+        expected.update(c.changes);
+        EXPECT_EQ(read_stored_settings(dir.path()), expected) << c.name;
+        EXPECT_EQ(testing::list_folder(dir.path()).size(),
+                  (c.files.settings ? 1u : 0u) + (c.files.previous ? 1u : 0u))
+            << c.name;
+    }
+}
+
+TEST(ReadStoredSettings, UnreadableEntryStillBlocksTheFallback) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.join("settings.json").c_str(), 0700), 0);  // exists, cannot be read as a file
+    testing::write_file(dir.join("settings.previous"), R"({"copy":false})");
+    EXPECT_EQ(read_stored_settings(dir.path()), kDefaults);
+}
+
+TEST(ReadStoredSettings, DanglingLinkCountsAsAbsent) {
+    TempDir dir;
+    ASSERT_EQ(::symlink("missing.json", dir.join("settings.json").c_str()), 0);
+    testing::write_file(dir.join("settings.previous"), R"({"copy":false})");
+    EXPECT_EQ(read_stored_settings(dir.path())["copy"], false);
+}
+
+TEST(ReadStoredSettings, MissingDataFolderIsNotCreated) {
+    TempDir dir;
+    EXPECT_EQ(read_stored_settings(dir.join("Library/Application Support/Velmora")), kDefaults);
+    EXPECT_TRUE(testing::list_folder(dir.path()).empty());
+}
+
+TEST(WriteJsonFileAtomically, WritesPrettyTextWithPrivateModeAndLeavesNoTemporary) {
+    TempDir dir;
+    const std::string target = dir.join("a/b/settings.json");
+    const json value = normalize_settings(json{{"mode", "drop"}});
+    ASSERT_TRUE(write_json_file_atomically(target, value).has_value());
+    EXPECT_EQ(testing::read_file(target), to_pretty_json(value));
+    EXPECT_EQ(testing::read_file(target)->back(), '}');
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(testing::list_folder(dir.join("a/b")), std::vector<std::string>{"settings.json"});
+}
+
+TEST(WriteJsonFileAtomically, ReplacesAnExistingFileWhole) {
+    TempDir dir;
+    const std::string target = dir.join("settings.json");
+    testing::write_file(target, std::string(100000, 'x'));
+    ASSERT_TRUE(write_json_file_atomically(target, json{{"k", 1}}).has_value());
+    EXPECT_EQ(testing::read_file(target), "{\n  \"k\": 1\n}");
+}
+
+TEST(WriteJsonFileAtomically, FailuresLeaveTheTargetAndNoTemporary) {
+    struct Case {
+        const char* name;
+        std::string relative_target;
+        std::string message;
+    } const cases[] = {
+        // "blocker" is a regular file, so nothing can be created below it.
+        {"parent_is_a_file", "blocker/settings.json", "File exists (os error 17)"},
+        {"ancestor_is_a_file", "blocker/x/y/settings.json", "Not a directory (os error 20)"},
+        // The rename cannot replace a folder with a file.
+        {"target_is_a_folder", "folder", "Is a directory (os error 21)"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        testing::write_file(dir.join("blocker"), "keep");
+        ASSERT_EQ(::mkdir(dir.join("folder").c_str(), 0700), 0);
+        testing::write_file(dir.join("folder/inside"), "keep");
+        const auto written = write_json_file_atomically(dir.join(c.relative_target), json{{"k", 1}});
+        ASSERT_FALSE(written.has_value()) << c.name;
+        EXPECT_EQ(written.error(), c.message) << c.name;
+        EXPECT_EQ(testing::list_folder(dir.path()), (std::vector<std::string>{"blocker", "folder"})) << c.name;
+        EXPECT_EQ(testing::list_folder(dir.join("folder")), std::vector<std::string>{"inside"}) << c.name;
+        EXPECT_EQ(testing::read_file(dir.join("blocker")), "keep") << c.name;
+    }
+}
+
+TEST(WriteJsonFileAtomically, ReadOnlyFolderFailsWithPermissionDenied) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+    TempDir dir;
+    const std::string target = dir.join("settings.json");
+    testing::write_file(target, "old");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
+    const auto written = write_json_file_atomically(target, json{{"k", 1}});
+    ::chmod(dir.path().c_str(), 0700);
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(written.error(), "Permission denied (os error 13)");
+    EXPECT_EQ(testing::read_file(target), "old");
+}
+
+TEST(WriteJsonFileAtomically, RefusesAPathWithoutAFileName) {
+    const auto written = write_json_file_atomically("/", json::object());
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(written.error(), "Invalid settings path");
+}
+
+}  // namespace
+}  // namespace velmora

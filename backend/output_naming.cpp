@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "utf8.h"
+
 namespace velmora {
 namespace {
 
@@ -72,24 +74,6 @@ std::vector<Decoded> decode(std::string_view text) {
         at += one.length;
     }
     return out;
-}
-
-void append_utf8(std::string& out, char32_t value) {
-    if (value < 0x80) {
-        out.push_back(static_cast<char>(value));
-    } else if (value < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (value >> 6)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    } else if (value < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (value >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (value >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    }
 }
 
 // The Unicode White_Space property.
@@ -177,26 +161,11 @@ Result<std::filesystem::path> output_folder_for(const std::filesystem::path& sou
 }
 
 std::string temporary_file_name(std::string_view token, std::string_view source_name) {
-    return ".velmora-" + std::string(token) + "." + lossy_utf8(source_name);
+    return ".velmora-" + std::string(token) + "." + decode_utf8_lossy(source_name);
 }
 
 std::string backup_path_for(std::string_view source_path, std::string_view token) {
     return std::string(source_path) + ".velmora-backup-" + std::string(token);
-}
-
-std::string lossy_utf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (std::size_t at = 0; at < bytes.size();) {
-        const Decoded one = decode_one(bytes, at);
-        if (one.value == replacement_character) {
-            append_utf8(out, replacement_character);
-        } else {
-            out.append(bytes.substr(at, one.length));
-        }
-        at += one.length;
-    }
-    return out;
 }
 
 }  // namespace velmora

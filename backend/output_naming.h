@@ -56,7 +56,4 @@ std::string temporary_file_name(std::string_view token, std::string_view source_
 // "SOURCE.velmora-backup-TOKEN".
 std::string backup_path_for(std::string_view source_path, std::string_view token);
 
-// Invalid UTF-8 sequences become U+FFFD.
-std::string lossy_utf8(std::string_view bytes);
-
 }  // namespace velmora

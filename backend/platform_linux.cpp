@@ -1,8 +1,13 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <cctype>
+#include <cstdio>
+#include <string_view>
 
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "file_system.h"
@@ -20,6 +25,66 @@ Status flush_folder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return fail(system_error_text(errno));
     return full_flush(fd.get());
+}
+
+int rename_no_replace(const std::string& from, const std::string& to) {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+namespace {
+
+// "file://" and the path with every byte outside the unreserved set and "/"
+// percent-encoded, so the URI also needs no quoting inside a GVariant string.
+std::string file_uri(std::string_view path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            uri.push_back(c);
+        } else {
+            uri.push_back('%');
+            uri.push_back(hex[byte >> 4]);
+            uri.push_back(hex[byte & 0x0F]);
+        }
+    }
+    return uri;
+}
+
+}  // namespace
+
+// The freedesktop file-manager interface selects the file; a desktop without
+// it still gets the folder opened. Never "open": on Debian that can be openvt.
+OpenerPlan reveal_in_file_manager(const std::string& file) {
+    OpenerCommand show_items{"gdbus",
+                             {"call", "--session", "--dest", "org.freedesktop.FileManager1", "--object-path",
+                              "/org/freedesktop/FileManager1", "--method",
+                              "org.freedesktop.FileManager1.ShowItems", "['" + file_uri(file) + "']", ""}};
+    std::string folder = parent_folder(file);
+    if (folder.empty()) folder = ".";
+    return {std::move(show_items), OpenerCommand{"xdg-open", {std::move(folder)}}};
+}
+
+OpenerPlan open_with_default_application(const std::string& file) {
+    return {OpenerCommand{"xdg-open", {file}}, std::nullopt};
+}
+
+Result<FileStatus> read_file_status(const std::string& path) {
+    struct statx status;
+    if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &status) == 0) {
+        FileStatus result{status.stx_size, {status.stx_mtime.tv_sec, status.stx_mtime.tv_nsec}, std::nullopt};
+        if (status.stx_mask & STATX_BTIME) result.birth = FileInstant{status.stx_btime.tv_sec, status.stx_btime.tv_nsec};
+        return result;
+    }
+    if (errno != ENOSYS) return fail(system_error_text(errno));
+    // Kernels without statx know no birth time either.
+    struct stat plain;
+    if (::stat(path.c_str(), &plain) != 0) return fail(system_error_text(errno));
+    return FileStatus{static_cast<std::uint64_t>(plain.st_size), {plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec}, std::nullopt};
+}
+
+int limit_child_descriptors(posix_spawn_file_actions_t& actions, posix_spawnattr_t&) {
+    return ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 }
 
 }  // namespace velmora

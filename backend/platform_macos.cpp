@@ -1,8 +1,11 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "file_system.h"
@@ -21,6 +24,32 @@ Status flush_folder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return fail(system_error_text(errno));
     return full_flush(fd.get());
+}
+
+int rename_no_replace(const std::string& from, const std::string& to) {
+    return ::renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0 ? 0 : errno;
+}
+
+OpenerPlan reveal_in_file_manager(const std::string& file) { return {OpenerCommand{"open", {"-R", file}}, std::nullopt}; }
+
+OpenerPlan open_with_default_application(const std::string& file) {
+    return {OpenerCommand{"open", {file}}, std::nullopt};
+}
+
+Result<FileStatus> read_file_status(const std::string& path) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0) return fail(system_error_text(errno));
+    FileStatus result{static_cast<std::uint64_t>(status.st_size),
+                      {status.st_mtimespec.tv_sec, status.st_mtimespec.tv_nsec}, std::nullopt};
+    result.birth = FileInstant{status.st_birthtimespec.tv_sec, status.st_birthtimespec.tv_nsec};
+    return result;
+}
+
+// Descriptors named in the file actions survive; every other one is closed.
+int limit_child_descriptors(posix_spawn_file_actions_t&, posix_spawnattr_t& attributes) {
+    short flags = 0;
+    if (int error = ::posix_spawnattr_getflags(&attributes, &flags); error != 0) return error;
+    return ::posix_spawnattr_setflags(&attributes, static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT));
 }
 
 }  // namespace velmora

@@ -191,23 +191,5 @@ TEST(OutputNaming, HiddenTemporaryAndBackupNames) {
     EXPECT_EQ(backup_path_for("/a/clip.mov", "7-8-9"), "/a/clip.mov.velmora-backup-7-8-9");
 }
 
-TEST(OutputNaming, LossyDecodingReplacesEachMaximalBadSubsequence) {
-    struct Case {
-        std::string in, out;
-    };
-    const std::vector<Case> cases = {
-        {"plain", "plain"},
-        {"\u00e9\u4e2d\U0001F600", "\u00e9\u4e2d\U0001F600"},
-        {"\xff", "\uFFFD"},
-        {"\xe4\xb8", "\uFFFD"},                 // truncated three-byte sequence: one replacement
-        {"\xe4\xb8x", "\uFFFDx"},
-        {"\xc0\xaf", "\uFFFD\uFFFD"},           // overlong form: each byte on its own
-        {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"}, // surrogate half
-        {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},
-        {"a\xf0\x9f\x98", "a\uFFFD"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(lossy_utf8(c.in), c.out);
-}
-
 }  // namespace
 }  // namespace velmora

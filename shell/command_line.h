@@ -11,7 +11,7 @@ namespace velmora {
 
 struct CommandLine {
     std::optional<std::string> resources;  // --resources DIR
-    bool page_console = false;             // --page-console: the page's console goes to standard output
+    bool page_console = false;             // --page-console: the page's console lines go to standard output
     std::vector<std::string> rest;         // everything else, program name first, for the toolkit
 };
 

@@ -1,6 +1,7 @@
 #include "movie_web_view.h"
 
 #include <memory>
+#include <cstdio>
 
 #include "drag_events.h"
 #include "page_script.h"
@@ -63,6 +64,36 @@ void answer_page(const std::shared_ptr<PendingReply>& pending, Result<Json> outc
     webkit_script_message_reply_return_value(pending->reply, value.get());
 }
 
+// For development and the end-to-end test: every console line of the page
+// also goes to our standard output, flushed at once. WebKit's own switch for
+// this writes from the web process through a buffer that is lost when the
+// process is ended.
+void on_console_message(WebKitUserContentManager*, JSCValue* value, gpointer) {
+    GText text(jsc_value_to_string(value));
+    std::fprintf(stdout, "CONSOLE %s\n", text ? text.get() : "");
+    std::fflush(stdout);
+}
+
+void forward_console(WebKitUserContentManager* content) {
+    webkit_user_content_manager_register_script_message_handler(content, "velmoraConsole", nullptr);
+    g_signal_connect(content, "script-message-received::velmoraConsole", G_CALLBACK(on_console_message), nullptr);
+    static constexpr const char* kConsoleScript = R"JS((() => {
+  const channel = window.webkit.messageHandlers.velmoraConsole;
+  for (const level of ["log", "info", "warn", "error"]) {
+    const original = console[level].bind(console);
+    console[level] = (...args) => {
+      original(...args);
+      try { channel.postMessage(args.map(String).join(" ")); } catch (error) { original(String(error)); }
+    };
+  }
+})();
+)JS";
+    WebKitUserScript* script = webkit_user_script_new(kConsoleScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+}
+
 }  // namespace
 
 MovieWebView::MovieWebView(std::string_view token, bool page_console, Handlers handlers)
@@ -76,7 +107,6 @@ MovieWebView::MovieWebView(std::string_view token, bool page_console, Handlers h
     webkit_settings_set_allow_file_access_from_file_urls(settings.get(), FALSE);
     webkit_settings_set_allow_universal_access_from_file_urls(settings.get(), FALSE);
     webkit_settings_set_enable_developer_extras(settings.get(), FALSE);
-    webkit_settings_set_enable_write_console_messages_to_stdout(settings.get(), page_console ? TRUE : FALSE);
 
     const std::string handler(kMessageHandlerName);
     webkit_user_content_manager_register_script_message_handler_with_reply(content.get(), handler.c_str(), nullptr);
@@ -88,6 +118,7 @@ MovieWebView::MovieWebView(std::string_view token, bool page_console, Handlers h
                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(content.get(), script);
     webkit_user_script_unref(script);
+    if (page_console) forward_console(content.get());
 
     view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(),
                                          "user-content-manager", content.get(), "settings", settings.get(), nullptr));

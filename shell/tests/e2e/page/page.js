@@ -1,0 +1,94 @@
+"use strict";
+// Drives the bridge step by step and reports each outcome as one console line
+// ("VELMORA-E2E {json}") that the test reads from the shell's standard output.
+(() => {
+  const native = window.__VELMORA_NATIVE__;
+  const log = document.getElementById("log");
+
+  function report(step, data) {
+    console.log("VELMORA-E2E " + JSON.stringify({ step, data }));
+    const item = document.createElement("li");
+    item.textContent = step + ": " + JSON.stringify(data);
+    if (data && data.ok === false) item.className = "bad";
+    log.appendChild(item);
+  }
+  const errorText = (error) => (error && typeof error.message === "string" ? error.message : String(error));
+  const settle = (promise) =>
+    promise.then((value) => ({ ok: true, value }), (error) => ({ ok: false, error: errorText(error) }));
+  const rejection = (promise) => promise.then(() => "fulfilled", (error) => typeof error);
+  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  async function until(test, ms) {
+    for (let waited = 0; !test() && waited < ms; waited += 20) await sleep(20);
+    return test();
+  }
+
+  async function listeners() {
+    let calls = 0;
+    const callback = () => { calls += 1; };
+    await native.listen("e2e-probe", callback);
+    const unsubscribe = await native.listen("e2e-probe", callback);
+    window.__VELMORA_EVENT__("e2e-probe", 1);
+    const once = calls;
+    unsubscribe();
+    window.__VELMORA_EVENT__("e2e-probe", 2);
+    window.__VELMORA_EVENT__("nobody-listens", 3);
+    return { once, after: calls };
+  }
+
+  async function processing(moviePath, drops, progress, blocked) {
+    const imported = await settle(native.invoke("import_movies", { paths: [moviePath], recursive: false }));
+    report("import", imported);
+    if (!imported.ok || !imported.value || !Array.isArray(imported.value.files) || imported.value.files.length !== 1) return;
+    const id = imported.value.files[0].id;
+    const folder = moviePath.slice(0, moviePath.lastIndexOf("/"));
+    const args = {
+      ids: [id],
+      timecodes: { [id]: "01:00:00:00" },
+      options: { copy: true, destination: folder + "/out" },
+    };
+    const first = settle(native.invoke("process_movies", args));
+    report("second_process", await settle(native.invoke("process_movies", args)));
+    report("processing_started", { id });
+    report("close_blocked", { seen: await until(() => blocked.length > 0, 15000), payloads: blocked });
+    report("process", { reply: await first, progress });
+  }
+
+  async function main() {
+    report("api", {
+      invoke: typeof native?.invoke,
+      listen: typeof native?.listen,
+      event: typeof window.__VELMORA_EVENT__,
+    });
+    const drops = [];
+    const progress = [];
+    const blocked = [];
+    await native.listen("native://drag-drop", (event) => drops.push(event.payload));
+    await native.listen("progress", (event) => progress.push(event.payload));
+    await native.listen("close-blocked", (event) => blocked.push(event.payload));
+    report("listeners", await listeners());
+
+    report("ui_ready", await settle(native.invoke("ui_ready")));
+    await until(() => drops.length > 0, 5000);
+    report("drops", drops);
+    report("ui_ready_again", await settle(native.invoke("ui_ready")));
+    await sleep(200);
+    report("drops_after_second_ready", drops.length);
+
+    report("load_settings", await settle(native.invoke("load_settings")));
+    report("untrusted", await settle(window.webkit.messageHandlers.velmora.postMessage({ command: "load_settings", args: {} })));
+    report("unknown", await settle(native.invoke("busy")));
+    report("rejection_kind", await rejection(native.invoke("busy")));
+
+    const moviePath = drops[0] && drops[0].paths && drops[0].paths[0];
+    if (moviePath) await processing(moviePath, drops, progress, blocked);
+
+    report("window_open", { refused: window.open("about:blank") === null });
+    const page = location.href;
+    location.href = "https://example.invalid/";
+    await sleep(700);
+    report("navigation", { stayed: location.href === page });
+    report("done", {});
+  }
+
+  main().catch((error) => report("failed", errorText(error)));
+})();

@@ -1,0 +1,207 @@
+// Runs the real Velmora with the real backend and engine under the X server
+// that xvfb-run started for us, and checks what the test page reports.
+//   node run_e2e.mjs VELMORA RESOURCES_BIN PAGE_DIR ARTIFACT_DIR
+import { spawn, spawnSync } from "node:child_process";
+import assert from "node:assert/strict";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+
+const [velmora, binDir, pageDir, artifacts] = process.argv.slice(2);
+const root = fs.mkdtempSync(path.join(os.tmpdir(), "velmora-shell-e2e-"));
+const home = path.join(root, "home");
+const resources = path.join(root, "resources");
+const movies = path.join(root, "movies");
+const screenshot = path.join(artifacts, "shell-e2e.png");
+const failures = [];
+const notes = [];
+
+function check(what, test) {
+  try {
+    test();
+    console.log(`ok - ${what}`);
+  } catch (error) {
+    failures.push(what);
+    console.log(`not ok - ${what}\n  ${String(error.message).split("\n").join("\n  ")}`);
+  }
+}
+
+function prepare() {
+  for (const folder of [home, path.join(resources, "bin"), path.join(resources, "notices"), movies]) {
+    fs.mkdirSync(folder, { recursive: true });
+  }
+  fs.symlinkSync(path.join(binDir, "velmora-mac-backend"), path.join(resources, "bin", "velmora-mac-backend"));
+  // The real engine, with every write held back long enough for the test to
+  // ask for a quit while the batch is running.
+  fs.writeFileSync(
+    path.join(resources, "bin", "velmora-engine"),
+    `#!/bin/sh\nif [ "$1" = write ]; then sleep 3; fi\nexec '${path.join(binDir, "velmora-engine")}' "$@"\n`,
+    { mode: 0o755 },
+  );
+  fs.cpSync(pageDir, path.join(resources, "ui"), { recursive: true });
+  fs.writeFileSync(path.join(resources, "notices", "index.html"), "<!doctype html><title>Notices</title>\n");
+  const movie = path.join(movies, "clip.mov");
+  const made = spawnSync("ffmpeg", ["-v", "error", "-f", "lavfi", "-i", "testsrc=duration=2:size=320x240:rate=25",
+    "-c:v", "mpeg4", "-pix_fmt", "yuv420p", movie]);
+  assert.equal(made.status, 0, String(made.stderr));
+  return movie;
+}
+
+function childrenOf(pid) {
+  const pids = [];
+  for (const task of fs.readdirSync(`/proc/${pid}/task`)) {
+    const text = fs.readFileSync(`/proc/${pid}/task/${task}/children`, "utf8").trim();
+    if (text) pids.push(...text.split(/\s+/).map(Number));
+  }
+  return pids;
+}
+
+function alive(pid) {
+  try {
+    const status = fs.readFileSync(`/proc/${pid}/status`, "utf8");
+    return !/^State:\s+Z/m.test(status);
+  } catch {
+    return false;
+  }
+}
+
+// Everything under HOME except the backend's own data folder.
+function strayFiles(folder, relative = "") {
+  const found = [];
+  for (const entry of fs.readdirSync(path.join(folder, relative), { withFileTypes: true })) {
+    const name = path.join(relative, entry.name);
+    if (name === path.join("Library", "Application Support", "Velmora")) continue;
+    if (entry.isDirectory()) found.push(...strayFiles(folder, name));
+    else found.push(name);
+  }
+  return found;
+}
+
+async function main() {
+  const movie = prepare();
+  const env = { ...process.env, HOME: home, LANG: "C.UTF-8" };
+  for (const name of ["XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"]) delete env[name];
+  // WebKit's bubblewrap sandbox cannot run as root in a container.
+  if (process.getuid() === 0) env.WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS = "1";
+  env.GSK_RENDERER = env.GSK_RENDERER || "cairo";
+
+  const shell = spawn(velmora, ["--resources", resources, "--page-console", movie], { env, stdio: ["ignore", "pipe", "pipe"] });
+  const steps = new Map();
+  const waiters = [];
+  let buffered = "";
+  let exit = null;
+  const exited = new Promise((resolve) => shell.on("exit", (code, signal) => resolve((exit = { code, signal }))));
+  shell.stderr.on("data", (chunk) => process.stderr.write(chunk));
+  shell.stdout.on("data", (chunk) => {
+    buffered += chunk;
+    for (let end = buffered.indexOf("\n"); end >= 0; end = buffered.indexOf("\n")) {
+      const line = buffered.slice(0, end);
+      buffered = buffered.slice(end + 1);
+      const at = line.indexOf("VELMORA-E2E ");
+      if (at < 0) continue;
+      const { step, data } = JSON.parse(line.slice(at + "VELMORA-E2E ".length));
+      console.log(`page: ${step} ${JSON.stringify(data)}`);
+      steps.set(step, data);
+      for (const waiter of waiters.splice(0)) waiter();
+    }
+  });
+  const step = async (name, ms) => {
+    const deadline = Date.now() + ms;
+    while (!steps.has(name) && !exit && Date.now() < deadline) {
+      await new Promise((resolve) => { waiters.push(resolve); setTimeout(resolve, 200); });
+    }
+    if (!steps.has(name)) throw new Error(`the page never reported "${name}"` + (exit ? ` (Velmora exited ${JSON.stringify(exit)})` : ""));
+    return steps.get(name);
+  };
+
+  try {
+    await step("api", 60000);
+    const backendPids = childrenOf(shell.pid).filter((pid) => fs.readlinkSync(`/proc/${pid}/exe`).endsWith("velmora-mac-backend"));
+    check("one backend child is running", () => assert.equal(backendPids.length, 1));
+
+    await step("load_settings", 20000);
+    check("page API is injected", () => assert.deepEqual(steps.get("api"), { invoke: "function", listen: "function", event: "function" }));
+    check("a listener added twice is called once and not after unsubscribing", () =>
+      assert.deepEqual(steps.get("listeners"), { once: 1, after: 1 }));
+    check("ui_ready answers null", () => assert.deepEqual(steps.get("ui_ready"), { ok: true, value: null }));
+    check("the file from the command line arrives once, at ui_ready", () => {
+      assert.deepEqual(steps.get("drops"), [{ paths: [movie] }]);
+      assert.deepEqual(steps.get("ui_ready_again"), { ok: true, value: null });
+      assert.equal(steps.get("drops_after_second_ready"), 1);
+    });
+    check("load_settings returns the settings object", () => {
+      const reply = steps.get("load_settings");
+      assert.equal(reply.ok, true, JSON.stringify(reply));
+      assert.equal(typeof reply.value, "object");
+      assert.notEqual(reply.value, null);
+    });
+    await step("unknown", 5000);
+    check("a message without the token is refused", () =>
+      assert.deepEqual(steps.get("untrusted"), { ok: false, error: "Untrusted native request" }));
+    check("a command outside the allow-list is refused", () =>
+      assert.deepEqual(steps.get("unknown"), { ok: false, error: "Unknown or unavailable native command" }));
+
+    const imported = await step("import", 30000).catch(() => null);
+    if (imported && imported.ok) {
+      check("import_movies returns the movie", () => {
+        assert.equal(imported.value.files.length, 1);
+        assert.equal(imported.value.files[0].path, movie);
+      });
+      await step("processing_started", 10000);
+      shell.kill("SIGTERM");  // a quit request while the batch runs
+      check("a second process_movies is refused while the first runs", () =>
+        assert.deepEqual(steps.get("second_process"), { ok: false, error: "Processing is already running" }));
+      const blocked = await step("close_blocked", 20000);
+      check("quitting while processing sends close-blocked with a null payload", () =>
+        assert.deepEqual(blocked, { seen: true, payloads: [null] }));
+      check("the shell stays up while processing", () => assert.equal(exit, null));
+      const processed = await step("process", 60000);
+      check("process_movies publishes the stamped copy", () => {
+        assert.equal(processed.reply.ok, true, JSON.stringify(processed.reply));
+        const [record] = processed.reply.value.results;
+        assert.equal(record.state, "done", JSON.stringify(record));
+        assert.equal(record.timecode, "01:00:00:00");
+        assert.equal(path.dirname(record.output), path.join(movies, "out"));
+        assert.ok(fs.existsSync(record.output));
+        const probe = spawnSync("ffprobe", ["-v", "error", "-show_entries", "stream_tags=timecode", "-of", "json", record.output]);
+        assert.match(String(probe.stdout), /"timecode": "01:00:00:00"/);
+      });
+      check("progress events reach the page in order", () => {
+        const events = processed.progress;
+        assert.ok(events.length >= 2, JSON.stringify(events));
+        assert.deepEqual([events[0].state, events[0].progress, events[0].index, events[0].total], ["processing", 0, 0, 1]);
+        assert.equal(events.at(-1).state, "done");
+      });
+    } else {
+      notes.push(`import and processing skipped: the backend answered ${JSON.stringify(imported)}`);
+    }
+
+    await step("done", 20000);
+    check("window.open is refused", () => assert.deepEqual(steps.get("window_open"), { refused: true }));
+    check("navigating to a web address is cancelled", () => assert.deepEqual(steps.get("navigation"), { stayed: true }));
+    const shot = spawnSync("import", ["-window", "root", screenshot]);
+    check(`screenshot saved to ${screenshot}`, () => assert.equal(shot.status, 0, String(shot.stderr)));
+
+    shell.kill("SIGTERM");
+    const timer = setTimeout(() => shell.kill("SIGKILL"), 20000);
+    const ended = await exited;
+    clearTimeout(timer);
+    check("quitting shuts the backend down and exits with status 0", () => {
+      assert.deepEqual(ended, { code: 0, signal: null });
+      for (const pid of backendPids) assert.equal(alive(pid), false, `backend ${pid} still runs`);
+    });
+    check("nothing is written under HOME outside the data folder", () => assert.deepEqual(strayFiles(home), []));
+  } catch (error) {
+    failures.push(error.message);
+    console.log(`not ok - ${error.message}`);
+  } finally {
+    if (!exit) shell.kill("SIGKILL");
+    await exited;
+  }
+  for (const note of notes) console.log(`# ${note}`);
+  if (failures.length === 0) fs.rmSync(root, { recursive: true, force: true });
+  else console.log(`# kept ${root} for inspection`);
+  process.exit(failures.length === 0 ? 0 : 1);
+}
+
+main();

@@ -66,10 +66,41 @@ std::string_view codec_name(FourCC sample_entry) {
 }
 
 std::string format_duration(double seconds) {
-    // Fixed notation without a precision is the shortest text that round-trips.
-    std::array<char, 400> text{};
-    const auto result = std::to_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::fixed);
-    return std::string(text.data(), result.ptr);
+    // The shortest digits that read back as the same double come from the
+    // scientific form; they are then laid out positionally, padded with zeros.
+    std::array<char, 64> text{};
+    const auto written =
+        std::to_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::scientific);
+    const std::string_view scientific(text.data(), static_cast<std::size_t>(written.ptr - text.data()));
+    const std::size_t e = scientific.find('e');
+    std::string_view mantissa = scientific.substr(0, e);
+    std::string out;
+    if (mantissa.starts_with('-')) {
+        out += '-';
+        mantissa.remove_prefix(1);
+    }
+    std::string digits;
+    for (char c : mantissa)
+        if (c != '.') digits += c;
+    int exponent = 0;
+    std::string_view exponent_text = scientific.substr(e + 1);
+    if (exponent_text.starts_with('+')) exponent_text.remove_prefix(1);
+    std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
+
+    const auto count = static_cast<int>(digits.size());
+    if (exponent >= count - 1) {
+        out += digits;
+        out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
+    } else if (exponent >= 0) {
+        out += digits.substr(0, static_cast<std::size_t>(exponent + 1));
+        out += '.';
+        out += digits.substr(static_cast<std::size_t>(exponent + 1));
+    } else {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-exponent - 1), '0');
+        out += digits;
+    }
+    return out;
 }
 
 std::string format_created_unix(std::uint64_t creation_time) {

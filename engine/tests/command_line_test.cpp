@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/movie_builder.h"
+#include "support/program_run.h"
+
+namespace velmora {
+namespace {
+
+using testing::run_program;
+
+const std::string kUsage = "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | --version\n";
+
+struct CommandCase {
+    const char* name;
+    std::vector<std::string> args;  // after the program name
+    int status;
+    std::string out;  // exact, or "*version*"
+    std::string err;
+};
+
+TEST(CommandLine, UsageVersionAndArity) {
+    const CommandCase cases[] = {
+        {"no_arguments", {}, 1, "", kUsage},
+        {"version", {"--version"}, 0, "*version*", ""},
+        {"version_with_more", {"--version", "probe", "x"}, 0, "*version*", ""},
+        {"version_prefix_only", {"--versio"}, 1, "", kUsage},
+        {"version_longer", {"--version2"}, 1, "", kUsage},
+        {"probe_without_path", {"probe"}, 1, "", kUsage},
+        {"probe_two_paths", {"probe", "a.mov", "b.mov"}, 1, "", kUsage},
+        {"write_two_arguments", {"write", "a.mov", "b.mov"}, 1, "", kUsage},
+        {"write_four_arguments", {"write", "a.mov", "b.mov", "00:00:00:00", "x"}, 1, "", kUsage},
+        {"upper_case_word", {"PROBE", "a.mov"}, 1, "", kUsage},
+        {"unknown_word", {"help"}, 1, "", kUsage},
+        {"empty_word", {""}, 1, "", kUsage},
+        {"first_argument_not_utf8", {"probe\xff", "a.mov"}, 1, "", kUsage},
+        {"missing_file", {"probe", "/nonexistent/velmora.mov"}, 1, "", "No such file or directory (os error 2)\n"},
+        {"write_timecode_not_utf8", {"write", "/nonexistent/in.mov", "/nonexistent/out.mov", "00:00:00:0\xff"}, 1, "",
+         "Invalid timecode string\n"},
+    };
+    for (const CommandCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> argv{VELMORA_ENGINE};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const auto result = run_program(argv);
+        EXPECT_EQ(result.status, c.status);
+        if (c.out == "*version*") {
+            EXPECT_TRUE(result.out.starts_with("velmora-engine 0.5.0 (")) << result.out;
+            EXPECT_TRUE(result.out.ends_with(")\n")) << result.out;
+            EXPECT_EQ(result.out.find('\n'), result.out.size() - 1);
+        } else {
+            EXPECT_EQ(result.out, c.out);
+        }
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+TEST(CommandLine, ProbePrintsOneReportLine) {
+    testing::MovieSpec spec;
+    testing::TempFile file(testing::build_movie_bytes(spec));
+    const auto result = run_program({VELMORA_ENGINE, "probe", file.path()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out,
+              "{\"engine\":\"velmora-native\",\"rate\":\"30000/1001\",\"duration\":0.33366666666666667,"
+              "\"timecode\":null,\"createdUnix\":null,\"width\":320,\"height\":240,\"codec\":\"h264\","
+              "\"videoIndex\":0,\"streams\":[{\"index\":0,\"trackId\":1,\"type\":\"video\",\"codec\":\"h264\","
+              "\"tag\":\"avc1\",\"attachedPicture\":false}]}\n");
+}
+
+TEST(CommandLine, RefusedProbePrintsOnlyTheMessage) {
+    testing::MovieSpec spec;
+    spec.tracks[0] = testing::video_track("avc1", 100, 1);
+    testing::TempFile file(testing::build_movie_bytes(spec));
+    const auto result = run_program({VELMORA_ENGINE, "probe", file.path()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Unsupported frame rate\n");
+}
+
+TEST(CommandLine, ProbeTakesRawBytePaths) {
+    testing::TempDir dir;
+    const std::string path = dir.file("\xff\xfe movie.mov");
+    testing::write_file(path, testing::build_movie_bytes({}));
+    const auto result = run_program({VELMORA_ENGINE, "probe", path});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.starts_with("{\"engine\":\"velmora-native\""));
+}
+
+TEST(CommandLine, InvalidTimecodeTouchesNoFile) {
+    testing::TempDir dir;
+    const std::string input = dir.file("in.mov");
+    const std::string output = dir.file("out.mov");
+    const Bytes movie = testing::build_movie_bytes({});
+    testing::write_file(input, movie);
+    const auto result = run_program({VELMORA_ENGINE, "write", input, output, "\xc3(:00:00:00"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Invalid timecode string\n");
+    EXPECT_EQ(result.out, "");
+    struct stat status {};
+    EXPECT_NE(::stat(output.c_str(), &status), 0);
+    EXPECT_EQ(testing::read_file(input), movie);
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,226 @@
+#include "probe_report.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+
+#include "movie.h"
+#include "support/movie_builder.h"
+#include "utf8.h"
+
+namespace velmora {
+namespace {
+
+using testing::MovieSpec;
+using testing::TempFile;
+
+std::string report_of(const MovieSpec& spec) {
+    TempFile file(testing::build_movie_bytes(spec));
+    auto movie = open_movie(file.path());
+    if (!movie) return "refused: " + movie.error();
+    return probe_report(*movie);
+}
+
+TEST(ProbeReport, VideoAndAudioMovie) {
+    MovieSpec spec;
+    spec.creation_time = 1'700'000'000ull + 2'082'844'800ull;
+    spec.tracks = {testing::video_track("avc1", 30000, 1001, 300), testing::audio_track()};
+    spec.tracks[0].width = 1920;
+    spec.tracks[0].height = 1080;
+    EXPECT_EQ(report_of(spec),
+              "{\"engine\":\"velmora-native\",\"rate\":\"30000/1001\",\"duration\":10.01,\"timecode\":null,"
+              "\"createdUnix\":1700000000,\"width\":1920,\"height\":1080,\"codec\":\"h264\",\"videoIndex\":0,"
+              "\"streams\":[{\"index\":0,\"trackId\":1,\"type\":\"video\",\"codec\":\"h264\",\"tag\":\"avc1\","
+              "\"attachedPicture\":false},{\"index\":1,\"trackId\":2,\"type\":\"audio\",\"codec\":\"aac\","
+              "\"tag\":\"mp4a\",\"attachedPicture\":false}]}");
+}
+
+TEST(ProbeReport, TimecodeTrackPictureAndOpaqueCodes) {
+    MovieSpec spec;
+    spec.tracks = {testing::picture_track(), testing::video_track("ap4c", 12800, 512, 500),
+                   testing::timecode_track(107892, {1, 12800, 512, 25})};
+    spec.tracks[1].track_id = 5;
+    spec.tracks[0].track_id = 2;
+    spec.tracks[2].track_id = 3;
+    // A drop-frame flag at 25 fps cannot be formatted: use plain 25 fps labels.
+    spec.tracks[2].timecode->flags = 0;
+    EXPECT_EQ(report_of(spec),
+              "{\"engine\":\"velmora-native\",\"rate\":\"25/1\",\"duration\":20,\"timecode\":\"01:11:55:17\","
+              "\"createdUnix\":null,\"width\":320,\"height\":240,\"codec\":\"opaque\",\"videoIndex\":1,"
+              "\"streams\":[{\"index\":0,\"trackId\":2,\"type\":\"video\",\"codec\":\"mjpeg\",\"tag\":\"jpeg\","
+              "\"attachedPicture\":true},{\"index\":1,\"trackId\":5,\"type\":\"video\",\"codec\":\"opaque\","
+              "\"tag\":\"ap4c\",\"attachedPicture\":false},{\"index\":2,\"trackId\":3,\"type\":\"data\","
+              "\"codec\":\"timecode\",\"tag\":\"tmcd\",\"attachedPicture\":false}]}");
+}
+
+TEST(ProbeReport, DropFrameTimecodeKeepsItsSemicolon) {
+    MovieSpec spec;
+    spec.tracks.push_back(testing::timecode_track(107892, {1, 30000, 1001, 30}));
+    const std::string report = report_of(spec);
+    EXPECT_NE(report.find("\"timecode\":\"01:00:00;00\""), std::string::npos) << report;
+    EXPECT_NE(report.find("{\"index\":1,\"trackId\":2,\"type\":\"data\",\"codec\":\"timecode\",\"tag\":\"tmcd\""),
+              std::string::npos)
+        << report;
+}
+
+TEST(ProbeReport, AttachedPictureWhateverTheHandler) {
+    MovieSpec spec;
+    testing::TrackSpec cover = testing::picture_track();
+    cover.handler = "meta";
+    spec.tracks.push_back(cover);
+    const std::string report = report_of(spec);
+    EXPECT_NE(report.find("\"type\":\"data\",\"codec\":\"mjpeg\",\"tag\":\"jpeg\",\"attachedPicture\":true"),
+              std::string::npos)
+        << report;
+}
+
+TEST(ProbeReport, TagBytesAreShownAsText) {
+    struct Case {
+        std::array<std::uint8_t, 4> code;
+        const char* tag_json;
+    };
+    const Case cases[] = {
+        {{0xff, 'a', 'b', 'c'}, "\"\xEF\xBF\xBD" "abc\""},
+        {{'a', 0xc3, 0xa9, 'b'}, "\"a\xC3\xA9" "b\""},
+        {{'a', '"', '\\', 'b'}, "\"a\\\"\\\\b\""},
+        {{0, 1, '\t', '\n'}, "\"\\u0000\\u0001\\t\\n\""},
+        {{'\r', 0x08, 0x0c, 0x7f}, "\"\\r\\u0008\\u000c\x7f\""},
+        {{0xe2, 0x82, 'x', 'y'}, "\"\xEF\xBF\xBD" "xy\""},
+    };
+    for (const Case& c : cases) {
+        MovieSpec spec;
+        testing::TrackSpec other = testing::audio_track();
+        other.sample_entry.bytes = c.code;
+        spec.tracks.push_back(other);
+        const std::string report = report_of(spec);
+        const std::string expected = std::string("\"codec\":\"opaque\",\"tag\":") + c.tag_json;
+        EXPECT_NE(report.find(expected), std::string::npos) << report;
+    }
+}
+
+TEST(CodecName, KnownCodesAndOpaque) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"hvc1", "hevc"},      {"hev1", "hevc"},      {"avc1", "h264"},   {"avc3", "h264"},  {"apch", "prores"},
+        {"apcn", "prores"},    {"apcs", "prores"},    {"apco", "prores"}, {"ap4h", "prores"}, {"ap4x", "prores"},
+        {"mp4v", "mpeg4"},     {"mp4a", "aac"},       {"sowt", "pcm_s16le"}, {"twos", "pcm_s16be"},
+        {"jpeg", "mjpeg"},     {"tmcd", "timecode"},  {"AVC1", "opaque"}, {"ap4c", "opaque"}, {"lpcm", "opaque"},
+        {"avc2", "opaque"},
+    };
+    for (const auto& [code, name] : cases) {
+        FourCC fourcc;
+        std::memcpy(fourcc.bytes.data(), code, 4);
+        EXPECT_EQ(codec_name(fourcc), name) << code;
+    }
+}
+
+TEST(FormatDuration, ShortestPositionalText) {
+    const std::pair<double, const char*> cases[] = {
+        {10.01, "10.01"},
+        {20.0, "20"},
+        {0.5, "0.5"},
+        {0.0, "0"},
+        {300300.0 / 30000.0, "10.01"},
+        {1.0 / 3.0, "0.3333333333333333"},
+        {0.1 + 0.2, "0.30000000000000004"},
+        {1e-7, "0.0000001"},
+        {1.5e-10, "0.00000000015"},
+        {1e21, "1000000000000000000000"},
+        {123456789012345680000.0, "123456789012345680000"},
+        {4294967295.0, "4294967295"},
+        {18446744073709551615.0, "18446744073709552000"},
+        {1001.0 / 30000.0, "0.03336666666666667"},
+    };
+    for (const auto& [value, text] : cases) EXPECT_EQ(format_duration(value), text) << value;
+}
+
+TEST(FormatDuration, ReadsBackAsTheSameDouble) {
+    std::mt19937_64 random(11);
+    for (int i = 0; i < 20000; ++i) {
+        const auto duration = random() >> (random() % 64);
+        const auto timescale = static_cast<std::uint32_t>(random() >> (32 + random() % 32)) | 1u;
+        const double value = static_cast<double>(duration) / static_cast<double>(timescale);
+        const std::string text = format_duration(value);
+        ASSERT_EQ(text.find_first_of("eE+-"), std::string::npos) << text;
+        if (text.find('.') != std::string::npos) {
+            ASSERT_NE(text.back(), '0') << text;
+        }
+        double back = 0;
+        const auto parsed = std::from_chars(text.data(), text.data() + text.size(), back);
+        ASSERT_EQ(parsed.ec, std::errc()) << text;
+        ASSERT_EQ(back, value) << text;
+    }
+}
+
+TEST(FormatCreatedUnix, EpochShift) {
+    const std::pair<std::uint64_t, const char*> cases[] = {
+        {0, "null"},
+        {1, "-2082844799"},
+        {2'082'844'799, "-1"},
+        {2'082'844'800, "0"},
+        {2'082'844'801, "1"},
+        {3'782'844'800, "1700000000"},
+        {0xffffffff, "2212122495"},
+        {0xffffffffffffffffull, "18446744071626706815"},
+    };
+    for (const auto& [created, text] : cases) EXPECT_EQ(format_created_unix(created), text) << created;
+}
+
+TEST(ProbeReport, CreationTimeFromVersion1Header) {
+    MovieSpec spec;
+    spec.creation_time = 1ull << 33;
+    const std::string report = report_of(spec);
+    EXPECT_NE(report.find("\"createdUnix\":" + std::to_string((1ull << 33) - 2'082'844'800ull) + ","),
+              std::string::npos)
+        << report;
+}
+
+TEST(ProbeReport, RateIsReduced) {
+    const std::tuple<std::uint32_t, std::uint32_t, const char*> cases[] = {
+        {12800, 512, "\"rate\":\"25/1\""}, {24000, 1001, "\"rate\":\"24000/1001\""}, {600, 20, "\"rate\":\"30/1\""},
+        {90000, 3003, "\"rate\":\"30000/1001\""}, {50, 2, "\"rate\":\"25/1\""}, {7, 7, "\"rate\":\"1/1\""},
+    };
+    for (const auto& [timescale, delta, expected] : cases) {
+        MovieSpec spec;
+        spec.tracks[0] = testing::video_track("avc1", timescale, delta);
+        EXPECT_NE(report_of(spec).find(expected), std::string::npos) << timescale << "/" << delta;
+    }
+}
+
+TEST(JsonString, EscapesExactly) {
+    EXPECT_EQ(json_string(""), "\"\"");
+    EXPECT_EQ(json_string("a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");
+    EXPECT_EQ(json_string(std::string("\x00\x1f\x7f", 3)), "\"\\u0000\\u001f\x7f\"");
+    EXPECT_EQ(json_string("\b\f\t\n\r"), "\"\\u0008\\u000c\\t\\n\\r\"");
+    EXPECT_EQ(json_string("\xC3\xA9\xE2\x82\xAC"), "\"\xC3\xA9\xE2\x82\xAC\"");
+}
+
+TEST(Utf8, ValidityAndReplacement) {
+    struct Case {
+        std::string bytes;
+        bool valid;
+        std::string lossy;
+    };
+    const std::string r = "\xEF\xBF\xBD";
+    const Case cases[] = {
+        {"abcd", true, "abcd"},
+        {"\xC3\xA9", true, "\xC3\xA9"},
+        {"\xF0\x9F\x98\x80", true, "\xF0\x9F\x98\x80"},
+        {"\xC0\xAF", false, r + r},             // overlong
+        {"\xED\xA0\x80", false, r + r + r},     // surrogate
+        {"\xF4\x90\x80\x80", false, r + r + r + r},  // above U+10FFFF
+        {"\xE2\x82", false, r},                 // cut short: one replacement
+        {"\xE2\x82" "a", false, r + "a"},
+        {"\xF0\x9F\x98", false, r},
+        {"\x80\x80", false, r + r},
+        {"\xFF", false, r},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_valid_utf8(c.bytes), c.valid) << ::testing::PrintToString(c.bytes);
+        EXPECT_EQ(utf8_lossy(c.bytes), c.lossy) << ::testing::PrintToString(c.bytes);
+    }
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "engine_status.h"
+#include "result.h"
+
+namespace velmora {
+
+// How often a running write is polled (and the cancel flag looked at).
+inline constexpr std::chrono::milliseconds write_poll_interval{25};
+
+inline constexpr std::string_view nul_path_message = "Invalid path: it contains a NUL byte.";
+inline constexpr std::string_view nul_timecode_message = "Invalid timecode: it contains a NUL byte.";
+
+// Runs `ENGINE probe MOVIE` and returns the parsed report (any JSON value;
+// its shape is the caller's to check). A failing engine yields its standard
+// error text, trimmed (possibly empty); unparsable output the parser's message.
+Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::string& movie_path);
+
+// Runs `ENGINE write SOURCE OUTPUT TIMECODE` until it ends. Progress lines
+// reach `on_progress` from a reader thread that ends before this returns.
+// While `cancel` is set the engine is killed; the result is then "Cancelled.".
+// The output file, if any, is the caller's to remove.
+Status write_timecode(const std::string& engine_path, const std::string& source_path,
+                      const std::string& output_path, const std::string& timecode,
+                      const std::atomic<bool>& cancel, const ProgressSink& on_progress);
+
+}  // namespace velmora

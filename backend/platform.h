@@ -2,10 +2,11 @@
 
 // Everything that differs between macOS and Linux, behind one small interface.
 
-#include <string>
 #include <optional>
+#include <string>
 #include <cstdint>
 #include <spawn.h>
+#include <vector>
 
 #include "result.h"
 
@@ -18,6 +19,26 @@ Status full_flush(int fd);
 
 // Makes a rename or creation inside `folder` survive a power cut.
 Status flush_folder(const std::string& folder);
+
+// Renames without ever replacing: 0, or the error number (EEXIST when the
+// target exists; EINVAL, ENOSYS or ENOTSUP where the file system cannot).
+int rename_no_replace(const std::string& from, const std::string& to);
+
+// A program found on PATH and its arguments.
+struct OpenerCommand {
+    std::string program;
+    std::vector<std::string> arguments;
+};
+// How this desktop shows something; the fallback runs when the first command
+// cannot be started or ends unsuccessfully.
+struct OpenerPlan {
+    OpenerCommand first;
+    std::optional<OpenerCommand> fallback;
+};
+// Selects the file in the file manager.
+OpenerPlan reveal_in_file_manager(const std::string& file);
+// Opens the file with the desktop's default application.
+OpenerPlan open_with_default_application(const std::string& file);
 
 // A point in time as seconds and nanoseconds since the Unix epoch.
 struct FileInstant {

@@ -1,6 +1,9 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <cctype>
+#include <cstdio>
+#include <string_view>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -22,6 +25,48 @@ Status flush_folder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return fail(system_error_text(errno));
     return full_flush(fd.get());
+}
+
+int rename_no_replace(const std::string& from, const std::string& to) {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+namespace {
+
+// "file://" and the path with every byte outside the unreserved set and "/"
+// percent-encoded, so the URI also needs no quoting inside a GVariant string.
+std::string file_uri(std::string_view path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            uri.push_back(c);
+        } else {
+            uri.push_back('%');
+            uri.push_back(hex[byte >> 4]);
+            uri.push_back(hex[byte & 0x0F]);
+        }
+    }
+    return uri;
+}
+
+}  // namespace
+
+// The freedesktop file-manager interface selects the file; a desktop without
+// it still gets the folder opened. Never "open": on Debian that can be openvt.
+OpenerPlan reveal_in_file_manager(const std::string& file) {
+    OpenerCommand show_items{"gdbus",
+                             {"call", "--session", "--dest", "org.freedesktop.FileManager1", "--object-path",
+                              "/org/freedesktop/FileManager1", "--method",
+                              "org.freedesktop.FileManager1.ShowItems", "['" + file_uri(file) + "']", ""}};
+    std::string folder = parent_folder(file);
+    if (folder.empty()) folder = ".";
+    return {std::move(show_items), OpenerCommand{"xdg-open", {std::move(folder)}}};
+}
+
+OpenerPlan open_with_default_application(const std::string& file) {
+    return {OpenerCommand{"xdg-open", {file}}, std::nullopt};
 }
 
 Result<FileStatus> read_file_status(const std::string& path) {

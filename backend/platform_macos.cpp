@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -23,6 +24,16 @@ Status flush_folder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return fail(system_error_text(errno));
     return full_flush(fd.get());
+}
+
+int rename_no_replace(const std::string& from, const std::string& to) {
+    return ::renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0 ? 0 : errno;
+}
+
+OpenerPlan reveal_in_file_manager(const std::string& file) { return {OpenerCommand{"open", {"-R", file}}, std::nullopt}; }
+
+OpenerPlan open_with_default_application(const std::string& file) {
+    return {OpenerCommand{"open", {file}}, std::nullopt};
 }
 
 Result<FileStatus> read_file_status(const std::string& path) {

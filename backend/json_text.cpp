@@ -121,6 +121,11 @@ std::string float_text(double number) {
 }  // namespace
 
 Result<nlohmann::json> parse_json(std::string_view text) {
+    // nlohmann stops at a NUL byte as if the text ended there, which would let
+    // anything after it through. JSON has no place for a raw NUL at all.
+    if (const auto nul = text.find('\0'); nul != std::string_view::npos) {
+        return fail(located("syntax error - invalid character U+0000", text, nul));
+    }
     if (const auto excess = find_excess_nesting(text); excess != std::string_view::npos) {
         return fail(located("recursion limit exceeded", text, excess));
     }

@@ -21,17 +21,21 @@ void strip_line_ending(std::string& line) {
 
 Result<std::optional<std::string>> RequestReader::next_line() {
     for (;;) {
-        const auto end = buffer_.find('\n', scanned_);
-        if (end != std::string::npos || (ended_ && !buffer_.empty())) {
-            const std::size_t length = end == std::string::npos ? buffer_.size() : end + 1;
-            std::string line = buffer_.substr(0, length);
-            buffer_.erase(0, length);
+        const auto end = buffer_.find('\n', start_ + scanned_);
+        const bool have_rest = ended_ && start_ < buffer_.size();
+        if (end != std::string::npos || have_rest) {
+            const std::size_t stop = end == std::string::npos ? buffer_.size() : end + 1;
+            std::string line = buffer_.substr(start_, stop - start_);
+            start_ = stop;
             scanned_ = 0;
             if (!is_valid_utf8(line)) return fail("stream did not contain valid UTF-8");
             strip_line_ending(line);
             return line;
         }
         if (ended_) return std::optional<std::string>();
+        // Drop what was handed out before growing the buffer.
+        buffer_.erase(0, start_);
+        start_ = 0;
         scanned_ = buffer_.size();
         const std::size_t old_size = buffer_.size();
         buffer_.resize(old_size + kReadChunk);

@@ -20,7 +20,8 @@ public:
 private:
     int fd_;
     std::string buffer_;
-    std::size_t scanned_ = 0;  // bytes of buffer_ known to hold no "\n"
+    std::size_t start_ = 0;    // first byte of buffer_ not yet handed out
+    std::size_t scanned_ = 0;  // bytes from start_ known to hold no "\n"
     bool ended_ = false;
 };
 

@@ -46,6 +46,10 @@ INSTANTIATE_TEST_SUITE_P(
                        "syntax error while parsing value - unexpected number literal; expected end of input "
                        "at line 1 column 3"},
         ParseErrorCase{"number_overflow", "[1, 1e400]", "number overflow parsing '1e400' at line 1 column 9"},
+        ParseErrorCase{"nul_after_value", std::string("{}\0[", 4),
+                       "syntax error - invalid character U+0000 at line 1 column 3"},
+        ParseErrorCase{"nul_in_string", std::string("[\"a\0\"]", 6),
+                       "syntax error - invalid character U+0000 at line 1 column 4"},
         ParseErrorCase{"too_deep", std::string(513, '['), "recursion limit exceeded at line 1 column 513"},
         ParseErrorCase{"too_deep_over_lines", "{\"a\":\n" + std::string(512, '['),
                        "recursion limit exceeded at line 2 column 512"}),

@@ -53,6 +53,11 @@ INSTANTIATE_TEST_SUITE_P(
         FatalLineCase{"overlong_utf8", "{\"command\":\"\xc0\xaf\"}\n", "Error: stream did not contain valid UTF-8\n"},
         FatalLineCase{"deep_nesting", std::string(100000, '[') + "\n",
                       "Error: recursion limit exceeded at line 1 column 513\n"},
+        FatalLineCase{"number_overflow", "{\"id\":1e400,\"command\":\"busy\"}\n",
+                      "Error: number overflow parsing '1e400' at line 1 column 11\n"},
+        FatalLineCase{"nul_byte", std::string("{\"command\":\"busy\"}\0\n", 20),
+                      "Error: syntax error - invalid character U+0000 at line 1 column 19\n"},
+        FatalLineCase{"lone_surrogate_escape", "{\"command\":\"\\ud800\"}\n", "Error: "},
         FatalLineCase{"unterminated_string", "{\"command\":\"busy\n",
                       "Error: syntax error while parsing value - invalid string: missing closing quote; "
                       "last read: '\"busy' at line 1 column 16\n"}),

@@ -1,4 +1,4 @@
-// The imported movies: one entry per movie id and one table row per entry.
+// The imported movies: one entry per movie id and one row per entry.
 // Every change touches only the row it concerns, so a progress event costs the
 // same with 2,000 rows as with one.
 (function (root) {
@@ -16,6 +16,12 @@
     const node = document.createElement(tag);
     if (className) node.className = className;
     if (text !== undefined) node.textContent = text;
+    return node;
+  }
+
+  function cell(className, text) {
+    const node = el('div', className, text);
+    node.setAttribute('role', 'cell');
     return node;
   }
 
@@ -46,24 +52,25 @@
     function buildRow(entry) {
       const r = entry.record;
       const name = typeof r.name === 'string' ? r.name : F.baseName(r.path || '');
-      const tr = el('tr');
+      const tr = el('div', 'mrow');
+      tr.setAttribute('role', 'row');
       tr.dataset.id = entry.id;
 
-      const nameCell = el('td', 'c-name');
+      const nameCell = cell('c-name');
       nameCell.append(el('div', 'primary', name), el('div', 'secondary', r.relativeDir ? r.relativeDir + '/' : '—'));
       nameCell.title = typeof r.path === 'string' ? r.path : '';
 
-      const created = el('td', 'c-created');
+      const created = cell('c-created');
       const createdText = el('div', 'primary mono');
       created.append(createdText, el('div', 'secondary', typeof r.creationOrigin === 'string' ? r.creationOrigin : ''));
 
-      const video = el('td', 'c-video');
+      const video = cell('c-video');
       const dims = Number.isFinite(r.width) && Number.isFinite(r.height) ? ` ${r.width}×${r.height}` : '';
       video.append(el('div', 'primary', (typeof r.codec === 'string' ? r.codec : '—') + dims),
         el('div', 'secondary', F.sizeText(r.size)));
       if (Number.isFinite(r.size)) video.title = r.size.toLocaleString('en-US') + ' bytes';
 
-      const start = el('td', 'c-start');
+      const start = cell('c-start');
       const input = el('input', 'tc mono');
       input.type = 'text';
       input.spellcheck = false;
@@ -79,7 +86,7 @@
       startLine.append(input, reset);
       start.append(startLine, startMsg);
 
-      const status = el('td', 'c-status');
+      const status = cell('c-status');
       const bar = el('progress');
       bar.max = 1;
       bar.value = 0;
@@ -88,15 +95,15 @@
       const result = el('div', 'result');
       status.append(bar, state, result);
 
-      const rateCell = el('td', 'c-rate mono');
+      const rateCell = cell('c-rate mono');
       rateCell.append(el('div', 'primary', F.fpsText(r.rate)), el('div', 'secondary', F.durationText(r.duration)));
 
       const remove = button('mini remove', '✕', 'Remove ' + name + ' from the list');
-      const removeCell = el('td', 'c-remove');
+      const removeCell = cell('c-remove');
       removeCell.append(remove);
       tr.append(nameCell, rateCell,
-        el('td', 'c-timecode mono', typeof r.timecode === 'string' ? r.timecode : '—'),
-        created, video, el('td', 'c-tracks', F.tracksText(r.streams)),
+        cell('c-timecode mono', typeof r.timecode === 'string' ? r.timecode : '—'),
+        created, video, cell('c-tracks', F.tracksText(r.streams)),
         start, status, removeCell);
 
       input.addEventListener('input', () => showTyped(entry, input.value.trim()));

@@ -84,11 +84,11 @@ const calls = (page, command) =>
   page.evaluate((name) => window.__FAKE__.calls.filter((c) => !name || c.command === name), command);
 const emit = (page, name, payload) =>
   page.evaluate(([n, p]) => window.__FAKE__.emit(n, p), [name, payload]);
-const row = (page, name) => page.locator('#movie-rows tr', { hasText: name });
+const row = (page, name) => page.locator('#movie-rows [role="row"]', { hasText: name });
 
 async function dropDay1(page) {
   await emit(page, 'native://drag-drop', { paths: ['/media/day1', '/media/day1/notes.txt'] });
-  await page.locator('#movie-rows tr').nth(2).waitFor();
+  await page.locator('#movie-rows [role="row"]').nth(2).waitFor();
 }
 
 const startValues = (page) => page.locator('#movie-rows input.tc').evaluateAll((inputs) => inputs.map((i) => i.value));
@@ -152,7 +152,7 @@ test('drop, import, list and derive; import errors can be dismissed', async () =
   assert.deepEqual((await calls(page, 'import_movies')).map((c) => c.args),
     [{ paths: ['/media/day1', '/media/day1/notes.txt'], recursive: false }]);
 
-  const cells = await page.locator('#movie-rows tr').evaluateAll((rows) => rows.map((tr) =>
+  const cells = await page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) =>
     [...tr.children].slice(0, 6).map((td) => td.innerText.replace(/\s*\n\s*/g, ' | ').trim())));
   assert.deepEqual(cells, [
     ['A001.mov | —', '29.97 | 0:00:10.01', '01:00:00;00', '2024-03-09 19:35:07 | Media metadata',
@@ -176,7 +176,7 @@ test('drop, import, list and derive; import errors can be dismissed', async () =
 
   // Removing a row takes it off the list only.
   await row(page, 'C003').getByRole('button', { name: 'Remove C003.mov from the list' }).click();
-  assert.equal(await page.locator('#movie-rows tr').count(), 2);
+  assert.equal(await page.locator('#movie-rows [role="row"]').count(), 2);
   assert.equal(await page.locator('#process').textContent(), 'Process 1');
   assert.deepEqual((await calls(page)).map((c) => c.command), ['load_settings', 'ui_ready', 'import_movies']);
   await cleanClose(page);
@@ -287,7 +287,7 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
   await dropDay1(page);
   await row(page, 'B002').locator('input.tc').fill('00:59:59:24');
   await row(page, 'B002').locator('input.tc').press('Enter');
-  const ids = await page.locator('#movie-rows tr').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
+  const ids = await page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
 
   await page.locator('#process').click();
   await page.waitForFunction(() => window.__FAKE__.paused());
@@ -386,7 +386,7 @@ test('close-blocked tells the user to cancel or wait', async () => {
 test('2,000 movies: a progress event touches only its own row', async () => {
   const page = await openPage({ generate: { path: '/big', count: 2000 } });
   await emit(page, 'native://drag-drop', { paths: ['/big'] });
-  await page.locator('#movie-rows tr').nth(1999).waitFor();
+  await page.locator('#movie-rows [role="row"]').nth(1999).waitFor();
   assert.equal(await page.locator('#process').textContent(), 'Process 2000');
 
   const touched = await page.evaluate(async () => {
@@ -396,7 +396,7 @@ test('2,000 movies: a progress event touches only its own row', async () => {
     const observer = new MutationObserver((records) => {
       for (const r of records) {
         const node = r.target.nodeType === Node.ELEMENT_NODE ? r.target : r.target.parentElement;
-        const tr = node.closest('tr');
+        const tr = node.closest('[role="row"]');
         seen.add(tr ? tr.dataset.id : 'outside ' + node.id);
       }
     });
@@ -411,8 +411,8 @@ test('2,000 movies: a progress event touches only its own row', async () => {
 
   // A settings change reaches the last row as well.
   await page.locator('input[name="source"][value="custom"]').check();
-  assert.equal(await page.locator('#movie-rows tr').nth(1999).locator('input.tc').inputValue(), '01:00:00;00');
-  assert.equal(await page.locator('#movie-rows tr').nth(1998).locator('input.tc').inputValue(), '01:00:00:00');
+  assert.equal(await page.locator('#movie-rows [role="row"]').nth(1999).locator('input.tc').inputValue(), '01:00:00;00');
+  assert.equal(await page.locator('#movie-rows [role="row"]').nth(1998).locator('input.tc').inputValue(), '01:00:00:00');
   await cleanClose(page);
 });
 
@@ -427,7 +427,7 @@ test('keyboard only: add a folder, process, open help and the notices', async ()
   }
   await tabTo('add-folder');
   await page.keyboard.press('Enter');
-  await page.locator('#movie-rows tr').nth(2).waitFor();
+  await page.locator('#movie-rows [role="row"]').nth(2).waitFor();
   assert.deepEqual((await calls(page, 'pick')).map((c) => c.args), [{ kind: 'folder' }]);
   assert.deepEqual((await calls(page, 'import_movies')).map((c) => c.args), [{ paths: ['/media/day1'], recursive: true }]);
 

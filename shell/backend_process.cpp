@@ -16,17 +16,13 @@ namespace velmora {
 // Fields touched only on the main thread; the reader thread only holds a
 // reference so that work it posted can tell whether the process object is gone.
 struct BackendProcess::Shared {
+    explicit Shared(Callbacks given)
+        : callbacks(std::move(given)), gate([this] {
+              if (alive && callbacks.stopped) callbacks.stopped();
+          }) {}
     Callbacks callbacks;
     bool alive = true;
-    bool child_running = true;
-    bool reader_done = false;
-    bool stopped_sent = false;
-
-    void finish_if_stopped() {
-        if (!alive || child_running || !reader_done || stopped_sent) return;
-        stopped_sent = true;
-        if (callbacks.stopped) callbacks.stopped();
-    }
+    StopGate gate;
 };
 
 namespace {
@@ -99,8 +95,7 @@ BackendProcess::BackendProcess(pid_t pid, UniqueFd input, UniqueFd output, Uniqu
       output_(std::move(output)),
       wake_read_(std::move(wake_read)),
       wake_write_(std::move(wake_write)),
-      shared_(std::make_shared<Shared>()) {
-    shared_->callbacks = std::move(callbacks);
+      shared_(std::make_shared<Shared>(std::move(callbacks))) {
     auto shared = shared_;
     watch_ = platform::watch_child(pid_, [this, shared] {
         if (shared->alive) child_ended();
@@ -118,7 +113,7 @@ BackendProcess::~BackendProcess() {
     if (reader_.joinable()) reader_.join();
 }
 
-bool BackendProcess::running() const { return shared_->child_running; }
+bool BackendProcess::running() const { return shared_->gate.child_running(); }
 
 Status BackendProcess::write(std::string_view bytes) {
     while (!bytes.empty()) {
@@ -133,13 +128,12 @@ Status BackendProcess::write(std::string_view bytes) {
 }
 
 void BackendProcess::child_ended() {
-    shared_->child_running = false;
     watch_ = 0;
     // Everything the child wrote is in the pipe now; tell the reader to take
     // it and stop, even if another process still holds the pipe open.
     char byte = 1;
     [[maybe_unused]] auto ignored = ::write(wake_write_.get(), &byte, 1);
-    shared_->finish_if_stopped();
+    shared_->gate.child_ended();
 }
 
 void BackendProcess::read_loop(int output, int wake, std::shared_ptr<Shared> shared) {
@@ -175,8 +169,7 @@ void BackendProcess::read_loop(int output, int wake, std::shared_ptr<Shared> sha
         hand_over(std::string_view(buffer, static_cast<std::size_t>(count)));
     }
     platform::post_to_main([shared] {
-        shared->reader_done = true;
-        shared->finish_if_stopped();
+        if (shared->alive) shared->gate.reader_done();
     });
 }
 

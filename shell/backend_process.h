@@ -13,6 +13,35 @@
 
 namespace velmora {
 
+// The service counts as stopped once the child has ended AND the reader has
+// handed over everything it read; the exit notice alone could overtake the
+// last replies still on their way to the main thread.
+class StopGate {
+public:
+    explicit StopGate(std::function<void()> stopped) : stopped_(std::move(stopped)) {}
+    void child_ended() {
+        child_running_ = false;
+        settle();
+    }
+    void reader_done() {
+        reader_done_ = true;
+        settle();
+    }
+    bool child_running() const { return child_running_; }
+
+private:
+    void settle() {
+        if (child_running_ || !reader_done_ || sent_) return;
+        sent_ = true;
+        if (stopped_) stopped_();
+    }
+
+    std::function<void()> stopped_;
+    bool child_running_ = true;
+    bool reader_done_ = false;
+    bool sent_ = false;
+};
+
 // The running service: a child process whose standard input and output are
 // pipes and whose standard error is ours. A reader thread splits and parses
 // its output and hands each message to the main thread in order. Once the

@@ -49,7 +49,7 @@
     const first = settle(native.invoke("process_movies", args));
     report("second_process", await settle(native.invoke("process_movies", args)));
     report("processing_started", { id });
-    report("close_blocked", { seen: await until(() => blocked.length > 0, 15000), payloads: blocked });
+    report("close_blocked", { seen: await until(() => blocked.length > 1, 15000), payloads: blocked });
     report("process", { reply: await first, progress });
   }
 
@@ -78,6 +78,15 @@
     report("untrusted", await settle(window.webkit.messageHandlers.velmora.postMessage({ command: "load_settings", args: {} })));
     report("unknown", await settle(native.invoke("busy")));
     report("rejection_kind", await rejection(native.invoke("busy")));
+
+    // The test hands a second file to a second launch of Velmora, which
+    // passes it to this instance, and then picks About from the menu.
+    report("waiting_for_second_file", {});
+    report("second_drop", { arrived: await until(() => drops.length > 1, 15000), drops: drops.slice(1) });
+    let helpClicks = 0;
+    document.getElementById("help").addEventListener("click", () => { helpClicks += 1; });
+    report("waiting_for_about", {});
+    report("about", { clicked: await until(() => helpClicks > 0, 15000), clicks: helpClicks });
 
     const moviePath = drops[0] && drops[0].paths && drops[0].paths[0];
     if (moviePath) await processing(moviePath, drops, progress, blocked);

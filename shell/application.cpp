@@ -1,14 +1,13 @@
 #include "application.h"
 
 #include <glib-unix.h>
-#ifdef GDK_WINDOWING_X11
-#include <gdk/x11/gdkx.h>
-#endif
 
 #include <signal.h>
 
 #include "page_script.h"
+#include "screen.h"
 #include "window_geometry.h"
+#include "window_memory.h"
 
 namespace velmora {
 
@@ -16,28 +15,6 @@ namespace {
 
 constexpr const char* kApplicationId = "org.velmora.Velmora";
 constexpr const char* kStartFailure = "Velmora could not start";
-
-// The visible area of the first monitor (the work area on X11); nothing
-// when there is no monitor at all.
-std::optional<Size> visible_area() {
-    GdkDisplay* display = gdk_display_get_default();
-    if (display == nullptr) return std::nullopt;
-    GListModel* monitors = gdk_display_get_monitors(display);
-    if (g_list_model_get_n_items(monitors) == 0) return std::nullopt;
-    auto* monitor = GDK_MONITOR(g_list_model_get_item(monitors, 0));
-    GdkRectangle area{};
-#ifdef GDK_WINDOWING_X11
-    if (GDK_IS_X11_MONITOR(monitor)) {
-        gdk_x11_monitor_get_workarea(monitor, &area);
-    } else
-#endif
-    {
-        gdk_monitor_get_geometry(monitor, &area);
-    }
-    g_object_unref(monitor);
-    if (area.width <= 0 || area.height <= 0) return std::nullopt;
-    return Size{area.width, area.height};
-}
 
 struct ChooserRun {
     GtkFileChooserNative* native;
@@ -235,12 +212,16 @@ void ApplicationDelegate::create_web_view() {
 }
 
 void ApplicationDelegate::create_window() {
-    const auto geometry = window_geometry(visible_area());
+    const auto visible = visible_area();
+    const auto geometry = window_geometry(visible);
+    std::optional<Size> remembered;
+    if (auto folder = data_folder(g_getenv("HOME"))) remembered = load_window_memory(*folder);
+    const auto size = restored_size(remembered, geometry, visible);
     window_ = GTK_WINDOW(gtk_application_window_new(app_));
     g_object_ref_sink(window_);
     gtk_window_set_title(window_, "Velmora");
     gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window_), TRUE);
-    gtk_window_set_default_size(window_, geometry.content.width, geometry.content.height);
+    gtk_window_set_default_size(window_, size.width, size.height);
     gtk_widget_set_size_request(web_view_->widget(), geometry.minimum.width, geometry.minimum.height);
     gtk_widget_add_css_class(GTK_WIDGET(window_), "velmora-window");
     GtkCssProvider* css = gtk_css_provider_new();
@@ -316,6 +297,17 @@ bool ApplicationDelegate::backend_running() const { return backend_ && backend_-
 
 void ApplicationDelegate::send_shutdown(Completion done) { backend_->request("shutdown", Json::object(), std::move(done)); }
 
-void ApplicationDelegate::terminate() { g_application_quit(G_APPLICATION(app_)); }
+void ApplicationDelegate::terminate() {
+    remember_window_size();
+    g_application_quit(G_APPLICATION(app_));
+}
+
+void ApplicationDelegate::remember_window_size() {
+    if (window_ == nullptr || gtk_window_is_maximized(window_)) return;
+    const Size size{gtk_widget_get_width(GTK_WIDGET(window_)), gtk_widget_get_height(GTK_WIDGET(window_))};
+    if (size.width <= 0 || size.height <= 0) return;
+    // Losing the size costs the user one resize next time; nothing to report.
+    if (auto folder = data_folder(g_getenv("HOME"))) (void)save_window_memory(*folder, size);
+}
 
 }  // namespace velmora

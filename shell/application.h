@@ -53,6 +53,7 @@ private:
     void show_about();
     void hide();
     void edit(const char* command);
+    void remember_window_size();
 
     GtkApplication* app_;
     std::string resources_;

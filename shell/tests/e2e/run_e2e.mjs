@@ -226,6 +226,13 @@ async function main() {
       for (const pid of backendPids) assert.equal(alive(pid), false, `backend ${pid} still runs`);
     });
     check("nothing is written under HOME outside the data folder", () => assert.deepEqual(strayFiles(home), []));
+    check("the window's size is remembered beside the settings", () => {
+      const folder = path.join(home, "Library", "Application Support", "Velmora");
+      const remembered = JSON.parse(fs.readFileSync(path.join(folder, "window.json"), "utf8"));
+      // Xvfb's screen is 1440 by 900: the window is 1280 wide and as high as the screen.
+      assert.deepEqual(remembered, { height: 900, width: 1280 });
+      assert.deepEqual(fs.readdirSync(folder).filter((name) => name.startsWith(".")), [], "no temporary file is left");
+    });
   } catch (error) {
     failures.push(error.message);
     console.log(`not ok - ${error.message}`);

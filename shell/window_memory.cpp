@@ -1,0 +1,115 @@
+#include "window_memory.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "json_text.h"
+#include "unique_fd.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr int kLargestSide = 100000;
+
+std::optional<int> side(const Json& object, const char* key) {
+    auto found = object.find(key);
+    if (found == object.end() || !found->is_number_integer()) return std::nullopt;
+    auto value = found->get<long long>();
+    if (value < 1 || value > kLargestSide) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+// Same shape as the backend's tokens: process id, nanoseconds, counter.
+std::string unique_token() {
+    static std::atomic<unsigned long long> counter{0};
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    auto nanoseconds = std::max<long long>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+    return std::to_string(::getpid()) + "-" + std::to_string(nanoseconds) + "-" + std::to_string(counter++);
+}
+
+Status write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        auto written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return fail(system_error_text(errno));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
+Status sync_folder(const std::string& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd || ::fsync(fd.get()) != 0) return fail(system_error_text(errno));
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::string> data_folder(const char* home) {
+    if (home == nullptr || *home == '\0') return std::nullopt;
+    return std::string(home) + "/Library/Application Support/Velmora";
+}
+
+std::optional<Size> parse_window_memory(std::string_view text) {
+    auto value = parse_json(text);
+    if (!value || !value->is_object()) return std::nullopt;
+    auto width = side(*value, "width");
+    auto height = side(*value, "height");
+    if (!width || !height) return std::nullopt;
+    return Size{*width, *height};
+}
+
+std::string window_memory_text(Size size) {
+    return Json{{"width", size.width}, {"height", size.height}}.dump(2) + "\n";
+}
+
+Size restored_size(std::optional<Size> remembered, const WindowGeometry& geometry, std::optional<Size> visible_area) {
+    if (!remembered) return geometry.content;
+    Size largest = visible_area.value_or(Size{kLargestSide, kLargestSide});
+    largest = {std::max(largest.width, geometry.minimum.width), std::max(largest.height, geometry.minimum.height)};
+    return {std::clamp(remembered->width, geometry.minimum.width, largest.width),
+            std::clamp(remembered->height, geometry.minimum.height, largest.height)};
+}
+
+std::optional<Size> load_window_memory(const std::string& folder) {
+    std::ifstream file(folder + "/" + std::string(kWindowMemoryName), std::ios::binary);
+    if (!file) return std::nullopt;
+    std::string text(4096, '\0');
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    return parse_window_memory(text);
+}
+
+Status save_window_memory(const std::string& folder, Size size) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) return fail(system_error_text(error.value()));
+    const auto temporary = folder + "/.velmora-" + unique_token() + "." + std::string(kWindowMemoryName);
+    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd) return fail(system_error_text(errno));
+    auto written = write_all(fd.get(), window_memory_text(size));
+    if (written && ::fsync(fd.get()) != 0) written = fail(system_error_text(errno));
+    fd.reset();
+    if (written && ::rename(temporary.c_str(), (folder + "/" + std::string(kWindowMemoryName)).c_str()) != 0) {
+        written = fail(system_error_text(errno));
+    }
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return written;
+    }
+    return sync_folder(folder);
+}
+
+}  // namespace velmora

@@ -13,6 +13,10 @@ namespace velmora {
 // storage.
 Status full_flush(const File& file);
 
+// Starts writing the given range of the file to the device without waiting,
+// so that the final flush finds little left to do. Advisory: never fails.
+void start_writeback(const File& file, std::uint64_t offset, std::uint64_t length);
+
 // Makes a new directory entry durable: flushes the folder that holds `path`.
 Status flush_parent_folder(const std::string& path);
 

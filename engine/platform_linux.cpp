@@ -25,6 +25,10 @@ Status full_flush(const File& file) {
     return {};
 }
 
+void start_writeback(const File& file, std::uint64_t offset, std::uint64_t length) {
+    ::sync_file_range(file.fd(), static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
 Status flush_parent_folder(const std::string& path) {
     int fd;
     do {

@@ -86,6 +86,7 @@ Status copy_input(const Movie& movie, OutputFile& out, const WriteEvents& events
     while (copied < movie.file_size) {
         TRY(const std::uint64_t got, copier.step(copied, std::min(movie.file_size - copied, kCopyStep)));
         if (got == 0) return fail("Source changed or was truncated during copying");
+        start_writeback(out.file(), copied, got);
         copied += got;
         if (const auto k = progress.advance(copied); k && events.progress) events.progress(progress_line(*k));
     }

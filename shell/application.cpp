@@ -55,6 +55,13 @@ void action(GSimpleAction*, GVariant*, gpointer self) {
     (static_cast<ApplicationDelegate*>(self)->*Method)();
 }
 
+// The Edit menu acts on the page's focused text, as WebKit's own commands.
+constexpr char kUndo[] = WEBKIT_EDITING_COMMAND_UNDO;
+constexpr char kCut[] = WEBKIT_EDITING_COMMAND_CUT;
+constexpr char kCopy[] = WEBKIT_EDITING_COMMAND_COPY;
+constexpr char kPaste[] = WEBKIT_EDITING_COMMAND_PASTE;
+constexpr char kSelectAll[] = WEBKIT_EDITING_COMMAND_SELECT_ALL;
+
 }  // namespace
 
 ApplicationDelegate::ApplicationDelegate(std::string resources, bool page_console)
@@ -154,11 +161,11 @@ void ApplicationDelegate::install_menu() {
         {"about", action<&ApplicationDelegate::show_about>, nullptr, nullptr, nullptr, {}},
         {"hide", action<&ApplicationDelegate::hide>, nullptr, nullptr, nullptr, {}},
         {"quit", action<&ApplicationDelegate::quit_requested>, nullptr, nullptr, nullptr, {}},
-        {"undo", [](GSimpleAction*, GVariant*, gpointer self) { static_cast<ApplicationDelegate*>(self)->edit(WEBKIT_EDITING_COMMAND_UNDO); }, nullptr, nullptr, nullptr, {}},
-        {"cut", [](GSimpleAction*, GVariant*, gpointer self) { static_cast<ApplicationDelegate*>(self)->edit(WEBKIT_EDITING_COMMAND_CUT); }, nullptr, nullptr, nullptr, {}},
-        {"copy", [](GSimpleAction*, GVariant*, gpointer self) { static_cast<ApplicationDelegate*>(self)->edit(WEBKIT_EDITING_COMMAND_COPY); }, nullptr, nullptr, nullptr, {}},
-        {"paste", [](GSimpleAction*, GVariant*, gpointer self) { static_cast<ApplicationDelegate*>(self)->edit(WEBKIT_EDITING_COMMAND_PASTE); }, nullptr, nullptr, nullptr, {}},
-        {"select-all", [](GSimpleAction*, GVariant*, gpointer self) { static_cast<ApplicationDelegate*>(self)->edit(WEBKIT_EDITING_COMMAND_SELECT_ALL); }, nullptr, nullptr, nullptr, {}},
+        {"undo", edit_action<kUndo>, nullptr, nullptr, nullptr, {}},
+        {"cut", edit_action<kCut>, nullptr, nullptr, nullptr, {}},
+        {"copy", edit_action<kCopy>, nullptr, nullptr, nullptr, {}},
+        {"paste", edit_action<kPaste>, nullptr, nullptr, nullptr, {}},
+        {"select-all", edit_action<kSelectAll>, nullptr, nullptr, nullptr, {}},
     };
     g_action_map_add_action_entries(G_ACTION_MAP(app_), entries, G_N_ELEMENTS(entries), this);
 
@@ -257,6 +264,11 @@ void ApplicationDelegate::show_about() {
 
 void ApplicationDelegate::hide() {
     if (window_ != nullptr) gtk_window_minimize(window_);
+}
+
+template <const char* Command>
+void ApplicationDelegate::edit_action(GSimpleAction*, GVariant*, gpointer self) {
+    static_cast<ApplicationDelegate*>(self)->edit(Command);
 }
 
 void ApplicationDelegate::edit(const char* command) {

@@ -43,6 +43,8 @@ private:
     static void on_open(GApplication*, GFile** files, int count, const char* hint, gpointer self);
     static gboolean on_close_request(GtkWindow*, gpointer self);
     static gboolean on_termination_signal(gpointer self);
+    template <const char* Command>
+    static void edit_action(GSimpleAction*, GVariant*, gpointer self);
 
     void launch();
     void install_menu();

@@ -1,10 +1,265 @@
 #include "import.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string_view>
+
+#include "engine_runner.h"
+#include "platform.h"
+#include "timestamps.h"
+#include "token.h"
+
 namespace velmora {
 
-// Placeholder until the import lands.
-Result<nlohmann::json> import_movies(ServiceState&, const std::vector<std::string>&, const nlohmann::json&) {
-    return fail("Not available yet.");
+namespace {
+
+constexpr std::string_view busy_message = "Wait for the current batch to finish.";
+constexpr std::string_view unsupported_message = "Supported formats: MOV, MP4, M4V.";
+constexpr std::string_view changed_message = "Source changed during import. Import it again.";
+constexpr std::string_view not_an_object_message = "The engine's report is not a JSON object.";
+
+// The state of one "import_movies" call.
+struct ImportRun {
+    ServiceState& state;
+    bool recursive = false;
+    nlohmann::json files = nlohmann::json::array();
+    nlohmann::json errors = nlohmann::json::array();
+    std::set<std::string> seen;  // canonical paths met in this call
+
+    void add_error(std::string_view name, std::string_view message) {
+        errors.push_back({{"message", message}, {"name", name}});
+    }
+};
+
+// The path's components without empty and "." parts, so that "a/b/" and
+// "a/./b/." both end in "b".
+std::vector<std::string_view> path_components(std::string_view path) {
+    std::vector<std::string_view> components;
+    while (!path.empty()) {
+        std::size_t slash = path.find('/');
+        std::string_view part = path.substr(0, slash);
+        if (!part.empty() && part != ".") components.push_back(part);
+        if (slash == std::string_view::npos) break;
+        path.remove_prefix(slash + 1);
+    }
+    return components;
+}
+
+// The last component; empty when there is none or it is "..".
+std::string_view final_name(std::string_view path) {
+    auto components = path_components(path);
+    if (components.empty() || components.back() == "..") return {};
+    return components.back();
+}
+
+bool has_movie_extension(std::string_view name) {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return false;
+    std::string extension(name.substr(dot + 1));
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return extension == "mov" || extension == "mp4" || extension == "m4v";
+}
+
+std::string join(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    if (path.empty() || path.back() != '/') path.push_back('/');
+    path.append(name);
+    return path;
+}
+
+Result<std::string> canonical_path(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) return fail(system_error_text(errno));
+    return std::string(resolved.get());
+}
+
+// "relativeDir": the folder holding `canonical_file` below the root folder
+// of the walk, or empty when it lies elsewhere.
+std::string relative_folder(const std::optional<std::string>& root, const std::string& canonical_file) {
+    if (!root) return {};
+    auto canonical_root = canonical_path(*root);
+    if (!canonical_root) return {};
+    auto root_parts = path_components(*canonical_root);
+    auto file_parts = path_components(canonical_file);
+    if (file_parts.empty()) return {};
+    file_parts.pop_back();
+    if (root_parts.size() > file_parts.size() || !std::equal(root_parts.begin(), root_parts.end(), file_parts.begin()))
+        return {};
+    std::string relative;
+    for (std::size_t i = root_parts.size(); i < file_parts.size(); ++i) {
+        if (!relative.empty()) relative.push_back('/');
+        relative.append(file_parts[i]);
+    }
+    return relative;
+}
+
+// "created" from the report's "createdUnix" when it is a JSON integer that
+// names a representable instant.
+std::optional<std::string> metadata_creation(const nlohmann::json& report) {
+    auto member = report.find("createdUnix");
+    if (member == report.end() || !member->is_number_integer()) return std::nullopt;
+    std::int64_t seconds = 0;
+    if (member->is_number_unsigned()) {
+        auto value = member->get<std::uint64_t>();
+        if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        seconds = static_cast<std::int64_t>(value);
+    } else {
+        seconds = member->get<std::int64_t>();
+    }
+    return format_timestamp(seconds);
+}
+
+nlohmann::json file_creation(const FileStatus& status) {
+    if (!status.birth) return nullptr;
+    auto text = format_timestamp(status.birth->seconds, status.birth->nanoseconds);
+    if (!text) return nullptr;
+    return *text;
+}
+
+bool same_content_status(const FileStatus& first, const FileStatus& second) {
+    return first.size == second.size && first.modified.seconds == second.modified.seconds &&
+           first.modified.nanoseconds == second.modified.nanoseconds;
+}
+
+void import_path(ImportRun& run, const std::string& path, const std::optional<std::string>& root);
+
+void import_file(ImportRun& run, const std::string& path, std::string_view name,
+                 const std::optional<std::string>& root) {
+    if (!has_movie_extension(name)) return run.add_error(name, unsupported_message);
+    auto canonical = canonical_path(path);
+    if (!canonical) return run.add_error(name, canonical.error());
+    if (!run.seen.insert(*canonical).second) return;
+
+    auto before = read_file_status(*canonical);
+    if (!before) return run.add_error(name, before.error());
+    auto report = probe_movie(run.state.engine_path, *canonical);
+    if (!report) return run.add_error(name, report.error());
+    auto after = read_file_status(*canonical);
+    if (!after) return run.add_error(name, after.error());
+    if (!same_content_status(*before, *after)) return run.add_error(name, changed_message);
+    if (!report->is_object()) return run.add_error(name, not_an_object_message);
+
+    nlohmann::json record = std::move(*report);
+    if (auto created = metadata_creation(record)) {
+        record["created"] = *created;
+        record["creationOrigin"] = "Media metadata";
+    } else {
+        record["created"] = file_creation(*after);
+        record["creationOrigin"] = "File creation date";
+    }
+    record["modified"] = format_timestamp(before->modified.seconds, before->modified.nanoseconds).value_or("");
+    const std::string id = make_unique_token();
+    const std::string relative_dir = relative_folder(root, *canonical);
+    record["id"] = id;
+    record["relativeDir"] = relative_dir;
+    record["path"] = *canonical;
+    record["name"] = name;
+    record["size"] = before->size;
+
+    {
+        std::lock_guard lock(run.state.movie_store_mutex);
+        run.state.movie_store.emplace(id, MovieRecord{*canonical, relative_dir, before->size, before->modified.seconds,
+                                                      before->modified.nanoseconds, record});
+    }
+    run.files.push_back(std::move(record));
+}
+
+struct FolderEntry {
+    std::string name;
+    unsigned char type;  // d_type; DT_UNKNOWN when the listing does not tell
+};
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+Result<std::vector<FolderEntry>> list_folder(const std::string& path) {
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
+    if (!dir) return fail(system_error_text(errno));
+    std::vector<FolderEntry> entries;
+    for (;;) {
+        errno = 0;
+        dirent* entry = ::readdir(dir.get());
+        if (!entry) {
+            if (errno != 0) return fail(system_error_text(errno));
+            break;
+        }
+        std::string_view entry_name = entry->d_name;
+        if (entry_name == "." || entry_name == "..") continue;
+        entries.push_back({std::string(entry_name), entry->d_type});
+    }
+    // Byte order, so the result does not depend on the file system.
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+Result<unsigned char> entry_type(const std::string& folder, const FolderEntry& entry) {
+    if (entry.type != DT_UNKNOWN) return entry.type;
+    struct stat status;
+    if (::lstat(join(folder, entry.name).c_str(), &status) != 0) return fail(system_error_text(errno));
+    if (S_ISREG(status.st_mode)) return static_cast<unsigned char>(DT_REG);
+    if (S_ISDIR(status.st_mode)) return static_cast<unsigned char>(DT_DIR);
+    return static_cast<unsigned char>(DT_LNK);  // anything else is passed over alike
+}
+
+void import_folder(ImportRun& run, const std::string& path, std::string_view name,
+                   const std::optional<std::string>& root) {
+    auto entries = list_folder(path);
+    if (!entries) return run.add_error(name, entries.error());
+    // Everything below a given folder reports its place relative to that folder.
+    const std::optional<std::string> walk_root = root ? root : std::optional<std::string>(path);
+    for (const auto& entry : *entries) {
+        auto type = entry_type(path, entry);
+        if (!type) return run.add_error(name, type.error());
+        if (*type == DT_REG || (*type == DT_DIR && run.recursive)) import_path(run, join(path, entry.name), walk_root);
+    }
+}
+
+void import_path(ImportRun& run, const std::string& path, const std::optional<std::string>& root) {
+    const std::string_view name = final_name(path);
+    if (name.starts_with("._") || name == ".DS_Store") return;
+    for (auto component : path_components(path))
+        if (component == "__MACOSX") return;
+
+    // The system would read only up to the NUL: a different file.
+    if (path.find('\0') != std::string::npos) return run.add_error(name, nul_path_message);
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0) return run.add_error(name, system_error_text(errno));
+    if (S_ISREG(status.st_mode)) return import_file(run, path, name, root);
+    if (S_ISDIR(status.st_mode)) return import_folder(run, path, name, root);
+    // Symbolic links, devices, sockets and pipes are passed over.
+}
+
+}  // namespace
+
+Result<nlohmann::json> import_movies(ServiceState& state, const std::vector<std::string>& paths,
+                                     const nlohmann::json& args) {
+    bool recursive = false;
+    if (args.is_object()) {
+        auto member = args.find("recursive");
+        if (member != args.end() && member->is_boolean()) recursive = member->get<bool>();
+    }
+
+    // Held for the whole import: no batch is admitted meanwhile, and a second
+    // import waits for this one.
+    std::lock_guard gate(state.batch_gate);
+    if (state.busy.load()) return fail(std::string(busy_message));
+
+    ImportRun run{state, recursive, nlohmann::json::array(), nlohmann::json::array(), {}};
+    for (const auto& path : paths) import_path(run, path, std::nullopt);
+    return nlohmann::json{{"errors", std::move(run.errors)}, {"files", std::move(run.files)}};
 }
 
 }  // namespace velmora

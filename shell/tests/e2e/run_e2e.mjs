@@ -7,7 +7,7 @@ import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 
-const [velmora, binDir, pageDir, artifacts] = process.argv.slice(2);
+const [velmora, binDir, pageDir, artifacts, dragTool = "none"] = process.argv.slice(2);
 const root = fs.mkdtempSync(path.join(os.tmpdir(), "velmora-shell-e2e-"));
 const home = path.join(root, "home");
 const resources = path.join(root, "resources");
@@ -48,6 +48,7 @@ function prepare() {
     "-c:v", "mpeg4", "-pix_fmt", "yuv420p", movie]);
   assert.equal(made.status, 0, String(made.stderr));
   fs.writeFileSync(path.join(movies, "second.mp4"), "");
+  fs.writeFileSync(path.join(movies, "dragged.m4v"), "");
   return movie;
 }
 
@@ -172,6 +173,28 @@ async function main() {
       check("About clicks the page's help element", () => assert.deepEqual(about, { clicked: true, clicks: 1 }));
     } else {
       notes.push("no session bus: the second launch and the menu actions were not exercised");
+    }
+
+    await step("waiting_for_drag", 20000);
+    if (dragTool !== "none") {
+      const dragged = path.join(movies, "dragged.m4v");
+      for (const mode of ["leave", "drop"]) {
+        const drag = spawnSync(dragTool, ["Velmora", mode, dragged], { encoding: "utf8", timeout: 30000 });
+        check(`an X11 drag that ends in ${mode} is accepted`, () => {
+          assert.equal(drag.status, 0, drag.stderr);
+          assert.match(drag.stdout, /accepted=1/);
+        });
+      }
+      const { dropped, drags } = await step("drag", 30000);
+      check("drags over the web view reach the page as native drag events with the paths", () => {
+        assert.equal(dropped, true, JSON.stringify(drags));
+        assert.deepEqual(drags[0], ["native://drag-enter", { paths: [dragged] }]);
+        assert.ok(drags.some((event) => JSON.stringify(event) === JSON.stringify(["native://drag-leave", { paths: [] }])));
+        assert.deepEqual(drags.at(-1), ["native://drag-drop", { paths: [dragged] }]);
+        assert.equal(drags.filter(([name]) => name === "native://drag-drop").length, 1);
+      });
+    } else {
+      notes.push("no X11 drag source was built: drag and drop was not exercised");
     }
 
     const imported = await step("import", 40000).catch(() => null);

@@ -88,6 +88,15 @@
     report("waiting_for_about", {});
     report("about", { clicked: await until(() => helpClicks > 0, 15000), clicks: helpClicks });
 
+    // Then it drags a file over the window and leaves, and drags it again and drops it.
+    const drags = [];
+    for (const name of ["native://drag-enter", "native://drag-leave", "native://drag-drop"]) {
+      await native.listen(name, (event) => drags.push([name, event.payload]));
+    }
+    report("waiting_for_drag", {});
+    const dropped = await until(() => drags.some(([name]) => name === "native://drag-drop"), 20000);
+    report("drag", { dropped, drags });
+
     const moviePath = drops[0] && drops[0].paths && drops[0].paths[0];
     if (moviePath) await processing(moviePath, drops, progress, blocked);
 

@@ -178,11 +178,18 @@ async function main() {
     await step("waiting_for_drag", 20000);
     if (dragTool !== "none") {
       const dragged = path.join(movies, "dragged.m4v");
-      for (const mode of ["leave", "drop"]) {
-        const drag = spawnSync(dragTool, ["Velmora", mode, dragged], { encoding: "utf8", timeout: 30000 });
+      for (const [round, mode] of ["leave", "drop"].entries()) {
+        const drag = spawn(dragTool, ["Velmora", mode, dragged], { stdio: ["pipe", "pipe", "inherit"] });
+        let output = "";
+        drag.stdout.on("data", (chunk) => { output += chunk; });
+        const ended = new Promise((resolve) => drag.on("exit", (code) => resolve(code)));
+        // Leave or drop only once the page has seen the drag come in.
+        await step(`drag_entered_${round + 1}`, 20000).catch((error) => console.log(`# ${error.message}`));
+        drag.stdin.end("go\n");
+        const code = await ended;
         check(`an X11 drag that ends in ${mode} is accepted`, () => {
-          assert.equal(drag.status, 0, drag.stderr);
-          assert.match(drag.stdout, /accepted=1/);
+          assert.equal(code, 0);
+          assert.match(output, /accepted=1/);
         });
       }
       const { dropped, drags } = await step("drag", 30000);

@@ -1,8 +1,12 @@
 // A minimal X11 drag source (XDND version 5) for the end-to-end test: drags
 // files over the window named WINDOW and either drops them or leaves.
 //   xdnd_drag WINDOW drop|leave FILE...
+// It prints "hovering" once the window has answered, then waits for a line on
+// standard input before it leaves or drops.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -92,9 +96,11 @@ void send(Display* display, Window target, Atom type, long l0, long l1, long l2,
     XFlush(display);
 }
 
-// Serves the selection and waits for the client message `until`, up to a time limit.
-bool pump(Display* display, const Atoms& atoms, const std::string& uris, Atom until, long* status_accept) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+// Serves the selection and waits for the client message `until` (None: just
+// serve for the whole time), up to a time limit.
+bool pump(Display* display, const Atoms& atoms, const std::string& uris, Atom until, long* status_accept,
+          std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         while (XPending(display)) {
             XEvent event;
@@ -124,7 +130,7 @@ bool pump(Display* display, const Atoms& atoms, const std::string& uris, Atom un
         struct timespec pause = {0, 10'000'000};
         nanosleep(&pause, nullptr);
     }
-    return false;
+    return until == None;
 }
 
 }  // namespace
@@ -165,10 +171,19 @@ int main(int argc, char** argv) {
         std::fputs("no XdndStatus\n", stderr);
         return 5;
     }
-    // A second position lets the target answer again once it has read the files.
-    send(display, *target, atoms.position, static_cast<long>(source), 0, (static_cast<long>(x) << 16) | y, CurrentTime,
-         static_cast<long>(atoms.copy));
-    if (!pump(display, atoms, uris, atoms.status, &accepted)) return 5;
+    // The pointer keeps moving over the window, as in a real drag, and the
+    // files stay on offer until the caller writes a line: it waits for the
+    // page to see the drag come in.
+    std::puts("hovering");
+    std::fflush(stdout);
+    for (int nudge = 1;; ++nudge) {
+        send(display, *target, atoms.position, static_cast<long>(source), 0,
+             (static_cast<long>(x + nudge % 2) << 16) | y, CurrentTime, static_cast<long>(atoms.copy));
+        if (!pump(display, atoms, uris, atoms.status, &accepted)) return 5;
+        pump(display, atoms, uris, None, nullptr, std::chrono::milliseconds(50));
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&input, 1, 0) > 0) break;
+    }
     std::printf("accepted=%ld\n", accepted);
     if (!drop) {
         send(display, *target, atoms.leave, static_cast<long>(source), 0, 0, 0, 0);

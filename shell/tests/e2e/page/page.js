@@ -90,9 +90,11 @@
 
     // Then it drags a file over the window and leaves, and drags it again and drops it.
     const drags = [];
+    let entered = 0;
     for (const name of ["native://drag-enter", "native://drag-leave", "native://drag-drop"]) {
       await native.listen(name, (event) => drags.push([name, event.payload]));
     }
+    await native.listen("native://drag-enter", () => report(`drag_entered_${++entered}`, {}));
     report("waiting_for_drag", {});
     const dropped = await until(() => drags.some(([name]) => name === "native://drag-drop"), 20000);
     report("drag", { dropped, drags });

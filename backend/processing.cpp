@@ -1,11 +1,319 @@
 #include "processing.h"
 
-namespace velmora {
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <set>
 
-// Placeholder until processing lands.
-Result<nlohmann::json> process_movies(ServiceState&, const std::vector<std::string>&,
-                                      const std::map<std::string, std::string>&, const nlohmann::json&) {
-    return fail("Not available yet.");
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine_runner.h"
+#include "file_system.h"
+#include "json_text.h"
+#include "output_naming.h"
+#include "protocol.h"
+#include "published_outputs.h"
+#include "publishing.h"
+#include "settings.h"
+#include "token.h"
+
+namespace velmora {
+namespace {
+
+constexpr std::string_view source_changed_message =
+    "Source changed since import. Import it again. No output was published.";
+constexpr std::string_view timecode_verification_message =
+    "Output timecode verification failed. Source has been preserved.";
+constexpr std::string_view stream_verification_message =
+    "Output stream verification failed. Source has been preserved.";
+
+// Clears the busy flag on every exit of an admitted batch.
+class BusyFlagReset {
+public:
+    explicit BusyFlagReset(std::atomic<bool>& busy) : busy_(busy) {}
+    ~BusyFlagReset() { busy_.store(false); }
+    BusyFlagReset(const BusyFlagReset&) = delete;
+    BusyFlagReset& operator=(const BusyFlagReset&) = delete;
+
+private:
+    std::atomic<bool>& busy_;
+};
+
+// Removes the hidden temporary file when the movie is finished, whatever the
+// outcome; after publishing the name is already gone.
+class TemporaryFileRemoval {
+public:
+    explicit TemporaryFileRemoval(std::string path) : path_(std::move(path)) {}
+    ~TemporaryFileRemoval() { ::unlink(path_.c_str()); }
+    TemporaryFileRemoval(const TemporaryFileRemoval&) = delete;
+    TemporaryFileRemoval& operator=(const TemporaryFileRemoval&) = delete;
+
+private:
+    std::string path_;
+};
+
+struct Movie {
+    std::string id;
+    std::string timecode;
+    MovieRecord record;
+};
+
+struct Batch {
+    ServiceState& state;
+    const ProgressEventSink& emit;
+    OutputOptions options;
+    std::size_t total = 0;
+};
+
+struct OutputLocation {
+    std::string output;
+    std::string temporary;
+};
+
+nlohmann::json with_context(nlohmann::json payload, const Movie& movie, std::size_t index, std::size_t total) {
+    payload["id"] = movie.id;
+    payload["index"] = index;
+    payload["total"] = total;
+    return payload;
+}
+
+nlohmann::json processing_payload(nlohmann::json progress) {
+    return {{"progress", std::move(progress)}, {"state", "processing"}};
+}
+
+// Every id known, then no duplicate and a timecode for each; records are
+// copied so that the batch never holds the store's lock while it works.
+Result<std::vector<Movie>> collect(ServiceState& state, const std::vector<std::string>& ids,
+                                   const std::map<std::string, std::string>& timecodes) {
+    std::vector<Movie> movies;
+    {
+        std::lock_guard lock(state.movie_store_mutex);
+        for (const std::string& id : ids) {
+            const auto found = state.movie_store.find(id);
+            if (found == state.movie_store.end()) return fail("Import files before processing.");
+            movies.push_back(Movie{id, {}, found->second});
+        }
+    }
+    std::set<std::string> seen;
+    for (Movie& movie : movies) {
+        const auto timecode = timecodes.find(movie.id);
+        if (!seen.insert(movie.id).second || timecode == timecodes.end()) {
+            return fail("Invalid file list or timecode settings.");
+        }
+        movie.timecode = timecode->second;
+    }
+    return movies;
+}
+
+Status source_unchanged(const MovieRecord& record) {
+    struct stat info {};
+    if (::stat(record.source_path.c_str(), &info) != 0) return fail(system_error_text(errno));
+    const bool same = static_cast<std::uint64_t>(info.st_size) == record.size &&
+                      static_cast<std::int64_t>(info.st_mtim.tv_sec) == record.modified_seconds &&
+                      static_cast<std::int64_t>(info.st_mtim.tv_nsec) == record.modified_nanoseconds;
+    if (!same) return fail(std::string(source_changed_message));
+    return {};
+}
+
+Result<std::string> canonical_path(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) return fail(system_error_text(errno));
+    return std::string(resolved.get());
+}
+
+bool same_path(const std::string& a, const std::string& b) {
+    return path_comparison_key(a) == path_comparison_key(b);
+}
+
+bool would_overwrite_source(const std::string& output, const std::string& source) {
+    if (same_path(output, source)) return true;
+    struct stat info {};
+    if (::stat(output.c_str(), &info) != 0) return false;
+    const auto resolved = canonical_path(output);
+    return resolved && same_path(*resolved, source);
+}
+
+std::string joined(const std::string& folder, std::string_view name) {
+    return folder.ends_with('/') ? folder + std::string(name) : folder + "/" + std::string(name);
+}
+
+Result<OutputLocation> locate_output(const Movie& movie, const OutputOptions& options, std::size_t position) {
+    const std::string& source = movie.record.source_path;
+    auto folder = output_folder_for(source, movie.record.relative_dir, options);
+    if (!folder) return fail(folder.error());
+    const std::string folder_text = folder->string();
+    if (folder_text.find('\0') != std::string::npos) return fail(std::string(nul_path_message));
+    if (auto made = create_folders(folder_text); !made) return fail(made.error());
+    auto canonical_folder = canonical_path(folder_text);
+    if (!canonical_folder) return fail(canonical_folder.error());
+
+    const std::string source_name(last_component(source));
+    OutputLocation location;
+    if (options.copy) {
+        auto name = output_file_name(source_name, options, position);
+        if (!name) return fail(name.error());
+        location.output = joined(*canonical_folder, *name);
+        if (would_overwrite_source(location.output, source)) return fail("Output would overwrite the source.");
+    } else {
+        location.output = source;
+    }
+    location.temporary = joined(*canonical_folder, temporary_file_name(make_unique_token(), source_name));
+    return location;
+}
+
+Result<nlohmann::json> publish(const Batch& batch, const Movie& movie, const OutputLocation& location) {
+    if (batch.options.copy) {
+        const CopyGuards guards{batch.state.cancel, [&movie] { return source_unchanged(movie.record); }};
+        if (auto published = publish_new_file(location.temporary, location.output, guards); !published) {
+            return fail(published.error());
+        }
+        return nullptr;
+    }
+    const std::string backup = backup_path_for(movie.record.source_path, make_unique_token());
+    if (auto published = publish_in_place(location.temporary, movie.record.source_path, backup); !published) {
+        return fail(published.error());
+    }
+    return backup;
+}
+
+Status cancelled_check(const ServiceState& state) {
+    if (state.cancel.load()) return fail("Cancelled.");
+    return {};
+}
+
+// Write into the hidden file, prove it, check the source again, publish.
+Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& movie, const OutputLocation& location,
+                                            std::size_t index) {
+    const ProgressSink on_progress = [&](double fraction) {
+        nlohmann::json progress = std::isnan(fraction) ? nlohmann::json(nullptr) : nlohmann::json(fraction);
+        batch.emit(with_context(processing_payload(std::move(progress)), movie, index, batch.total));
+    };
+    const std::string& engine = batch.state.engine_path;
+    if (auto written = write_timecode(engine, movie.record.source_path, location.temporary, movie.timecode,
+                                      batch.state.cancel, on_progress);
+        !written) {
+        return fail(written.error());
+    }
+    if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
+    auto report = probe_movie(engine, location.temporary);
+    if (!report) return fail(report.error());
+    if (auto verified = verify_written_report(*report, movie.timecode, movie.record.record); !verified) {
+        return fail(verified.error());
+    }
+    if (auto unchanged = source_unchanged(movie.record); !unchanged) return fail(unchanged.error());
+    if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
+    auto backup = publish(batch, movie, location);
+    if (!backup) return fail(backup.error());
+    batch.emit(with_context(processing_payload(1.0), movie, index, batch.total));
+    return nlohmann::json{{"backup", std::move(*backup)},
+                          {"id", movie.id},
+                          {"output", location.output},
+                          {"progress", 1},
+                          {"state", "done"},
+                          {"timecode", movie.timecode}};
+}
+
+Result<nlohmann::json> process_movie(const Batch& batch, const Movie& movie, std::size_t index) {
+    if (auto unchanged = source_unchanged(movie.record); !unchanged) return fail(unchanged.error());
+    if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
+    auto location = locate_output(movie, batch.options, index);
+    if (!location) return fail(location.error());
+    Result<nlohmann::json> done;
+    {
+        const TemporaryFileRemoval removal(location->temporary);
+        done = write_verify_publish(batch, movie, *location, index);
+    }
+    if (done) record_published_output(batch.state, location->output);
+    return done;
+}
+
+nlohmann::json error_record(const Movie& movie, const std::string& message) {
+    return {{"error", message}, {"id", movie.id}, {"progress", 0}, {"state", "error"}};
+}
+
+bool is_timecode_track(const nlohmann::json& stream) {
+    if (!stream.is_object()) return false;
+    const auto tag = stream.find("tag");
+    return tag != stream.end() && tag->is_string() && tag->get<std::string>() == "tmcd";
+}
+
+std::string string_member(const nlohmann::json& stream, const char* key) {
+    if (!stream.is_object()) return {};
+    const auto member = stream.find(key);
+    return member != stream.end() && member->is_string() ? member->get<std::string>() : std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> stream_signatures(const nlohmann::json& report) {
+    std::vector<std::string> signatures;
+    if (!report.is_object()) return signatures;
+    const auto streams = report.find("streams");
+    if (streams == report.end() || !streams->is_array()) return signatures;
+    for (const nlohmann::json& stream : *streams) {
+        if (is_timecode_track(stream)) continue;
+        signatures.push_back(to_compact_json(member_or_null(stream, "trackId")) + ":" +
+                             string_member(stream, "type") + ":" + string_member(stream, "tag"));
+    }
+    std::sort(signatures.begin(), signatures.end());
+    return signatures;
+}
+
+Status verify_written_report(const nlohmann::json& report, const std::string& timecode,
+                             const nlohmann::json& source_record) {
+    if (!report.is_object()) return fail("Missing verified streams");
+    const auto streams = report.find("streams");
+    if (streams == report.end() || !streams->is_array()) return fail("Missing verified streams");
+    const auto written_timecode = report.find("timecode");
+    const bool timecode_matches = written_timecode != report.end() && written_timecode->is_string() &&
+                                  written_timecode->get<std::string>() == timecode;
+    const auto timecode_tracks = std::count_if(streams->begin(), streams->end(), is_timecode_track);
+    if (!timecode_matches || timecode_tracks != 1) return fail(std::string(timecode_verification_message));
+    if (stream_signatures(report) != stream_signatures(source_record)) {
+        return fail(std::string(stream_verification_message));
+    }
+    return {};
+}
+
+Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::string>& ids,
+                                 const std::map<std::string, std::string>& timecodes,
+                                 const nlohmann::json& options, const ProgressEventSink& emit) {
+    {
+        std::lock_guard gate(state.batch_gate);
+        if (state.busy.exchange(true)) return fail("A batch is already running.");
+        state.cancel.store(false);
+    }
+    const BusyFlagReset reset(state.busy);
+
+    auto movies = collect(state, ids, timecodes);
+    if (!movies) return fail(movies.error());
+    const Batch batch{state, emit, output_options_from(normalize_settings(options)), movies->size()};
+
+    nlohmann::json results = nlohmann::json::array();
+    for (std::size_t index = 0; index < movies->size(); ++index) {
+        if (state.cancel.load()) break;
+        const Movie& movie = (*movies)[index];
+        emit(with_context(processing_payload(0), movie, index, batch.total));
+        auto outcome = process_movie(batch, movie, index);
+        nlohmann::json record = outcome ? std::move(*outcome) : error_record(movie, outcome.error());
+        emit(with_context(record, movie, index, batch.total));
+        results.push_back(std::move(record));
+    }
+    return nlohmann::json{{"cancelled", state.cancel.load()}, {"results", std::move(results)}};
+}
+
+Result<nlohmann::json> process_movies(ServiceState& state, const std::vector<std::string>& ids,
+                                      const std::map<std::string, std::string>& timecodes,
+                                      const nlohmann::json& options) {
+    return run_batch(state, ids, timecodes, options, [](const nlohmann::json& payload) {
+        emit_message(nlohmann::json{{"event", "progress"}, {"payload", payload}});
+    });
 }
 
 }  // namespace velmora

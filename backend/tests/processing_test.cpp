@@ -1,0 +1,467 @@
+// The batch in-process, with a fake engine that copies the source, prints
+// progress lines and answers probes with a report the test chooses.
+
+#include "processing.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include "published_outputs.h"
+#include "support/backend_harness.h"
+
+namespace velmora {
+namespace {
+
+using testing::list_folder;
+using testing::path_exists;
+using testing::read_file;
+using testing::ResourcesDir;
+using testing::TempDir;
+using testing::write_file;
+
+constexpr const char* fake_engine = R"(#!/bin/sh
+here=$(dirname "$0")
+echo "$*" >> "$here/calls.log"
+case "$1" in
+write)
+  if [ -e "$here/write_fails" ]; then echo "  Unsupported frame rate  " >&2; exit 1; fi
+  set -C
+  cat "$2" > "$3" || exit 1
+  echo progress=0.25 >&2
+  if [ -e "$here/write_sleeps" ]; then echo progress=0.5 >&2; sleep 10; fi
+  echo progress=1.7 >&2
+  echo "progress= 0.3" >&2
+  exit 0 ;;
+probe)
+  cat "$here/report.json"
+  exit 0 ;;
+esac
+exit 2
+)";
+
+constexpr const char* good_report =
+    R"({"streams":[{"tag":"avc1","trackId":1,"type":"video"},{"tag":"sowt","trackId":2,"type":"audio"},)"
+    R"({"tag":"tmcd","trackId":3,"type":"data"}],"timecode":"01:00:00:00"})";
+const nlohmann::json source_streams = nlohmann::json::parse(
+    R"([{"tag":"sowt","trackId":2,"type":"audio"},{"tag":"avc1","trackId":1,"type":"video"}])");
+
+const std::string changed_message = "Source changed since import. Import it again. No output was published.";
+
+class Batch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        state.engine_path = engine.engine_path();
+        write_file(engine.bin_path() + "/report.json", good_report);
+    }
+
+    // A source file and its store entry, as import would leave them.
+    std::string add_movie(const std::string& id, const std::string& relative_path, const std::string& relative_dir = "",
+                          const std::string& bytes = "source bytes") {
+        const std::string path = dir.join(relative_path);
+        write_file(path, bytes + " of " + id);
+        struct stat info {};
+        ::stat(path.c_str(), &info);
+        MovieRecord record;
+        record.source_path = path;
+        record.relative_dir = relative_dir;
+        record.size = static_cast<std::uint64_t>(info.st_size);
+        record.modified_seconds = info.st_mtim.tv_sec;
+        record.modified_nanoseconds = info.st_mtim.tv_nsec;
+        record.record = {{"id", id}, {"path", path}, {"streams", source_streams}};
+        std::lock_guard lock(state.movie_store_mutex);
+        state.movie_store[id] = record;
+        return path;
+    }
+
+    Result<nlohmann::json> run(const std::vector<std::string>& ids, const std::map<std::string, std::string>& timecodes,
+                               const nlohmann::json& options) {
+        return run_batch(state, ids, timecodes, options, [this](const nlohmann::json& payload) {
+            std::lock_guard lock(events_mutex);
+            events.push_back(payload);
+            if (on_event) on_event(payload);
+        });
+    }
+
+    std::vector<std::string> engine_calls() const {
+        std::vector<std::string> calls;
+        const std::string log = read_file(engine.bin_path() + "/calls.log").value_or("");
+        std::size_t start = 0;
+        for (std::size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+            calls.push_back(log.substr(start, end - start));
+        }
+        return calls;
+    }
+
+    void switch_on(const std::string& name) { write_file(engine.bin_path() + "/" + name, ""); }
+
+    ResourcesDir engine = ResourcesDir::with_engine_script(fake_engine);
+    TempDir dir{"velmora-batch"};
+    ServiceState state;
+    std::mutex events_mutex;
+    std::vector<nlohmann::json> events;
+    std::function<void(const nlohmann::json&)> on_event;
+    const nlohmann::json new_file = {{"copy", true}};
+};
+
+TEST_F(Batch, RefusalsBeforeAnythingIsTouched) {
+    add_movie("a", "a.mov");
+    add_movie("b", "b.mov");
+    struct Case {
+        const char* label;
+        std::vector<std::string> ids;
+        std::map<std::string, std::string> timecodes;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"unknown id", {"a", "zz"}, {{"a", "01:00:00:00"}, {"zz", "01:00:00:00"}}, "Import files before processing."},
+        {"unknown id after a duplicate", {"a", "a", "zz"}, {{"a", "01:00:00:00"}}, "Import files before processing."},
+        {"duplicate id", {"a", "b", "a"}, {{"a", "01:00:00:00"}, {"b", "01:00:00:00"}},
+         "Invalid file list or timecode settings."},
+        {"id without timecode", {"a", "b"}, {{"a", "01:00:00:00"}, {"c", "01:00:00:00"}},
+         "Invalid file list or timecode settings."},
+    };
+    for (const Case& c : cases) {
+        state.cancel = true;
+        const auto reply = run(c.ids, c.timecodes, new_file);
+        ASSERT_FALSE(reply.has_value()) << c.label;
+        EXPECT_EQ(reply.error(), c.message) << c.label;
+        EXPECT_FALSE(state.busy.load()) << c.label;
+        EXPECT_FALSE(state.cancel.load()) << c.label << ": admission clears the cancel flag";
+    }
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(engine_calls().empty());
+    EXPECT_EQ(list_folder(dir.path()), (std::vector<std::string>{"a.mov", "b.mov"}));
+}
+
+TEST_F(Batch, ASecondBatchIsRefusedAndChangesNothing) {
+    add_movie("a", "a.mov");
+    state.busy = true;
+    state.cancel = true;
+    const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, new_file);
+    ASSERT_FALSE(reply.has_value());
+    EXPECT_EQ(reply.error(), "A batch is already running.");
+    EXPECT_TRUE(state.busy.load()) << "the running batch still owns the flag";
+    EXPECT_TRUE(state.cancel.load()) << "the running batch's cancel request stays";
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(Batch, BusyWhileRunningAndASecondBatchMeanwhileIsRefused) {
+    add_movie("a", "a.mov");
+    std::vector<std::string> seen;
+    on_event = [&](const nlohmann::json&) {
+        if (!seen.empty()) return;
+        seen.push_back(state.busy.load() ? "busy" : "idle");
+        const auto second = run_batch(state, {"a"}, {{"a", "01:00:00:00"}}, new_file, [](const nlohmann::json&) {});
+        seen.push_back(second ? "admitted" : second.error());
+    };
+    const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, new_file);
+    ASSERT_TRUE(reply.has_value()) << reply.error();
+    EXPECT_EQ(seen, (std::vector<std::string>{"busy", "A batch is already running."}));
+    EXPECT_FALSE(state.busy.load());
+}
+
+TEST_F(Batch, EmptyListAnswersAtOnce) {
+    state.cancel = true;
+    const auto reply = run({}, {{"stray", "01:00:00:00"}}, nullptr);
+    ASSERT_TRUE(reply.has_value()) << reply.error();
+    EXPECT_EQ(reply->dump(), R"({"cancelled":false,"results":[]})");
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(state.busy.load());
+}
+
+TEST_F(Batch, EventsComeInOrderAndRecordsAreComplete) {
+    const std::string first = add_movie("m0", "a.mov");
+    const std::string second = add_movie("m1", "b.mp4");
+    const auto reply = run({"m0", "m1"}, {{"m0", "01:00:00:00"}, {"m1", "01:00:00:00"}, {"unused", "x"}}, new_file);
+    ASSERT_TRUE(reply.has_value()) << reply.error();
+
+    const std::string out = dir.join("Velmora Output");
+    const auto done = [&](const std::string& id, const std::string& name) {
+        return R"({"backup":null,"id":")" + id + R"(","output":")" + out + "/" + name +
+               R"(","progress":1,"state":"done","timecode":"01:00:00:00"})";
+    };
+    const auto event = [](const std::string& id, int index, const std::string& rest) {
+        return R"({"id":")" + id + R"(","index":)" + std::to_string(index) + rest + R"(,"total":2})";
+    };
+    std::vector<std::string> dumped;
+    for (const auto& e : events) dumped.push_back(e.dump());
+    const std::vector<std::string> expected = {
+        event("m0", 0, R"(,"progress":0,"state":"processing")"),
+        event("m0", 0, R"(,"progress":0.25,"state":"processing")"),
+        event("m0", 0, R"(,"progress":1.0,"state":"processing")"),  // the engine's 1.7, clamped
+        event("m0", 0, R"(,"progress":1.0,"state":"processing")"),  // published
+        R"({"backup":null,"id":"m0","index":0,"output":")" + out +
+            R"(/a_TC.mov","progress":1,"state":"done","timecode":"01:00:00:00","total":2})",
+        event("m1", 1, R"(,"progress":0,"state":"processing")"),
+        event("m1", 1, R"(,"progress":0.25,"state":"processing")"),
+        event("m1", 1, R"(,"progress":1.0,"state":"processing")"),
+        event("m1", 1, R"(,"progress":1.0,"state":"processing")"),
+        R"({"backup":null,"id":"m1","index":1,"output":")" + out +
+            R"(/b_TC.mp4","progress":1,"state":"done","timecode":"01:00:00:00","total":2})",
+    };
+    EXPECT_EQ(dumped, expected);
+    EXPECT_EQ(reply->dump(), R"({"cancelled":false,"results":[)" + done("m0", "a_TC.mov") + "," +
+                                 done("m1", "b_TC.mp4") + "]}");
+
+    EXPECT_EQ(list_folder(out), (std::vector<std::string>{"a_TC.mov", "b_TC.mp4"}));
+    EXPECT_EQ(read_file(out + "/a_TC.mov"), read_file(first));
+    EXPECT_TRUE(is_published_output(state, out + "/a_TC.mov"));
+    EXPECT_TRUE(is_published_output(state, out + "/b_TC.mp4"));
+    EXPECT_FALSE(is_published_output(state, first));
+    ASSERT_EQ(engine_calls().size(), 4u);
+    EXPECT_EQ(engine_calls()[0].rfind("write " + first + " " + out + "/.velmora-", 0), 0u) << engine_calls()[0];
+    EXPECT_TRUE(engine_calls()[0].ends_with(".a.mov 01:00:00:00")) << engine_calls()[0];
+    EXPECT_EQ(engine_calls()[1].rfind("probe " + out + "/.velmora-", 0), 0u) << engine_calls()[1];
+}
+
+TEST_F(Batch, OutputNamesAndFolders) {
+    struct Case {
+        const char* label;
+        nlohmann::json options;
+        std::string expected;  // relative to the test folder
+    };
+    const std::string destination = dir.join("dest");
+    const std::vector<Case> cases = {
+        {"default settings", nullptr, "card/DCIM/100/Velmora Output/c_TC.mov"},
+        {"retain without destination stays beside the source", {{"copy", true}, {"retain", true}},
+         "card/DCIM/100/Velmora Output/c_TC.mov"},
+        {"destination, retained", {{"copy", true}, {"retain", true}, {"destination", destination}},
+         "dest/DCIM/100/c_TC.mov"},
+        {"destination, flat", {{"copy", true}, {"retain", false}, {"destination", destination}}, "dest/c_TC.mov"},
+        {"prefix and number, third movie",
+         {{"copy", true}, {"rename", true}, {"prefix", "Day1 "}, {"number", true}},
+         "card/DCIM/100/Velmora Output/Day1c_003.mov"},
+        {"relative destination counts as none", {{"copy", true}, {"destination", "relative/out"}},
+         "card/DCIM/100/Velmora Output/c_TC.mov"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(dir.join("card"));
+        std::filesystem::remove_all(destination);
+        add_movie("a", "card/DCIM/100/a.mov", "DCIM/100");
+        add_movie("b", "card/DCIM/100/b.mov", "DCIM/100");
+        add_movie("c", "card/DCIM/100/c.mov", "DCIM/100");
+        const std::map<std::string, std::string> timecodes = {
+            {"a", "01:00:00:00"}, {"b", "01:00:00:00"}, {"c", "01:00:00:00"}};
+        const auto reply = run({"a", "b", "c"}, timecodes, c.options);
+        ASSERT_TRUE(reply.has_value()) << reply.error();
+        const auto& record = reply->at("results").at(2);
+        ASSERT_EQ(record.at("state"), "done") << record.dump();
+        EXPECT_EQ(record.at("output"), dir.join(c.expected));
+        EXPECT_TRUE(path_exists(dir.join(c.expected)));
+    }
+}
+
+TEST_F(Batch, AnExistingOutputIsRefusedAndKept) {
+    add_movie("a", "clip.mov");
+    ASSERT_TRUE(run({"a"}, {{"a", "01:00:00:00"}}, new_file).has_value());
+    const std::string output = dir.join("Velmora Output/clip_TC.mov");
+    write_file(output, "the first output, edited by the user");
+
+    const auto again = run({"a"}, {{"a", "01:00:00:00"}}, new_file);
+    ASSERT_TRUE(again.has_value()) << again.error();
+    EXPECT_EQ(again->dump(),
+              R"J({"cancelled":false,"results":[{"error":"File exists (os error 17)","id":"a","progress":0,"state":"error"}]})J");
+    EXPECT_EQ(read_file(output), "the first output, edited by the user");
+    EXPECT_EQ(list_folder(dir.join("Velmora Output")), std::vector<std::string>{"clip_TC.mov"});
+}
+
+TEST_F(Batch, FailuresBeforeTheEngineRuns) {
+    struct Case {
+        const char* label;
+        nlohmann::json options;
+        std::string message;
+    };
+    const std::string prefix_message = "Use a filename prefix without special characters (up to 100 characters).";
+    const std::vector<Case> cases = {
+        {"prefix with a colon", {{"copy", true}, {"rename", true}, {"prefix", "a:b"}}, prefix_message},
+        {"prefix with a tab", {{"copy", true}, {"rename", true}, {"prefix", "a\tb"}}, prefix_message},
+        {"output would be the source",
+         {{"copy", true}, {"rename", true}, {"prefix", ""}, {"destination", dir.path()}, {"number", false}},
+         "Output would overwrite the source."},
+        {"destination through a link to the source folder",
+         {{"copy", true}, {"rename", true}, {"prefix", " "}, {"destination", dir.join("link")}},
+         "Output would overwrite the source."},
+    };
+    std::filesystem::create_directory_symlink(dir.path(), dir.join("link"));
+    add_movie("a", "a.mov");
+    add_movie("b", "b.mov");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        events.clear();
+        const auto reply = run({"a", "b"}, {{"a", "01:00:00:00"}, {"b", "01:00:00:00"}}, c.options);
+        ASSERT_TRUE(reply.has_value()) << reply.error();
+        ASSERT_EQ(reply->at("results").size(), 2u);
+        for (const auto& record : reply->at("results")) {
+            EXPECT_EQ(record.at("state"), "error");
+            EXPECT_EQ(record.at("error"), c.message);
+        }
+        EXPECT_EQ(events.size(), 4u);  // start and final record of each movie
+    }
+    EXPECT_TRUE(engine_calls().empty());
+    EXPECT_EQ(read_file(dir.join("a.mov")), "source bytes of a");
+}
+
+TEST_F(Batch, InPlaceKeepsTheOriginalAsBackup) {
+    const std::string source = add_movie("a", "clip.mov");
+    const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, {{"copy", false}});
+    ASSERT_TRUE(reply.has_value()) << reply.error();
+    const auto& record = reply->at("results").at(0);
+    ASSERT_EQ(record.at("state"), "done") << record.dump();
+    EXPECT_EQ(record.at("output"), source);
+    const std::string backup = record.at("backup");
+    EXPECT_EQ(backup.rfind(source + ".velmora-backup-", 0), 0u) << backup;
+    EXPECT_EQ(read_file(backup), "source bytes of a");
+    EXPECT_EQ(read_file(source), "source bytes of a");  // the fake engine's copy
+    EXPECT_EQ(list_folder(dir.path()).size(), 2u) << "no temporary file left";
+    EXPECT_TRUE(is_published_output(state, source));
+    EXPECT_FALSE(is_published_output(state, backup));
+}
+
+TEST_F(Batch, SourceChangedOrGoneSinceImport) {
+    const std::string touched = add_movie("touched", "touched.mov");
+    const std::string grown = add_movie("grown", "grown.mov");
+    const std::string gone = add_movie("gone", "gone.mov");
+    const struct timeval times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ::utimes(touched.c_str(), times);
+    write_file(grown, "source bytes of grown, and more");
+    ::unlink(gone.c_str());
+    const auto reply = run({"touched", "grown", "gone"},
+                           {{"touched", "01:00:00:00"}, {"grown", "01:00:00:00"}, {"gone", "01:00:00:00"}}, new_file);
+    ASSERT_TRUE(reply.has_value()) << reply.error();
+    const auto& results = reply->at("results");
+    EXPECT_EQ(results.at(0).at("error"), changed_message);
+    EXPECT_EQ(results.at(1).at("error"), changed_message);
+    EXPECT_EQ(results.at(2).at("error"), "No such file or directory (os error 2)");
+    EXPECT_TRUE(engine_calls().empty());
+    EXPECT_FALSE(path_exists(dir.join("Velmora Output")));
+}
+
+TEST_F(Batch, CancelDuringTheWriteStopsTheBatch) {
+    add_movie("a", "a.mov");
+    add_movie("b", "b.mov");
+    switch_on("write_sleeps");
+    on_event = [&](const nlohmann::json& payload) {
+        if (payload.at("progress") == 0.5) state.cancel = true;
+    };
+    const auto started = std::chrono::steady_clock::now();
+    const auto reply = run({"a", "b"}, {{"a", "01:00:00:00"}, {"b", "01:00:00:00"}}, new_file);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << "the engine was not stopped";
+    ASSERT_TRUE(reply.has_value()) << reply.error();
+    EXPECT_EQ(reply->dump(),
+              R"({"cancelled":true,"results":[{"error":"Cancelled.","id":"a","progress":0,"state":"error"}]})");
+    for (const auto& e : events) EXPECT_EQ(e.at("id"), "a") << "no event for the movie after the cancel";
+    EXPECT_TRUE(list_folder(dir.join("Velmora Output")).empty()) << "the temporary file is gone";
+    EXPECT_FALSE(state.busy.load());
+}
+
+TEST_F(Batch, VerificationFailuresPublishNothing) {
+    struct Case {
+        const char* label;
+        std::string report;
+        std::string message;
+    };
+    const std::string timecode_message = "Output timecode verification failed. Source has been preserved.";
+    const std::string streams_message = "Output stream verification failed. Source has been preserved.";
+    const std::string audio = R"({"tag":"sowt","trackId":2,"type":"audio"})";
+    const std::string video = R"({"tag":"avc1","trackId":1,"type":"video"})";
+    const std::string tmcd = R"({"tag":"tmcd","trackId":3,"type":"data"})";
+    const std::vector<Case> cases = {
+        {"two timecode tracks", R"({"streams":[)" + video + "," + audio + "," + tmcd + "," + tmcd +
+                                    R"(],"timecode":"01:00:00:00"})", timecode_message},
+        {"no timecode track", R"({"streams":[)" + video + "," + audio + R"(],"timecode":"01:00:00:00"})",
+         timecode_message},
+        {"another timecode", R"({"streams":[)" + video + "," + audio + "," + tmcd + R"(],"timecode":"01:00:00;00"})",
+         timecode_message},
+        {"a stream missing", R"({"streams":[)" + video + "," + tmcd + R"(],"timecode":"01:00:00:00"})",
+         streams_message},
+        {"no streams", R"({"timecode":"01:00:00:00"})", "Missing verified streams"},
+        {"not a report", R"([1,2])", "Missing verified streams"},
+        {"unreadable", "{", ""},  // the parser's own text, checked below
+    };
+    const std::string source = add_movie("a", "a.mov");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        write_file(engine.bin_path() + "/report.json", c.report);
+        const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, new_file);
+        ASSERT_TRUE(reply.has_value()) << reply.error();
+        const auto& record = reply->at("results").at(0);
+        EXPECT_EQ(record.at("state"), "error");
+        if (!c.message.empty()) EXPECT_EQ(record.at("error"), c.message);
+        else EXPECT_NE(record.at("error").get<std::string>().find(" at line 1 column "), std::string::npos);
+        EXPECT_TRUE(list_folder(dir.join("Velmora Output")).empty());
+        EXPECT_EQ(read_file(source), "source bytes of a");
+        EXPECT_FALSE(is_published_output(state, dir.join("Velmora Output/a_TC.mov")));
+    }
+}
+
+TEST_F(Batch, AFailedMovieDoesNotStopTheBatch) {
+    add_movie("a", "a.mov");
+    add_movie("b", "b.mov");
+    switch_on("write_fails");
+    on_event = [&](const nlohmann::json& payload) {
+        if (payload.contains("error")) std::filesystem::remove(engine.bin_path() + "/write_fails");
+    };
+    const auto reply = run({"a", "b"}, {{"a", "01:00:00:00"}, {"b", "01:00:00:00"}}, new_file);
+    ASSERT_TRUE(reply.has_value()) << reply.error();
+    EXPECT_EQ(reply->at("results").at(0).at("error"), "Unsupported frame rate");
+    EXPECT_EQ(reply->at("results").at(1).at("state"), "done");
+    EXPECT_EQ(list_folder(dir.join("Velmora Output")), std::vector<std::string>{"b_TC.mov"});
+}
+
+TEST(StreamSignatures, OneTextPerNonTimecodeStreamSorted) {
+    const auto report = nlohmann::json::parse(R"({"streams":[
+        {"tag":"sowt","trackId":2,"type":"audio"},
+        {"tag":"tmcd","trackId":9,"type":"data"},
+        {"tag":"avc1","trackId":1,"type":"video"},
+        {"type":"data"},
+        {"tag":5,"trackId":"x","type":null},
+        7,
+        {"tag":"TMCD","trackId":4,"type":"data"}]})");
+    EXPECT_EQ(stream_signatures(report),
+              (std::vector<std::string>{"\"x\"::", "1:video:avc1", "2:audio:sowt", "4:data:TMCD", "null::", "null:data:"}));
+    EXPECT_TRUE(stream_signatures(nlohmann::json::parse(R"({"streams":{}})")).empty());
+    EXPECT_TRUE(stream_signatures(nullptr).empty());
+}
+
+TEST(StreamSignatures, VerificationComparesTheSortedLists) {
+    const auto source = nlohmann::json::parse(R"({"streams":[
+        {"tag":"sowt","trackId":2,"type":"audio"},{"tag":"avc1","trackId":1,"type":"video"},
+        {"tag":"tmcd","trackId":3,"type":"data"}]})");
+    struct Case {
+        const char* label;
+        std::string streams;
+        bool accepted;
+    };
+    const std::vector<Case> cases = {
+        {"same, other order, new tmcd id", R"([{"tag":"tmcd","trackId":4},{"tag":"avc1","trackId":1,"type":"video"},
+          {"tag":"sowt","trackId":2,"type":"audio"}])", true},
+        {"track id changed", R"([{"tag":"tmcd"},{"tag":"avc1","trackId":5,"type":"video"},
+          {"tag":"sowt","trackId":2,"type":"audio"}])", false},
+        {"extra stream", R"([{"tag":"tmcd"},{"tag":"avc1","trackId":1,"type":"video"},
+          {"tag":"sowt","trackId":2,"type":"audio"},{"tag":"sowt","trackId":2,"type":"audio"}])", false},
+        {"type changed", R"([{"tag":"tmcd"},{"tag":"avc1","trackId":1,"type":"data"},
+          {"tag":"sowt","trackId":2,"type":"audio"}])", false},
+    };
+    for (const Case& c : cases) {
+        const auto report = nlohmann::json{{"streams", nlohmann::json::parse(c.streams)}, {"timecode", "10:00:00:00"}};
+        const Status verified = verify_written_report(report, "10:00:00:00", source);
+        EXPECT_EQ(verified.has_value(), c.accepted) << c.label;
+        if (!c.accepted) {
+            EXPECT_EQ(verified.error(), "Output stream verification failed. Source has been preserved.") << c.label;
+        }
+    }
+    // The timecode compares byte for byte.
+    const auto report = nlohmann::json{{"streams", nlohmann::json::parse(cases[0].streams)}, {"timecode", "10:00:00:00"}};
+    EXPECT_FALSE(verify_written_report(report, "10:00:00;00", source).has_value());
+    EXPECT_FALSE(verify_written_report(report, "10:00:00:00 ", source).has_value());
+}
+
+}  // namespace
+}  // namespace velmora

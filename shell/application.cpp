@@ -78,7 +78,10 @@ ApplicationDelegate::~ApplicationDelegate() {
     for (auto source : signal_sources_) {
         if (source != 0) g_source_remove(source);
     }
-    if (window_ != nullptr) gtk_window_destroy(window_);
+    if (window_ != nullptr) {
+        gtk_window_destroy(window_);
+        g_object_unref(window_);
+    }
     web_view_.reset();
     backend_.reset();
     process_.reset();

@@ -244,6 +244,7 @@ async function main() {
     await step("done", 20000);
     check("window.open is refused", () => assert.deepEqual(steps.get("window_open"), { refused: true }));
     check("navigating to a web address is cancelled", () => assert.deepEqual(steps.get("navigation"), { stayed: true }));
+    await new Promise((resolve) => setTimeout(resolve, 700));  // let the last lines be painted
     const shot = spawnSync("import", ["-window", "root", screenshot]);
     check(`screenshot saved to ${screenshot}`, () => assert.equal(shot.status, 0, String(shot.stderr)));
 

@@ -42,6 +42,8 @@ void run_request(ServiceState& state, const std::string& resources_dir, const st
     } catch (const std::exception& error) {
         // A handler fault must still answer, or the shell's request would hang.
         outcome = fail(std::string("Unexpected failure: ") + error.what());
+    } catch (...) {
+        outcome = fail("Unexpected failure.");
     }
     emit_message(reply_for(id, std::move(outcome)));
 }

@@ -12,7 +12,7 @@
 namespace velmora {
 
 // Stack size of every request thread; handlers may recurse through JSON.
-inline constexpr std::size_t kRequestStackBytes = 8u << 20;
+inline constexpr std::size_t kRequestStackBytes = 4u << 20;
 
 // Start-up: resources folder (first argument), engine path, data folder from
 // HOME, stored settings. Fails with "Missing resources" or "Application data

@@ -228,12 +228,26 @@ TEST(Nesting, AtTheLimitIsAcceptedAsAnId) {
     EXPECT_EQ(backend.read_line(), "{\"id\":" + id + ",\"result\":false}");
 }
 
-TEST(BrokenOutput, DoesNotStopTheService) {
-    BackendOptions options;
-    Backend backend(options);
-    // Nobody reads the replies: they pile up in the pipe, then fail; the
-    // service must keep reading and still end cleanly.
-    for (int i = 0; i < 2000; ++i) ASSERT_TRUE(backend.send_line(R"({"id":1,"command":"busy"})"));
+TEST(BrokenOutput, RequestsAreStillServed) {
+    Backend backend;
+    backend.close_stdout();
+    ASSERT_TRUE(backend.send_line(R"({"id":1,"command":"busy"})"));
+    ASSERT_TRUE(backend.send_line(R"({"id":2,"command":"save_settings","args":{"value":{"mode":"drop"}}})"));
+    ASSERT_TRUE(backend.send_line(R"({"id":3,"command":"shutdown"})"));
+    const auto status = backend.wait_exit();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->exited) << "killed by signal " << status->signal;
+    EXPECT_EQ(status->code, 0);
+    const auto stored = read_file(backend.data_dir() + "/settings.json");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(json::parse(*stored)["mode"], "drop");
+}
+
+TEST(BlockedOutput, DoesNotKeepTheServiceAliveAtEndOfInput) {
+    Backend backend;
+    // Nobody reads the replies: the pipe fills and the writers block; the
+    // reader must still see the end of its input and leave.
+    for (int i = 0; i < 400; ++i) ASSERT_TRUE(backend.send_line(R"({"id":1,"command":"load_settings"})"));
     backend.close_stdin();
     const auto status = backend.wait_exit(std::chrono::milliseconds(20000));
     ASSERT_TRUE(status);

@@ -333,6 +333,12 @@ void Backend::close_stdin() {
     stdin_fd_ = -1;
 }
 
+void Backend::close_stdout() {
+    if (stdout_fd_ >= 0) ::close(stdout_fd_);
+    stdout_fd_ = -1;
+    stdout_closed_ = true;
+}
+
 std::optional<ExitStatus> Backend::wait_exit(std::chrono::milliseconds limit) {
     if (exit_status_) return exit_status_;
     if (pid_ <= 0) return std::nullopt;

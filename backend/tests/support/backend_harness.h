@@ -32,6 +32,7 @@
 //   backend.call("busy", args, limit);   // sends {"args","command","id"} with a fresh integer id and returns its reply
 //   backend.events();                    // every {"event",...} line read so far, in order
 //   backend.close_stdin();
+//   backend.close_stdout();              // the service's later writes then fail with a broken pipe
 //   backend.wait_exit(limit);            // ExitStatus once the child has ended, nullopt on timeout
 //   backend.stderr_text();               // everything the child wrote to stderr so far
 //   backend.home(); backend.data_dir();  // HOME and HOME/Library/Application Support/Velmora
@@ -139,6 +140,7 @@ public:
     const std::vector<nlohmann::json>& events() const { return events_; }
 
     void close_stdin();
+    void close_stdout();
     std::optional<ExitStatus> wait_exit(std::chrono::milliseconds limit = kDefaultLimit);
     std::string stderr_text() const;
 

@@ -303,7 +303,9 @@ TEST_F(ImportTest, ImportsRunOneAfterTheOther) {
     const std::string slow = movie("first/slow.mov");
     const std::string quick = movie("second/quick.mov");
     ASSERT_TRUE(backend_.send(json{{"id", 1}, {"command", "import_movies"}, {"args", {{"paths", {slow}}}}}));
-    std::this_thread::sleep_for(200ms);  // the first import is inside its probe now
+    // Wait until the first import is inside its (one-second) probe.
+    for (int tries = 0; tries < 400 && probed().empty(); ++tries) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(probed(), (std::vector<std::string>{slow}));
     ASSERT_TRUE(backend_.send(json{{"id", 2}, {"command", "import_movies"}, {"args", {{"paths", {quick}}}}}));
     ASSERT_TRUE(backend_.send(json{{"id", 3}, {"command", "busy"}}));
 

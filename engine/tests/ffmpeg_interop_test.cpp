@@ -42,6 +42,9 @@ const Fixture kFixtures[] = {
      "Fragmented movies are not supported yet"},
 };
 
+// Test names and failure traces show the case by its name.
+void PrintTo(const Fixture& c, std::ostream* os) { *os << c.name; }
+
 class FfmpegInterop : public ::testing::TestWithParam<Fixture> {
 protected:
     static void SetUpTestSuite() {

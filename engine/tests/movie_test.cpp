@@ -41,6 +41,9 @@ Result<Movie> open_bytes(const Bytes& bytes) {
     return open_movie(file.path());
 }
 
+// Test names and failure traces show the case by its name.
+void PrintTo(const GateCase& c, std::ostream* os) { *os << c.name; }
+
 class MovieGate : public ::testing::TestWithParam<GateCase> {};
 
 TEST_P(MovieGate, AcceptsOrRefusesWithItsMessage) {

@@ -82,6 +82,9 @@ struct LayoutCase {
     std::function<void(Atoms&)> atoms;
 };
 
+// Test names and failure traces show the case by its name.
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
+
 class SampleLayout : public ::testing::TestWithParam<LayoutCase> {};
 
 std::string layout_case_name(const ::testing::TestParamInfo<LayoutCase>& info) { return info.param.name; }

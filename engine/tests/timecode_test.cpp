@@ -152,6 +152,9 @@ struct ExistingCase {
     const char* message;                  // or the expected failure
 };
 
+// Test names and failure traces show the case by its name.
+void PrintTo(const ExistingCase& c, std::ostream* os) { *os << c.name; }
+
 class ExistingTimecode : public ::testing::TestWithParam<ExistingCase> {};
 
 TEST_P(ExistingTimecode, ReadsOrRefuses) {

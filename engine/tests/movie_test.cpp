@@ -449,6 +449,25 @@ TEST(OpenMovie, TooManyTopLevelAtoms) {
     EXPECT_EQ(refused.error(), "Too many top-level movie atoms");
 }
 
+// The movie atom padded with empty `free` children up to `children` in all.
+Bytes with_metadata_children(std::size_t children) {
+    Atoms atoms = testing::build_movie(MovieSpec{});
+    const std::size_t existing = atoms.back().children.size();
+    Bytes bytes = testing::serialize(atoms);
+    const std::size_t moov_at = bytes.size() - atoms.back().bytes().size();
+    const Bytes free_atom = raw_atom(8, "free");
+    for (std::size_t i = existing; i < children; ++i) append_bytes(bytes, free_atom);
+    testing::set_u32(bytes, moov_at, static_cast<std::uint32_t>(bytes.size() - moov_at));
+    return bytes;
+}
+
+TEST(OpenMovie, TooManyMetadataAtoms) {
+    EXPECT_TRUE(open_bytes(with_metadata_children(1'000'001)).has_value());
+    const auto refused = open_bytes(with_metadata_children(1'000'002));
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error(), "Too many metadata atoms");
+}
+
 TEST(MediaRanges, PayloadOfEveryTopLevelMdatInFileOrder) {
     const std::vector<AtomSpan> atoms = {
         {0, 20, 8, "ftyp"}, {20, 108, 8, "mdat"}, {128, 16, 16, "mdat"}, {144, 50, 8, "moov"}, {194, 40, 16, "mdat"}};

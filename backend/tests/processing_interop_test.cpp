@@ -1,0 +1,378 @@
+// Batches through the real backend and the real engine on movies made by
+// ffmpeg, with the fake openers on PATH for "reveal".
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/backend_harness.h"
+#include "support/fake_openers.h"
+#include "support/movie_fixtures.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Backend;
+using testing::BackendOptions;
+using testing::FakeOpeners;
+using testing::file_digest;
+using testing::list_folder;
+using testing::path_exists;
+using testing::ResourcesDir;
+using testing::TempDir;
+
+// Requests sent while others are outstanding: replies and events are sorted
+// out here, by id, as the shell does.
+class Wire {
+public:
+    explicit Wire(Backend& backend) : backend_(backend) {}
+
+    void send(int id, const std::string& command, const nlohmann::json& args = nlohmann::json::object()) {
+        ASSERT_TRUE(backend_.send({{"id", id}, {"command", command}, {"args", args}}));
+    }
+
+    // Reads until the reply for `id` is in; events and other replies are kept.
+    nlohmann::json reply(int id, std::chrono::milliseconds limit = 60s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!replies_.contains(id)) {
+            if (!read_one(deadline)) return nullptr;
+        }
+        return replies_.at(id);
+    }
+
+    // Reads until an event matches.
+    bool wait_for_event(const std::function<bool(const nlohmann::json&)>& match,
+                        std::chrono::milliseconds limit = 60s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (std::size_t seen = 0;; ++seen) {
+            while (seen >= events_.size()) {
+                if (!read_one(deadline)) return false;
+            }
+            if (match(events_[seen])) return true;
+        }
+    }
+
+    const std::vector<nlohmann::json>& events() const { return events_; }
+
+private:
+    bool read_one(std::chrono::steady_clock::time_point deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) return false;
+        auto message = backend_.read_message(left);
+        if (!message) return false;
+        if (message->contains("event")) {
+            EXPECT_EQ(message->at("event"), "progress");
+            events_.push_back(message->at("payload"));
+        } else {
+            replies_[message->at("id").get<int>()] = *message;
+        }
+        return true;
+    }
+
+    Backend& backend_;
+    std::vector<nlohmann::json> events_;
+    std::map<int, nlohmann::json> replies_;
+};
+
+class ProcessingInterop : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (testing::engine_program().empty() || !testing::have_ffmpeg()) return;
+        movies_ = new TempDir("velmora-movies");
+        testing::make_small_movie(movies_->join("small.mov"));
+    }
+    static void TearDownTestSuite() {
+        delete movies_;
+        movies_ = nullptr;
+    }
+
+    void SetUp() override {
+        if (movies_ == nullptr) GTEST_SKIP() << "needs the engine and ffmpeg";
+        BackendOptions options;
+        options.resources = resources.path();
+        options.environment = fakes.environment();
+        backend = std::make_unique<Backend>(options);
+    }
+
+    std::string copy_movie(const std::string& relative) {
+        const std::string path = dir.join(relative);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::filesystem::copy_file(movies_->join("small.mov"), path);
+        return path;
+    }
+
+    // Imports the paths and returns the ids in import order.
+    std::vector<std::string> import(const std::vector<std::string>& paths) {
+        const auto reply = backend->call("import_movies", {{"paths", paths}, {"recursive", true}});
+        EXPECT_TRUE(reply.has_value());
+        std::vector<std::string> ids;
+        if (!reply) return ids;
+        EXPECT_TRUE(reply->contains("result")) << reply->dump();
+        for (const auto& error : reply->value("result", nlohmann::json::object()).value("errors", nlohmann::json::array())) {
+            ADD_FAILURE() << "import error: " << error.dump();
+        }
+        for (const auto& file : reply->at("result").at("files")) ids.push_back(file.at("id"));
+        return ids;
+    }
+
+    nlohmann::json process(const std::vector<std::string>& ids, const std::string& timecode,
+                           const nlohmann::json& options) {
+        nlohmann::json timecodes = nlohmann::json::object();
+        for (const auto& id : ids) timecodes[id] = timecode;
+        const auto reply = backend->call("process_movies", {{"ids", ids}, {"timecodes", timecodes}, {"options", options}},
+                                         60s);
+        EXPECT_TRUE(reply.has_value());
+        return reply.value_or(nullptr);
+    }
+
+    std::string probe_timecode(const std::string& path) {
+        auto report = backend->call("import_movies", {{"paths", {path}}});
+        if (!report || !report->contains("result") || report->at("result").at("files").empty()) return "<none>";
+        return report->at("result").at("files").at(0).value("timecode", nlohmann::json(nullptr)).dump();
+    }
+
+    static TempDir* movies_;
+    ResourcesDir resources = ResourcesDir::with_real_engine();
+    FakeOpeners fakes;
+    TempDir dir{"velmora-interop"};
+    std::unique_ptr<Backend> backend;
+};
+
+TempDir* ProcessingInterop::movies_ = nullptr;
+
+TEST_F(ProcessingInterop, BatchLevelRefusalsOnTheWire) {
+    const auto ids = import({copy_movie("a.mov")});
+    ASSERT_EQ(ids.size(), 1u);
+    struct Case {
+        const char* label;
+        nlohmann::json args;
+        std::string reply;
+    };
+    const std::string id = ids[0];
+    const std::vector<Case> cases = {
+        {"empty list", {{"ids", nlohmann::json::array()}, {"timecodes", nlohmann::json::object()}},
+         R"({"id":ID,"result":{"cancelled":false,"results":[]}})"},
+        {"unknown id", {{"ids", {"1-2-3"}}, {"timecodes", {{"1-2-3", "01:00:00:00"}}}},
+         R"({"error":"Import files before processing.","id":ID})"},
+        {"duplicate id", {{"ids", {id, id}}, {"timecodes", {{id, "01:00:00:00"}}}},
+         R"({"error":"Invalid file list or timecode settings.","id":ID})"},
+        {"missing timecode", {{"ids", {id}}, {"timecodes", nlohmann::json::object()}},
+         R"({"error":"Invalid file list or timecode settings.","id":ID})"},
+        {"ids missing", {{"timecodes", nlohmann::json::object()}},
+         R"({"error":"invalid type: null, expected a sequence","id":ID})"},
+    };
+    for (const Case& c : cases) {
+        const auto reply = backend->call("process_movies", c.args);
+        ASSERT_TRUE(reply.has_value()) << c.label;
+        std::string expected = c.reply;
+        expected.replace(expected.find("ID"), 2, reply->at("id").dump());
+        EXPECT_EQ(reply->dump(), expected) << c.label;
+    }
+    EXPECT_TRUE(backend->events().empty());
+    EXPECT_EQ(list_folder(dir.path()), std::vector<std::string>{"a.mov"});
+}
+
+TEST_F(ProcessingInterop, DefaultNameEventsAndTheFileExistsRefusal) {
+    const std::string source = copy_movie("card/clip.mov");
+    const auto before = file_digest(source);
+    const auto ids = import({dir.join("card")});
+    ASSERT_EQ(ids.size(), 1u);
+
+    const auto reply = process(ids, "10:00:00:00", {{"copy", true}});
+    const std::string output = dir.join("card/Velmora Output/clip_TC.mov");
+    ASSERT_EQ(reply.at("result").dump(), R"({"cancelled":false,"results":[{"backup":null,"id":")" + ids[0] +
+                                             R"(","output":")" + output +
+                                             R"(","progress":1,"state":"done","timecode":"10:00:00:00"}]})");
+
+    // start 0, the engine's fractions, 1.0, then the record.
+    std::vector<nlohmann::json> events;
+    for (const auto& message : backend->events()) {
+        EXPECT_EQ(message.at("event"), "progress");
+        events.push_back(message.at("payload"));
+    }
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(events.front().dump(),
+              R"({"id":")" + ids[0] + R"(","index":0,"progress":0,"state":"processing","total":1})");
+    for (std::size_t i = 1; i + 2 < events.size(); ++i) {
+        EXPECT_TRUE(events[i].at("progress").is_number_float()) << events[i].dump();
+        EXPECT_GT(events[i].at("progress").get<double>(), 0.0);
+        EXPECT_LE(events[i].at("progress").get<double>(), 1.0);
+        EXPECT_GE(events[i].at("progress").get<double>(), events[i - 1].at("progress").get<double>());
+    }
+    EXPECT_EQ(events[events.size() - 2].dump(),
+              R"({"id":")" + ids[0] + R"(","index":0,"progress":1.0,"state":"processing","total":1})");
+    EXPECT_EQ(events.back().at("state"), "done");
+    EXPECT_EQ(events.back().at("output"), output);
+
+    EXPECT_EQ(file_digest(source), before);
+    EXPECT_EQ(list_folder(dir.join("card/Velmora Output")), std::vector<std::string>{"clip_TC.mov"});
+    EXPECT_EQ(probe_timecode(output), "\"10:00:00:00\"");
+
+    const auto published = file_digest(output);
+    const auto again = process(ids, "11:00:00:00", {{"copy", true}});
+    EXPECT_EQ(again.at("result").at("results").at(0).at("error"), "File exists (os error 17)");
+    EXPECT_EQ(file_digest(output), published);
+    EXPECT_EQ(list_folder(dir.join("card/Velmora Output")), std::vector<std::string>{"clip_TC.mov"});
+}
+
+TEST_F(ProcessingInterop, PrefixNumberingAndABadPrefix) {
+    copy_movie("in/c.mov");
+    copy_movie("in/b.mov");
+    copy_movie("in/a.mp4");
+    const auto ids = import({dir.join("in/c.mov"), dir.join("in/b.mov"), dir.join("in/a.mp4")});
+    ASSERT_EQ(ids.size(), 3u);
+    const auto reply = process(ids, "01:00:00:00", {{"copy", true}, {"rename", true}, {"prefix", "Day1 "}, {"number", true}});
+    for (const auto& record : reply.at("result").at("results")) EXPECT_EQ(record.at("state"), "done") << record.dump();
+    EXPECT_EQ(list_folder(dir.join("in/Velmora Output")),
+              (std::vector<std::string>{"Day1a_003.mp4", "Day1b_002.mov", "Day1c_001.mov"}));
+
+    const auto bad = process(ids, "01:00:00:00", {{"copy", true}, {"rename", true}, {"prefix", "Day:1"}});
+    for (const auto& record : bad.at("result").at("results")) {
+        EXPECT_EQ(record.at("error"), "Use a filename prefix without special characters (up to 100 characters).");
+    }
+    EXPECT_EQ(list_folder(dir.join("in/Velmora Output")).size(), 3u);
+}
+
+TEST_F(ProcessingInterop, OutputWouldOverwriteTheSource) {
+    copy_movie("a.mov");
+    const auto ids = import({dir.join("a.mov")});
+    ASSERT_EQ(ids.size(), 1u);
+    const auto reply = process(ids, "01:00:00:00",
+                               {{"copy", true}, {"rename", true}, {"prefix", ""}, {"destination", dir.path()}});
+    EXPECT_EQ(reply.at("result").at("results").at(0).at("error"), "Output would overwrite the source.");
+    EXPECT_EQ(list_folder(dir.path()), std::vector<std::string>{"a.mov"});
+}
+
+TEST_F(ProcessingInterop, InPlaceWithBackupAndReveal) {
+    const std::string source = copy_movie("clip.mov");
+    const auto original = file_digest(source);
+    const auto ids = import({source});
+    ASSERT_EQ(ids.size(), 1u);
+    const auto reply = process(ids, "00:59:59:24", {{"copy", false}});
+    const auto& record = reply.at("result").at("results").at(0);
+    ASSERT_EQ(record.at("state"), "done") << record.dump();
+    EXPECT_EQ(record.at("output"), source);
+    const std::string backup = record.at("backup");
+    EXPECT_EQ(backup.rfind(source + ".velmora-backup-", 0), 0u);
+    EXPECT_EQ(file_digest(backup), original);
+    EXPECT_EQ(probe_timecode(source), "\"00:59:59:24\"");
+    EXPECT_EQ(list_folder(dir.path()).size(), 2u) << "no temporary file left";
+
+    struct Case {
+        const char* label;
+        nlohmann::json args;
+        std::string reply;  // without the id
+    };
+    const std::vector<Case> cases = {
+        {"the published path", {{"file", source}}, R"("result":null)"},
+        {"the backup", {{"file", backup}}, R"("error":"Unknown output file")"},
+        {"no file", nlohmann::json::object(), R"("error":"Missing output file")"},
+        {"a number", {{"file", 7}}, R"("error":"Missing output file")"},
+    };
+    for (const Case& c : cases) {
+        const auto answer = backend->call("reveal", c.args);
+        ASSERT_TRUE(answer.has_value()) << c.label;
+        EXPECT_NE(answer->dump().find(c.reply), std::string::npos) << c.label << ": " << answer->dump();
+    }
+    // The opener printed on its standard output; the protocol stays clean.
+    const auto busy = backend->call("busy");
+    ASSERT_TRUE(busy.has_value());
+    EXPECT_EQ(busy->at("result"), false);
+    const auto runs = fakes.wait_for_lines(1);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_NE(runs[0].arguments.find("ShowItems|['file://" + source + "']|"), std::string::npos) << runs[0].arguments;
+    EXPECT_TRUE(testing::wait_until_gone(runs[0].pid, 5s)) << "the opener was left a zombie";
+}
+
+TEST_F(ProcessingInterop, SourceTouchedAfterImport) {
+    const std::string source = copy_movie("a.mov");
+    const auto ids = import({source});
+    ASSERT_EQ(ids.size(), 1u);
+    testing::set_modified(source, 1000000000);
+    const auto reply = process(ids, "01:00:00:00", {{"copy", true}});
+    EXPECT_EQ(reply.at("result").at("results").at(0).at("error"),
+              "Source changed since import. Import it again. No output was published.");
+    EXPECT_FALSE(path_exists(dir.join("Velmora Output/a_TC.mov")));
+}
+
+TEST_F(ProcessingInterop, WrittenReportsThatDoNotMatchAreNotPublished) {
+    // The engine answers the verifying probe with one stream changed.
+    struct Case {
+        const char* label;
+        std::string sed;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"a second timecode track",
+         R"(s/]}$/,{"index":9,"trackId":9,"type":"data","codec":"timecode","tag":"tmcd","attachedPicture":false}]}/)",
+         "Output timecode verification failed. Source has been preserved."},
+        {"the audio stream missing", R"(s/,{"index":1,[^}]*}//)",
+         "Output stream verification failed. Source has been preserved."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string script = "#!/bin/sh\ncase \"$1:$2\" in\nprobe:*/.velmora-*) '" + testing::engine_program() +
+                                   "' probe \"$2\" | sed '" + c.sed + "' ;;\n*) exec '" + testing::engine_program() +
+                                   "' \"$@\" ;;\nesac\n";
+        ResourcesDir wrapped = ResourcesDir::with_engine_script(script);
+        BackendOptions options;
+        options.resources = wrapped.path();
+        Backend other(options);
+        std::filesystem::remove_all(dir.path() + "/x");
+        const std::string source = copy_movie("x/a.mov");
+        const auto before = file_digest(source);
+        const auto imported = other.call("import_movies", {{"paths", {source}}});
+        ASSERT_TRUE(imported.has_value());
+        const std::string id = imported->at("result").at("files").at(0).at("id");
+        const auto reply = other.call(
+            "process_movies",
+            {{"ids", {id}}, {"timecodes", {{id, "01:00:00:00"}}}, {"options", {{"copy", true}}}}, 60s);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->at("result").at("results").at(0).at("error"), c.message);
+        EXPECT_TRUE(list_folder(dir.join("x/Velmora Output")).empty());
+        EXPECT_EQ(file_digest(source), before);
+    }
+}
+
+// A write long enough to act during it: refusals meanwhile, then a cancel.
+TEST_F(ProcessingInterop, CancelDuringALargeWrite) {
+    const std::string large = dir.join("big/large.mov");
+    testing::make_large_movie(large, 3);
+    copy_movie("big/small.mov");
+    const auto before = file_digest(large);
+    const auto ids = import({large, dir.join("big/small.mov")});
+    ASSERT_EQ(ids.size(), 2u);
+
+    Wire wire(*backend);
+    wire.send(100, "process_movies",
+              {{"ids", ids}, {"timecodes", {{ids[0], "01:00:00:00"}, {ids[1], "01:00:00:00"}}}, {"options", {{"copy", true}}}});
+    ASSERT_TRUE(wire.wait_for_event([](const nlohmann::json& e) {
+        return e.at("progress").is_number_float() && e.at("progress").get<double>() > 0.0;
+    })) << "no engine progress";
+    wire.send(101, "busy");
+    wire.send(102, "process_movies", {{"ids", ids}, {"timecodes", {{ids[0], "01:00:00:00"}, {ids[1], "01:00:00:00"}}}});
+    wire.send(103, "import_movies", {{"paths", {dir.join("big/small.mov")}}});
+    EXPECT_EQ(wire.reply(101).dump(), R"({"id":101,"result":true})");
+    EXPECT_EQ(wire.reply(102).dump(), R"({"error":"A batch is already running.","id":102})");
+    EXPECT_EQ(wire.reply(103).dump(), R"({"error":"Wait for the current batch to finish.","id":103})");
+    wire.send(104, "cancel");
+    EXPECT_EQ(wire.reply(104).dump(), R"({"id":104,"result":null})");
+
+    const auto reply = wire.reply(100);
+    EXPECT_EQ(reply.dump(), R"({"id":100,"result":{"cancelled":true,"results":[{"error":"Cancelled.","id":")" + ids[0] +
+                                R"(","progress":0,"state":"error"}]}})");
+    for (const auto& event : wire.events()) EXPECT_EQ(event.at("id"), ids[0]) << "an event for a later movie";
+    EXPECT_TRUE(list_folder(dir.join("big/Velmora Output")).empty()) << "the temporary file is left";
+    EXPECT_EQ(file_digest(large), before);
+    wire.send(105, "busy");
+    EXPECT_EQ(wire.reply(105).dump(), R"({"id":105,"result":false})");
+    std::filesystem::remove_all(dir.join("big"));
+}
+
+}  // namespace
+}  // namespace velmora

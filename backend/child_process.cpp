@@ -16,7 +16,7 @@ namespace velmora {
 
 Result<Pipe> make_pipe() {
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return fail(system_error_text(errno));
+    if (int error = open_close_on_exec_pipe(ends); error != 0) return fail(system_error_text(error));
     return Pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
 }
 

@@ -62,4 +62,8 @@ Result<FileStatus> read_file_status(const std::string& path);
 // an error number.
 int limit_child_descriptors(posix_spawn_file_actions_t& actions, posix_spawnattr_t& attributes);
 
+// A pipe whose two ends are close-on-exec: ends[0] reads, ends[1] writes.
+// Returns 0 or an error number.
+int open_close_on_exec_pipe(int ends[2]);
+
 }  // namespace velmora

@@ -87,4 +87,6 @@ int limit_child_descriptors(posix_spawn_file_actions_t& actions, posix_spawnattr
     return ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 }
 
+int open_close_on_exec_pipe(int ends[2]) { return ::pipe2(ends, O_CLOEXEC) == 0 ? 0 : errno; }
+
 }  // namespace velmora

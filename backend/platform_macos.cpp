@@ -52,4 +52,19 @@ int limit_child_descriptors(posix_spawn_file_actions_t&, posix_spawnattr_t& attr
     return ::posix_spawnattr_setflags(&attributes, static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT));
 }
 
+// No pipe2 here; children are spawned with POSIX_SPAWN_CLOEXEC_DEFAULT, so
+// the short window before the flags are set leaks nothing into them.
+int open_close_on_exec_pipe(int ends[2]) {
+    if (::pipe(ends) != 0) return errno;
+    for (int i = 0; i < 2; ++i) {
+        if (::fcntl(ends[i], F_SETFD, FD_CLOEXEC) != 0) {
+            const int error = errno;
+            ::close(ends[0]);
+            ::close(ends[1]);
+            return error;
+        }
+    }
+    return 0;
+}
+
 }  // namespace velmora

@@ -300,24 +300,31 @@ TEST_F(ImportTest, PerMovieFailuresAreErrorsAndTheImportGoesOn) {
 }
 
 TEST_F(ImportTest, ImportsRunOneAfterTheOther) {
-    const std::string slow = movie("first/slow.mov");
+    const std::string held = movie("first/held.mov");
     const std::string quick = movie("second/quick.mov");
-    ASSERT_TRUE(backend_.send(json{{"id", 1}, {"command", "import_movies"}, {"args", {{"paths", {slow}}}}}));
-    // Wait until the first import is inside its (one-second) probe.
-    for (int tries = 0; tries < 400 && probed().empty(); ++tries) std::this_thread::sleep_for(5ms);
-    ASSERT_EQ(probed(), (std::vector<std::string>{slow}));
+    ASSERT_TRUE(backend_.send(json{{"id", 1}, {"command", "import_movies"}, {"args", {{"paths", {held}}}}}));
+    // Wait until the first import is inside its probe, which waits for the release file.
+    for (int tries = 0; tries < 2000 && probed().empty(); ++tries) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(probed(), (std::vector<std::string>{held}));
     ASSERT_TRUE(backend_.send(json{{"id", 2}, {"command", "import_movies"}, {"args", {{"paths", {quick}}}}}));
     ASSERT_TRUE(backend_.send(json{{"id", 3}, {"command", "busy"}}));
 
+    // "busy" does not wait for the gate.
+    auto busy = backend_.read_message();
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(*busy, (json{{"id", 3}, {"result", false}}));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(probed().size(), 1u) << "the second import started while the first held the gate";
+
+    write_file(held + ".release", "");
     std::vector<json> order;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 2; ++i) {
         auto message = backend_.read_message();
         ASSERT_TRUE(message);
         order.push_back((*message)["id"]);
     }
-    // "busy" does not wait for the gate; the second import waits for the first.
-    EXPECT_EQ(order, (std::vector<json>{3, 1, 2}));
-    EXPECT_EQ(probed(), (std::vector<std::string>{slow, quick}));
+    EXPECT_EQ(order, (std::vector<json>{1, 2}));
+    EXPECT_EQ(probed(), (std::vector<std::string>{held, quick}));
 }
 
 TEST_F(ImportTest, MissingPathsArgumentIsRefusedBeforeAnyWork) {

@@ -20,6 +20,10 @@ case ${2##*/} in
 *array*) printf '[]' ;;
 *changing*) printf 'more' >> "$2"; printf '{}' ;;
 *vanishing*) rm -f "$2"; printf '{}' ;;
-*slow*) sleep 1; printf '{}' ;;
+*held*)
+    # Waits (at most 10 s) until the test creates "<movie>.release".
+    i=0
+    while [ ! -e "$2.release" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
+    printf '{}' ;;
 *) printf '{"createdUnix":null,"engine":"fake"}' ;;
 esac

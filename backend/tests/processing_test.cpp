@@ -285,6 +285,8 @@ TEST_F(Batch, FailuresBeforeTheEngineRuns) {
         {"output would be the source",
          {{"copy", true}, {"rename", true}, {"prefix", ""}, {"destination", dir.path()}, {"number", false}},
          "Output would overwrite the source."},
+        {"destination with a NUL byte", {{"copy", true}, {"destination", std::string("/tmp/out\0side", 13)}},
+         "Invalid path: it contains a NUL byte."},
         {"destination through a link to the source folder",
          {{"copy", true}, {"rename", true}, {"prefix", " "}, {"destination", dir.join("link")}},
          "Output would overwrite the source."},

@@ -75,7 +75,6 @@ protected:
         if (testing::engine_program().empty() || !testing::have_ffmpeg()) return;
         movies_ = new TempDir("velmora-fault-movies");
         testing::make_small_movie(movies_->join("small.mov"));
-        testing::make_large_movie(movies_->join("large.mov"), 2);
     }
     static void TearDownTestSuite() {
         delete movies_;
@@ -136,6 +135,8 @@ protected:
 TempDir* Fault::movies_ = nullptr;
 
 TEST_F(Fault, KilledDuringTheEngineWrite) {
+    // Large enough that the write is still copying when the kill lands.
+    testing::make_large_movie(movies_->join("large.mov"), 2);
     for (const bool copy : {true, false}) {
         SCOPED_TRACE(copy ? "new file" : "in place");
         std::filesystem::remove_all(dir.join("m"));

@@ -279,14 +279,17 @@ TEST_F(ProcessingInterop, InPlaceWithBackupAndReveal) {
         ASSERT_TRUE(answer.has_value()) << c.label;
         EXPECT_NE(answer->dump().find(c.reply), std::string::npos) << c.label << ": " << answer->dump();
     }
-    // The opener printed on its standard output; the protocol stays clean.
-    const auto busy = backend->call("busy");
-    ASSERT_TRUE(busy.has_value());
-    EXPECT_EQ(busy->at("result"), false);
     const auto runs = fakes.wait_for_lines(1);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_NE(runs[0].arguments.find("ShowItems|['file://" + source + "']|"), std::string::npos) << runs[0].arguments;
     EXPECT_TRUE(testing::wait_until_gone(runs[0].pid, 5s)) << "the opener was left a zombie";
+    // The opener has printed on its standard output and ended: the next line
+    // the backend writes must still be the reply.
+    const auto stray = backend->read_message(0ms);
+    EXPECT_FALSE(stray.has_value()) << "unexpected output: " << stray->dump();
+    const auto idle = backend->call("busy");
+    ASSERT_TRUE(idle.has_value());
+    EXPECT_EQ(idle->at("result"), false);
 }
 
 TEST_F(ProcessingInterop, SourceTouchedAfterImport) {

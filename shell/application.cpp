@@ -286,15 +286,15 @@ void ApplicationDelegate::forward(const std::string& command, const Json& args, 
     backend_->request(command, args, std::move(done));
 }
 
-void ApplicationDelegate::choose(const ChooserSpec& spec, std::function<void(std::vector<std::string>)> done) {
-    const auto action = spec.directories ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN;
-    GtkFileChooserNative* native = gtk_file_chooser_native_new(spec.title.c_str(), window_, action, nullptr, nullptr);
+void ApplicationDelegate::choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) {
+    const auto action = recipe.directories ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN;
+    GtkFileChooserNative* native = gtk_file_chooser_native_new(recipe.title.c_str(), window_, action, nullptr, nullptr);
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(native), TRUE);
-    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(native), spec.multiple ? TRUE : FALSE);
-    if (!spec.extensions.empty()) {
+    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(native), recipe.multiple ? TRUE : FALSE);
+    if (!recipe.extensions.empty()) {
         GtkFileFilter* filter = gtk_file_filter_new();
         gtk_file_filter_set_name(filter, "Movies");
-        for (const auto& extension : spec.extensions) gtk_file_filter_add_suffix(filter, extension.c_str());
+        for (const auto& extension : recipe.extensions) gtk_file_filter_add_suffix(filter, extension.c_str());
         gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(native), filter);
         g_object_unref(filter);
     }

@@ -30,7 +30,7 @@ public:
 
     // BridgeHost
     void forward(const std::string& command, const Json& args, Completion done) override;
-    void choose(const ChooserSpec& spec, std::function<void(std::vector<std::string>)> done) override;
+    void choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) override;
     void emit(std::string_view name, const Json& payload) override;
     // QuitHost
     bool backend_running() const override;

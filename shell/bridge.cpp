@@ -70,8 +70,8 @@ void Bridge::handle_message(const MessageOrigin& origin, const Json& body, Compl
         return;
     }
     if (command == "pick" || command == "destination") {
-        auto spec = chooser_for(command, args);
-        host_.choose(spec, [kind = spec.kind, answer = std::move(answer)](std::vector<std::string> paths) {
+        auto recipe = chooser_for(command, args);
+        host_.choose(recipe, [kind = recipe.kind, answer = std::move(answer)](std::vector<std::string> paths) {
             answer(chooser_answer(kind, paths));
         });
         return;

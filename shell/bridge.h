@@ -58,7 +58,7 @@ class BridgeHost {
 public:
     virtual ~BridgeHost() = default;
     virtual void forward(const std::string& command, const Json& args, Completion done) = 0;
-    virtual void choose(const ChooserSpec& spec, std::function<void(std::vector<std::string>)> done) = 0;
+    virtual void choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) = 0;
     virtual void emit(std::string_view name, const Json& payload) = 0;
 };
 

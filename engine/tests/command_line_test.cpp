@@ -56,8 +56,8 @@ TEST(CommandLine, UsageVersionAndArity) {
 }
 
 TEST(CommandLine, ProbePrintsOneReportLine) {
-    testing::MovieSpec spec;
-    testing::TempFile file(testing::build_movie_bytes(spec));
+    testing::MovieSpec recipe;
+    testing::TempFile file(testing::build_movie_bytes(recipe));
     const auto result = run_program({VELMORA_ENGINE, "probe", file.path()});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
@@ -69,9 +69,9 @@ TEST(CommandLine, ProbePrintsOneReportLine) {
 }
 
 TEST(CommandLine, RefusedProbePrintsOnlyTheMessage) {
-    testing::MovieSpec spec;
-    spec.tracks[0] = testing::video_track("avc1", 100, 1);
-    testing::TempFile file(testing::build_movie_bytes(spec));
+    testing::MovieSpec recipe;
+    recipe.tracks[0] = testing::video_track("avc1", 100, 1);
+    testing::TempFile file(testing::build_movie_bytes(recipe));
     const auto result = run_program({VELMORA_ENGINE, "probe", file.path()});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");

@@ -21,15 +21,15 @@ using testing::TrackSpec;
 struct GateCase {
     const char* name;
     const char* message;  // nullptr: accepted
-    std::function<void(MovieSpec&)> spec;
+    std::function<void(MovieSpec&)> recipe;
     std::function<void(Atoms&)> atoms;
     std::function<void(Bytes&)> bytes;
 };
 
 Bytes movie_bytes(const GateCase& c) {
-    MovieSpec spec;
-    if (c.spec) c.spec(spec);
-    Atoms atoms = testing::build_movie(spec);
+    MovieSpec recipe;
+    if (c.recipe) c.recipe(recipe);
+    Atoms atoms = testing::build_movie(recipe);
     if (c.atoms) c.atoms(atoms);
     Bytes bytes = testing::serialize(atoms);
     if (c.bytes) c.bytes(bytes);
@@ -345,13 +345,13 @@ const GateCase kEditList[] = {
 INSTANTIATE_TEST_SUITE_P(EditList, MovieGate, ::testing::ValuesIn(kEditList), case_name);
 
 TEST(OpenMovie, FillsTheMovieModel) {
-    MovieSpec spec;
-    spec.creation_time = 3'000'000'000;
-    spec.tracks = {testing::audio_track("sowt"), testing::video_track("apcn", 25, 1, 50), testing::picture_track()};
-    spec.tracks[1].width = 1920;
-    spec.tracks[1].height = 1080;
-    spec.tracks[1].track_id = 9;
-    const Bytes bytes = testing::build_movie_bytes(spec);
+    MovieSpec recipe;
+    recipe.creation_time = 3'000'000'000;
+    recipe.tracks = {testing::audio_track("sowt"), testing::video_track("apcn", 25, 1, 50), testing::picture_track()};
+    recipe.tracks[1].width = 1920;
+    recipe.tracks[1].height = 1080;
+    recipe.tracks[1].track_id = 9;
+    const Bytes bytes = testing::build_movie_bytes(recipe);
     TempFile file(bytes);
     const auto movie = open_movie(file.path());
     ASSERT_TRUE(movie.has_value()) << movie.error();

@@ -16,20 +16,20 @@ namespace {
 using testing::MovieSpec;
 using testing::TempFile;
 
-std::string report_of(const MovieSpec& spec) {
-    TempFile file(testing::build_movie_bytes(spec));
+std::string report_of(const MovieSpec& recipe) {
+    TempFile file(testing::build_movie_bytes(recipe));
     auto movie = open_movie(file.path());
     if (!movie) return "refused: " + movie.error();
     return probe_report(*movie);
 }
 
 TEST(ProbeReport, VideoAndAudioMovie) {
-    MovieSpec spec;
-    spec.creation_time = 1'700'000'000ull + 2'082'844'800ull;
-    spec.tracks = {testing::video_track("avc1", 30000, 1001, 300), testing::audio_track()};
-    spec.tracks[0].width = 1920;
-    spec.tracks[0].height = 1080;
-    EXPECT_EQ(report_of(spec),
+    MovieSpec recipe;
+    recipe.creation_time = 1'700'000'000ull + 2'082'844'800ull;
+    recipe.tracks = {testing::video_track("avc1", 30000, 1001, 300), testing::audio_track()};
+    recipe.tracks[0].width = 1920;
+    recipe.tracks[0].height = 1080;
+    EXPECT_EQ(report_of(recipe),
               "{\"engine\":\"velmora-native\",\"rate\":\"30000/1001\",\"duration\":10.01,\"timecode\":null,"
               "\"createdUnix\":1700000000,\"width\":1920,\"height\":1080,\"codec\":\"h264\",\"videoIndex\":0,"
               "\"streams\":[{\"index\":0,\"trackId\":1,\"type\":\"video\",\"codec\":\"h264\",\"tag\":\"avc1\","
@@ -38,15 +38,15 @@ TEST(ProbeReport, VideoAndAudioMovie) {
 }
 
 TEST(ProbeReport, TimecodeTrackPictureAndOpaqueCodes) {
-    MovieSpec spec;
-    spec.tracks = {testing::picture_track(), testing::video_track("ap4c", 12800, 512, 500),
+    MovieSpec recipe;
+    recipe.tracks = {testing::picture_track(), testing::video_track("ap4c", 12800, 512, 500),
                    testing::timecode_track(107892, {1, 12800, 512, 25})};
-    spec.tracks[1].track_id = 5;
-    spec.tracks[0].track_id = 2;
-    spec.tracks[2].track_id = 3;
+    recipe.tracks[1].track_id = 5;
+    recipe.tracks[0].track_id = 2;
+    recipe.tracks[2].track_id = 3;
     // A drop-frame flag at 25 fps cannot be formatted: use plain 25 fps labels.
-    spec.tracks[2].timecode->flags = 0;
-    EXPECT_EQ(report_of(spec),
+    recipe.tracks[2].timecode->flags = 0;
+    EXPECT_EQ(report_of(recipe),
               "{\"engine\":\"velmora-native\",\"rate\":\"25/1\",\"duration\":20,\"timecode\":\"01:11:55:17\","
               "\"createdUnix\":null,\"width\":320,\"height\":240,\"codec\":\"opaque\",\"videoIndex\":1,"
               "\"streams\":[{\"index\":0,\"trackId\":2,\"type\":\"video\",\"codec\":\"mjpeg\",\"tag\":\"jpeg\","
@@ -56,9 +56,9 @@ TEST(ProbeReport, TimecodeTrackPictureAndOpaqueCodes) {
 }
 
 TEST(ProbeReport, DropFrameTimecodeKeepsItsSemicolon) {
-    MovieSpec spec;
-    spec.tracks.push_back(testing::timecode_track(107892, {1, 30000, 1001, 30}));
-    const std::string report = report_of(spec);
+    MovieSpec recipe;
+    recipe.tracks.push_back(testing::timecode_track(107892, {1, 30000, 1001, 30}));
+    const std::string report = report_of(recipe);
     EXPECT_NE(report.find("\"timecode\":\"01:00:00;00\""), std::string::npos) << report;
     EXPECT_NE(report.find("{\"index\":1,\"trackId\":2,\"type\":\"data\",\"codec\":\"timecode\",\"tag\":\"tmcd\""),
               std::string::npos)
@@ -66,11 +66,11 @@ TEST(ProbeReport, DropFrameTimecodeKeepsItsSemicolon) {
 }
 
 TEST(ProbeReport, AttachedPictureWhateverTheHandler) {
-    MovieSpec spec;
+    MovieSpec recipe;
     testing::TrackSpec cover = testing::picture_track();
     cover.handler = "meta";
-    spec.tracks.push_back(cover);
-    const std::string report = report_of(spec);
+    recipe.tracks.push_back(cover);
+    const std::string report = report_of(recipe);
     EXPECT_NE(report.find("\"type\":\"data\",\"codec\":\"mjpeg\",\"tag\":\"jpeg\",\"attachedPicture\":true"),
               std::string::npos)
         << report;
@@ -90,11 +90,11 @@ TEST(ProbeReport, TagBytesAreShownAsText) {
         {{0xe2, 0x82, 'x', 'y'}, "\"\xEF\xBF\xBD" "xy\""},
     };
     for (const Case& c : cases) {
-        MovieSpec spec;
+        MovieSpec recipe;
         testing::TrackSpec other = testing::audio_track();
         other.sample_entry.bytes = c.code;
-        spec.tracks.push_back(other);
-        const std::string report = report_of(spec);
+        recipe.tracks.push_back(other);
+        const std::string report = report_of(recipe);
         const std::string expected = std::string("\"codec\":\"opaque\",\"tag\":") + c.tag_json;
         EXPECT_NE(report.find(expected), std::string::npos) << report;
     }
@@ -168,9 +168,9 @@ TEST(FormatCreatedUnix, EpochShift) {
 }
 
 TEST(ProbeReport, CreationTimeFromVersion1Header) {
-    MovieSpec spec;
-    spec.creation_time = 1ull << 33;
-    const std::string report = report_of(spec);
+    MovieSpec recipe;
+    recipe.creation_time = 1ull << 33;
+    const std::string report = report_of(recipe);
     EXPECT_NE(report.find("\"createdUnix\":" + std::to_string((1ull << 33) - 2'082'844'800ull) + ","),
               std::string::npos)
         << report;
@@ -182,9 +182,9 @@ TEST(ProbeReport, RateIsReduced) {
         {90000, 3003, "\"rate\":\"30000/1001\""}, {50, 2, "\"rate\":\"25/1\""}, {7, 7, "\"rate\":\"1/1\""},
     };
     for (const auto& [timescale, delta, expected] : cases) {
-        MovieSpec spec;
-        spec.tracks[0] = testing::video_track("avc1", timescale, delta);
-        EXPECT_NE(report_of(spec).find(expected), std::string::npos) << timescale << "/" << delta;
+        MovieSpec recipe;
+        recipe.tracks[0] = testing::video_track("avc1", timescale, delta);
+        EXPECT_NE(report_of(recipe).find(expected), std::string::npos) << timescale << "/" << delta;
     }
 }
 

@@ -177,7 +177,7 @@ TEST(PlanWrite, ChunkOffsetTableFollowsTheInputSize) {
 TEST(PlanWrite, FailuresBeforeAnyOutput) {
     struct Case {
         const char* name;
-        testing::MovieSpec spec;
+        testing::MovieSpec recipe;
         std::string timecode;
         std::string message;
     };
@@ -200,7 +200,7 @@ TEST(PlanWrite, FailuresBeforeAnyOutput) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testing::TempFile file(testing::build_movie_bytes(c.spec));
+        testing::TempFile file(testing::build_movie_bytes(c.recipe));
         const auto movie = open_movie(file.path());
         ASSERT_TRUE(movie) << movie.error();
         const auto plan = plan_write(*movie, c.timecode);

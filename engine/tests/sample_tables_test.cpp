@@ -78,7 +78,7 @@ TEST(ReadSampleTiming, Table) {
 struct LayoutCase {
     const char* name;
     const char* message;  // nullptr: accepted
-    std::function<void(MovieSpec&)> spec;
+    std::function<void(MovieSpec&)> recipe;
     std::function<void(Atoms&)> atoms;
 };
 
@@ -90,9 +90,9 @@ class SampleLayout : public ::testing::TestWithParam<LayoutCase> {};
 std::string layout_case_name(const ::testing::TestParamInfo<LayoutCase>& info) { return info.param.name; }
 
 TEST_P(SampleLayout, AcceptsOrRefusesWithItsMessage) {
-    MovieSpec spec;
-    if (GetParam().spec) GetParam().spec(spec);
-    Atoms atoms = testing::build_movie(spec);
+    MovieSpec recipe;
+    if (GetParam().recipe) GetParam().recipe(recipe);
+    Atoms atoms = testing::build_movie(recipe);
     if (GetParam().atoms) GetParam().atoms(atoms);
     TempFile file(testing::serialize(atoms));
     const auto movie = open_movie(file.path());
@@ -226,10 +226,10 @@ INSTANTIATE_TEST_SUITE_P(MediaData, SampleLayout, ::testing::ValuesIn(kMediaData
 
 TEST(SampleLayout, PerSampleSizesSumPerChunk) {
     // Chunks of three samples with growing sizes: the last chunk exactly fills the payload.
-    MovieSpec spec;
-    spec.tracks[0].sample_sizes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    spec.tracks[0].samples_per_chunk = 3;
-    Atoms atoms = testing::build_movie(spec);
+    MovieSpec recipe;
+    recipe.tracks[0].sample_sizes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    recipe.tracks[0].samples_per_chunk = 3;
+    Atoms atoms = testing::build_movie(recipe);
     const Bytes stco = table(atoms, "stco");
     const std::uint32_t last = testing::read_u32(stco, 8 + 4 * 3);
     {
@@ -247,9 +247,9 @@ TEST(SampleLayout, PerSampleSizesSumPerChunk) {
 // A co64 track whose chunk sits beyond 4 GiB in a file that large; the gap
 // is a sparse hole.
 TEST(SampleLayout, SixtyFourBitOffsetsBeyondFourGiB) {
-    MovieSpec spec;
-    spec.tracks[0].co64 = true;
-    Atoms atoms = testing::build_movie(spec);
+    MovieSpec recipe;
+    recipe.tracks[0].co64 = true;
+    Atoms atoms = testing::build_movie(recipe);
     const std::uint64_t hole = 5ull << 30;
     const Bytes ftyp = atoms[0].bytes();
     const Bytes samples = atoms[1].payload;

@@ -158,9 +158,9 @@ void PrintTo(const ExistingCase& c, std::ostream* os) { *os << c.name; }
 class ExistingTimecode : public ::testing::TestWithParam<ExistingCase> {};
 
 TEST_P(ExistingTimecode, ReadsOrRefuses) {
-    MovieSpec spec;
-    GetParam().change(spec);
-    TempFile file(testing::build_movie_bytes(spec));
+    MovieSpec recipe;
+    GetParam().change(recipe);
+    TempFile file(testing::build_movie_bytes(recipe));
     const auto movie = open_movie(file.path());
     if (GetParam().message != nullptr) {
         ASSERT_FALSE(movie.has_value()) << "accepted";
@@ -244,9 +244,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, ExistingTimecode, ::testing::ValuesIn(kExistingC
 TEST(ExistingTimecodeLayout, SampleTablesAreCheckedBeforeTheTimecode) {
     // A single timecode sample listed in two chunks never reaches the
     // timecode reader: the sample layout refuses the second, empty chunk.
-    MovieSpec spec;
-    spec.tracks.push_back(testing::timecode_track(0));
-    auto movie = testing::build_movie(spec);
+    MovieSpec recipe;
+    recipe.tracks.push_back(testing::timecode_track(0));
+    auto movie = testing::build_movie(recipe);
     auto& stbl = testing::find(movie, "moov/trak#1/mdia/minf/stbl");
     const auto offset = testing::read_u32(stbl.at("stco").payload, 8);
     stbl.at("stco").payload = testing::stco_payload({offset, offset});

@@ -13,17 +13,17 @@ using testing::MovieSpec;
 using testing::TempFile;
 
 MovieSpec rich_movie() {
-    MovieSpec spec;
-    spec.creation_time = 3'700'000'000;
-    spec.tracks = {testing::video_track("avc1", 30000, 1001, 6), testing::audio_track(),
+    MovieSpec recipe;
+    recipe.creation_time = 3'700'000'000;
+    recipe.tracks = {testing::video_track("avc1", 30000, 1001, 6), testing::audio_track(),
                    testing::timecode_track(107892, {1, 30000, 1001, 30}), testing::picture_track()};
-    spec.tracks[0].edits = std::vector<testing::EditEntry>{{6006, 0, 0x10000}};
-    spec.tracks[0].samples_per_chunk = 2;
-    spec.tracks[1].dref_entry = "alis";
-    spec.tracks[1].sample_sizes = {5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
-    spec.tracks[1].samples_per_chunk = 4;
-    spec.tracks[1].co64 = true;
-    return spec;
+    recipe.tracks[0].edits = std::vector<testing::EditEntry>{{6006, 0, 0x10000}};
+    recipe.tracks[0].samples_per_chunk = 2;
+    recipe.tracks[1].dref_entry = "alis";
+    recipe.tracks[1].sample_sizes = {5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+    recipe.tracks[1].samples_per_chunk = 4;
+    recipe.tracks[1].co64 = true;
+    return recipe;
 }
 
 const std::set<std::string> kReaderMessages = {

@@ -45,9 +45,9 @@ bool exists(const std::string& path) {
 }
 
 testing::MovieSpec video_and_audio() {
-    testing::MovieSpec spec;
-    spec.tracks = {testing::video_track("avc1", 25, 1, 10), testing::audio_track()};
-    return spec;
+    testing::MovieSpec recipe;
+    recipe.tracks = {testing::video_track("avc1", 25, 1, 10), testing::audio_track()};
+    return recipe;
 }
 
 TEST(WriteCommand, SuccessPrintsTheReportOfTheWrittenFile) {

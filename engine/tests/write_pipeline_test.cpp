@@ -34,14 +34,14 @@ bool exists(const std::string& path) {
 }
 
 MovieSpec video_and_audio() {
-    MovieSpec spec;
-    spec.tracks = {testing::video_track("avc1", 25, 1, 10), testing::audio_track()};
-    return spec;
+    MovieSpec recipe;
+    recipe.tracks = {testing::video_track("avc1", 25, 1, 10), testing::audio_track()};
+    return recipe;
 }
 
 // The movie padded with a trailing free atom to exactly `size` bytes.
-Bytes movie_of_size(const MovieSpec& spec, std::uint64_t size) {
-    testing::Atoms atoms = testing::build_movie(spec);
+Bytes movie_of_size(const MovieSpec& recipe, std::uint64_t size) {
+    testing::Atoms atoms = testing::build_movie(recipe);
     const std::uint64_t used = testing::serialize(atoms).size();
     atoms.push_back(testing::leaf("free", Bytes(size - used - 8, 0x5A)));
     Bytes bytes = testing::serialize(atoms);
@@ -79,7 +79,7 @@ std::uint64_t find_bytes(const Bytes& haystack, const Bytes& needle, std::uint64
 TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
     struct Case {
         const char* name;
-        MovieSpec spec;
+        MovieSpec recipe;
         bool extended_moov;
         std::string timecode;
     };
@@ -94,7 +94,7 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
-        testing::Atoms atoms = testing::build_movie(c.spec);
+        testing::Atoms atoms = testing::build_movie(c.recipe);
         testing::find(atoms, "moov").large_size = c.extended_moov;
         const Bytes input = testing::serialize(atoms);
         testing::write_file(dir.file("in.mov"), input);
@@ -400,14 +400,14 @@ TEST(WriteMovie, WritingTwiceReplacesTheTimecodeTrack) {
 
 TEST(WriteMovie, ExistingTimecodeTrackHandsOverItsIdentifier) {
     TempDir dir;
-    MovieSpec spec = video_and_audio();
+    MovieSpec recipe = video_and_audio();
     testing::TimecodeEntry entry;
     entry.timescale = 25;
     entry.frame_duration = 1;
     entry.frames_per_second = 25;
-    spec.tracks.push_back(testing::timecode_track(0, entry));
-    spec.tracks.back().track_id = 5;
-    testing::Atoms atoms = testing::build_movie(spec);
+    recipe.tracks.push_back(testing::timecode_track(0, entry));
+    recipe.tracks.back().track_id = 5;
+    testing::Atoms atoms = testing::build_movie(recipe);
     Bytes& mvhd = testing::find(atoms, "moov/mvhd").payload;
     testing::set_u32(mvhd, mvhd.size() - 4, 9);
     testing::write_file(dir.file("in.mov"), testing::serialize(atoms));

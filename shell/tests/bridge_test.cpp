@@ -36,8 +36,8 @@ struct FakeHost : BridgeHost {
     void forward(const std::string& command, const Json& args, Completion done) override {
         forwarded.push_back({command, args, std::move(done)});
     }
-    void choose(const ChooserSpec& spec, std::function<void(std::vector<std::string>)> done) override {
-        choosers.emplace_back(spec, std::move(done));
+    void choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) override {
+        choosers.emplace_back(recipe, std::move(done));
     }
     void emit(std::string_view name, const Json& payload) override { emitted.emplace_back(std::string(name), payload); }
 };
@@ -251,13 +251,13 @@ TEST_F(BridgeTest, ChoosersAndTheirAnswers) {
         answers.calls.clear();
         send(c.body);
         ASSERT_EQ(host.choosers.size(), 1u) << c.body.dump();
-        const auto& spec = host.choosers[0].first;
-        EXPECT_EQ(spec.kind, c.kind);
-        EXPECT_EQ(spec.directories, c.directories);
-        EXPECT_EQ(spec.files, c.files);
-        EXPECT_EQ(spec.multiple, c.multiple);
-        EXPECT_EQ(spec.title, c.title);
-        EXPECT_EQ(spec.extensions, c.extensions);
+        const auto& recipe = host.choosers[0].first;
+        EXPECT_EQ(recipe.kind, c.kind);
+        EXPECT_EQ(recipe.directories, c.directories);
+        EXPECT_EQ(recipe.files, c.files);
+        EXPECT_EQ(recipe.multiple, c.multiple);
+        EXPECT_EQ(recipe.title, c.title);
+        EXPECT_EQ(recipe.extensions, c.extensions);
         EXPECT_TRUE(answers.calls.empty()) << "answered when the chooser closes";
         host.choosers[0].second(c.chosen);
         ASSERT_EQ(answers.calls.size(), 1u);

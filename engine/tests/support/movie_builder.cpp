@@ -98,19 +98,19 @@ Bytes media_bytes(const TrackSpec& track) {
     return data;
 }
 
-Bytes movie_header(const MovieSpec& spec, std::uint32_t next_track_id) {
-    const bool v1 = spec.mvhd_version == 1 || spec.creation_time > UINT32_MAX;
+Bytes movie_header(const MovieSpec& recipe, std::uint32_t next_track_id) {
+    const bool v1 = recipe.mvhd_version == 1 || recipe.creation_time > UINT32_MAX;
     Bytes out;
     append_u32_be(out, v1 ? 0x01000000u : 0u);
     if (v1) {
-        append_u64_be(out, spec.creation_time);
-        append_u64_be(out, spec.creation_time);
-        append_u32_be(out, spec.movie_timescale);
+        append_u64_be(out, recipe.creation_time);
+        append_u64_be(out, recipe.creation_time);
+        append_u32_be(out, recipe.movie_timescale);
         append_u64_be(out, 0);
     } else {
-        append_u32_be(out, static_cast<std::uint32_t>(spec.creation_time));
-        append_u32_be(out, static_cast<std::uint32_t>(spec.creation_time));
-        append_u32_be(out, spec.movie_timescale);
+        append_u32_be(out, static_cast<std::uint32_t>(recipe.creation_time));
+        append_u32_be(out, static_cast<std::uint32_t>(recipe.creation_time));
+        append_u32_be(out, recipe.movie_timescale);
         append_u32_be(out, 0);
     }
     append_u32_be(out, 0x00010000);  // rate 1.0
@@ -360,22 +360,22 @@ TrackSpec picture_track() {
     return track;
 }
 
-Atoms build_movie(const MovieSpec& spec) {
+Atoms build_movie(const MovieSpec& recipe) {
     Atoms top;
-    if (spec.ftyp) top.push_back(leaf("ftyp", concat({FourCC("qt  ").bytes, pack_u32_be({0x200}), FourCC("qt  ").bytes})));
+    if (recipe.ftyp) top.push_back(leaf("ftyp", concat({FourCC("qt  ").bytes, pack_u32_be({0x200}), FourCC("qt  ").bytes})));
     std::uint64_t position = top.empty() ? 0 : top.front().bytes().size();
 
     // Lay the chunks out in track order, opening a new mdat every N chunks.
-    std::vector<std::vector<std::uint64_t>> offsets(spec.tracks.size());
+    std::vector<std::vector<std::uint64_t>> offsets(recipe.tracks.size());
     std::vector<Atom> mdats{leaf("mdat")};
     std::uint32_t chunks_in_mdat = 0;
-    for (std::size_t t = 0; t < spec.tracks.size(); ++t) {
-        const TrackSpec& track = spec.tracks[t];
+    for (std::size_t t = 0; t < recipe.tracks.size(); ++t) {
+        const TrackSpec& track = recipe.tracks[t];
         const Bytes data = media_bytes(track);
         std::uint64_t sample = 0;
         std::uint64_t cursor = 0;
         for (std::uint32_t samples : chunk_lengths(track)) {
-            if (spec.chunks_per_mdat != 0 && chunks_in_mdat == spec.chunks_per_mdat) {
+            if (recipe.chunks_per_mdat != 0 && chunks_in_mdat == recipe.chunks_per_mdat) {
                 position += 8 + mdats.back().payload.size();
                 mdats.push_back(leaf("mdat"));
                 chunks_in_mdat = 0;
@@ -393,9 +393,9 @@ Atoms build_movie(const MovieSpec& spec) {
     }
     for (Atom& atom : mdats) top.push_back(std::move(atom));
 
-    std::vector<Atom> moov{leaf("mvhd", movie_header(spec, static_cast<std::uint32_t>(spec.tracks.size() + 1)))};
-    for (std::size_t t = 0; t < spec.tracks.size(); ++t) {
-        const TrackSpec& track = spec.tracks[t];
+    std::vector<Atom> moov{leaf("mvhd", movie_header(recipe, static_cast<std::uint32_t>(recipe.tracks.size() + 1)))};
+    for (std::size_t t = 0; t < recipe.tracks.size(); ++t) {
+        const TrackSpec& track = recipe.tracks[t];
         const std::uint32_t id = track.track_id != 0 ? track.track_id : static_cast<std::uint32_t>(t + 1);
         moov.push_back(track_atom(track, id, offsets[t]));
     }
@@ -403,7 +403,7 @@ Atoms build_movie(const MovieSpec& spec) {
     return top;
 }
 
-Bytes build_movie_bytes(const MovieSpec& spec) { return serialize(build_movie(spec)); }
+Bytes build_movie_bytes(const MovieSpec& recipe) { return serialize(build_movie(recipe)); }
 
 Bytes stts_payload(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
     Bytes out = pack_u32_be({0, static_cast<std::uint32_t>(entries.size())});

@@ -2,9 +2,9 @@
 // Test-only movie builder: assembles QuickTime movies from a description, so
 // that a test can start from a good movie and change exactly one thing.
 //
-//   MovieSpec spec;                          // one 29.97 fps avc1 track, 10 samples
-//   spec.tracks.push_back(audio_track());    // plus an aac track
-//   Atoms movie = build_movie(spec);         // ftyp, mdat, moov; chunk offsets filled in
+//   MovieSpec recipe;                          // one 29.97 fps avc1 track, 10 samples
+//   recipe.tracks.push_back(audio_track());    // plus an aac track
+//   Atoms movie = build_movie(recipe);         // ftyp, mdat, moov; chunk offsets filled in
 //   find(movie, "moov/trak/mdia/minf/stbl/stts").payload = stts_payload({{9, 1001}, {1, 1000}});
 //   TempFile file(serialize(movie));
 //   auto opened = velmora::open_movie(file.path());
@@ -105,8 +105,8 @@ TrackSpec timecode_track(std::uint32_t start, TimecodeEntry entry = {});
 // A single-sample jpeg picture (an attached cover), handler vide.
 TrackSpec picture_track();
 
-Atoms build_movie(const MovieSpec& spec);
-Bytes build_movie_bytes(const MovieSpec& spec);
+Atoms build_movie(const MovieSpec& recipe);
+Bytes build_movie_bytes(const MovieSpec& recipe);
 
 // Table payloads, for replacing one table of a built movie.
 Bytes stts_payload(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries);

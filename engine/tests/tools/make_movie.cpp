@@ -17,14 +17,14 @@ using namespace velmora::testing;
 namespace {
 
 MovieSpec large_movie(std::uint32_t samples, std::uint32_t chunks_per_mdat) {
-    MovieSpec spec;
+    MovieSpec recipe;
     TrackSpec video = video_track("avc1", 25, 1, samples);
     video.constant_sample_size = 1;
     video.samples_per_chunk = 1;
-    spec.tracks = {video};
-    spec.chunks_per_mdat = chunks_per_mdat;
-    spec.ftyp = false;  // leaves room for 100,000 mdat atoms beside the moov
-    return spec;
+    recipe.tracks = {video};
+    recipe.chunks_per_mdat = chunks_per_mdat;
+    recipe.ftyp = false;  // leaves room for 100,000 mdat atoms beside the moov
+    return recipe;
 }
 
 std::vector<std::pair<std::string, MovieSpec>> seed_movies() {
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (args.size() == 2 && args[0] == "seeds") {
-        for (const auto& [name, spec] : seed_movies()) write_file(args[1] + "/" + name, build_movie_bytes(spec));
+        for (const auto& [name, recipe] : seed_movies()) write_file(args[1] + "/" + name, build_movie_bytes(recipe));
         return 0;
     }
     return usage();

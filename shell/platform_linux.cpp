@@ -17,7 +17,8 @@ gboolean run_posted(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-void delete_posted(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+// GLib hands ownership back here; the unique_ptr releases it.
+void delete_posted(gpointer data) { std::unique_ptr<std::function<void()>>(static_cast<std::function<void()>*>(data)); }
 
 void child_ended(GPid, gint, gpointer data) {
     (*static_cast<std::function<void()>*>(data))();

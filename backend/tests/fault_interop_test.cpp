@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -73,12 +74,11 @@ class Fault : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (testing::engine_program().empty() || !testing::have_ffmpeg()) return;
-        movies_ = new TempDir("velmora-fault-movies");
+        movies_ = std::make_unique<TempDir>("velmora-fault-movies");
         testing::make_small_movie(movies_->join("small.mov"));
     }
     static void TearDownTestSuite() {
-        delete movies_;
-        movies_ = nullptr;
+        movies_.reset();
     }
     void SetUp() override {
         if (movies_ == nullptr) GTEST_SKIP() << "needs the engine and ffmpeg";
@@ -128,11 +128,9 @@ protected:
         EXPECT_EQ(rest, names) << folder;
     }
 
-    static TempDir* movies_;
+    static inline std::unique_ptr<TempDir> movies_;
     TempDir dir{"velmora-fault"};
 };
-
-TempDir* Fault::movies_ = nullptr;
 
 TEST_F(Fault, KilledDuringTheEngineWrite) {
     // Large enough that the write is still copying when the kill lands.

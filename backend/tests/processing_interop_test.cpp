@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -83,12 +84,11 @@ class ProcessingInterop : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (testing::engine_program().empty() || !testing::have_ffmpeg()) return;
-        movies_ = new TempDir("velmora-movies");
+        movies_ = std::make_unique<TempDir>("velmora-movies");
         testing::make_small_movie(movies_->join("small.mov"));
     }
     static void TearDownTestSuite() {
-        delete movies_;
-        movies_ = nullptr;
+        movies_.reset();
     }
 
     void SetUp() override {
@@ -136,14 +136,12 @@ protected:
         return report->at("result").at("files").at(0).value("timecode", nlohmann::json(nullptr)).dump();
     }
 
-    static TempDir* movies_;
+    static inline std::unique_ptr<TempDir> movies_;
     ResourcesDir resources = ResourcesDir::with_real_engine();
     FakeOpeners fakes;
     TempDir dir{"velmora-interop"};
     std::unique_ptr<Backend> backend;
 };
-
-TempDir* ProcessingInterop::movies_ = nullptr;
 
 TEST_F(ProcessingInterop, BatchLevelRefusalsOnTheWire) {
     const auto ids = import({copy_movie("a.mov")});

@@ -2,6 +2,7 @@
 // and refuse what ffmpeg writes by default with B-frames or fragmentation.
 #include <cmath>
 #include <ctime>
+#include <memory>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -49,15 +50,13 @@ class FfmpegInterop : public ::testing::TestWithParam<Fixture> {
 protected:
     static void SetUpTestSuite() {
         if (!testing::have_program("ffmpeg") || !testing::have_program("ffprobe")) return;
-        directory_ = new testing::TempDir();
+        directory_ = std::make_unique<testing::TempDir>();
     }
     static void TearDownTestSuite() {
-        delete directory_;
-        directory_ = nullptr;
+        directory_.reset();
     }
-    static testing::TempDir* directory_;
+    static inline std::unique_ptr<testing::TempDir> directory_;
 };
-testing::TempDir* FfmpegInterop::directory_ = nullptr;
 
 std::string make_movie(const testing::TempDir& dir, const Fixture& f) {
     const std::string path = dir.file(f.name);

@@ -58,4 +58,27 @@ Status read_exact_at(const File& file, std::uint64_t offset, std::span<std::uint
     return {};
 }
 
+namespace {
+
+std::string parent_folder(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+}  // namespace
+
+Result<std::optional<File>> open_parent_folder(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(parent_folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == EACCES) return std::optional<File>{};
+        return fail(system_error_text(errno));
+    }
+    return std::optional<File>{File(fd)};
+}
+
 }  // namespace velmora

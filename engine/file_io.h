@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -34,5 +35,10 @@ Result<std::uint64_t> file_size_of(const File& file);
 // Reads exactly out.size() bytes at the offset; a short file gives
 // "failed to fill whole buffer".
 Status read_exact_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> out);
+
+// Opens the folder that holds `path`, for flushing its entries. A folder we
+// may write into but not read answers nullopt: the file itself is already on
+// stable storage then.
+Result<std::optional<File>> open_parent_folder(const std::string& path);
 
 }  // namespace velmora

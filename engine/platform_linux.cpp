@@ -6,17 +6,6 @@
 
 namespace velmora {
 
-namespace {
-
-std::string parent_folder(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-}  // namespace
-
 // Linux has no separate device-cache flush: fsync reaches stable storage.
 Status full_flush(const File& file) {
     while (::fsync(file.fd()) != 0) {
@@ -30,15 +19,9 @@ void start_writeback(const File& file, std::uint64_t offset, std::uint64_t lengt
 }
 
 Status flush_parent_folder(const std::string& path) {
-    int fd;
-    do {
-        fd = ::open(parent_folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    // A folder we may write into but not read cannot be opened for the
-    // flush; the file itself is already on stable storage then.
-    if (fd < 0) return errno == EACCES ? Status{} : fail(system_error_text(errno));
-    const File folder(fd);
-    if (::fsync(folder.fd()) != 0 && errno != EINVAL && errno != EROFS) return fail(system_error_text(errno));
+    TRY(const std::optional<File> folder, open_parent_folder(path));
+    if (!folder) return {};
+    if (::fsync(folder->fd()) != 0 && errno != EINVAL && errno != EROFS) return fail(system_error_text(errno));
     return {};
 }
 

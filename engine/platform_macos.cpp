@@ -8,13 +8,6 @@ namespace velmora {
 
 namespace {
 
-std::string parent_folder(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // F_FULLFSYNC asks the drive to empty its cache; file systems that do not
 // support it (some network and FAT volumes) get the nearest call, fsync.
 Status flush_descriptor(int fd) {
@@ -34,13 +27,9 @@ Status full_flush(const File& file) { return flush_descriptor(file.fd()); }
 void start_writeback(const File&, std::uint64_t, std::uint64_t) {}
 
 Status flush_parent_folder(const std::string& path) {
-    int fd;
-    do {
-        fd = ::open(parent_folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return errno == EACCES ? Status{} : fail(system_error_text(errno));
-    const File folder(fd);
-    return flush_descriptor(folder.fd());
+    TRY(const std::optional<File> folder, open_parent_folder(path));
+    if (!folder) return {};
+    return flush_descriptor(folder->fd());
 }
 
 // macOS has no in-kernel range copy between two open files; the caller

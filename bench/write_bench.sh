@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
 # Wall time of `velmora-engine write` on a movie of at least 1 GiB, against
 # the baselines measured in the same run:
-#   cp        one plain copy of the same file (what the write must come close to)
-#   cp+fsync  the same copy forced to stable storage, as the write is
+#   cp        one plain copy of the same file; it leaves its data in the page
+#             cache, unflushed
+#   flush     the `sync` of that copy alone: the time the device needs to take
+#             the bytes, which every durable copy pays and cp does not
+#   cp+flush  the two together: the same copy forced to stable storage, as the
+#             write is
 #   ffmpeg    a remux with a timecode, what a user would pick instead
-# Prints the median of RUNS runs of each and the ratios write/cp, write/cp+fsync
-# and ffmpeg/write.
+# The runs interleave (write, cp, flush, ffmpeg, write, ...) so that a change
+# in the machine's load touches every column alike. Prints the median and the
+# minimum of RUNS runs of each and the ratios write/cp, write/(cp+flush) and ffmpeg/write.
+# With BENCH_COLD=1 (root only) it repeats write and cp+flush with the page
+# cache dropped before each run, as when the movie comes from a card.
 #   bench/write_bench.sh [ENGINE] [RUNS]
 # ENGINE defaults to build/resources/bin/velmora-engine; the work folder
 # (BENCH_DIR, default /var/tmp) needs about 3 GiB free; everything made here is
-# removed at the end.
+# removed at the end. Run it on the file system the movies live on: on one
+# that shares blocks (XFS, Btrfs) both the write and cp clone the data.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 engine=${1:-$top/build/resources/bin/velmora-engine}
@@ -32,41 +40,90 @@ size=$(stat -c %s "$input")
 cat "$input" >/dev/null  # every run starts with the input in the page cache
 
 now() { echo "${EPOCHREALTIME/,/.}"; }
+elapsed() { awk -v a="$2" -v b="$1" 'BEGIN { printf "%.6f\n", a - b }'; }
+cold=${BENCH_COLD:-0}
 
-# Runs the command once, prints its wall time in seconds; the output is
-# removed and written back to disk before the clock starts.
-time_once() {
+# Makes the next run start from the same state: no output, nothing left to
+# write back, and with BENCH_COLD=1 nothing of the input in memory either.
+reset() {
   rm -f "$output"
   sync
-  local start end
+  if [ "$cold" = 1 ]; then echo 3 >/proc/sys/vm/drop_caches; fi
+}
+
+# Runs the command once, prints its wall time in seconds.
+time_once() {
+  reset
+  local start
   start=$(now)
   "$@" >/dev/null 2>&1
-  end=$(now)
-  awk -v a="$end" -v b="$start" 'BEGIN { printf "%.6f\n", a - b }'
+  elapsed "$start" "$(now)"
+}
+
+# cp, then the sync of its copy: prints both times on one line.
+time_cp_then_flush() {
+  reset
+  local start copied
+  start=$(now)
+  cp "$input" "$output"
+  copied=$(now)
+  sync "$output"
+  echo "$(elapsed "$start" "$copied") $(elapsed "$copied" "$(now)")"
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 median() { sort -g | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); if (NR % 2) print v[m]; else print (v[m] + v[m + 1]) / 2 }'; }
 
 declare -A samples
-for ((i = 1; i <= runs; i++)); do
-  samples[write]+="$(time_once "$engine" write "$input" "$output" 01:00:00:00)"$'\n'
-  samples[cp]+="$(time_once cp "$input" "$output")"$'\n'
-  samples[cpsync]+="$(time_once sh -c 'cp "$1" "$2" && sync "$2"' sh "$input" "$output")"$'\n'
-  samples[ffmpeg]+="$(time_once ffmpeg -v error -i "$input" -map 0 -c copy -timecode 01:00:00:00 "$output")"$'\n'
-done
-rm -f "$output"
+measure() {
+  local i cp_flush
+  for ((i = 1; i <= runs; i++)); do
+    samples[write]+="$(time_once "$engine" write "$input" "$output" 01:00:00:00)"$'\n'
+    cp_flush=$(time_cp_then_flush)
+    samples[cp]+="${cp_flush% *}"$'\n'
+    samples[flush]+="${cp_flush#* }"$'\n'
+    samples[cpflush]+="$(awk -v a="${cp_flush% *}" -v b="${cp_flush#* }" 'BEGIN { printf "%.6f", a + b }')"$'\n'
+    if [ "$cold" != 1 ]; then
+      samples[ffmpeg]+="$(time_once ffmpeg -v error -i "$input" -map 0 -c copy -timecode 01:00:00:00 "$output")"$'\n'
+    fi
+  done
+  rm -f "$output"
+  declare -gA med=() best=()
+  local name
+  for name in "${!samples[@]}"; do
+    med[$name]=$(printf '%s' "${samples[$name]}" | median)
+    best[$name]=$(printf '%s' "${samples[$name]}" | sort -g | head -n 1)
+  done
+}
 
-declare -A med
-for name in write cp cpsync ffmpeg; do
-  med[$name]=$(printf '%s' "${samples[$name]}" | median)
-done
+row() { printf '  %-22s %8.3f s %8.3f s\n' "$1" "${med[$2]}" "${best[$2]}"; }
+ratio_row() { printf '  %-22s %8.3f   %8.3f\n' "$1" "$(ratio "${med[$2]}" "${med[$3]}")" "$(ratio "${best[$2]}" "${best[$3]}")"; }
 
-printf 'input: %s bytes, %s runs each, median wall time\n' "$size" "$runs"
-printf '  velmora-engine write  %8.3f s\n' "${med[write]}"
-printf '  cp                    %8.3f s\n' "${med[cp]}"
-printf '  cp + fsync            %8.3f s\n' "${med[cpsync]}"
-printf '  ffmpeg -c copy        %8.3f s\n' "${med[ffmpeg]}"
-printf 'ratio write/cp          %8.3f\n' "$(ratio "${med[write]}" "${med[cp]}")"
-printf 'ratio write/(cp+fsync)  %8.3f\n' "$(ratio "${med[write]}" "${med[cpsync]}")"
-printf 'ratio ffmpeg/write      %8.3f\n' "$(ratio "${med[ffmpeg]}" "${med[write]}")"
+# Medians and minimums: on a shared machine the minimum is the run that the
+# neighbours disturbed least.
+report() {
+  printf '  %-22s %10s %10s\n' "" "median" "minimum"
+  row "velmora-engine write" write
+  row "cp" cp
+  row "  its flush alone" flush
+  row "cp + flush" cpflush
+  [ -n "${med[ffmpeg]:-}" ] && row "ffmpeg -c copy" ffmpeg
+  if [ -n "${BENCH_VERBOSE:-}" ]; then
+    local name
+    for name in "${!samples[@]}"; do printf '  (%s: %s)\n' "$name" "$(printf '%s' "${samples[$name]}" | tr '\n' ' ')"; done
+  fi
+  ratio_row "ratio write/cp" write cp
+  ratio_row "ratio write/(cp+flush)" write cpflush
+  [ -n "${med[ffmpeg]:-}" ] && ratio_row "ratio ffmpeg/write" ffmpeg write
+  return 0
+}
+
+# One discarded round first: the disk is still taking the freshly made input
+# and the first runs of every column would pay for it.
+saved_runs=$runs
+runs=1
+measure
+samples=()
+runs=$saved_runs
+measure
+report

@@ -67,8 +67,7 @@ constexpr char kSelectAll[] = WEBKIT_EDITING_COMMAND_SELECT_ALL;
 ApplicationDelegate::ApplicationDelegate(std::string resources, bool page_console)
     : app_(gtk_application_new(kApplicationId, G_APPLICATION_HANDLES_OPEN)),
       resources_(std::move(resources)),
-      page_console_(page_console),
-      token_(make_trust_token()) {
+      page_console_(page_console) {
     g_signal_connect(app_, "startup", G_CALLBACK(on_startup), this);
     g_signal_connect(app_, "activate", G_CALLBACK(on_activate), this);
     g_signal_connect(app_, "open", G_CALLBACK(on_open), this);
@@ -151,7 +150,7 @@ void ApplicationDelegate::launch() {
 
     install_menu();
     const auto ui = resources_ + "/ui";
-    bridge_ = std::make_unique<Bridge>(state_, *this, canonical_path(ui).value_or(ui), token_);
+    bridge_ = std::make_unique<Bridge>(state_, *this, canonical_path(ui).value_or(ui));
     create_web_view();
     backend_->set_on_event([this](const std::string& name, const Json& payload) { emit(name, payload); });
     create_window();
@@ -216,7 +215,7 @@ void ApplicationDelegate::create_web_view() {
     handlers.drop_event = [this](std::string_view name, const std::vector<std::string>& paths) {
         emit(name, Json{{"paths", paths}});
     };
-    web_view_ = std::make_unique<MovieWebView>(token_, page_console_, std::move(handlers));
+    web_view_ = std::make_unique<MovieWebView>(page_console_, std::move(handlers));
     const GdkRGBA background{16.0f / 255.0f, 19.0f / 255.0f, 17.0f / 255.0f, 1.0f};
     webkit_web_view_set_background_color(WEBKIT_WEB_VIEW(web_view_->widget()), &background);
 }

@@ -60,7 +60,6 @@ private:
     GtkApplication* app_;
     std::string resources_;
     bool page_console_;
-    std::string token_;
     BridgeState state_;
     std::unique_ptr<BackendProcess> process_;
     std::unique_ptr<BackendClient> backend_;

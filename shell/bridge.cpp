@@ -2,8 +2,6 @@
 
 #include <array>
 
-#include "page_script.h"
-
 namespace velmora {
 
 namespace {
@@ -37,16 +35,14 @@ bool is_backend_command(std::string_view command) {
     return false;
 }
 
-Bridge::Bridge(BridgeState& state, BridgeHost& host, std::string ui_folder, std::string token, PathResolver resolve)
-    : state_(state), host_(host), ui_folder_(std::move(ui_folder)), token_(std::move(token)),
-      resolve_(std::move(resolve)) {}
+Bridge::Bridge(BridgeState& state, BridgeHost& host, std::string ui_folder, PathResolver resolve)
+    : state_(state), host_(host), ui_folder_(std::move(ui_folder)), resolve_(std::move(resolve)) {}
 
 bool Bridge::trusted(const MessageOrigin& origin, const Json& body) const {
     if (!origin.from_application_view || !origin.page_url) return false;
     if (!file_url_inside(*origin.page_url, ui_folder_, resolve_)) return false;
+    // A sub-frame's message arrives without "command" (see frame_guard_script).
     if (!body.is_object()) return false;
-    auto token = body.find(kTokenKey);
-    if (token == body.end() || !token->is_string() || token->get_ref<const std::string&>() != token_) return false;
     auto command = body.find("command");
     return command != body.end() && command->is_string();
 }

@@ -66,8 +66,7 @@ public:
 // the allow-list, one batch at a time, and forwarding to the backend.
 class Bridge {
 public:
-    Bridge(BridgeState& state, BridgeHost& host, std::string ui_folder, std::string token,
-           PathResolver resolve = canonical_path);
+    Bridge(BridgeState& state, BridgeHost& host, std::string ui_folder, PathResolver resolve = canonical_path);
 
     // Answers exactly once, now or when the chooser or the backend is done.
     void handle_message(const MessageOrigin& origin, const Json& body, Completion answer);
@@ -86,7 +85,6 @@ private:
     BridgeState& state_;
     BridgeHost& host_;
     std::string ui_folder_;
-    std::string token_;
     PathResolver resolve_;
 };
 

@@ -64,6 +64,14 @@ void answer_page(const std::shared_ptr<PendingReply>& pending, Result<Json> outc
     webkit_script_message_reply_return_value(pending->reply, value.get());
 }
 
+void add_document_start_script(WebKitUserContentManager* content, const std::string& source,
+                               WebKitUserContentInjectedFrames frames) {
+    WebKitUserScript* script = webkit_user_script_new(source.c_str(), frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+                                                      nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+}
+
 // For development and the end-to-end test: every console line of the page
 // also goes to our standard output, flushed at once. WebKit's own switch for
 // this writes from the web process through a buffer that is lost when the
@@ -88,15 +96,12 @@ void forward_console(WebKitUserContentManager* content) {
   }
 })();
 )JS";
-    WebKitUserScript* script = webkit_user_script_new(kConsoleScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(content, script);
-    webkit_user_script_unref(script);
+    add_document_start_script(content, kConsoleScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME);
 }
 
 }  // namespace
 
-MovieWebView::MovieWebView(std::string_view token, bool page_console, Handlers handlers)
+MovieWebView::MovieWebView(bool page_console, Handlers handlers)
     : handlers_(std::move(handlers)) {
     // Ephemeral: WebKit would otherwise keep caches and storage under the
     // user's home, named after the program.
@@ -112,12 +117,8 @@ MovieWebView::MovieWebView(std::string_view token, bool page_console, Handlers h
     webkit_user_content_manager_register_script_message_handler_with_reply(content.get(), handler.c_str(), nullptr);
     g_signal_connect(content.get(), ("script-message-with-reply-received::" + handler).c_str(),
                      G_CALLBACK(on_script_message), this);
-    const auto source = injected_script(token);
-    WebKitUserScript* script =
-        webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(content.get(), script);
-    webkit_user_script_unref(script);
+    add_document_start_script(content.get(), injected_script(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME);
+    add_document_start_script(content.get(), frame_guard_script(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES);
     if (page_console) forward_console(content.get());
 
     view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(),

@@ -26,7 +26,7 @@ public:
         std::function<void(std::string_view name, const std::vector<std::string>& paths)> drop_event;
     };
 
-    MovieWebView(std::string_view token, bool page_console, Handlers handlers);
+    MovieWebView(bool page_console, Handlers handlers);
     MovieWebView(const MovieWebView&) = delete;
     MovieWebView& operator=(const MovieWebView&) = delete;
     ~MovieWebView();

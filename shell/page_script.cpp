@@ -1,34 +1,28 @@
 #include "page_script.h"
 
-#include <array>
-#include <random>
-
 namespace velmora {
 
-std::string make_trust_token() {
-    std::random_device source;
-    std::array<unsigned, 4> words{};
-    for (auto& word : words) word = source();
-    std::string token;
-    constexpr char digits[] = "0123456789abcdef";
-    for (auto word : words) {
-        for (int shift = 28; shift >= 0; shift -= 4) token.push_back(digits[(word >> shift) & 0xFu]);
+namespace {
+
+std::string with_handler_name(std::string script) {
+    constexpr std::string_view marker = "@HANDLER@";
+    for (auto at = script.find(marker); at != std::string::npos; at = script.find(marker, at)) {
+        script.replace(at, marker.size(), kMessageHandlerName);
     }
-    return token;
+    return script;
 }
 
-std::string injected_script(std::string_view token) {
-    // The token lives in this closure only: page code can call invoke but
-    // cannot read it, and frames never get this script.
+}  // namespace
+
+std::string injected_script() {
     std::string script = R"JS((() => {
-  const token = "@TOKEN@";
   const handlers = window.webkit && window.webkit.messageHandlers;
   const channel = handlers && handlers.@HANDLER@;
   const listeners = new Map();
   const native = Object.freeze({
     invoke(command, args = {}) {
       const target = channel || window.webkit.messageHandlers.@HANDLER@;
-      return target.postMessage({ command, args, @KEY@: token });
+      return target.postMessage({ command, args });
     },
     listen(name, callback) {
       let callbacks = listeners.get(name);
@@ -48,15 +42,29 @@ std::string injected_script(std::string_view token) {
   };
 })();
 )JS";
-    auto replace = [&script](std::string_view marker, std::string_view value) {
-        for (auto at = script.find(marker); at != std::string::npos; at = script.find(marker, at + value.size())) {
-            script.replace(at, marker.size(), value);
-        }
-    };
-    replace("@TOKEN@", token);
-    replace("@HANDLER@", kMessageHandlerName);
-    replace("@KEY@", kTokenKey);
-    return script;
+    return with_handler_name(std::move(script));
+}
+
+std::string frame_guard_script() {
+    // Runs before the frame's own scripts. The original postMessage stays in
+    // this closure, and both the prototype's and the handler's own property
+    // are fixed, so code in the frame has no route to send a command.
+    std::string script = R"JS((() => {
+  if (window.top === window) return;
+  const handlers = window.webkit && window.webkit.messageHandlers;
+  const handler = handlers && handlers.@HANDLER@;
+  if (!handler) return;
+  const prototype = Object.getPrototypeOf(handler);
+  const post = prototype.postMessage;
+  const guarded = function postMessage(body) {
+    return post.call(this, this === handler ? { frame: "sub" } : body);
+  };
+  const fixed = { value: guarded, writable: false, configurable: false };
+  Object.defineProperty(prototype, "postMessage", fixed);
+  Object.defineProperty(handler, "postMessage", fixed);
+})();
+)JS";
+    return with_handler_name(std::move(script));
 }
 
 std::optional<std::string> emit_script(std::string_view name, const Json& payload) {

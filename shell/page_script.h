@@ -8,18 +8,18 @@
 
 namespace velmora {
 
-// The member of every page message that carries the launch's trust token.
-inline constexpr std::string_view kTokenKey = "token";
 inline constexpr std::string_view kMessageHandlerName = "velmora";
 inline constexpr std::string_view kAboutScript = "document.getElementById('help').click()";
 
-// A fresh random token, made once per launch: only the injected script, which
-// runs in the top frame alone, knows it.
-std::string make_trust_token();
-
 // The page API injected at document start into the top frame:
 // window.__VELMORA_NATIVE__ (invoke, listen) and window.__VELMORA_EVENT__.
-std::string injected_script(std::string_view token);
+std::string injected_script();
+
+// Injected at document start into every frame; does nothing in the top one.
+// WebKitGTK does not tell which frame posted a script message, so inside a
+// sub-frame the "velmora" handler sends every message without its command,
+// and the bridge refuses it as untrusted.
+std::string frame_guard_script();
 
 // "window.__VELMORA_EVENT__?.(...[name,payload])", or nothing when the pair
 // cannot be written as JSON (for example text that is not UTF-8).

@@ -12,7 +12,6 @@ namespace velmora {
 namespace {
 
 constexpr const char* kUi = "/app/resources/ui";
-constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 constexpr const char* kPage = "file:///app/resources/ui/index.html";
 
 // Paths resolve to themselves, except the links listed here.
@@ -50,7 +49,7 @@ struct Answers {
 };
 
 Json message(const std::string& command, Json args = Json::object()) {
-    return Json{{"command", command}, {"args", std::move(args)}, {"token", kToken}};
+    return Json{{"command", command}, {"args", std::move(args)}};
 }
 
 MessageOrigin page_origin() { return {true, std::string(kPage)}; }
@@ -59,7 +58,7 @@ class BridgeTest : public ::testing::Test {
 protected:
     BridgeState state;
     FakeHost host;
-    Bridge bridge{state, host, kUi, kToken, fake_resolver({{"/app/resources/ui/escape.html", "/etc/passwd"}})};
+    Bridge bridge{state, host, kUi, fake_resolver({{"/app/resources/ui/escape.html", "/etc/passwd"}})};
     Answers answers;
 
     void send(const Json& body, MessageOrigin origin = page_origin()) {
@@ -73,12 +72,6 @@ TEST_F(BridgeTest, RefusesUntrustedMessages) {
         MessageOrigin origin;
         Json body;
     };
-    Json no_token = message("load_settings");
-    no_token.erase("token");
-    Json wrong_token = message("load_settings");
-    wrong_token["token"] = "ffffffffffffffffffffffffffffffff";
-    Json number_token = message("load_settings");
-    number_token["token"] = 1;
     const std::vector<Case> cases = {
         {"another view", {false, std::string(kPage)}, message("load_settings")},
         {"a view without a page", {true, std::nullopt}, message("load_settings")},
@@ -89,11 +82,10 @@ TEST_F(BridgeTest, RefusesUntrustedMessages) {
         {"the ui folder itself", {true, std::string("file:///app/resources/ui")}, message("load_settings")},
         {"a link leading out of ui", {true, std::string("file:///app/resources/ui/escape.html")},
          message("load_settings")},
-        {"no token (a frame posting by itself)", page_origin(), no_token},
-        {"a wrong token", page_origin(), wrong_token},
-        {"a token that is not text", page_origin(), number_token},
-        {"a command that is not text", page_origin(), Json{{"command", 3}, {"token", kToken}}},
-        {"no command", page_origin(), Json{{"token", kToken}}},
+        {"a sub-frame (its guard strips the command)", page_origin(), Json{{"frame", "sub"}}},
+        {"a command that is not text", page_origin(), Json{{"command", 3}}},
+        {"a command that is null", page_origin(), Json{{"command", nullptr}, {"args", Json::object()}}},
+        {"no command", page_origin(), Json::object()},
         {"a body that is a list", page_origin(), Json::array({"load_settings"})},
         {"a body that is text", page_origin(), Json("load_settings")},
     };
@@ -105,6 +97,16 @@ TEST_F(BridgeTest, RefusesUntrustedMessages) {
     }
     EXPECT_TRUE(host.forwarded.empty());
     EXPECT_FALSE(state.ready);
+}
+
+TEST_F(BridgeTest, TheBodyIsExactlyWhatInvokePosts) {
+    // {command, args} and nothing else: the page may post it by itself too.
+    send(Json{{"command", "load_settings"}, {"args", Json::object()}});
+    send(Json{{"command", "busy"}});
+    ASSERT_EQ(host.forwarded.size(), 1u);
+    EXPECT_EQ(host.forwarded[0].command, "load_settings");
+    ASSERT_EQ(answers.calls.size(), 1u);
+    EXPECT_EQ(answers.calls[0].error(), "Unknown or unavailable native command");
 }
 
 TEST_F(BridgeTest, AcceptsPagesAnywhereInsideUi) {

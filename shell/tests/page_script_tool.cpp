@@ -1,5 +1,6 @@
 // Prints the page scripts for the node tests that run them:
-//   page_script_tool inject TOKEN
+//   page_script_tool inject
+//   page_script_tool frame-guard
 //   page_script_tool emit NAME PAYLOAD_JSON
 #include <cstdio>
 #include <string>
@@ -9,8 +10,12 @@
 int main(int argc, char** argv) {
     using namespace velmora;
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "inject" && argc == 3) {
-        std::fputs(injected_script(argv[2]).c_str(), stdout);
+    if (mode == "inject" && argc == 2) {
+        std::fputs(injected_script().c_str(), stdout);
+        return 0;
+    }
+    if (mode == "frame-guard" && argc == 2) {
+        std::fputs(frame_guard_script().c_str(), stdout);
         return 0;
     }
     if (mode == "emit" && argc == 4) {
@@ -21,6 +26,6 @@ int main(int argc, char** argv) {
         std::fputs(script->c_str(), stdout);
         return 0;
     }
-    std::fputs("usage: page_script_tool inject TOKEN | emit NAME PAYLOAD_JSON\n", stderr);
+    std::fputs("usage: page_script_tool inject | frame-guard | emit NAME PAYLOAD_JSON\n", stderr);
     return 2;
 }

@@ -155,8 +155,14 @@ async function main() {
       assert.notEqual(reply.value, null);
     });
     await step("unknown", 5000);
-    check("a message without the token is refused", () =>
-      assert.deepEqual(steps.get("untrusted"), { ok: false, error: "Untrusted native request" }));
+    check("the page posting {command, args} by itself is answered like invoke", () =>
+      assert.deepEqual(steps.get("direct_post"), { ok: true, kind: "object" }));
+    check("a sub-frame's messages are refused by every route and it gets no page API", () =>
+      assert.deepEqual(steps.get("frame"), {
+        api: "undefined",
+        direct: { ok: false, error: "Untrusted native request" },
+        prototype: { ok: false, error: "Untrusted native request" },
+      }));
     check("a command outside the allow-list is refused", () =>
       assert.deepEqual(steps.get("unknown"), { ok: false, error: "Unknown or unavailable native command" }));
 

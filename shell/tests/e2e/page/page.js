@@ -53,6 +53,24 @@
     report("process", { reply: await first, progress });
   }
 
+  // A frame inside the page's own folder posts by itself: the shell must
+  // refuse it whatever route it takes to the handler.
+  function fromFrame() {
+    return new Promise((resolve) => {
+      const frame = document.createElement("iframe");
+      const timer = setTimeout(() => resolve({ loaded: false }), 10000);
+      window.addEventListener("message", function answer(event) {
+        if (!event.data || event.data.from !== "velmora-e2e-frame") return;
+        window.removeEventListener("message", answer);
+        clearTimeout(timer);
+        frame.remove();
+        resolve(event.data.results);
+      });
+      frame.src = "frame.html";
+      document.body.appendChild(frame);
+    });
+  }
+
   async function main() {
     report("api", {
       invoke: typeof native?.invoke,
@@ -75,7 +93,9 @@
     report("drops_after_second_ready", drops.length);
 
     report("load_settings", await settle(native.invoke("load_settings")));
-    report("untrusted", await settle(window.webkit.messageHandlers.velmora.postMessage({ command: "load_settings", args: {} })));
+    const direct = await settle(window.webkit.messageHandlers.velmora.postMessage({ command: "load_settings", args: {} }));
+    report("direct_post", { ok: direct.ok, kind: typeof direct.value, error: direct.error });
+    report("frame", await fromFrame());
     report("unknown", await settle(native.invoke("busy")));
     report("rejection_kind", await rejection(native.invoke("busy")));
 

@@ -34,7 +34,10 @@ std::int64_t floor_divide(std::int64_t value, std::int64_t divisor) {
 
 std::optional<std::string> format_timestamp(std::int64_t seconds, std::int64_t nanoseconds) {
     const std::int64_t days = floor_divide(seconds, 86400);
-    const std::int64_t second_of_day = seconds - days * 86400;
+    // From the remainder, not days * 86400: that product overflows near the
+    // ends of the 64-bit range.
+    const std::int64_t remainder = seconds % 86400;
+    const std::int64_t second_of_day = remainder < 0 ? remainder + 86400 : remainder;
     const CivilDate date = civil_from_days(days);
     if (date.year < earliest_timestamp_year || date.year > latest_timestamp_year) return std::nullopt;
 

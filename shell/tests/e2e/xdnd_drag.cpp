@@ -1,6 +1,7 @@
 // A minimal X11 drag source (XDND version 5) for the end-to-end test: drags
-// files over the window named WINDOW and either drops them or leaves.
-//   xdnd_drag WINDOW drop|leave FILE...
+// files over the window named WINDOW and either drops them or leaves;
+// "text-leave" offers the same names as plain text only, then leaves.
+//   xdnd_drag WINDOW drop|leave|text-leave FILE...
 // It prints "hovering" once the window has answered, then waits for a line on
 // standard input before it leaves or drops.
 #include <X11/Xatom.h>
@@ -18,7 +19,7 @@
 namespace {
 
 struct Atoms {
-    Atom aware, enter, position, status, leave, drop, finished, selection, copy, uri_list;
+    Atom aware, enter, position, status, leave, drop, finished, selection, copy, uri_list, text;
     explicit Atoms(Display* display)
         : aware(XInternAtom(display, "XdndAware", False)),
           enter(XInternAtom(display, "XdndEnter", False)),
@@ -29,7 +30,8 @@ struct Atoms {
           finished(XInternAtom(display, "XdndFinished", False)),
           selection(XInternAtom(display, "XdndSelection", False)),
           copy(XInternAtom(display, "XdndActionCopy", False)),
-          uri_list(XInternAtom(display, "text/uri-list", False)) {}
+          uri_list(XInternAtom(display, "text/uri-list", False)),
+          text(XInternAtom(display, "text/plain;charset=utf-8", False)) {}
 };
 
 bool has_property(Display* display, Window window, Atom property) {
@@ -98,7 +100,7 @@ void send(Display* display, Window target, Atom type, long l0, long l1, long l2,
 
 // Serves the selection and waits for the client message `until` (None: just
 // serve for the whole time), up to a time limit.
-bool pump(Display* display, const Atoms& atoms, const std::string& uris, Atom until, long* status_accept,
+bool pump(Display* display, Atom offered, const std::string& uris, Atom until, long* status_accept,
           std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -114,9 +116,9 @@ bool pump(Display* display, const Atoms& atoms, const std::string& uris, Atom un
                 reply.xselection.target = request.target;
                 reply.xselection.time = request.time;
                 reply.xselection.property = None;
-                if (request.target == atoms.uri_list) {
+                if (request.target == offered) {
                     Atom property = request.property != None ? request.property : request.target;
-                    XChangeProperty(display, request.requestor, property, atoms.uri_list, 8, PropModeReplace,
+                    XChangeProperty(display, request.requestor, property, offered, 8, PropModeReplace,
                                     reinterpret_cast<const unsigned char*>(uris.data()), static_cast<int>(uris.size()));
                     reply.xselection.property = property;
                 }
@@ -137,17 +139,19 @@ bool pump(Display* display, const Atoms& atoms, const std::string& uris, Atom un
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fputs("usage: xdnd_drag WINDOW drop|leave FILE...\n", stderr);
+        std::fputs("usage: xdnd_drag WINDOW drop|leave|text-leave FILE...\n", stderr);
         return 2;
     }
     const std::string name = argv[1];
     const bool drop = std::strcmp(argv[2], "drop") == 0;
+    const bool text_only = std::strcmp(argv[2], "text-leave") == 0;
     std::string uris;
     for (int i = 3; i < argc; ++i) uris += std::string("file://") + argv[i] + "\r\n";
 
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return 3;
     Atoms atoms(display);
+    const Atom offered = text_only ? atoms.text : atoms.uri_list;
     Window root = DefaultRootWindow(display);
     auto target = find_window(display, root, name, atoms.aware);
     if (!target) {
@@ -163,11 +167,11 @@ int main(int argc, char** argv) {
     Window child = 0;
     XTranslateCoordinates(display, *target, root, attributes.width / 2, attributes.height / 2, &x, &y, &child);
 
-    send(display, *target, atoms.enter, static_cast<long>(source), 5L << 24, static_cast<long>(atoms.uri_list), 0, 0);
+    send(display, *target, atoms.enter, static_cast<long>(source), 5L << 24, static_cast<long>(offered), 0, 0);
     send(display, *target, atoms.position, static_cast<long>(source), 0, (static_cast<long>(x) << 16) | y, CurrentTime,
          static_cast<long>(atoms.copy));
     long accepted = 0;
-    if (!pump(display, atoms, uris, atoms.status, &accepted)) {
+    if (!pump(display, offered, uris, atoms.status, &accepted)) {
         std::fputs("no XdndStatus\n", stderr);
         return 5;
     }
@@ -179,8 +183,8 @@ int main(int argc, char** argv) {
     for (int nudge = 1;; ++nudge) {
         send(display, *target, atoms.position, static_cast<long>(source), 0,
              (static_cast<long>(x + nudge % 2) << 16) | y, CurrentTime, static_cast<long>(atoms.copy));
-        if (!pump(display, atoms, uris, atoms.status, &accepted)) return 5;
-        pump(display, atoms, uris, None, nullptr, std::chrono::milliseconds(50));
+        if (!pump(display, offered, uris, atoms.status, &accepted)) return 5;
+        pump(display, offered, uris, None, nullptr, std::chrono::milliseconds(50));
         pollfd input{STDIN_FILENO, POLLIN, 0};
         if (::poll(&input, 1, 0) > 0) break;
     }
@@ -191,7 +195,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     send(display, *target, atoms.drop, static_cast<long>(source), 0, CurrentTime, 0, 0);
-    if (!pump(display, atoms, uris, atoms.finished, nullptr)) {
+    if (!pump(display, offered, uris, atoms.finished, nullptr)) {
         std::fputs("no XdndFinished\n", stderr);
         return 6;
     }

@@ -338,6 +338,20 @@ TEST_F(EngineRunnerTest, WriteOutcomes) {
     }
 }
 
+TEST_F(EngineRunnerTest, ReaderThatFailedOnBadTextDoesNotStallTheEngine) {
+    std::atomic<bool> cancel{false};
+    auto running = std::async(std::launch::async, [&] {
+        return write_timecode(fake_engine(), case_path("invalid-utf8-then-flood"), temp_.join("out.mov"), "00:00:00:00",
+                              cancel, {});
+    });
+    const bool ended = running.wait_for(20s) == std::future_status::ready;
+    if (!ended) cancel = true;  // let the call return so the test can finish
+    ASSERT_TRUE(ended) << "the engine stalled on a pipe nobody reads";
+    auto result = running.get();
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), "stream did not contain valid UTF-8");
+}
+
 TEST_F(EngineRunnerTest, CancelKillsARunningEngineWithinAFewPollIntervals) {
     for (const char* name : {"sleep", "sleep-in-child", "progress-then-sleep"}) {
         SCOPED_TRACE(name);

@@ -52,6 +52,10 @@ write:progress-only) printf 'progress=0.1\nprogress=0.9\n' >&2; exit 3 ;;
 write:blank-status) printf '   \n\t\n' >&2; exit 1 ;;
 write:invalid-utf8) printf 'fine\n\377\n' >&2 ;;
 write:truncated-utf8) printf 'caf\303' >&2 ;;
+write:invalid-utf8-then-flood)
+    # Far more than a pipe holds after the bad line: only a reader that lets
+    # go of the pipe once it has failed lets this engine end.
+    printf '\377\n' >&2; flood 40000 99; exit 1 ;;
 write:long-line)
     # One line of 8191 bytes, then a three-byte character across the
     # reader's 8192-byte buffer boundary.

@@ -231,7 +231,9 @@ void ApplicationDelegate::create_window() {
     gtk_window_set_title(window_, "Velmora");
     gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window_), TRUE);
     gtk_window_set_default_size(window_, size.width, size.height);
-    gtk_widget_set_size_request(web_view_->widget(), geometry.minimum.width, geometry.minimum.height);
+    // Size and minimum both measure the whole window, menu bar included, as
+    // the content of a full-size content window does.
+    gtk_widget_set_size_request(GTK_WIDGET(window_), geometry.minimum.width, geometry.minimum.height);
     gtk_widget_add_css_class(GTK_WIDGET(window_), "velmora-window");
     GtkCssProvider* css = gtk_css_provider_new();
     gtk_css_provider_load_from_data(css, "window.velmora-window { background-color: rgb(16, 19, 17); }", -1);

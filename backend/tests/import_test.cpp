@@ -269,6 +269,7 @@ TEST_F(ImportTest, CreationFromTheReportOnlyForRepresentableIntegers) {
         {"created-string", nullptr},
         {"created-huge", nullptr},
         {"created-far", nullptr},
+        {"created-min", nullptr},
         {"created-missing", nullptr},
     };
     for (const auto& c : cases) {

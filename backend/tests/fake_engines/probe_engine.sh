@@ -15,6 +15,7 @@ case ${2##*/} in
 *created-string*) printf '{"createdUnix":"1700000000"}' ;;
 *created-huge*) printf '{"createdUnix":18446744073709551615}' ;;
 *created-far*) printf '{"createdUnix":9000000000000000000}' ;;
+*created-min*) printf '{"createdUnix":-9223372036854775808}' ;;
 *created-missing*) printf '{"rate":"25/1"}' ;;
 *members*) printf '{"created":"x","createdUnix":1700000000,"creationOrigin":"x","id":"engine","modified":"x","name":"x","path":"x","relativeDir":"x","size":-1,"streams":[{"index":0}]}' ;;
 *array*) printf '[]' ;;

@@ -179,11 +179,16 @@ void ApplicationDelegate::install_menu() {
     auto section = [this](std::initializer_list<Item> items) {
         GMenu* menu = g_menu_new();
         for (const auto& item : items) {
-            g_menu_append(menu, item.label, item.action);
+            GMenuItem* entry = g_menu_item_new(item.label, item.action);
             if (item.accelerator != nullptr) {
                 const char* accelerators[] = {item.accelerator, nullptr};
                 gtk_application_set_accels_for_action(app_, item.action, accelerators);
+                // The accelerator map stays inside the process; the attribute
+                // also shows the key wherever the menu is exported and drawn.
+                g_menu_item_set_attribute(entry, "accel", "s", item.accelerator);
             }
+            g_menu_append_item(menu, entry);
+            g_object_unref(entry);
         }
         return menu;
     };

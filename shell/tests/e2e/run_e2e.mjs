@@ -90,6 +90,20 @@ function activate(action) {
   assert.equal(call.status, 0, call.stderr);
 }
 
+// The menu bar as Velmora exports it on the bus: [label, key] for every
+// item with a label, in menu order.
+function exportedMenu() {
+  const call = spawnSync("gdbus", ["call", "--session", "--dest", "org.velmora.Velmora", "--object-path",
+    "/org/velmora/Velmora/menus/menubar", "--method", "org.gtk.Menus.Start", "[0,1,2,3,4]"], { encoding: "utf8" });
+  assert.equal(call.status, 0, call.stderr);
+  const items = [];
+  for (const entry of call.stdout.matchAll(/\{([^{}]*)\}/g)) {
+    const fields = Object.fromEntries([...entry[1].matchAll(/'([^']+)': <'([^']*)'>/g)].map((kv) => [kv[1], kv[2]]));
+    if (fields.label) items.push([fields.label, fields.accel ?? null]);
+  }
+  return items;
+}
+
 function askToQuit(shell) {
   if (bus) activate("quit");
   else shell.kill("SIGTERM");
@@ -173,6 +187,12 @@ async function main() {
       const dropped = await step("second_drop", 20000);
       check("a file opened while the page is ready arrives at once as a drop", () =>
         assert.deepEqual(dropped, { arrived: true, drops: [{ paths: [path.join(movies, "second.mp4")] }] }));
+      check("the menu bar exports its items with their keys", () => assert.deepEqual(exportedMenu(), [
+        ["Velmora", null], ["Edit", null],
+        ["About Velmora", null], ["Hide Velmora", "<Control>h"], ["Quit Velmora", "<Control>q"],
+        ["Undo", "<Control>z"], ["Cut", "<Control>x"], ["Copy", "<Control>c"], ["Paste", "<Control>v"],
+        ["Select All", "<Control>a"],
+      ]));
       await step("waiting_for_about", 10000);
       activate("about");
       const about = await step("about", 20000);

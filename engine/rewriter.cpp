@@ -119,8 +119,11 @@ Result<Bytes> rebuild_moov(const Movie& movie, std::uint32_t timecode_track_id, 
                 continue;
             }
             if (i < movie.tracks.size() && movie.tracks[i].sample_entry == FourCC("tmcd")) continue;
+            // Other tracks stay byte for byte: the read-back compares them so.
+            append_bytes(payload, atom_bytes(movie.metadata, child));
+            continue;
         }
-        append_bytes(payload, atom_bytes(movie.metadata, child));
+        append_bytes(payload, copied_child(movie.metadata, child));
     }
     append_bytes(payload, timecode_trak);
     return make_atom(FourCC("moov"), payload);

@@ -140,14 +140,21 @@ Result<Bytes> rebuilt_tref(ByteView tref_payload, std::uint32_t timecode_track_i
     std::vector<Bytes> kept;
     for (const AtomSpan& reference : references) {
         if (reference.atom_type == kTmcd) continue;
-        const ByteView whole = atom_bytes(tref_payload, reference);
-        kept.emplace_back(whole.begin(), whole.end());
+        kept.push_back(copied_child(tref_payload, reference));
     }
     kept.push_back(timecode_reference(timecode_track_id));
     return make_container(FourCC("tref"), kept);
 }
 
 }  // namespace
+
+Bytes copied_child(ByteView range, const AtomSpan& child) {
+    const bool open_ended = child.header_size == 8 && range[child.offset] == 0 && range[child.offset + 1] == 0 &&
+                            range[child.offset + 2] == 0 && range[child.offset + 3] == 0;
+    if (open_ended) return make_atom(child.atom_type, atom_payload(range, child));
+    const ByteView whole = atom_bytes(range, child);
+    return Bytes(whole.begin(), whole.end());
+}
 
 Result<std::uint32_t> choose_timecode_track_id(const std::vector<Track>& tracks) {
     std::uint32_t largest = 0;
@@ -202,8 +209,7 @@ Result<Bytes> reference_timecode_track(ByteView video_trak, std::uint32_t timeco
             rebuilt.push_back(std::move(tref));
             continue;
         }
-        const ByteView whole = atom_bytes(trak_payload, child);
-        rebuilt.emplace_back(whole.begin(), whole.end());
+        rebuilt.push_back(copied_child(trak_payload, child));
     }
     if (!had_tref) rebuilt.push_back(make_container(FourCC("tref"), {timecode_reference(timecode_track_id)}));
     return make_container(FourCC("trak"), rebuilt);

@@ -31,6 +31,11 @@ Result<Bytes> build_timecode_trak(const Track& video, std::uint32_t timecode_tra
 // The 12-byte mdat holding the start frame, big-endian.
 Bytes timecode_sample_atom(std::uint32_t start_frame);
 
+// A listed child copied whole, header as stored, for a rebuilt container.
+// One stored with size field 0 ran to the end of its old container; new atoms
+// follow it now, so it gets a 32-bit header with its real size instead.
+Bytes copied_child(ByteView range, const AtomSpan& child);
+
 // The video trak with its tref pointing at the timecode track (old tmcd
 // references replaced, other references kept in order).
 Result<Bytes> reference_timecode_track(ByteView video_trak, std::uint32_t timecode_track_id);

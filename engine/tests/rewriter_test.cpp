@@ -97,6 +97,12 @@ TEST(RebuildMoov, Layout) {
          0,
          2,
          fail("Offset overflow")},
+        {"open-ended last child gets its real size ahead of the timecode trak",
+         cat({mvhd(3), trak('V'), u32s({0}), tag("udta"), u32s({42})}),
+         {"avc1"},
+         0,
+         2,
+         cat({mvhd(3), kAmendedVideo, head(12, "udta"), u32s({42}), kTimecodeTrak})},
         {"malformed child", cat({mvhd(3), trak('V'), head(4, "free")}), {"avc1"}, 0, 2, fail("Invalid movie atom size")},
     };
     for (const MoovCase& c : cases) {

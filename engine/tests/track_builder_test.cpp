@@ -345,6 +345,34 @@ TEST(TimecodeReference, VideoTrakAmendment) {
     }
 }
 
+// A child stored with size field 0 runs to the end of its container. Copied
+// as stored, it would swallow the reference appended behind it, so it gets
+// its real size; the reader sees the same payload either way.
+TEST(TimecodeReference, OpenEndedChildrenGetTheirRealSize) {
+    const Bytes tkhd = video_tkhd_v0();
+    const Bytes mdia = video_mdia(video_mdhd_v0());
+    const Bytes udta_payload = cat({tag("name"), u32s({0x01020304})});
+    struct Case {
+        const char* name;
+        Bytes input_payload;
+        Bytes expected_payload;
+    };
+    const std::vector<Case> cases = {
+        {"last trak child open-ended, no tref", cat({tkhd, mdia, u32s({0}), tag("udta"), udta_payload}),
+         cat({tkhd, mdia, head(16, "udta"), udta_payload, head(20, "tref"), ref("tmcd", {3})})},
+        {"last reference open-ended", cat({tkhd, mdia, head(32, "tref"), ref("chap", {2}), u32s({0}), tag("sync"), u32s({4})}),
+         cat({tkhd, mdia, head(44, "tref"), ref("chap", {2}), ref("sync", {4}), ref("tmcd", {3})})},
+        {"open-ended old tmcd reference is dropped", cat({tkhd, mdia, head(20, "tref"), u32s({0}), tag("tmcd"), u32s({9})}),
+         cat({tkhd, mdia, head(20, "tref"), ref("tmcd", {3})})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto amended = reference_timecode_track(make_atom(FourCC("trak"), c.input_payload), 3);
+        ASSERT_TRUE(amended) << amended.error();
+        EXPECT_EQ(*amended, make_atom(FourCC("trak"), c.expected_payload));
+    }
+}
+
 TEST(TimecodeReference, ExtendedTrakHeaderIsRewrappedShort) {
     const Bytes payload = cat({video_tkhd_v0(), video_mdia(video_mdhd_v0())});
     const Bytes input = cat({u32s({1}), tag("trak"), u64(16 + payload.size()), payload});

@@ -375,6 +375,33 @@ TEST(WriteMovie, BytesTheSourceGainsDuringTheCopyAreNotCopied) {
     EXPECT_EQ(reread->atoms[reread->atoms.size() - 2].offset, original.size());
 }
 
+// Open-ended (size field 0) last children of the moov and of the video trak:
+// the timecode trak and the reference written behind them stay visible.
+TEST(WriteMovie, OpenEndedLastChildrenKeepTheNewAtomsVisible) {
+    TempDir dir;
+    testing::Atoms atoms = testing::build_movie(video_and_audio());
+    testing::Atom udta = testing::leaf("udta", Bytes{'n', 'a', 'm', 'e', 0, 0, 0, 1});
+    udta.size_field = 0;
+    testing::find(atoms, "moov/trak").children.push_back(udta);
+    testing::find(atoms, "moov").children.push_back(udta);
+    testing::write_file(dir.file("in.mov"), testing::serialize(atoms));
+    ASSERT_TRUE(open_movie(dir.file("in.mov")));
+
+    Captured captured;
+    const Status written = write_movie(dir.file("in.mov"), dir.file("out.mov"), "00:00:01:00", capturing(captured));
+    ASSERT_TRUE(written) << written.error();
+    const auto reread = open_movie(dir.file("out.mov"));
+    ASSERT_TRUE(reread) << reread.error();
+    ASSERT_EQ(reread->tracks.size(), 3u);
+    EXPECT_EQ(reread->existing_timecode, "00:00:01:00");
+    const auto video = required_child(reread->tracks[0].trak_bytes, FourCC("trak"));
+    ASSERT_TRUE(video) << video.error();
+    const auto tref = optional_child(*video, FourCC("tref"));
+    ASSERT_TRUE(tref) << tref.error();
+    ASSERT_TRUE(tref->has_value()) << "the video trak lost its reference";
+    EXPECT_EQ(Bytes((*tref)->begin(), (*tref)->end()), (Bytes{0, 0, 0, 12, 't', 'm', 'c', 'd', 0, 0, 0, 3}));
+}
+
 TEST(WriteMovie, WritingTwiceReplacesTheTimecodeTrack) {
     TempDir dir;
     testing::write_file(dir.file("a.mov"), testing::build_movie_bytes(video_and_audio()));

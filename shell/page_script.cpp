@@ -38,7 +38,17 @@ std::string injected_script() {
   window.__VELMORA_EVENT__ = (name, payload) => {
     const callbacks = listeners.get(name);
     if (!callbacks) return;
-    for (const callback of [...callbacks]) callback({ payload });
+    // Every listener hears the event; the first failure is thrown after.
+    let failed = false;
+    let failure;
+    for (const callback of [...callbacks]) {
+      try {
+        callback({ payload });
+      } catch (error) {
+        if (!failed) [failed, failure] = [true, error];
+      }
+    }
+    if (failed) throw failure;
   };
 })();
 )JS";

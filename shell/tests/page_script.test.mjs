@@ -130,3 +130,12 @@ test("the top frame's handler is left as WebKit made it", () => {
   assert.equal(Object.getPrototypeOf(velmora).postMessage, UserMessageHandler.prototype.postMessage);
   assert.deepEqual(sent, [{ handler: "velmora", body: { command: "load_settings", args: {} } }]);
 });
+
+test("a listener that throws does not keep the others from their event", async () => {
+  const { window, run } = page();
+  const calls = [];
+  await window.__VELMORA_NATIVE__.listen("progress", () => { calls.push("first"); throw new Error("page bug"); });
+  await window.__VELMORA_NATIVE__.listen("progress", (event) => calls.push(["second", event.payload]));
+  assert.throws(() => run(emitScript("progress", 1)), /page bug/, "the failure still shows");
+  assert.deepEqual(JSON.parse(JSON.stringify(calls)), ["first", ["second", 1]]);
+});

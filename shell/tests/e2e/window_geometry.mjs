@@ -33,7 +33,7 @@ function windowGeometry() {
   }
   if (!best) return null;
   const hints = spawnSync("xprop", ["-id", best.id, "WM_NORMAL_HINTS"], { encoding: "utf8" }).stdout || "";
-  const min = /program specified minimum size: (\d+) by (\d+)/.exec(hints);
+  const min = /minimum size: (\d+) by (\d+)/.exec(hints);
   return { size: `${best.width}x${best.height}`, minimum: min ? `${min[1]}x${min[2]}` : null };
 }
 

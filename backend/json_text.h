@@ -15,13 +15,15 @@ namespace velmora {
 // Deeper nesting than this is refused before the parser recurses into it.
 inline constexpr std::size_t kMaxJsonDepth = 512;
 
-// One JSON value, optionally surrounded by white space. Failures read
+// One JSON value, optionally surrounded by white space (a byte order mark
+// is no white space). Failures read
 // "<description> at line L column C" (line from 1; column = bytes of that line
 // up to and including the offending one, or the line's length at the end).
 Result<nlohmann::json> parse_json(std::string_view text);
 
-// No spaces, keys in ascending byte order; never throws (bad UTF-8 inside a
-// string is replaced by U+FFFD).
+// No spaces, keys in ascending byte order, floating-point numbers in their
+// shortest form (5.522183333333333, 100.0, 1e16, 0.00001, 1.5e-7); never
+// throws (bad UTF-8 inside a string is replaced by U+FFFD).
 std::string to_compact_json(const nlohmann::json& value);
 // Two-space indentation, no trailing newline.
 std::string to_pretty_json(const nlohmann::json& value);

@@ -1,5 +1,6 @@
 #include "json_text.h"
 
+#include <limits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -50,6 +51,9 @@ INSTANTIATE_TEST_SUITE_P(
                        "syntax error - invalid character U+0000 at line 1 column 3"},
         ParseErrorCase{"nul_in_string", std::string("[\"a\0\"]", 6),
                        "syntax error - invalid character U+0000 at line 1 column 4"},
+        ParseErrorCase{"byte_order_mark", "\xef\xbb\xbf{}",
+                       "syntax error while parsing value - unexpected byte order mark; expected '[', '{', or a "
+                       "literal at line 1 column 1"},
         ParseErrorCase{"too_deep", std::string(513, '['), "recursion limit exceeded at line 1 column 513"},
         ParseErrorCase{"too_deep_over_lines", "{\"a\":\n" + std::string(512, '['),
                        "recursion limit exceeded at line 2 column 512"}),
@@ -59,6 +63,10 @@ TEST(ParseJson, AcceptsSurroundingWhiteSpaceAndTheDeepestAllowedNesting) {
     EXPECT_EQ(parse_json(" \t\r\n{\"b\":1,\"a\":[true,null]}\r\n "), json::parse(R"({"a":[true,null],"b":1})"));
     const std::string deepest = std::string(kMaxJsonDepth, '[') + std::string(kMaxJsonDepth, ']');
     EXPECT_TRUE(parse_json(deepest).has_value());
+}
+
+TEST(ParseJson, ByteOrderMarkInsideAStringIsText) {
+    EXPECT_EQ(parse_json("\"\xef\xbb\xbf\""), json("\xef\xbb\xbf"));
 }
 
 TEST(ParseJson, BracketsInsideStringsDoNotCountAsNesting) {
@@ -153,6 +161,55 @@ TEST(Serialisation, PrettyUsesTwoSpacesAndNoTrailingNewline) {
     EXPECT_EQ(to_pretty_json(value),
               "{\n  \"a\": {\n    \"c\": []\n  },\n  \"b\": [\n    1,\n    {}\n  ],\n  \"d\": null\n}");
     EXPECT_EQ(to_pretty_json(json::object()), "{}");
+}
+
+// Floating-point numbers are written with the fewest digits that read back
+// as the same double, positionally up to 16 integer digits or down to four
+// leading zeros after the point, otherwise as digits, "e" and a bare exponent.
+TEST(Serialisation, FloatsUseTheShortestDigitsAndExponentLayout) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"5.522183333333333", "5.522183333333333"},  // a longer form also reads back as this double
+        {"57450.21412746848", "57450.21412746848"},
+        {"32.99966633299967", "32.99966633299967"},
+        {"10.01", "10.01"},
+        {"2.0", "2.0"},
+        {"1e5", "100000.0"},
+        {"-0.5", "-0.5"},
+        {"0.0", "0.0"},
+        {"-0.0", "-0.0"},
+        {"1e15", "1000000000000000.0"},
+        {"1234567890123456.0", "1234567890123456.0"},
+        {"1e16", "1e16"},
+        {"12345678901234567.0", "1.2345678901234568e16"},
+        {"123456789012345678901234567890", "1.2345678901234568e29"},
+        {"0.0001234", "0.0001234"},
+        {"0.00001", "0.00001"},
+        {"0.000012345", "0.000012345"},
+        {"1e-6", "1e-6"},
+        {"1.5e-7", "1.5e-7"},
+        {"-2.5e-300", "-2.5e-300"},
+        {"1.7976931348623157e308", "1.7976931348623157e308"},
+        {"5e-324", "5e-324"},
+    };
+    for (const auto& [text, expected] : cases) {
+        const auto parsed = parse_json(text);
+        ASSERT_TRUE(parsed.has_value()) << text;
+        ASSERT_TRUE(parsed->is_number_float()) << text;
+        EXPECT_EQ(to_compact_json(*parsed), expected) << text;
+        EXPECT_EQ(to_pretty_json(json::array({*parsed})), std::string("[\n  ") + expected + "\n]") << text;
+    }
+    EXPECT_EQ(to_compact_json(json(std::numeric_limits<double>::quiet_NaN())), "null");
+    EXPECT_EQ(to_compact_json(json(-std::numeric_limits<double>::infinity())), "null");
+}
+
+TEST(Serialisation, IntegersAndEscapesAreWrittenExactly) {
+    const json value = json::parse(
+        R"({"max":18446744073709551615,"min":-9223372036854775808,"zero":0,"s":"\"\\\b\f\n\r\t\u0000\u001f\u007f/\u00e9\u2028"})");
+    EXPECT_EQ(to_compact_json(value),
+              "{\"max\":18446744073709551615,\"min\":-9223372036854775808,"
+              "\"s\":\"\\\"\\\\\\b\\f\\n\\r\\t\\u0000\\u001f\x7f/\xc3\xa9\xe2\x80\xa8\",\"zero\":0}");
+    EXPECT_EQ(to_pretty_json(json::parse(R"({"a":[[],{},[{"b":null}]],"c":"x"})")),
+              "{\n  \"a\": [\n    [],\n    {},\n    [\n      {\n        \"b\": null\n      }\n    ]\n  ],\n  \"c\": \"x\"\n}");
 }
 
 TEST(Serialisation, InvalidUtf8InAStringIsReplacedInsteadOfThrowing) {

@@ -1,6 +1,7 @@
 // The request loop, driven through the real program's pipes.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -57,6 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "Error: number overflow parsing '1e400' at line 1 column 11\n"},
         FatalLineCase{"nul_byte", std::string("{\"command\":\"busy\"}\0\n", 20),
                       "Error: syntax error - invalid character U+0000 at line 1 column 19\n"},
+        FatalLineCase{"byte_order_mark", "\xef\xbb\xbf{\"id\":1,\"command\":\"busy\"}\n", "Error: "},
         FatalLineCase{"lone_surrogate_escape", "{\"command\":\"\\ud800\"}\n", "Error: "},
         FatalLineCase{"unterminated_string", "{\"command\":\"busy\n",
                       "Error: syntax error while parsing value - invalid string: missing closing quote; "
@@ -109,6 +111,20 @@ TEST(Replies, AreCompactWithSortedKeysAndEchoTheId) {
     EXPECT_EQ(backend.read_line(), R"({"id":null,"result":false})");
     ASSERT_TRUE(backend.send_line(R"({"command":"nope","id":{"b":[1,2.5],"a":true}})"));
     EXPECT_EQ(backend.read_line(), R"({"error":"Unknown native command","id":{"a":true,"b":[1,2.5]}})");
+}
+
+TEST(Replies, NumericIdsComeBackInTheirShortestForm) {
+    Backend backend;
+    const std::pair<const char*, const char*> ids[] = {
+        {"5.522183333333333", "5.522183333333333"},
+        {"[1e16,0.00001,1.5e-7,2.0,1e2]", "[1e16,0.00001,1.5e-7,2.0,100.0]"},
+        {"18446744073709551615", "18446744073709551615"},
+        {"-9223372036854775808", "-9223372036854775808"},
+    };
+    for (const auto& [sent, echoed] : ids) {
+        ASSERT_TRUE(backend.send_line(std::string(R"({"command":"busy","id":)") + sent + "}"));
+        EXPECT_EQ(backend.read_line(), std::string(R"({"id":)") + echoed + R"(,"result":false})") << sent;
+    }
 }
 
 TEST(Replies, CrLfEndingIsAcceptedLikeLf) {

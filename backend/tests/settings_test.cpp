@@ -113,6 +113,8 @@ TEST(ReadStoredSettings, FallsBackOnlyWhenSettingsJsonIsAbsent) {
         {"settings_wins", {R"({"copy":true,"mode":"drop"})", R"({"copy":false})"}, json{{"mode", "drop"}}},
         {"invalid_settings_ignores_previous", {"{not json", R"({"copy":false})"}, json::object()},
         {"settings_not_utf8_ignores_previous", {"{\"prefix\":\"\xff\"}", R"({"copy":false})"}, json::object()},
+        {"byte_order_mark_ignores_previous", {"\xef\xbb\xbf{\"mode\":\"drop\"}", R"({"copy":false})"},
+         json::object()},
         {"invalid_previous", {std::nullopt, "[1,"}, json::object()},
         {"wrong_shape", {R"({"copy":"yes","start":"0"})", std::nullopt}, json{{"start", "0"}}},
     };

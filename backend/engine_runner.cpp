@@ -3,8 +3,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -68,7 +71,40 @@ struct WaitOutcome {
     std::optional<std::string> failure;
 };
 
-WaitOutcome wait_for_write(ChildProcess& child, const std::atomic<bool>& cancel) {
+// The pause between two looks at the engine. The end of its status stream
+// means the engine has exited or is about to, so the pause in progress ends
+// then; later pauses start at 1 ms and double back up to the poll interval.
+// A short movie is then done in the time its engine takes, not on the next
+// 25 ms tick.
+class WritePause {
+public:
+    void stream_ended() {
+        {
+            std::lock_guard lock(mutex_);
+            ended_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    void wait() {
+        std::unique_lock lock(mutex_);
+        if (!ended_) {
+            changed_.wait_for(lock, write_poll_interval, [this] { return ended_; });
+            return;
+        }
+        lock.unlock();
+        std::this_thread::sleep_for(backoff_);
+        backoff_ = std::min(backoff_ * 2, std::chrono::duration_cast<std::chrono::microseconds>(write_poll_interval));
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool ended_ = false;
+    std::chrono::microseconds backoff_{1000};
+};
+
+WaitOutcome wait_for_write(ChildProcess& child, const std::atomic<bool>& cancel, WritePause& pause) {
     for (;;) {
         if (cancel.load()) child.kill();
         auto polled = child.try_wait();
@@ -78,7 +114,7 @@ WaitOutcome wait_for_write(ChildProcess& child, const std::atomic<bool>& cancel)
             return {0, polled.error()};
         }
         if (*polled) return {**polled, std::nullopt};
-        std::this_thread::sleep_for(write_poll_interval);
+        pause.wait();
     }
 }
 
@@ -131,20 +167,22 @@ Status write_timecode(const std::string& engine_path, const std::string& source_
     if (!child) return fail(child.error());
 
     ReaderOutcome reader_outcome;
+    WritePause pause;
     {
         std::jthread reader;
         try {
-            reader = std::jthread([&reader_outcome, &on_progress, fd = std::move(error->read_end)] {
+            reader = std::jthread([&reader_outcome, &pause, &on_progress, fd = std::move(error->read_end)] {
                 try {
                     reader_outcome.status = read_engine_status(fd.get(), on_progress);
                 } catch (...) {
                     reader_outcome.ended_abnormally = true;
                 }
+                pause.stream_ended();
             });
         } catch (const std::system_error&) {
             return fail("Engine status reader failed");  // the child is killed and reaped on the way out
         }
-        WaitOutcome waited = wait_for_write(*child, cancel);
+        WaitOutcome waited = wait_for_write(*child, cancel, pause);
         reader.join();
 
         if (reader_outcome.ended_abnormally) return fail("Engine status reader failed");

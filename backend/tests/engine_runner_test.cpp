@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -399,6 +400,41 @@ TEST_F(EngineRunnerTest, CancelReportsCancelledEvenWhenTheEngineSucceeded) {
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Cancelled.");
     EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s);
+}
+
+// The end of the status stream wakes the wait at once: a short write is over
+// when its engine is, not on the next poll tick (every write took at least one
+// whole interval when the loop only slept).
+TEST_F(EngineRunnerTest, ShortWriteEndsWithItsEngineNotOnTheNextPollTick) {
+    std::atomic<bool> cancel{false};
+    std::vector<std::chrono::steady_clock::duration> took;
+    for (int run = 0; run < 9; ++run) {
+        auto begun = std::chrono::steady_clock::now();
+        auto written = write_timecode(fake_engine(), case_path("success"), temp_.join("out.mov"), "00:00:00:00",
+                                      cancel, {});
+        took.push_back(std::chrono::steady_clock::now() - begun);
+        ASSERT_TRUE(written) << written.error();
+    }
+    std::ranges::sort(took);
+    EXPECT_LT(took[took.size() / 2], write_poll_interval)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took[took.size() / 2]).count() << " ms";
+}
+
+// An engine that closes its standard error and goes on is still waited for:
+// its exit status decides, not the end of the stream.
+TEST_F(EngineRunnerTest, EngineThatFallsSilentIsWaitedForUntilItExits) {
+    std::atomic<bool> cancel{false};
+    auto begun = std::chrono::steady_clock::now();
+    auto written = write_timecode(fake_engine(), case_path("quiet-then-succeeds"), temp_.join("out.mov"),
+                                  "00:00:00:00", cancel, {});
+    EXPECT_TRUE(written) << written.error();
+    EXPECT_GE(std::chrono::steady_clock::now() - begun, 300ms);
+
+    written = write_timecode(fake_engine(), case_path("quiet-then-fails"), temp_.join("out.mov"), "00:00:00:00",
+                             cancel, {});
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error(), "Native timecode engine failed.");
+    EXPECT_TRUE(no_child_left());
 }
 
 TEST_F(EngineRunnerTest, ProgressSinkThatThrowsEndsTheReaderAbnormally) {

@@ -39,6 +39,8 @@ write:streams)
     output=$(readlink /proc/$$/fd/1)
     printf '%s\n%s\n' "$input" "$output" > "$3" ;;
 write:success) printf 'progress=0\nprogress=0.5\nprogress=1\n' >&2 ;;
+write:quiet-then-succeeds) exec 2>&-; sleep 0.3 ;;
+write:quiet-then-fails) exec 2>&-; sleep 0.3; exit 1 ;;
 write:progress-table)
     printf 'progress=0.5\nprogress=1.7\nprogress=-2\nprogress= 0.5\nprogress=abc\n' >&2
     printf 'progress=0.25\r\nprogress=\nprogress=1e-1\nprogress=-inf\nprogress=+.5\n' >&2

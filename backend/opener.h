@@ -7,7 +7,7 @@
 
 namespace velmora {
 
-// "reveal": shows a published output (or its backup) in the file manager.
+// "reveal": shows an output that this process published in the file manager.
 Result<nlohmann::json> reveal(ServiceState& state, const nlohmann::json& args);
 // "third_party_notices": opens the notices page under the resources folder.
 Result<nlohmann::json> third_party_notices(ServiceState& state);

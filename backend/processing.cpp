@@ -16,6 +16,7 @@
 #include "file_system.h"
 #include "json_text.h"
 #include "output_naming.h"
+#include "platform.h"
 #include "protocol.h"
 #include "published_outputs.h"
 #include "publishing.h"
@@ -110,12 +111,13 @@ Result<std::vector<Movie>> collect(ServiceState& state, const std::vector<std::s
     return movies;
 }
 
+// The same status call as import, so that both read the same clock fields
+// on every platform.
 Status source_unchanged(const MovieRecord& record) {
-    struct stat info {};
-    if (::stat(record.source_path.c_str(), &info) != 0) return fail(system_error_text(errno));
-    const bool same = static_cast<std::uint64_t>(info.st_size) == record.size &&
-                      static_cast<std::int64_t>(info.st_mtim.tv_sec) == record.modified_seconds &&
-                      static_cast<std::int64_t>(info.st_mtim.tv_nsec) == record.modified_nanoseconds;
+    auto status = read_file_status(record.source_path);
+    if (!status) return fail(status.error());
+    const bool same = status->size == record.size && status->modified.seconds == record.modified_seconds &&
+                      status->modified.nanoseconds == record.modified_nanoseconds;
     if (!same) return fail(std::string(source_changed_message));
     return {};
 }

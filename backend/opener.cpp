@@ -40,6 +40,7 @@ public:
         if (!ok_) return ENOMEM;
         if (int e = ::posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0)) return e;
         if (int e = ::posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0)) return e;
+        if (int e = inherit_in_child(actions_, 2)) return e;
         sigset_t none;
         sigset_t defaults;
         sigemptyset(&none);
@@ -47,7 +48,10 @@ public:
         sigaddset(&defaults, SIGPIPE);
         if (int e = ::posix_spawnattr_setsigmask(&attributes_, &none)) return e;
         if (int e = ::posix_spawnattr_setsigdefault(&attributes_, &defaults)) return e;
-        return ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        if (int e = ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF)) return e;
+        // The desktop program may outlive the backend: it must hold none of
+        // its pipes or files, whatever their close-on-exec flag.
+        return limit_child_descriptors(actions_, attributes_);
     }
 
     const posix_spawn_file_actions_t* actions() const { return &actions_; }

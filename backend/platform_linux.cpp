@@ -87,6 +87,9 @@ int limit_child_descriptors(posix_spawn_file_actions_t& actions, posix_spawnattr
     return ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 }
 
+// Closing from 3 upwards already leaves the standard streams alone.
+int inherit_in_child(posix_spawn_file_actions_t&, int fd) { return fd >= 0 && fd <= 2 ? 0 : EINVAL; }
+
 int open_close_on_exec_pipe(int ends[2]) { return ::pipe2(ends, O_CLOEXEC) == 0 ? 0 : errno; }
 
 }  // namespace velmora

@@ -52,6 +52,10 @@ int limit_child_descriptors(posix_spawn_file_actions_t&, posix_spawnattr_t& attr
     return ::posix_spawnattr_setflags(&attributes, static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT));
 }
 
+int inherit_in_child(posix_spawn_file_actions_t& actions, int fd) {
+    return ::posix_spawn_file_actions_addinherit_np(&actions, fd);
+}
+
 // No pipe2 here; children are spawned with POSIX_SPAWN_CLOEXEC_DEFAULT, so
 // the short window before the flags are set leaks nothing into them.
 int open_close_on_exec_pipe(int ends[2]) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,7 @@ protected:
         ::setenv("PATH", saved_path_.c_str(), 1);
         ::unsetenv("VELMORA_OPENER_LOG");
         ::unsetenv("VELMORA_FAKE_GDBUS_EXIT");
+        ::unsetenv("VELMORA_OPENER_PROBE_FD");
     }
 
     FakeOpeners fakes;
@@ -165,6 +167,26 @@ TEST_F(Opener, OpenersAreReapedWithoutBeingWaitedFor) {
     for (const auto& line : lines) {
         EXPECT_TRUE(testing::wait_until_gone(line.pid, 5s)) << "opener " << line.pid << " was not reaped";
     }
+}
+
+// A descriptor this process holds without close-on-exec (another thread's
+// pipe caught between its creation and its flag, or a library's file) must
+// not reach an opener, whose desktop program may live on long after it.
+TEST_F(Opener, OpenersGetNoDescriptorBeyondTheStandardStreams) {
+    const int plain = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(plain, 0);
+    const int held = ::fcntl(plain, F_DUPFD, 100);  // F_DUPFD leaves close-on-exec off
+    ::close(plain);
+    ASSERT_GE(held, 100);
+    ::setenv("VELMORA_OPENER_PROBE_FD", std::to_string(held).c_str(), 1);
+    ::setenv("VELMORA_FAKE_GDBUS_EXIT", "1", 1);  // so the fallback runs too
+    record_published_output(state, "/movies/out/clip_TC.mov");
+    ASSERT_TRUE(reveal(state, {{"file", "/movies/out/clip_TC.mov"}}).has_value());
+    ASSERT_TRUE(third_party_notices(state).has_value());
+    const auto lines = fakes.wait_for_lines(3);
+    ::close(held);
+    ASSERT_EQ(lines.size(), 3u);
+    for (const auto& line : lines) EXPECT_EQ(line.probe, "closed") << line.arguments;
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ std::vector<OpenerRun> FakeOpeners::lines() const {
         if (tab == std::string::npos) continue;
         const std::string tail = line.substr(tab + 1);
         runs.push_back(OpenerRun{line.substr(0, tab), static_cast<pid_t>(std::atoi(field(tail, "pid").c_str())),
-                                 field(tail, "stdin"), field(tail, "stdout")});
+                                 field(tail, "stdin"), field(tail, "stdout"), field(tail, "probe")});
     }
     return runs;
 }

@@ -24,6 +24,8 @@ struct OpenerRun {
     pid_t pid = -1;
     std::string stdin_target;
     std::string stdout_target;
+    // With VELMORA_OPENER_PROBE_FD set: "inherited" or "closed".
+    std::string probe;
 };
 
 class FakeOpeners {

@@ -290,6 +290,37 @@ TEST_F(ProcessingInterop, InPlaceWithBackupAndReveal) {
     EXPECT_EQ(idle->at("result"), false);
 }
 
+TEST_F(ProcessingInterop, RevealForgetsEarlierRunsAndNoticesNeedNoPage) {
+    const auto ids = import({copy_movie("clip.mov")});
+    ASSERT_EQ(ids.size(), 1u);
+    const auto reply = process(ids, "01:00:00:00", {{"copy", true}});
+    const std::string output = reply.at("result").at("results").at(0).at("output");
+    const auto shown = backend->call("reveal", {{"file", output}});
+    ASSERT_TRUE(shown.has_value());
+    EXPECT_TRUE(shown->contains("result") && shown->at("result").is_null()) << shown->dump();
+
+    BackendOptions options;
+    options.resources = resources.path();
+    options.environment = fakes.environment();
+    backend = std::make_unique<Backend>(options);  // the earlier process is killed
+    const auto after_restart = backend->call("reveal", {{"file", output}});
+    ASSERT_TRUE(after_restart.has_value());
+    EXPECT_EQ(after_restart->at("error"), "Unknown output file");
+
+    ASSERT_TRUE(backend->send_line(R"({"id":"no args","command":"reveal"})"));
+    const auto without_args = backend->read_reply("no args");
+    ASSERT_TRUE(without_args.has_value());
+    EXPECT_EQ(without_args->dump(), R"({"error":"Missing output file","id":"no args"})");
+
+    ASSERT_FALSE(path_exists(resources.path() + "/notices/index.html"));
+    const auto notices = backend->call("third_party_notices");
+    ASSERT_TRUE(notices.has_value());
+    EXPECT_TRUE(notices->contains("result") && notices->at("result").is_null()) << notices->dump();
+    const auto runs = fakes.wait_for_lines(2);
+    ASSERT_EQ(runs.size(), 2u) << "one reveal and the notices, nothing for the refusals";
+    EXPECT_EQ(runs[1].arguments, "xdg-open|" + resources.path() + "/notices/index.html");
+}
+
 TEST_F(ProcessingInterop, SourceTouchedAfterImport) {
     const std::string source = copy_movie("a.mov");
     const auto ids = import({source});

@@ -118,6 +118,12 @@ report() {
   return 0
 }
 
+printf 'input: %s bytes on %s, %s runs each, median and minimum wall time\n' "$size" "$(stat -f -c %T "$work")" "$runs"
+if [ "$cold" = 1 ]; then
+  [ -w /proc/sys/vm/drop_caches ] || { echo "BENCH_COLD=1 needs root" >&2; exit 2; }
+  echo "page cache dropped before every run"
+fi
+
 # One discarded round first: the disk is still taking the freshly made input
 # and the first runs of every column would pay for it.
 saved_runs=$runs

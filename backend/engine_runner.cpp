@@ -94,14 +94,14 @@ public:
         }
         lock.unlock();
         std::this_thread::sleep_for(backoff_);
-        backoff_ = std::min(backoff_ * 2, std::chrono::duration_cast<std::chrono::microseconds>(write_poll_interval));
+        backoff_ = std::min(backoff_ * 2, write_poll_interval);
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool ended_ = false;
-    std::chrono::microseconds backoff_{1000};
+    std::chrono::milliseconds backoff_{1};
 };
 
 WaitOutcome wait_for_write(ChildProcess& child, const std::atomic<bool>& cancel, WritePause& pause) {

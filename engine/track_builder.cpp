@@ -149,8 +149,8 @@ Result<Bytes> rebuilt_tref(ByteView tref_payload, std::uint32_t timecode_track_i
 }  // namespace
 
 Bytes copied_child(ByteView range, const AtomSpan& child) {
-    const bool open_ended = child.header_size == 8 && range[child.offset] == 0 && range[child.offset + 1] == 0 &&
-                            range[child.offset + 2] == 0 && range[child.offset + 3] == 0;
+    const auto stored_size = read_u32_at(range, child.offset);
+    const bool open_ended = child.header_size == 8 && stored_size && *stored_size == 0;
     if (open_ended) return make_atom(child.atom_type, atom_payload(range, child));
     const ByteView whole = atom_bytes(range, child);
     return Bytes(whole.begin(), whole.end());

@@ -131,11 +131,14 @@ Result<Bytes> rebuild_moov(const Movie& movie, std::uint32_t timecode_track_id, 
 
 Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode) {
     const Track& video = movie.video();
-    TRY(const TimecodeValue start, parse_timecode(timecode, video.media_timescale, video.sample_delta));
+    const FrameRate rate = movie.video_rate();
+    TRY(const TimecodeValue start, parse_timecode(timecode, rate.timescale, rate.frame_duration));
     TRY(const std::uint32_t timecode_track_id, choose_timecode_track_id(movie.tracks));
-    TRY_VOID(check_timecode_limits(movie.file_size, video));
+    std::optional<FrameRate> standard_rate;
+    if (movie.variable_rate) standard_rate = rate;
+    TRY_VOID(check_timecode_limits(movie.file_size, video, standard_rate));
     TRY(const Bytes timecode_trak, build_timecode_trak(video, timecode_track_id, start.drop_frame,
-                                                       timecode_sample_offset(movie.file_size)));
+                                                       timecode_sample_offset(movie.file_size), standard_rate));
     TRY(const Bytes video_trak, reference_timecode_track(video.trak_bytes, timecode_track_id));
     TRY(Bytes moov, rebuild_moov(movie, timecode_track_id, timecode_trak, video_trak));
 

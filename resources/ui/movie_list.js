@@ -96,7 +96,13 @@
       status.append(bar, state, result);
 
       const rateCell = cell('c-rate mono');
-      rateCell.append(el('div', 'primary', F.fpsText(r.rate)), el('div', 'secondary', F.durationText(r.duration)));
+      const ratePrimary = el('div', 'primary', F.rateText(r.rate, r.measuredRate));
+      const measured = F.measuredRateText(r.measuredRate);
+      if (measured) {
+        ratePrimary.title = measured;
+        ratePrimary.setAttribute('aria-description', measured);
+      }
+      rateCell.append(ratePrimary, el('div', 'secondary', F.durationText(r.duration)));
 
       const remove = button('mini remove', '✕', 'Remove ' + name + ' from the list');
       const removeCell = cell('c-remove');

@@ -285,6 +285,19 @@ const GateCase kTrackSet[] = {
     {"short_closing_frame", nullptr, [](MovieSpec& s) { s.tracks[0].timing = {{9, 1001}, {1, 1000}}; }},
     {"variable_frame_rate", "Variable frame rate movies are not supported yet",
      [](MovieSpec& s) { s.tracks[0].timing = {{5, 1001}, {5, 2500}}; }},
+    {"closing_zero_length_video_sample", nullptr, [](MovieSpec& s) { s.tracks[0].timing = {{9, 1001}, {1, 0}}; }},
+    {"metadata_of_zero_length_samples", nullptr, [](MovieSpec& s) {
+         s.tracks.push_back(testing::audio_track());
+         s.tracks[1].handler = "meta";
+         s.tracks[1].timing = {{30, 0}};
+     }},
+    {"audio_short_of_its_mdhd", nullptr, [](MovieSpec& s) {
+         s.tracks.push_back(testing::audio_track());
+         s.tracks[1].timing = {{10, 1024}};
+         s.tracks[1].media_duration = 10233;
+     }},
+    {"video_short_of_its_mdhd", "Incomplete sample timing is not supported",
+     [](MovieSpec& s) { s.tracks[0].media_duration = 10011; }},
     {"variable_audio_is_fine", nullptr, [](MovieSpec& s) {
          s.tracks.push_back(testing::audio_track());
          s.tracks[1].timing = {{9, 1024}, {1, 500}};

@@ -86,9 +86,20 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
     MovieSpec drop = video_and_audio();
     drop.tracks[0] = testing::video_track("avc1", 30000, 1001, 10);
     drop.tracks[0].edits = std::vector<testing::EditEntry>{{10010, 0, 0x10000}};
+    // Phone footage: 29.97 at time scale 600 closed by a zero-length frame,
+    // starting late with a B-frame delay, beside a camera metadata track of
+    // zero-length samples.
+    MovieSpec phone = video_and_audio();
+    phone.tracks[0].timescale = 600;
+    phone.tracks[0].timing = {{10, 20}, {1, 21}, {10, 20}, {1, 0}};
+    phone.tracks[0].edits = std::vector<testing::EditEntry>{{600, -1, 0x10000}, {421, 40, 0x10000}};
+    phone.tracks[1].handler = "meta";
+    phone.tracks[1].sample_entry = "mebx";
+    phone.tracks[1].timing = {{5, 0}};
     const std::vector<Case> cases = {
         {"25 fps", video_and_audio(), false, "10:00:00:00"},
         {"29.97 drop-frame with an edit list", drop, false, "01:00:00;00"},
+        {"phone footage labelled 29.97 drop-frame", phone, false, "01:00:00;00"},
         {"extended moov header", video_and_audio(), true, "00:59:59:24"},
     };
     for (const Case& c : cases) {

@@ -44,6 +44,17 @@ std::uint32_t undo_drops(std::uint32_t n, std::uint32_t fps, std::uint32_t d) {
     return n + 9u * d * q;
 }
 
+// The frames-per-second byte names the rounded rate; some action cameras
+// store the whole part instead (29 at 29.97), read as the rounded rate when
+// that is the video's.
+bool frames_byte_matches(std::uint32_t timescale, std::uint32_t frame_duration, std::uint8_t frames_byte,
+                         std::uint32_t video_fps) {
+    const std::uint32_t rounded = nominal_fps(timescale, frame_duration);
+    if (frames_byte == rounded) return true;
+    const bool whole_part = frames_byte == timescale / frame_duration && timescale % frame_duration != 0;
+    return whole_part && rounded == video_fps;
+}
+
 }  // namespace
 
 std::uint32_t nominal_fps(std::uint32_t timescale, std::uint32_t frame_duration) {
@@ -110,21 +121,6 @@ Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale
     return std::string(text.data(), static_cast<std::size_t>(length));
 }
 
-namespace {
-
-// The frames-per-second byte names the rounded rate; some action cameras
-// store the whole part instead (29 at 29.97), read as the rounded rate when
-// that is the video's.
-bool frames_byte_matches(std::uint32_t timescale, std::uint32_t frame_duration, std::uint8_t frames_byte,
-                         std::uint32_t video_fps) {
-    const std::uint32_t rounded = nominal_fps(timescale, frame_duration);
-    if (frames_byte == rounded) return true;
-    const bool whole_part = frames_byte == timescale / frame_duration && timescale % frame_duration != 0;
-    return whole_part && rounded == video_fps;
-}
-
-}  // namespace
-
 Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
     const Track* timecode = nullptr;
     for (const Track& track : movie.tracks) {
@@ -147,8 +143,8 @@ Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
     const FrameRate video = movie.video_rate();
     const std::uint64_t video_side = std::uint64_t{video.frame_duration} * timescale;
     const std::uint64_t timecode_side = std::uint64_t{video.timescale} * frame_duration;
-    if (video_side != timecode_side ||
-        !frames_byte_matches(timescale, frame_duration, frames_per_second, nominal_fps(video.timescale, video.frame_duration)))
+    const std::uint32_t video_fps = nominal_fps(video.timescale, video.frame_duration);
+    if (video_side != timecode_side || !frames_byte_matches(timescale, frame_duration, frames_per_second, video_fps))
         return fail("Timecode and video rates disagree");
 
     TRY(const ByteView stsz, required_child(stbl, "stsz"));

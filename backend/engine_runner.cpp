@@ -7,9 +7,9 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <limits>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <system_error>

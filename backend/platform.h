@@ -20,16 +20,14 @@ Status full_flush(int fd);
 // Makes a rename or creation inside `folder` survive a power cut.
 Status flush_folder(const std::string& folder);
 
-// Renames without ever replacing: 0, or the error number (EEXIST when the
-// target exists; EINVAL, ENOSYS or ENOTSUP where the file system cannot).
-int rename_no_replace(const std::string& from, const std::string& to);
-
-// The same two operations on names inside one open folder, so that a folder
-// renamed or replaced by a symbolic link meanwhile changes nothing. Each
-// answers 0 or the error number.
+// Renames on names inside one open folder, so that a folder renamed or
+// replaced by a symbolic link meanwhile changes nothing. Each answers 0 or
+// the error number.
+// Never replaces: EEXIST when the target exists; EINVAL, ENOSYS or ENOTSUP
+// where the file system cannot.
 int rename_no_replace_at(int folder, const std::string& from, const std::string& to);
 // Swaps two names atomically; EINVAL, ENOSYS or ENOTSUP where the file
-// system cannot (FAT and exFAT volumes among them).
+// system cannot (exFAT and older FAT drivers among them).
 int exchange_at(int folder, const std::string& a, const std::string& b);
 
 // A path under which another process (the engine) reaches the folder this

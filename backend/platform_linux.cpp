@@ -27,10 +27,6 @@ Status flush_folder(const std::string& folder) {
     return full_flush(fd.get());
 }
 
-int rename_no_replace(const std::string& from, const std::string& to) {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
-}
-
 int rename_no_replace_at(int folder, const std::string& from, const std::string& to) {
     return ::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
 }

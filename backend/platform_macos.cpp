@@ -27,10 +27,6 @@ Status flush_folder(const std::string& folder) {
     return full_flush(fd.get());
 }
 
-int rename_no_replace(const std::string& from, const std::string& to) {
-    return ::renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0 ? 0 : errno;
-}
-
 int rename_no_replace_at(int folder, const std::string& from, const std::string& to) {
     return ::renameatx_np(folder, from.c_str(), folder, to.c_str(), RENAME_EXCL) == 0 ? 0 : errno;
 }

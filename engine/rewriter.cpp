@@ -164,16 +164,15 @@ Status write_movie(const std::string& input, const std::string& output, const st
     TRY(const Movie movie, open_movie(input));
     TRY(const WritePlan plan, plan_write(movie, timecode));
 
-    TRY(OutputFile out, OutputFile::create_exclusive(output));
+    TRY(OutputFile out, OutputFile::create(output));
     TRY_VOID(copy_input(movie, out, events));
     TRY_VOID(append_new_atoms(out, movie, plan));
     TRY_VOID(full_flush(out.file()));
     out.close();
-    TRY_VOID(flush_parent_folder(output));
 
-    if (events.before_verification) events.before_verification();
-    TRY(const Movie written, verify_written_movie(movie, output, timecode));
-    out.keep();
+    if (events.before_verification) events.before_verification(out.readable_path());
+    TRY(const Movie written, verify_written_movie(movie, out.readable_path(), timecode));
+    TRY_VOID(out.publish());
     if (events.report) events.report(probe_report(written) + "\n");
     return {};
 }

@@ -1,6 +1,7 @@
 #include "movie.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -434,11 +435,17 @@ TEST(OpenMovie, MissingFileGivesTheSystemError) {
     EXPECT_EQ(movie.error(), "No such file or directory (os error 2)");
 }
 
-TEST(OpenMovie, DirectoryGivesTheReadError) {
+// A FIFO without a writer would hold a blocking open() forever.
+TEST(OpenMovie, OnlyRegularFilesAreRead) {
     testing::TempDir dir;
-    const auto movie = open_movie(dir.path());
-    ASSERT_FALSE(movie.has_value());
-    EXPECT_EQ(movie.error(), "Is a directory (os error 21)");
+    const std::string fifo = dir.file("pipe.mov");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {dir.path(), fifo, std::string("/dev/null")}) {
+        SCOPED_TRACE(path);
+        const auto movie = open_movie(path);
+        ASSERT_FALSE(movie.has_value());
+        EXPECT_EQ(movie.error(), "Input is not a regular file");
+    }
 }
 
 TEST(OpenMovie, PathIsUsedAsRawBytes) {

@@ -197,7 +197,9 @@
           cell.append(backup);
         }
       } else if (record.state === 'error') {
-        cell.append(el('div', 'msg bad', typeof record.error === 'string' ? record.error : 'Failed'));
+        // An engine killed by a signal leaves no message of its own.
+        const said = typeof record.error === 'string' && record.error.trim() !== '';
+        cell.append(el('div', 'msg bad', said ? record.error : 'The engine stopped without giving a reason.'));
       }
     }
 

@@ -334,6 +334,17 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
   await cleanClose(page);
 });
 
+test('a failure without a message says that the engine gave no reason', async () => {
+  const page = await openPage({ failures: { '/media/day1/C003.mov': '' } });
+  await dropDay1(page);
+  await page.locator('#process').click();
+  await row(page, 'C003').locator('.result .msg').waitFor();
+  await page.waitForFunction(() => !document.body.classList.contains('processing'));
+  assert.equal(await row(page, 'C003').locator('.state').textContent(), 'Failed');
+  assert.equal(await row(page, 'C003').locator('.result').textContent(), 'The engine stopped without giving a reason.');
+  await cleanClose(page);
+});
+
 test('cancel: the running movie ends "Cancelled.", the rest are not processed', async () => {
   const page = await openPage({ pauseAt: 1, settings: { ...DEFAULTS, copy: false } });
   await dropDay1(page);

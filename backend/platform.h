@@ -57,6 +57,20 @@ struct FileStatus {
 // Status of `path`, following symbolic links. Fails with the system's error text.
 Result<FileStatus> read_file_status(const std::string& path);
 
+// The two dates a published file takes over from its source.
+struct FileDates {
+    FileInstant accessed;
+    FileInstant modified;
+};
+// Of `path` (symbolic links followed) and of an open file; the system's
+// error text on failure.
+Result<FileDates> read_file_dates(const std::string& path);
+Result<FileDates> read_descriptor_dates(int fd);
+
+// Swaps the names of two existing files in one step: 0, or the error number
+// (EINVAL, ENOSYS or ENOTSUP where the file system cannot swap).
+int exchange_names(const std::string& first, const std::string& second);
+
 // Makes a spawned child start with only the descriptors its file actions
 // set up (0, 1 and 2), whatever else this process holds open. Returns 0 or
 // an error number.

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "file_dates.h"
 #include "file_system.h"
 #include "platform.h"
 
@@ -41,6 +42,9 @@ Result<UniqueFd> create_exclusively(const std::string& path) {
 }
 
 Status copy_chunks(int from, int to, const CopyGuards& guards) {
+    // Before the copy reads the file, which may move its access time.
+    auto dates = read_descriptor_dates(from);
+    if (!dates) return fail(dates.error());
     std::vector<char> buffer(publish_copy_buffer_size);
     while (true) {
         if (guards.cancel.load()) return fail("Cancelled.");
@@ -55,6 +59,8 @@ Status copy_chunks(int from, int to, const CopyGuards& guards) {
             return written;
         }
     }
+    // After the last write, which would move the modification time again.
+    if (auto dated = set_file_dates(to, *dates); !dated) return dated;
     if (auto flushed = full_flush(to); !flushed) return flushed;
     if (auto unchanged = guards.source_unchanged(); !unchanged) return unchanged;
     if (guards.cancel.load()) return fail("Cancelled.");

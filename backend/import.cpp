@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "engine_runner.h"
+#include "output_naming.h"
 #include "platform.h"
 #include "timestamps.h"
 #include "token.h"
@@ -240,7 +241,7 @@ Result<struct stat> given_path_status(const std::string& path, const struct stat
 
 void import_path(ImportRun& run, const std::string& path, const std::optional<std::string>& root) {
     const std::string_view name = final_name(path);
-    if (name.starts_with("._") || name == ".DS_Store") return;
+    if (name.starts_with("._") || name == ".DS_Store" || is_own_working_file(name)) return;
     for (auto component : path_components(path))
         if (component == "__MACOSX") return;
 

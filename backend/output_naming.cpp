@@ -175,4 +175,8 @@ std::string backup_path_for(std::string_view source_path, std::string_view token
     return std::string(source_path) + ".velmora-backup-" + std::string(token);
 }
 
+bool is_own_working_file(std::string_view file_name) {
+    return file_name.starts_with(".velmora-") || file_name.find(".velmora-backup-") != std::string_view::npos;
+}
+
 }  // namespace velmora

@@ -61,5 +61,7 @@ std::string temporary_file_name(std::string_view token, std::string_view source_
                                 std::size_t name_limit = default_name_limit);
 // "SOURCE.velmora-backup-TOKEN".
 std::string backup_path_for(std::string_view source_path, std::string_view token);
+// A name this program gives its own files: a backup, or a hidden temporary.
+bool is_own_working_file(std::string_view file_name);
 
 }  // namespace velmora

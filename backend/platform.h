@@ -2,9 +2,10 @@
 
 // Everything that differs between macOS and Linux, behind one small interface.
 
+#include <cerrno>
+#include <cstdint>
 #include <optional>
 #include <string>
-#include <cstdint>
 #include <spawn.h>
 #include <vector>
 
@@ -29,6 +30,11 @@ int rename_no_replace_at(int folder, const std::string& from, const std::string&
 // Swaps two names atomically; EINVAL, ENOSYS or ENOTSUP where the file
 // system cannot (exFAT and older FAT drivers among them).
 int exchange_at(int folder, const std::string& a, const std::string& b);
+// True for the error numbers with which a file system says it cannot do
+// such a rename at all, as opposed to failing it for these names.
+inline bool rename_kind_unsupported(int error) {
+    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
+}
 
 // A path under which another process (the engine) reaches the folder this
 // process holds open as `folder`, also after it was renamed or replaced;
@@ -68,6 +74,16 @@ struct FileStatus {
 
 // Status of `path`, following symbolic links. Fails with the system's error text.
 Result<FileStatus> read_file_status(const std::string& path);
+
+// The two dates a published file takes over from its source.
+struct FileDates {
+    FileInstant accessed;
+    FileInstant modified;
+};
+// Of `path` (symbolic links followed) and of an open file; the system's
+// error text on failure.
+Result<FileDates> read_file_dates(const std::string& path);
+Result<FileDates> read_descriptor_dates(int fd);
 
 // Makes a spawned child start with only the descriptors its file actions
 // set up (0, 1 and 2), whatever else this process holds open. Returns 0 or

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "engine_runner.h"
+#include "file_dates.h"
 #include "file_system.h"
 #include "json_text.h"
 #include "leftovers.h"
@@ -21,6 +22,7 @@
 #include "protocol.h"
 #include "published_outputs.h"
 #include "publishing.h"
+#include "restore.h"
 #include "settings.h"
 #include "token.h"
 
@@ -224,6 +226,7 @@ Result<nlohmann::json> publish(const Batch& batch, const Movie& movie, const Out
         !published) {
         return fail(published.error());
     }
+    remember_in_place_result(batch.state, movie.id, movie.record.source_path, backup);
     return backup;
 }
 
@@ -234,7 +237,7 @@ Status cancelled_check(const ServiceState& state) {
 
 // Write into the hidden file, prove it, check the source again, publish.
 Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& movie, const OutputLocation& location,
-                                            std::size_t index) {
+                                            const FileDates& source_dates, std::size_t index) {
     const ProgressSink on_progress = [&](double fraction) {
         nlohmann::json progress = std::isnan(fraction) ? nlohmann::json(nullptr) : nlohmann::json(fraction);
         batch.emit(with_context(processing_payload(std::move(progress)), movie, index, batch.total));
@@ -251,6 +254,9 @@ Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& mov
     if (auto verified = verify_written_report(*report, movie.timecode, movie.record.record); !verified) {
         return fail(verified.error());
     }
+    if (auto dated = stamp_source_dates(location.folder.fd(), location.temporary_name, source_dates); !dated) {
+        return fail(dated.error());
+    }
     if (auto unchanged = source_unchanged(movie.record); !unchanged) return fail(unchanged.error());
     if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
     auto backup = publish(batch, movie, location);
@@ -266,13 +272,17 @@ Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& mov
 
 Result<nlohmann::json> process_movie(const Batch& batch, const Movie& movie, std::size_t index) {
     if (auto unchanged = source_unchanged(movie.record); !unchanged) return fail(unchanged.error());
+    // Read before the engine reads the source; the later checks prove the
+    // modification time still current.
+    auto source_dates = read_file_dates(movie.record.source_path);
+    if (!source_dates) return fail(source_dates.error());
     if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
     auto location = locate_output(movie, batch.options, index);
     if (!location) return fail(location.error());
     Result<nlohmann::json> done;
     {
         const TemporaryFileRemoval removal(location->folder, location->temporary_name);
-        done = write_verify_publish(batch, movie, *location, index);
+        done = write_verify_publish(batch, movie, *location, *source_dates, index);
     }
     if (done) record_published_output(batch.state, location->output);
     return done;

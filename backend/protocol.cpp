@@ -13,7 +13,9 @@
 #include "json_text.h"
 #include "opener.h"
 #include "processing.h"
+#include "report_file.h"
 #include "request_reader.h"
+#include "restore.h"
 #include "settings.h"
 #include "worker_thread.h"
 
@@ -133,6 +135,8 @@ Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& 
     if (command == "busy") return nlohmann::json(state.busy.load());
     if (command == "reveal") return reveal(state, args);
     if (command == "third_party_notices") return third_party_notices(state);
+    if (command == "restore") return restore_original(state, args);
+    if (command == "save_report") return save_report(args);
     if (command == "shutdown") return nlohmann::json();  // answered by the reader before dispatch
     return fail("Unknown native command");
 }

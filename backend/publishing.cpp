@@ -9,19 +9,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "file_dates.h"
 #include "platform.h"
 
 namespace velmora {
 namespace {
 
-// Error numbers with which a file system says it cannot do the operation at
-// all, as opposed to failing it for this file.
-bool no_replace_rename_unsupported(int error) {
-    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
-}
-
-bool exchange_unsupported(int error) { return no_replace_rename_unsupported(error); }
-
+// Error numbers with which a file system says it has no hard links at all,
+// as opposed to failing one for this file.
 bool hard_link_unsupported(int error) {
     return error == EPERM || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EMLINK;
 }
@@ -38,6 +33,9 @@ Result<UniqueFd> create_exclusively(const HeldFolder& folder, const std::string&
 }
 
 Status copy_chunks(int from, int to, const CopyGuards& guards) {
+    // Before the copy reads the file, which may move its access time.
+    auto dates = read_descriptor_dates(from);
+    if (!dates) return fail(dates.error());
     std::vector<char> buffer(publish_copy_buffer_size);
     while (true) {
         if (guards.cancel.load()) return fail("Cancelled.");
@@ -52,6 +50,8 @@ Status copy_chunks(int from, int to, const CopyGuards& guards) {
             return written;
         }
     }
+    // After the last write, which would move the modification time again.
+    if (auto dated = set_file_dates(to, *dates); !dated) return dated;
     if (auto flushed = full_flush(to); !flushed) return flushed;
     if (auto unchanged = guards.source_unchanged(); !unchanged) return unchanged;
     if (guards.cancel.load()) return fail("Cancelled.");
@@ -92,14 +92,14 @@ std::optional<Status> publish_by_exchange(const HeldFolder& folder, const std::s
                                           const PublishCalls& calls) {
     const int named = calls.rename_no_replace(folder.fd(), temporary, backup);
     if (named != 0) {
-        if (no_replace_rename_unsupported(named)) return std::nullopt;
+        if (rename_kind_unsupported(named)) return std::nullopt;
         return fail(system_error_text(named));
     }
     const int exchanged = calls.exchange(folder.fd(), backup, source);
     if (exchanged == 0) return Status{};
     // The source never moved: the written file goes back to its own name for
     // the two renames, or, failing that, away.
-    if (exchange_unsupported(exchanged) && calls.rename(folder.fd(), backup, temporary) == 0) return std::nullopt;
+    if (rename_kind_unsupported(exchanged) && calls.rename(folder.fd(), backup, temporary) == 0) return std::nullopt;
     remove_name(folder, backup);
     return fail(system_error_text(exchanged));
 }
@@ -174,7 +174,7 @@ Status publish_new_file(const HeldFolder& folder, const std::string& temporary, 
         folder.flush();
         return {};
     }
-    if (!no_replace_rename_unsupported(renamed)) return fail(system_error_text(renamed));
+    if (!rename_kind_unsupported(renamed)) return fail(system_error_text(renamed));
 
     const int linked = calls.link(folder.fd(), temporary, output);
     if (linked == 0) {

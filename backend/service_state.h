@@ -22,6 +22,22 @@ struct MovieRecord {
     nlohmann::json record;      // the record returned to the shell
 };
 
+// Size and modification time of a file at one moment.
+struct FileSnapshot {
+    std::uint64_t size = 0;
+    std::int64_t modified_seconds = 0;
+    std::int64_t modified_nanoseconds = 0;
+    bool operator==(const FileSnapshot&) const = default;
+};
+
+// A movie that this process published in place, as "restore" needs it.
+struct InPlaceResult {
+    std::string path;       // holds the stamped movie
+    std::string backup;     // holds the original
+    FileSnapshot stamped;   // both as they were right after publishing
+    FileSnapshot original;
+};
+
 // Created once at start-up and shared by the reader and every worker.
 struct ServiceState {
     std::string resources_dir;
@@ -42,6 +58,10 @@ struct ServiceState {
 
     std::mutex published_outputs_mutex;
     std::set<std::string> published_outputs;
+
+    // By movie id; an entry leaves when its original has been restored.
+    std::mutex in_place_mutex;
+    std::map<std::string, InPlaceResult> in_place_results;
 };
 
 }  // namespace velmora

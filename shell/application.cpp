@@ -45,6 +45,34 @@ void on_chooser_response(GtkNativeDialog* dialog, int response, gpointer data) {
     run->done(std::move(paths));
 }
 
+struct SaveRun {
+    GtkFileChooserNative* native;
+    std::function<void(std::optional<SaveChoice>)> done;
+    SaveRun(GtkFileChooserNative* dialog, std::function<void(std::optional<SaveChoice>)> then)
+        : native(dialog), done(std::move(then)) {}
+    SaveRun(const SaveRun&) = delete;
+    SaveRun& operator=(const SaveRun&) = delete;
+    ~SaveRun() { g_object_unref(native); }
+};
+
+// GTK 4's save chooser always asks before it accepts an existing name, so a
+// name that exists now is one the user agreed to replace.
+void on_save_response(GtkNativeDialog* dialog, int response, gpointer data) {
+    std::unique_ptr<SaveRun> run(static_cast<SaveRun*>(data));
+    std::optional<SaveChoice> choice;
+    if (response == GTK_RESPONSE_ACCEPT) {
+        if (GFile* file = gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog))) {
+            if (char* path = g_file_get_path(file)) {
+                choice = SaveChoice{path, g_file_query_exists(file, nullptr) == TRUE};
+                g_free(path);
+            }
+            g_object_unref(file);
+        }
+    }
+    gtk_native_dialog_hide(dialog);
+    run->done(std::move(choice));
+}
+
 void on_alert_response(GtkDialog* dialog, int, gpointer app) {
     gtk_window_destroy(GTK_WINDOW(dialog));
     g_application_quit(G_APPLICATION(app));
@@ -161,6 +189,7 @@ void ApplicationDelegate::launch() {
 void ApplicationDelegate::install_menu() {
     static const GActionEntry entries[] = {
         {"about", action<&ApplicationDelegate::show_about>, nullptr, nullptr, nullptr, {}},
+        {"save-report", action<&ApplicationDelegate::request_report>, nullptr, nullptr, nullptr, {}},
         {"hide", action<&ApplicationDelegate::hide>, nullptr, nullptr, nullptr, {}},
         {"quit", action<&ApplicationDelegate::quit_requested>, nullptr, nullptr, nullptr, {}},
         {"undo", edit_action<kUndo>, nullptr, nullptr, nullptr, {}},
@@ -193,9 +222,11 @@ void ApplicationDelegate::install_menu() {
         return menu;
     };
     GMenu* about = section({{"About Velmora", "app.about", nullptr}});
+    GMenu* report = section({{"Save Report…", "app.save-report", "<Control>s"}});
     GMenu* session = section({{"Hide Velmora", "app.hide", "<Control>h"}, {"Quit Velmora", "app.quit", "<Control>q"}});
     GMenu* application = g_menu_new();
     g_menu_append_section(application, nullptr, G_MENU_MODEL(about));
+    g_menu_append_section(application, nullptr, G_MENU_MODEL(report));
     g_menu_append_section(application, nullptr, G_MENU_MODEL(session));
     GMenu* edit = section({{"Undo", "app.undo", "<Control>z"},
                            {"Cut", "app.cut", "<Control>x"},
@@ -206,7 +237,7 @@ void ApplicationDelegate::install_menu() {
     g_menu_append_submenu(bar, "Velmora", G_MENU_MODEL(application));
     g_menu_append_submenu(bar, "Edit", G_MENU_MODEL(edit));
     gtk_application_set_menubar(app_, G_MENU_MODEL(bar));
-    for (GMenu* menu : {about, session, application, edit, bar}) g_object_unref(menu);
+    for (GMenu* menu : {about, report, session, application, edit, bar}) g_object_unref(menu);
 }
 
 void ApplicationDelegate::create_web_view() {
@@ -271,6 +302,9 @@ void ApplicationDelegate::show_about() {
     if (web_view_) web_view_->evaluate(std::string(kAboutScript));
 }
 
+// The page has the batch and builds the report; it asks back with "save_report".
+void ApplicationDelegate::request_report() { emit(kSaveReportRequested, Json()); }
+
 void ApplicationDelegate::hide() {
     if (window_ != nullptr) gtk_window_minimize(window_);
 }
@@ -306,6 +340,22 @@ void ApplicationDelegate::choose(const ChooserSpec& recipe, std::function<void(s
     }
     auto* run = std::make_unique<ChooserRun>(native, std::move(done)).release();
     g_signal_connect(native, "response", G_CALLBACK(on_chooser_response), run);
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(native));
+}
+
+void ApplicationDelegate::choose_save(const SaveSpec& recipe, std::function<void(std::optional<SaveChoice>)> done) {
+    GtkFileChooserNative* native =
+        gtk_file_chooser_native_new(recipe.title.c_str(), window_, GTK_FILE_CHOOSER_ACTION_SAVE, nullptr, nullptr);
+    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(native), TRUE);
+    if (!recipe.folder.empty()) {
+        GFile* folder = g_file_new_for_path(recipe.folder.c_str());
+        // A folder that is gone leaves the chooser where it would open anyway.
+        (void)gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(native), folder, nullptr);
+        g_object_unref(folder);
+    }
+    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(native), recipe.name.c_str());
+    auto* run = std::make_unique<SaveRun>(native, std::move(done)).release();
+    g_signal_connect(native, "response", G_CALLBACK(on_save_response), run);
     gtk_native_dialog_show(GTK_NATIVE_DIALOG(native));
 }
 

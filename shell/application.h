@@ -31,6 +31,7 @@ public:
     // BridgeHost
     void forward(const std::string& command, const Json& args, Completion done) override;
     void choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) override;
+    void choose_save(const SaveSpec& recipe, std::function<void(std::optional<SaveChoice>)> done) override;
     void emit(std::string_view name, const Json& payload) override;
     // QuitHost
     bool backend_running() const override;
@@ -53,6 +54,7 @@ private:
     void show_start_failure(const std::string& detail);
     void quit_requested();
     void show_about();
+    void request_report();
     void hide();
     void edit(const char* command);
     void remember_window_size();

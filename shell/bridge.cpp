@@ -6,9 +6,24 @@ namespace velmora {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kBackendCommands = {
+constexpr std::array<std::string_view, 8> kBackendCommands = {
     "load_settings", "save_settings", "import_movies", "process_movies", "cancel", "reveal", "third_party_notices",
+    "restore",
 };
+
+constexpr const char* kDefaultReportName = "Velmora report.csv";
+
+// A suggestion is only a name: no folder part, nothing the chooser would
+// read differently.
+bool plain_file_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+std::string string_arg(const Json& args, const char* key) {
+    auto found = args.find(key);
+    return found != args.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
 
 Json paths_payload(const std::vector<std::string>& paths) { return Json{{"paths", paths}}; }
 
@@ -26,6 +41,14 @@ ChooserSpec chooser_for(std::string_view command, const Json& args) {
 Json chooser_answer(ChooserKind kind, const std::vector<std::string>& paths) {
     if (kind != ChooserKind::destination) return Json(paths);
     return paths.empty() ? Json() : Json(paths.front());
+}
+
+SaveSpec save_chooser_for(const Json& args) {
+    std::string folder = string_arg(args, "folder");
+    if (!folder.starts_with('/') || folder.find('\0') != std::string::npos) folder.clear();
+    std::string name = string_arg(args, "name");
+    if (!plain_file_name(name)) name = kDefaultReportName;
+    return {"Save report", std::move(folder), std::move(name)};
 }
 
 bool is_backend_command(std::string_view command) {
@@ -72,6 +95,10 @@ void Bridge::handle_message(const MessageOrigin& origin, const Json& body, Compl
         });
         return;
     }
+    if (command == "save_report" && !state_.quitting) {
+        save_report(args, std::move(answer));
+        return;
+    }
     if (!is_backend_command(command) || state_.quitting) {
         answer(fail(std::string(kUnavailableCommand)));
         return;
@@ -91,6 +118,21 @@ void Bridge::forward(const std::string& command, const Json& args, Completion an
     host_.forward(command, args, [this, batch, answer = std::move(answer)](Result<Json> reply) {
         if (batch) state_.processing = false;
         answer(std::move(reply));
+    });
+}
+
+// The chooser first, then the backend writes the page's text; the page
+// learns the path, or null when the chooser was cancelled.
+void Bridge::save_report(const Json& args, Completion answer) {
+    host_.choose_save(save_chooser_for(args), [this, text = args.value("text", Json()),
+                                               answer = std::move(answer)](std::optional<SaveChoice> choice) {
+        if (!choice) return answer(Json());
+        if (state_.quitting) return answer(fail(std::string(kUnavailableCommand)));
+        Json request{{"path", choice->path}, {"replace", choice->replace}, {"text", text}};
+        host_.forward("save_report", request, [path = choice->path, answer](Result<Json> reply) {
+            if (!reply) return answer(std::move(reply));
+            answer(Json(path));
+        });
     });
 }
 

@@ -20,6 +20,8 @@ inline constexpr std::string_view kDragEnter = "native://drag-enter";
 inline constexpr std::string_view kDragLeave = "native://drag-leave";
 inline constexpr std::string_view kDragDrop = "native://drag-drop";
 inline constexpr std::string_view kCloseBlocked = "close-blocked";
+// The menu's "Save Report…": the page holds the batch, so it builds the text.
+inline constexpr std::string_view kSaveReportRequested = "native://save-report";
 
 // What the application owns and the bridge and the quitting steps share.
 struct BridgeState {
@@ -47,6 +49,20 @@ Json chooser_answer(ChooserKind kind, const std::vector<std::string>& paths);
 
 bool is_backend_command(std::string_view command);
 
+// The save chooser of "save_report": the page suggests the folder and name.
+struct SaveSpec {
+    std::string title;
+    std::string folder;  // empty: the chooser's own choice
+    std::string name;
+};
+// Where the user chose to save; `replace` when the name existed and the
+// chooser's overwrite confirmation was given.
+struct SaveChoice {
+    std::string path;
+    bool replace = false;
+};
+SaveSpec save_chooser_for(const Json& args);
+
 // Where a script message came from, as far as the web view can tell.
 struct MessageOrigin {
     bool from_application_view = false;
@@ -59,6 +75,8 @@ public:
     virtual ~BridgeHost() = default;
     virtual void forward(const std::string& command, const Json& args, Completion done) = 0;
     virtual void choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) = 0;
+    // Nothing when cancelled.
+    virtual void choose_save(const SaveSpec& recipe, std::function<void(std::optional<SaveChoice>)> done) = 0;
     virtual void emit(std::string_view name, const Json& payload) = 0;
 };
 
@@ -81,6 +99,7 @@ public:
 
 private:
     void forward(const std::string& command, const Json& args, Completion answer);
+    void save_report(const Json& args, Completion answer);
 
     BridgeState& state_;
     BridgeHost& host_;

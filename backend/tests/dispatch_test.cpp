@@ -49,12 +49,17 @@ TEST(DispatchCommand, SaveSettingsNormalisesAndStores) {
 
 TEST(DispatchCommand, NamesMatchExactly) {
     ServiceState state;
-    for (const char* name : {"Busy", "busy ", " busy", "bus", "busyy", "", "CANCEL", "load-settings"}) {
+    for (const char* name : {"Busy", "busy ", " busy", "bus", "busyy", "", "CANCEL", "load-settings", "Restore",
+                             "save-report", "saveReport"}) {
         const auto outcome = dispatch_command(state, "", name, json::object());
         ASSERT_FALSE(outcome.has_value()) << name;
         EXPECT_EQ(outcome.error(), "Unknown native command") << name;
     }
     EXPECT_FALSE(state.cancel.load());
+    // The newer commands are routed and check their own arguments.
+    EXPECT_EQ(dispatch_command(state, "", "restore", json::object()).error(), "invalid type: null, expected a string");
+    EXPECT_EQ(dispatch_command(state, "", "save_report", json{{"path", 1}}).error(),
+              "invalid type: integer `1`, expected a string");
 }
 
 // Captures what emit_message writes to standard output through a pipe.

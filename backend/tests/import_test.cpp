@@ -116,7 +116,11 @@ json import_error(const std::string& name, const std::string& message) {
 
 TEST_F(ImportTest, FolderEntriesInByteOrderWithSkippedNames) {
     for (const char* name : {"b.mov", "A.MOV", "a.mp4", "c.M4v", ".DS_Store", "._a.mov", "notes.txt", "noext",
-                             ".mov", "movie.mov.txt", "__MACOSX/inner.mov", "sub/__MACOSX/inner.mov"})
+                             ".mov", "movie.mov.txt", "__MACOSX/inner.mov", "sub/__MACOSX/inner.mov",
+                             // our own backups and hidden temporaries, also of non-movies
+                             "A003.mp4.velmora-backup-19543-1765000000000000000-666",
+                             "x.txt.velmora-backup-1-2-3", ".velmora-19543-1-7.b.mov", ".velmora-1-2-3.report.csv",
+                             "sub/c.mov.velmora-backup-1-2-3"})
         movie(std::string("drop/") + name);
     const json result = import({folder("drop")}, true);
 

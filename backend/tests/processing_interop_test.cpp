@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "support/backend_harness.h"
 #include "support/fake_openers.h"
 #include "support/movie_fixtures.h"
@@ -291,6 +294,77 @@ TEST_F(ProcessingInterop, InPlaceWithBackupAndReveal) {
     const auto idle = backend->call("busy");
     ASSERT_TRUE(idle.has_value());
     EXPECT_EQ(idle->at("result"), false);
+}
+
+struct timespec date_of(const std::string& path, bool access = false) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return access ? status.st_atim : status.st_mtim;
+}
+
+void expect_same(const struct timespec& got, const struct timespec& expected, const std::string& what) {
+    EXPECT_EQ(got.tv_sec, expected.tv_sec) << what;
+    EXPECT_EQ(got.tv_nsec, expected.tv_nsec) << what;
+}
+
+// One movie through everything this adds: dates kept on both kinds of
+// output, our own files passed over on import, restore, and a saved report.
+TEST_F(ProcessingInterop, DatesRestoreAndReportEndToEnd) {
+    const std::string source = copy_movie("day/A,001 \"x\".mov");
+    const struct timespec set[2] = {{1583020900, 111111111}, {1583020800, 987654321}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), set, 0), 0);
+    const auto original = file_digest(source);
+    const auto ids = import({dir.join("day")});
+    ASSERT_EQ(ids.size(), 1u);
+    // The import's probe may have moved the access time; the batch takes it from here.
+    const struct timespec accessed = date_of(source, true);
+
+    const auto copied = process(ids, "00:59:59:24", {{"copy", true}});
+    const auto& made = copied.at("result").at("results").at(0);
+    ASSERT_EQ(made.at("state"), "done") << made.dump();
+    const std::string output = made.at("output");
+    expect_same(date_of(output), set[1], "new file, modification");
+    expect_same(date_of(output, true), accessed, "new file, access");
+
+    const auto stamped = process(ids, "10:00:00:00", {{"copy", false}});
+    const auto& record = stamped.at("result").at("results").at(0);
+    ASSERT_EQ(record.at("state"), "done") << record.dump();
+    const std::string backup = record.at("backup");
+    expect_same(date_of(source), set[1], "in place, modification");
+    expect_same(date_of(source, true), accessed, "in place, access");
+    expect_same(date_of(backup), set[1], "the original is not touched");
+    const auto stamped_digest = file_digest(source);
+
+    // The folder again: the movie and the new file, no word about the backup.
+    EXPECT_EQ(import({dir.join("day")}).size(), 2u);
+    EXPECT_EQ(probe_timecode(source), "\"10:00:00:00\"");
+
+    const auto restored = backend->call("restore", {{"id", ids[0]}});
+    ASSERT_TRUE(restored.has_value());
+    EXPECT_EQ(restored->at("result"), (nlohmann::json{{"backup", backup}, {"id", ids[0]}, {"path", source}}))
+        << restored->dump();
+    EXPECT_EQ(file_digest(source), original);
+    EXPECT_EQ(file_digest(backup), stamped_digest);
+    const auto again = backend->call("restore", {{"id", ids[0]}});
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->value("error", ""),
+              "Only a movie processed in place since Velmora started can be restored. Nothing was changed.");
+    // The original is back as imported: the same id may be stamped again.
+    EXPECT_EQ(process(ids, "01:00:00:00", {{"copy", false}}).at("result").at("results").at(0).at("state"), "done");
+
+    const std::string report = dir.join("Velmora report 2026-12-08 11-05.csv");
+    const std::string text = "Source path,State\r\n\"" + std::string("/day/A,001 \"\"x\"\".mov") + "\",done\r\n"
+                             "/day/\xC3\xA9t\xC3\xA9.mov,restored\r\n";
+    const auto saved = backend->call("save_report", {{"path", report}, {"text", text}});
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->dump().find("error"), std::string::npos) << saved->dump();
+    EXPECT_EQ(testing::read_file(report), text);
+    const auto refused = backend->call("save_report", {{"path", report}, {"text", "other"}});
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->value("error", ""), "File exists (os error 17)");
+    const auto replaced = backend->call("save_report", {{"path", report}, {"text", "other"}, {"replace", true}});
+    ASSERT_TRUE(replaced.has_value());
+    EXPECT_EQ(testing::read_file(report), "other");
 }
 
 TEST_F(ProcessingInterop, RevealForgetsEarlierRunsAndNoticesNeedNoPage) {

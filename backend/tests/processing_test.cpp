@@ -5,16 +5,22 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <mutex>
 #include <regex>
+#include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include "published_outputs.h"
+#include "restore.h"
 #include "support/backend_harness.h"
 
 namespace velmora {
@@ -35,6 +41,7 @@ write)
   if [ -e "$here/write_fails" ]; then echo "  Unsupported frame rate  " >&2; exit 1; fi
   set -C
   cat "$2" > "$3" || exit 1
+  if [ -e "$here/stamp" ]; then printf ' stamped' >> "$3"; fi
   echo progress=0.25 >&2
   if [ -e "$here/write_sleeps" ]; then echo progress=0.5 >&2; sleep 10; fi
   echo progress=1.7 >&2
@@ -421,6 +428,267 @@ TEST_F(Batch, AFailedMovieDoesNotStopTheBatch) {
     EXPECT_EQ(reply->at("results").at(0).at("error"), "Unsupported frame rate");
     EXPECT_EQ(reply->at("results").at(1).at("state"), "done");
     EXPECT_EQ(list_folder(dir.join("Velmora Output")), std::vector<std::string>{"b_TC.mov"});
+}
+
+struct Dates {
+    struct timespec accessed;
+    struct timespec modified;
+};
+
+Dates dates_of(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return {info.st_atim, info.st_mtim};
+}
+
+void expect_same_dates(const Dates& got, const Dates& expected, const std::string& what) {
+    EXPECT_EQ(got.modified.tv_sec, expected.modified.tv_sec) << what;
+    EXPECT_EQ(got.modified.tv_nsec, expected.modified.tv_nsec) << what;
+    EXPECT_EQ(got.accessed.tv_sec, expected.accessed.tv_sec) << what;
+    EXPECT_EQ(got.accessed.tv_nsec, expected.accessed.tv_nsec) << what;
+}
+
+TEST_F(Batch, PublishedFilesKeepTheSourcesDatesToTheNanosecond) {
+    struct Case {
+        const char* label;
+        nlohmann::json options;
+    };
+    for (const Case& c : {Case{"new file", new_file}, Case{"in place", {{"copy", false}}}}) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir.path());
+        const std::string source = add_movie("a", "clip.mov");
+        const struct timespec times[2] = {{1583020900, 123456789}, {1583020800, 987654321}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+        {
+            std::lock_guard lock(state.movie_store_mutex);
+            state.movie_store["a"].modified_seconds = times[1].tv_sec;
+            state.movie_store["a"].modified_nanoseconds = times[1].tv_nsec;
+        }
+        const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, c.options);
+        ASSERT_TRUE(reply.has_value()) << reply.error();
+        const auto& record = reply->at("results").at(0);
+        ASSERT_EQ(record.at("state"), "done") << record.dump();
+        const std::string original = record.at("backup").is_string() ? record.at("backup").get<std::string>() : source;
+        // The engine's read may move the source's access time (relatime);
+        // the published file gets the one from before that read.
+        const Dates source_now = dates_of(original);
+        EXPECT_EQ(source_now.modified.tv_sec, times[1].tv_sec);
+        EXPECT_EQ(source_now.modified.tv_nsec, times[1].tv_nsec);
+        expect_same_dates(dates_of(record.at("output")), {times[0], times[1]}, "the published file");
+    }
+}
+
+// Restore swaps the names back; every refusal leaves both files as they were.
+class Restore : public Batch {
+protected:
+    // "a" published in place; returns {path, backup}.
+    std::pair<std::string, std::string> stamp(const std::string& id = "a", const std::string& name = "clip.mov") {
+        const std::string source = add_movie(id, name);
+        write_file(engine.bin_path() + "/stamp", "");
+        const auto reply = run({id}, {{id, "01:00:00:00"}}, {{"copy", false}});
+        EXPECT_TRUE(reply.has_value());
+        const auto& record = reply->at("results").at(0);
+        EXPECT_EQ(record.at("state"), "done") << record.dump();
+        return {source, record.value("backup", std::string())};
+    }
+
+    std::map<std::string, std::string> folder_contents() const {
+        std::map<std::string, std::string> contents;
+        for (const auto& name : list_folder(dir.path())) contents[name] = read_file(dir.join(name)).value_or("<unreadable>");
+        return contents;
+    }
+};
+
+TEST_F(Restore, TheOriginalComesBackAndTheStampedCopyStays) {
+    const auto [path, backup] = stamp();
+    const std::string stamped = read_file(path).value();
+    const std::string original = read_file(backup).value();
+    const auto reply = restore_original(state, {{"id", "a"}});
+    ASSERT_TRUE(reply.has_value()) << reply.error();
+    EXPECT_EQ(*reply, (nlohmann::json{{"backup", backup}, {"id", "a"}, {"path", path}}));
+    EXPECT_EQ(read_file(path), original);
+    EXPECT_EQ(read_file(backup), stamped);
+    EXPECT_EQ(list_folder(dir.path()).size(), 2u) << "nothing left under a hidden name";
+
+    const auto again = restore_original(state, {{"id", "a"}});
+    ASSERT_FALSE(again.has_value());
+    EXPECT_EQ(again.error(),
+              "Only a movie processed in place since Velmora started can be restored. Nothing was changed.");
+    EXPECT_EQ(read_file(path), original);
+}
+
+TEST_F(Restore, RefusalsChangeNothing) {
+    const std::string not_in_place = "Only a movie processed in place since Velmora started can be restored. "
+                                     "Nothing was changed.";
+    struct Case {
+        const char* label;
+        std::function<void(const std::string& path, const std::string& backup)> disturb;
+        nlohmann::json args;
+        std::function<std::string(const std::string& path, const std::string& backup)> message;
+    };
+    const nlohmann::json id_a = {{"id", "a"}};
+    const std::vector<Case> cases = {
+        {"unknown id", nullptr, {{"id", "zz"}}, [](auto&, auto&) { return std::string("Unknown movie. Import it again."); }},
+        {"id not a string", nullptr, {{"id", 7}},
+         [](auto&, auto&) { return std::string("invalid type: integer `7`, expected a string"); }},
+        {"no id", nullptr, nlohmann::json::object(),
+         [](auto&, auto&) { return std::string("invalid type: null, expected a string"); }},
+        {"imported, processed as a new file", nullptr, {{"id", "n"}}, [&](auto&, auto&) { return not_in_place; }},
+        {"stamped movie missing", [](auto& path, auto&) { std::filesystem::rename(path, path + ".moved"); }, id_a,
+         [](auto& path, auto&) { return "The stamped movie is missing: " + path + ". Nothing was changed."; }},
+        {"backup missing", [](auto&, auto& backup) { std::filesystem::rename(backup, backup + ".moved"); }, id_a,
+         [](auto&, auto& backup) {
+             return "The backup of the original is missing: " + backup + ". Nothing was changed.";
+         }},
+        {"stamped movie touched",
+         [](auto& path, auto&) {
+             const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 1}};
+             ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+         },
+         id_a,
+         [](auto& path, auto&) { return "The stamped movie changed since the batch: " + path + ". Nothing was changed."; }},
+        {"backup grew, same date",
+         [](auto&, auto& backup) {
+             struct stat before {};
+             ::stat(backup.c_str(), &before);
+             write_file(backup, "source bytes of a, edited");
+             const struct timespec keep[2] = {{0, UTIME_OMIT}, before.st_mtim};
+             ::utimensat(AT_FDCWD, backup.c_str(), keep, 0);
+         },
+         id_a,
+         [](auto&, auto& backup) {
+             return "The backup of the original changed since the batch: " + backup + ". Nothing was changed.";
+         }},
+        {"a batch is running", [this](auto&, auto&) { state.busy = true; }, id_a,
+         [](auto&, auto&) { return std::string("Wait for the current batch to finish."); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir.path());
+        state.busy = false;
+        add_movie("n", "new.mov");
+        ASSERT_TRUE(run({"n"}, {{"n", "01:00:00:00"}}, new_file).has_value());
+        std::filesystem::remove_all(dir.join("Velmora Output"));
+        const auto [path, backup] = stamp();
+        if (c.disturb) c.disturb(path, backup);
+        const auto before = folder_contents();
+        const auto reply = restore_original(state, c.args);
+        ASSERT_FALSE(reply.has_value());
+        EXPECT_EQ(reply.error(), c.message(path, backup));
+        EXPECT_EQ(folder_contents(), before);
+    }
+    state.busy = false;
+}
+
+struct ExchangeScript {
+    int exchange_error = EINVAL;       // the file system cannot swap
+    std::set<int> failing_renames;     // 1-based numbers of the no-replace renames that fail
+    int renames = 0;
+};
+
+ExchangeCalls scripted_calls(ExchangeScript& script) {
+    const ExchangeCalls real = system_exchange_calls();
+    ExchangeCalls calls;
+    calls.exchange = [&script](const std::string&, const std::string&) { return script.exchange_error; };
+    calls.rename_no_replace = [&script, real](const std::string& from, const std::string& to) {
+        ++script.renames;
+        return script.failing_renames.contains(script.renames) ? EIO : real.rename_no_replace(from, to);
+    };
+    return calls;
+}
+
+TEST_F(Restore, WithoutAnAtomicSwapThreeRenamesAndTheirUndo) {
+    struct Case {
+        const char* label;
+        int exchange_error;
+        std::set<int> failing;
+        bool swapped;
+        std::string message;  // "" when swapped; the hidden name is checked by its prefix
+    };
+    const std::string eio = "Input/output error (os error 5)";
+    const std::vector<Case> cases = {
+        {"swap unsupported (EINVAL): renames", EINVAL, {}, true, ""},
+        {"no renameat2 flag (ENOSYS): renames", ENOSYS, {}, true, ""},
+        {"the swap fails otherwise: nothing else tried", EIO, {}, false, eio + " Nothing was changed."},
+        {"first rename fails", EINVAL, {1}, false, eio + " Nothing was changed."},
+        {"second rename fails, undone", EINVAL, {2}, false, eio + " Nothing was changed."},
+        {"third rename fails, undone", EINVAL, {3}, false, eio + " Nothing was changed."},
+        {"second rename and its undo fail", EINVAL, {2, 3}, false, eio + "; undo failed: " + eio + ". The original is at "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir.path());
+        const std::string path = dir.join("clip.mov");
+        const std::string backup = path + ".velmora-backup-1-2-3";
+        write_file(path, "stamped");
+        write_file(backup, "original");
+        ExchangeScript script{c.exchange_error, c.failing, 0};
+        const Status swapped = exchange_files(path, backup, scripted_calls(script));
+        EXPECT_EQ(swapped.has_value(), c.swapped);
+        if (c.swapped) {
+            EXPECT_EQ(read_file(path), "original");
+            EXPECT_EQ(read_file(backup), "stamped");
+            EXPECT_EQ(list_folder(dir.path()).size(), 2u);
+            continue;
+        }
+        ASSERT_FALSE(swapped.has_value());
+        if (c.failing.size() < 2) {
+            EXPECT_EQ(swapped.error(), c.message);
+            EXPECT_EQ(read_file(path), "stamped");
+            EXPECT_EQ(read_file(backup), "original");
+            EXPECT_EQ(list_folder(dir.path()).size(), 2u);
+        } else {
+            // The original is still at the backup's name, the stamped movie
+            // under the hidden name that the message gives.
+            EXPECT_EQ(swapped.error().rfind(c.message + backup + " and the stamped movie at " + dir.path() + "/.velmora-", 0), 0u)
+                << swapped.error();
+            EXPECT_EQ(read_file(backup), "original");
+            const std::string hidden = swapped.error().substr(swapped.error().rfind(" at ") + 4);
+            EXPECT_EQ(read_file(hidden.substr(0, hidden.size() - 1)), "stamped");
+        }
+    }
+}
+
+// The real program, killed at a different moment of each restore: both
+// files always keep a name, one under each.
+TEST(RestoreService, KillDuringRestoreLosesNeitherFile) {
+    ResourcesDir engine = ResourcesDir::with_engine_script(fake_engine);
+    write_file(engine.bin_path() + "/report.json", good_report);
+    write_file(engine.bin_path() + "/stamp", "");
+    TempDir dir{"velmora-restore-kill"};
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const std::string source = dir.join("clip" + std::to_string(round) + ".mov");
+        write_file(source, "source bytes");
+        testing::BackendOptions options;
+        options.resources = engine.path();
+        testing::Backend backend(options);
+        const auto imported = backend.call("import_movies", {{"paths", {source}}});
+        ASSERT_TRUE(imported.has_value());
+        const std::string id = imported->at("result").at("files").at(0).at("id");
+        const auto processed = backend.call(
+            "process_movies", {{"ids", {id}}, {"timecodes", {{id, "01:00:00:00"}}}, {"options", {{"copy", false}}}});
+        ASSERT_TRUE(processed.has_value());
+        const auto& record = processed->at("result").at("results").at(0);
+        ASSERT_EQ(record.at("state"), "done") << record.dump();
+        const std::string backup = record.at("backup");
+
+        ASSERT_TRUE(backend.send({{"args", {{"id", id}}}, {"command", "restore"}, {"id", "r"}}));
+        std::this_thread::sleep_for(std::chrono::microseconds(round * 150));
+        ::kill(backend.pid(), SIGKILL);
+        ASSERT_TRUE(backend.wait_exit().has_value());
+
+        const auto at_source = read_file(source);
+        const auto at_backup = read_file(backup);
+        ASSERT_TRUE(at_source && at_backup);
+        EXPECT_TRUE((*at_source == "source bytes" && *at_backup == "source bytes stamped") ||
+                    (*at_source == "source bytes stamped" && *at_backup == "source bytes"))
+            << *at_source << " / " << *at_backup;
+    }
+    for (const auto& name : list_folder(dir.path())) EXPECT_FALSE(name.starts_with(".velmora-")) << name;
 }
 
 TEST(StreamSignatures, OneTextPerNonTimecodeStreamSorted) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -98,19 +99,30 @@ const std::vector<Route>& routes() {
 }
 
 TEST_F(Publishing, EveryRoutePublishesTheExactBytes) {
+    const struct timespec dated = {1583020800, 123456789};
     const std::string bytes = payload(3 * publish_copy_buffer_size + 12345, 'a');
     for (const Route& route : routes()) {
         SCOPED_TRACE(route.label);
         ::unlink(output.c_str());
         ::unlink(temporary.c_str());
         write_file(temporary, bytes);
+        const struct timespec times[2] = {{dated.tv_sec - 60, dated.tv_nsec - 1}, dated};
+        ASSERT_EQ(::utimensat(AT_FDCWD, temporary.c_str(), times, 0), 0);
         Recorded log;
         const Status published = publish_new_file(held, temporary_name, "clip_TC.mov", guards,
                                                   calls_refusing(log, route.rename_no_replace_error, route.link_error));
         ASSERT_TRUE(published.has_value()) << published.error();
         EXPECT_EQ(log.calls, route.expected_calls);
+        // Every route keeps the temporary file's dates, the copy included
+        // (looked at before this test's own read moves the access time).
+        struct stat published_status {};
+        ASSERT_EQ(::stat(output.c_str(), &published_status), 0);
         EXPECT_EQ(read_file(output), bytes);
         EXPECT_EQ(path_exists(temporary), route.temporary_remains);
+        EXPECT_EQ(published_status.st_mtim.tv_sec, dated.tv_sec);
+        EXPECT_EQ(published_status.st_mtim.tv_nsec, dated.tv_nsec);
+        EXPECT_EQ(published_status.st_atim.tv_sec, dated.tv_sec - 60);
+        EXPECT_EQ(published_status.st_atim.tv_nsec, dated.tv_nsec - 1);
     }
 }
 

@@ -5,6 +5,7 @@
   const Bridge = root.VelmoraBridge;
   const S = root.VelmoraSettings;
   const T = root.VelmoraTimecode;
+  const R = root.VelmoraReport;
 
   const CLOSE_BLOCKED = 'Velmora is processing movies. Cancel processing or let it finish before quitting.';
   const $ = (id) => document.getElementById(id);
@@ -13,6 +14,7 @@
   let list = null;
   let panel = null;
   let batch = null; // {ids, done} while a process_movies request is outstanding
+  let lastBatch = null; // what the report lists: the last batch the backend answered
   let importing = 0;
 
   // ---- messages -----------------------------------------------------------
@@ -42,6 +44,10 @@
 
   function showError(text) {
     dismissible($('messages'), text, 'bad');
+  }
+
+  function showNotice(text) {
+    dismissible($('messages'), text);
   }
 
   function syncNoticeAreas() {
@@ -125,6 +131,7 @@
     $('process').disabled = Boolean(batch) || eligible.length === 0 || Boolean(blocked);
     $('process').textContent = eligible.length > 0 ? 'Process ' + eligible.length : 'Process';
     $('clear-list').disabled = Boolean(batch) || c.total === 0;
+    $('save-report').disabled = Boolean(batch) || !lastBatch;
   }
 
   function importPaths(paths) {
@@ -157,7 +164,9 @@
     const ids = chosen.map((m) => m.id);
     const timecodes = {};
     for (const m of chosen) timecodes[m.id] = m.timecode;
-    batch = { ids, total: ids.length };
+    // The report describes the batch as it was sent, whatever changes later.
+    batch = { ids, total: ids.length, timecodes, typed: new Set(chosen.filter((m) => m.typed).map((m) => m.id)),
+      settings: { ...settings } };
     panel.setLocked(true);
     list.beginBatch(ids);
     document.body.classList.add('processing');
@@ -167,6 +176,7 @@
     Bridge.invoke('process_movies', { ids, timecodes, options: { ...settings } })
       .then((reply) => {
         const results = reply && Array.isArray(reply.results) ? reply.results : [];
+        lastBatch = reportBatch(batch, results);
         finishBatch(ids, results, reply && reply.cancelled === true);
       })
       .catch((error) => {
@@ -183,6 +193,46 @@
     list.endBatch(ids, results);
     listChanged();
     if (cancelled) $('summary').textContent += ' · cancelled';
+  }
+
+  function reportBatch(sent, results) {
+    const byId = new Map();
+    for (const record of results) if (record && typeof record.id === 'string') byId.set(record.id, record);
+    return {
+      settings: sent.settings,
+      movies: sent.ids.map((id) => ({ id, record: list.recordOf(id), timecode: sent.timecodes[id],
+        typed: sent.typed.has(id), result: byId.get(id) || null, restored: false })),
+    };
+  }
+
+  function saveReport() {
+    if (batch) return;
+    if (!lastBatch) {
+      showError('Process movies first: the report lists the last batch.');
+      return;
+    }
+    let zone = '';
+    try { zone = Intl.DateTimeFormat().resolvedOptions().timeZone || ''; } catch (error) { zone = ''; }
+    const report = { ...lastBatch, zone };
+    const text = R.buildReport(report);
+    Bridge.invoke('save_report', { text, folder: R.folder(report), name: R.fileName(new Date()) })
+      .then((path) => { if (typeof path === 'string') showNotice('Report saved: ' + path); })
+      .catch((error) => showError(error.message));
+  }
+
+  function restore(id, control) {
+    control.disabled = true;
+    Bridge.invoke('restore', { id })
+      .then((reply) => {
+        list.restored(id, reply);
+        const movie = lastBatch ? lastBatch.movies.find((m) => m.id === id) : null;
+        if (movie) movie.restored = true;
+        showNotice('Original restored: ' + (reply && typeof reply.path === 'string' ? reply.path : id));
+      })
+      .catch((error) => {
+        control.disabled = false;
+        showError(error.message);
+      });
   }
 
   function onProgress(payload) {
@@ -218,6 +268,7 @@
     $('add-folder').addEventListener('click', () => pick('folder'));
     $('process').addEventListener('click', processMovies);
     $('cancel').addEventListener('click', cancel);
+    $('save-report').addEventListener('click', saveReport);
     $('clear-list').addEventListener('click', () => { list.clear(); $('add-movies').focus(); });
     $('dismiss-import-errors').addEventListener('click', () => {
       $('import-error-list').replaceChildren();
@@ -253,6 +304,7 @@
       tbody: $('movie-rows'),
       onChange: listChanged,
       onReveal: (file) => Bridge.invoke('reveal', { file }).catch((error) => showError(error.message)),
+      onRestore: restore,
     });
     wire();
     panel.show(settings);
@@ -268,6 +320,7 @@
       }),
       Bridge.listen('progress', onProgress),
       Bridge.listen('close-blocked', onCloseBlocked),
+      Bridge.listen('native://save-report', saveReport),
     ]);
     // Settings first: files held by the shell arrive right after "ui_ready"
     // and are imported with the loaded "recursive" setting.

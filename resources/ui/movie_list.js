@@ -36,7 +36,7 @@
     if (node.textContent !== text) node.textContent = text;
   }
 
-  function create({ tbody, onChange, onReveal }) {
+  function create({ tbody, onChange, onReveal, onRestore }) {
     const entries = new Map();
 
     // What would be sent for this movie: a typed override wins over the derivation.
@@ -194,8 +194,14 @@
         if (typeof record.backup === 'string') {
           const backup = el('div', 'secondary path backup', 'Backup: ' + record.backup);
           backup.title = record.backup;
-          cell.append(backup);
+          const restore = button('mini restore', 'Restore original', 'Restore the original of ' + entry.view.name);
+          restore.addEventListener('click', () => onRestore(entry.id, restore));
+          cell.append(backup, restore);
         }
+      } else if (record.state === 'restored') {
+        const kept = el('div', 'secondary path backup', 'Original restored; stamped copy kept as ' + record.backup);
+        kept.title = record.backup;
+        cell.append(kept);
       } else if (record.state === 'error') {
         // An engine killed by a signal leaves no message of its own.
         const said = typeof record.error === 'string' && record.error.trim() !== '';
@@ -254,7 +260,7 @@
       const out = [];
       for (const entry of entries.values()) {
         if (entry.current.ok && (entry.phase === 'ready' || entry.phase === 'error' || entry.phase === 'skipped')) {
-          out.push({ id: entry.id, timecode: entry.current.timecode });
+          out.push({ id: entry.id, timecode: entry.current.timecode, typed: entry.override !== null });
         }
       }
       return out;
@@ -312,6 +318,25 @@
       onChange();
     }
 
+    // The original is back under its name: the movie can be processed again.
+    function restored(id, reply) {
+      const entry = entries.get(id);
+      if (!entry) return;
+      const hadFocus = entry.view.result.contains(document.activeElement);
+      entry.phase = 'ready';
+      entry.progress = 0;
+      entry.result = { state: 'restored', backup: reply && typeof reply.backup === 'string' ? reply.backup : '' };
+      paintResult(entry);
+      paintState(entry);
+      if (hadFocus) entry.view.input.focus();
+      onChange();
+    }
+
+    function recordOf(id) {
+      const entry = entries.get(id);
+      return entry ? entry.record : null;
+    }
+
     function counts() {
       const c = { total: entries.size, valid: 0, done: 0, failed: 0 };
       for (const entry of entries.values()) {
@@ -346,7 +371,7 @@
     }
 
     return { add, rederive, remove: (id) => removeEntry(id, false), clear, eligible, beginBatch,
-      applyProgress, endBatch, counts, problems, ratesInUse, firstName, size: () => entries.size };
+      applyProgress, endBatch, restored, recordOf, counts, problems, ratesInUse, firstName, size: () => entries.size };
   }
 
   root.VelmoraMovieList = Object.freeze({ create });

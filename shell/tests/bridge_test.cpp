@@ -31,12 +31,16 @@ struct FakeHost : BridgeHost {
     std::vector<Forwarded> forwarded;
     std::vector<std::pair<ChooserSpec, std::function<void(std::vector<std::string>)>>> choosers;
     std::vector<std::pair<std::string, Json>> emitted;
+    std::vector<std::pair<SaveSpec, std::function<void(std::optional<SaveChoice>)>>> saves;
 
     void forward(const std::string& command, const Json& args, Completion done) override {
         forwarded.push_back({command, args, std::move(done)});
     }
     void choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) override {
         choosers.emplace_back(recipe, std::move(done));
+    }
+    void choose_save(const SaveSpec& recipe, std::function<void(std::optional<SaveChoice>)> done) override {
+        saves.emplace_back(recipe, std::move(done));
     }
     void emit(std::string_view name, const Json& payload) override { emitted.emplace_back(std::string(name), payload); }
 };
@@ -136,6 +140,7 @@ TEST_F(BridgeTest, AllowListAndArguments) {
         {message("cancel"), Json::object()},
         {message("reveal", {{"file", "/x.mov"}}), Json{{"file", "/x.mov"}}},
         {message("third_party_notices"), Json::object()},
+        {message("restore", {{"id", "4242-1-0"}}), Json{{"id", "4242-1-0"}}},
         {message("busy"), std::nullopt},
         {message("shutdown"), std::nullopt},
         {message("Load_settings"), std::nullopt},
@@ -193,7 +198,7 @@ TEST_F(BridgeTest, OneBatchAtATime) {
 
 TEST_F(BridgeTest, QuittingRefusesBackendCommandsButNotTheShellsOwn) {
     state.quitting = true;
-    for (const char* command : {"load_settings", "process_movies", "cancel"}) {
+    for (const char* command : {"load_settings", "process_movies", "cancel", "restore", "save_report"}) {
         answers.calls.clear();
         send(message(command));
         ASSERT_EQ(answers.calls.size(), 1u);
@@ -265,6 +270,69 @@ TEST_F(BridgeTest, ChoosersAndTheirAnswers) {
         ASSERT_EQ(answers.calls.size(), 1u);
         EXPECT_EQ(*answers.calls[0], c.answer) << c.body.dump();
     }
+}
+
+TEST_F(BridgeTest, SaveReportAsksWhereThenTheBackendWrites) {
+    struct Case {
+        const char* what;
+        Json args;
+        std::string folder, name;               // what the chooser suggests
+        std::optional<SaveChoice> choice;       // nothing: cancelled
+        std::optional<Json> backend_args;       // nothing: the backend is not asked
+    };
+    const std::string text = "Source path\r\n";
+    const std::vector<Case> cases = {
+        {"suggestions taken", {{"text", text}, {"folder", "/media/day1"}, {"name", "Velmora report 2026-12-08 11-05.csv"}},
+         "/media/day1", "Velmora report 2026-12-08 11-05.csv", SaveChoice{"/media/day1/r.csv", false},
+         Json{{"path", "/media/day1/r.csv"}, {"replace", false}, {"text", text}}},
+        {"overwrite confirmed", {{"text", text}}, "", "Velmora report.csv", SaveChoice{"/media/r.csv", true},
+         Json{{"path", "/media/r.csv"}, {"replace", true}, {"text", text}}},
+        {"a name with a folder part and a relative folder are not suggested",
+         {{"text", text}, {"folder", "media"}, {"name", "../x.csv"}}, "", "Velmora report.csv", std::nullopt,
+         std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.saves.clear();
+        host.forwarded.clear();
+        answers.calls.clear();
+        send(message("save_report", c.args));
+        ASSERT_EQ(host.saves.size(), 1u);
+        EXPECT_EQ(host.saves[0].first.title, "Save report");
+        EXPECT_EQ(host.saves[0].first.folder, c.folder);
+        EXPECT_EQ(host.saves[0].first.name, c.name);
+        EXPECT_TRUE(answers.calls.empty());
+        host.saves[0].second(c.choice);
+        if (!c.backend_args) {
+            EXPECT_TRUE(host.forwarded.empty());
+            ASSERT_EQ(answers.calls.size(), 1u);
+            EXPECT_EQ(*answers.calls[0], Json()) << "cancelled: null";
+            continue;
+        }
+        ASSERT_EQ(host.forwarded.size(), 1u);
+        EXPECT_EQ(host.forwarded[0].command, "save_report");
+        EXPECT_EQ(host.forwarded[0].args, *c.backend_args);
+        EXPECT_TRUE(answers.calls.empty()) << "answered when the backend has written";
+        host.forwarded[0].done(Json());
+        ASSERT_EQ(answers.calls.size(), 1u);
+        EXPECT_EQ(*answers.calls[0], Json(c.choice->path));
+    }
+
+    // The backend's refusal reaches the page unchanged; quitting while the
+    // chooser is open asks the backend nothing.
+    host.saves.clear();
+    host.forwarded.clear();
+    answers.calls.clear();
+    send(message("save_report", {{"text", text}}));
+    send(message("save_report", {{"text", text}}));
+    host.saves[0].second(SaveChoice{"/r.csv", false});
+    host.forwarded[0].done(fail("File exists (os error 17)"));
+    state.quitting = true;
+    host.saves[1].second(SaveChoice{"/r.csv", false});
+    EXPECT_EQ(host.forwarded.size(), 1u);
+    ASSERT_EQ(answers.calls.size(), 2u);
+    EXPECT_EQ(answers.calls[0].error(), "File exists (os error 17)");
+    EXPECT_EQ(answers.calls[1].error(), "Unknown or unavailable native command");
 }
 
 }  // namespace

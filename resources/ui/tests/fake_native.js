@@ -138,6 +138,16 @@ function installFake(config) {
       return null;
     },
     third_party_notices: () => null,
+    restore: (args) => {
+      const movie = movies.get(args.id);
+      if (!movie) throw 'Unknown movie. Import it again.';
+      return { backup: movie.path + '.velmora-backup-4242-1-0', id: args.id, path: movie.path };
+    },
+    // The shell's chooser answers a path (or null when cancelled).
+    save_report: (args) => {
+      if (typeof args.text !== 'string') throw 'invalid type: null, expected a string';
+      return config.reportPath === undefined ? (args.folder || '') + '/' + args.name : config.reportPath;
+    },
   };
 
   window.__VELMORA_NATIVE__ = {

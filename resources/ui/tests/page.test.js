@@ -348,6 +348,7 @@ test('a failure without a message says that the engine gave no reason', async ()
 test('cancel: the running movie ends "Cancelled.", the rest are not processed', async () => {
   const page = await openPage({ pauseAt: 1, settings: { ...DEFAULTS, copy: false } });
   await dropDay1(page);
+  const ids = await page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
   await row(page, 'B002').locator('input.tc').fill('00:00:10:00');
   await row(page, 'B002').locator('input.tc').press('Enter');
   await page.locator('#process').click();
@@ -365,6 +366,55 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
     'Backup: /media/day1/A001.mov.velmora-backup-4242-1-0');
   assert.match(await page.locator('#summary').textContent(), /cancelled$/);
   assert.equal(await page.locator('#process').textContent(), 'Process 2');
+
+  // The report of this batch: one row per movie sent, in order.
+  await page.locator('#save-report').click();
+  await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'save_report'));
+  const [save] = await calls(page, 'save_report');
+  assert.equal(save.args.folder, '/media/day1');
+  assert.match(save.args.name, /^Velmora report \d{4}-\d{2}-\d{2} \d{2}-\d{2}\.csv$/);
+  const lines = save.args.text.split('\r\n');
+  assert.equal(lines.pop(), '', 'the last row ends in CRLF too');
+  const rows = lines.map((line) => line.split(','));
+  assert.deepEqual(rows.map((r) => [r[0], r[3], r[4], r[5], r[10]]), [
+    ['Source path', 'State', 'Error', 'Start timecode', 'Start source'],
+    ['/media/day1/A001.mov', 'done', '', '01:00:00;00', 'embedded'],
+    ['/media/day1/cam/B002.mp4', 'error', 'Cancelled.', '00:00:10:00', 'typed override'],
+    ['/media/day1/C003.mov', 'not processed', '', '10:00:00:00', 'embedded'],
+  ]);
+  await page.locator('#messages li').waitFor();
+  assert.equal(await page.locator('#messages li span').textContent(),
+    'Report saved: ' + save.args.folder + '/' + save.args.name);
+  await page.locator('#messages li button').click();
+
+  // Restoring the original puts the movie back among those to process, and
+  // the menu's Save Report then lists it as restored.
+  await row(page, 'A001').getByRole('button', { name: 'Restore the original of A001.mov' }).click();
+  await page.locator('#messages li').waitFor();
+  assert.deepEqual((await calls(page, 'restore')).map((c) => c.args), [{ id: ids[0] }]);
+  assert.equal(await row(page, 'A001').locator('.state').textContent(), 'Ready');
+  assert.equal(await row(page, 'A001').locator('.backup').textContent(),
+    'Original restored; stamped copy kept as /media/day1/A001.mov.velmora-backup-4242-1-0');
+  assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')),
+    'Start timecode for A001.mov');
+  assert.equal(await page.locator('#messages li span').textContent(), 'Original restored: /media/day1/A001.mov');
+  assert.equal(await page.locator('#process').textContent(), 'Process 3');
+  await emit(page, 'native://save-report', null);
+  await page.waitForFunction(() => window.__FAKE__.calls.filter((c) => c.command === 'save_report').length === 2);
+  const second = (await calls(page, 'save_report'))[1];
+  assert.equal(second.args.text.split('\r\n')[1].split(',')[3], 'restored');
+  await cleanClose(page);
+});
+
+test('before any batch there is no report to save', async () => {
+  const page = await openPage();
+  await dropDay1(page);
+  assert.equal(await page.locator('#save-report').isDisabled(), true);
+  await emit(page, 'native://save-report', null);
+  await page.locator('#messages li').waitFor();
+  assert.equal(await page.locator('#messages li span').textContent(),
+    'Process movies first: the report lists the last batch.');
+  assert.deepEqual(await calls(page, 'save_report'), []);
   await cleanClose(page);
 });
 

@@ -94,7 +94,7 @@ function activate(action) {
 // item with a label, in menu order.
 function exportedMenu() {
   const call = spawnSync("gdbus", ["call", "--session", "--dest", "org.velmora.Velmora", "--object-path",
-    "/org/velmora/Velmora/menus/menubar", "--method", "org.gtk.Menus.Start", "[0,1,2,3,4]"], { encoding: "utf8" });
+    "/org/velmora/Velmora/menus/menubar", "--method", "org.gtk.Menus.Start", "[0,1,2,3,4,5]"], { encoding: "utf8" });
   assert.equal(call.status, 0, call.stderr);
   const items = [];
   for (const entry of call.stdout.matchAll(/\{([^{}]*)\}/g)) {
@@ -189,7 +189,8 @@ async function main() {
         assert.deepEqual(dropped, { arrived: true, drops: [{ paths: [path.join(movies, "second.mp4")] }] }));
       check("the menu bar exports its items with their keys", () => assert.deepEqual(exportedMenu(), [
         ["Velmora", null], ["Edit", null],
-        ["About Velmora", null], ["Hide Velmora", "<Control>h"], ["Quit Velmora", "<Control>q"],
+        ["About Velmora", null], ["Save Report…", "<Control>s"], ["Hide Velmora", "<Control>h"],
+        ["Quit Velmora", "<Control>q"],
         ["Undo", "<Control>z"], ["Cut", "<Control>x"], ["Copy", "<Control>c"], ["Paste", "<Control>v"],
         ["Select All", "<Control>a"],
       ]));
@@ -197,6 +198,11 @@ async function main() {
       activate("about");
       const about = await step("about", 20000);
       check("About clicks the page's help element", () => assert.deepEqual(about, { clicked: true, clicks: 1 }));
+      await step("waiting_for_report", 10000);
+      activate("save-report");
+      const requested = await step("report_request", 20000);
+      check("Save Report asks the page for its report", () =>
+        assert.deepEqual(requested, { arrived: true, payloads: [null] }));
     } else {
       notes.push("no session bus: the second launch and the menu actions were not exercised");
     }

@@ -107,6 +107,10 @@
     document.getElementById("help").addEventListener("click", () => { helpClicks += 1; });
     report("waiting_for_about", {});
     report("about", { clicked: await until(() => helpClicks > 0, 15000), clicks: helpClicks });
+    const reportRequests = [];
+    await native.listen("native://save-report", (event) => reportRequests.push(event.payload));
+    report("waiting_for_report", {});
+    report("report_request", { arrived: await until(() => reportRequests.length > 0, 15000), payloads: reportRequests });
 
     // Then it drags a file over the window and leaves, and drags it again and drops it.
     const drags = [];

@@ -1,0 +1,152 @@
+#include "restore.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+#include <fcntl.h>
+
+#include "file_system.h"
+#include "json_text.h"
+#include "output_naming.h"
+#include "platform.h"
+#include "token.h"
+
+namespace velmora {
+namespace {
+
+constexpr std::string_view busy_message = "Wait for the current batch to finish.";
+constexpr std::string_view unknown_message = "Unknown movie. Import it again.";
+constexpr std::string_view not_in_place_message =
+    "Only a movie processed in place since Velmora started can be restored. Nothing was changed.";
+constexpr std::string_view unchanged_suffix = " Nothing was changed.";
+
+std::optional<FileSnapshot> snapshot_of(const std::string& path) {
+    auto status = read_file_status(path);
+    if (!status) return std::nullopt;
+    return FileSnapshot{status->size, status->modified.seconds, status->modified.nanoseconds};
+}
+
+// Both files present and as the batch left them; `what` names the file in
+// the refusal.
+Status still_as_published(const std::string& path, const FileSnapshot& expected, std::string_view what) {
+    auto status = read_file_status(path);
+    if (!status) {
+        if (status.error().ends_with("(os error " + std::to_string(ENOENT) + ")")) {
+            return fail("The " + std::string(what) + " is missing: " + path + "." + std::string(unchanged_suffix));
+        }
+        return fail(status.error() + std::string(unchanged_suffix));
+    }
+    const FileSnapshot now{status->size, status->modified.seconds, status->modified.nanoseconds};
+    if (now != expected) {
+        return fail("The " + std::string(what) + " changed since the batch: " + path + "." +
+                    std::string(unchanged_suffix));
+    }
+    return {};
+}
+
+std::optional<InPlaceResult> find_in_place_result(ServiceState& state, const std::string& id) {
+    std::lock_guard lock(state.in_place_mutex);
+    const auto found = state.in_place_results.find(id);
+    if (found == state.in_place_results.end()) return std::nullopt;
+    return found->second;
+}
+
+bool movie_known(ServiceState& state, const std::string& id) {
+    std::lock_guard lock(state.movie_store_mutex);
+    return state.movie_store.contains(id);
+}
+
+std::string where_they_are(const std::string& original, const std::string& stamped) {
+    return ". The original is at " + original + " and the stamped movie at " + stamped + ".";
+}
+
+// Stamped movie to a hidden name, original back, stamped movie to the
+// backup's name. The original is never under the hidden name.
+Status exchange_through_hidden_name(const std::string& path, const std::string& backup, const ExchangeCalls& calls) {
+    const std::string hidden =
+        join_path(parent_folder(path), temporary_file_name(make_unique_token(), last_component(path)));
+    if (const int error = calls.rename_no_replace(path, hidden); error != 0) {
+        return fail(system_error_text(error) + std::string(unchanged_suffix));
+    }
+    if (const int error = calls.rename_no_replace(backup, path); error != 0) {
+        const std::string first = system_error_text(error);
+        if (const int undo = calls.rename_no_replace(hidden, path); undo != 0) {
+            return fail(first + "; undo failed: " + system_error_text(undo) + where_they_are(backup, hidden));
+        }
+        return fail(first + std::string(unchanged_suffix));
+    }
+    if (const int error = calls.rename_no_replace(hidden, backup); error != 0) {
+        const std::string first = system_error_text(error);
+        const int undo_original = calls.rename_no_replace(path, backup);
+        const int undo_stamped = undo_original == 0 ? calls.rename_no_replace(hidden, path) : undo_original;
+        if (undo_stamped != 0) {
+            const std::string original = undo_original == 0 ? backup : path;
+            return fail(first + "; undo failed: " + system_error_text(undo_stamped) + where_they_are(original, hidden));
+        }
+        return fail(first + std::string(unchanged_suffix));
+    }
+    return {};
+}
+
+}  // namespace
+
+ExchangeCalls system_exchange_calls() {
+    ExchangeCalls calls;
+    calls.exchange = [](const std::string& first, const std::string& second) { return exchange_at(AT_FDCWD, first, second); };
+    calls.rename_no_replace = [](const std::string& from, const std::string& to) {
+        return rename_no_replace_at(AT_FDCWD, from, to);
+    };
+    return calls;
+}
+
+void remember_in_place_result(ServiceState& state, const std::string& id, const std::string& path,
+                              const std::string& backup) {
+    const auto stamped = snapshot_of(path);
+    const auto original = snapshot_of(backup);
+    std::lock_guard lock(state.in_place_mutex);
+    if (!stamped || !original) {
+        state.in_place_results.erase(id);
+        return;
+    }
+    state.in_place_results[id] = InPlaceResult{path, backup, *stamped, *original};
+}
+
+Status exchange_files(const std::string& path, const std::string& backup, const ExchangeCalls& calls) {
+    const int exchanged = calls.exchange(path, backup);
+    if (exchanged == 0) {
+        // Done either way; a lost folder flush only costs durability.
+        (void)flush_folder(parent_folder(path));
+        return {};
+    }
+    if (!rename_kind_unsupported(exchanged)) return fail(system_error_text(exchanged) + std::string(unchanged_suffix));
+    auto swapped = exchange_through_hidden_name(path, backup, calls);
+    if (swapped) (void)flush_folder(parent_folder(path));
+    return swapped;
+}
+
+Result<nlohmann::json> restore_original(ServiceState& state, const nlohmann::json& args, const ExchangeCalls& calls) {
+    auto id = decode_string(member_or_null(args, "id"));
+    if (!id) return fail(std::move(id).error());
+
+    // No batch may publish meanwhile, and two restores never interleave.
+    std::lock_guard gate(state.batch_gate);
+    if (state.busy.load()) return fail(std::string(busy_message));
+    if (!movie_known(state, *id)) return fail(std::string(unknown_message));
+    const auto result = find_in_place_result(state, *id);
+    if (!result) return fail(std::string(not_in_place_message));
+    if (auto ok = still_as_published(result->path, result->stamped, "stamped movie"); !ok) return fail(ok.error());
+    if (auto ok = still_as_published(result->backup, result->original, "backup of the original"); !ok) {
+        return fail(ok.error());
+    }
+    if (auto swapped = exchange_files(result->path, result->backup, calls); !swapped) return fail(swapped.error());
+    {
+        std::lock_guard lock(state.in_place_mutex);
+        state.in_place_results.erase(*id);
+    }
+    return nlohmann::json{{"backup", result->backup}, {"id", *id}, {"path", result->path}};
+}
+
+}  // namespace velmora

@@ -223,14 +223,15 @@ TEST_F(Batch, EventsComeInOrderAndRecordsAreComplete) {
     EXPECT_TRUE(is_published_output(state, out + "/a_TC.mov"));
     EXPECT_TRUE(is_published_output(state, out + "/b_TC.mp4"));
     EXPECT_FALSE(is_published_output(state, first));
-    ASSERT_EQ(engine_calls().size(), 4u);
+    const std::vector<std::string> calls = engine_calls();
+    ASSERT_EQ(calls.size(), 4u);
     // The engine reaches the temporary file through the backend's descriptor
     // of the output folder, so a folder moved meanwhile cannot redirect it.
     const std::regex write_call("write " + first + " (/proc/" + std::to_string(::getpid()) +
                                 "/fd/[0-9]+/\\.velmora-[0-9]+-[0-9]+-[0-9]+\\.a\\.mov) 01:00:00:00");
     std::smatch temporary;
-    ASSERT_TRUE(std::regex_match(engine_calls()[0], temporary, write_call)) << engine_calls()[0];
-    EXPECT_EQ(engine_calls()[1], "probe " + temporary[1].str());
+    ASSERT_TRUE(std::regex_match(calls[0], temporary, write_call)) << calls[0];
+    EXPECT_EQ(calls[1], "probe " + temporary[1].str());
 }
 
 TEST_F(Batch, OutputNamesAndFolders) {

@@ -120,6 +120,7 @@
       if (c.total - c.valid > 0) summary += ' · ' + (c.total - c.valid) + ' left out';
       if (c.done) summary += ' · ' + c.done + ' done';
       if (c.failed) summary += ' · ' + c.failed + ' failed';
+      if (c.cancelled) summary += ' · ' + c.cancelled + ' cancelled';
     }
     if (!batch) $('summary').textContent = summary;
     $('process').disabled = Boolean(batch) || eligible.length === 0 || Boolean(blocked);
@@ -177,11 +178,15 @@
 
   function finishBatch(ids, results, cancelled) {
     batch = null;
+    // Quitting is possible again, so the notice about it is over.
+    const noticeFocused = $('close-blocked').contains(document.activeElement);
+    $('close-blocked').hidden = true;
     panel.setLocked(false);
     document.body.classList.remove('processing');
     $('cancel').disabled = true;
     list.endBatch(ids, results);
     listChanged();
+    if (noticeFocused) ($('process').disabled ? $('add-movies') : $('process')).focus();
     if (cancelled) $('summary').textContent += ' · cancelled';
   }
 
@@ -213,12 +218,42 @@
     if (!dialog.open) dialog.showModal();
   }
 
+  // ---- zoom ----------------------------------------------------------------
+
+  // Every size is in rem, so the root font size zooms the whole page; the
+  // shell's zoom from the desktop's text scale applies on top.
+  const ZOOM_STEPS = [0.67, 0.8, 0.9, 1, 1.1, 1.25, 1.5, 1.75, 2];
+  let zoomStep = ZOOM_STEPS.indexOf(1);
+
+  function setZoom(step) {
+    zoomStep = Math.min(ZOOM_STEPS.length - 1, Math.max(0, step));
+    const percent = Math.round(ZOOM_STEPS[zoomStep] * 100);
+    document.documentElement.style.fontSize = percent === 100 ? '' : percent + '%';
+  }
+
+  function onZoomKey(event) {
+    if (!(event.ctrlKey || event.metaKey) || event.altKey) return;
+    let step = null;
+    if (event.key === '+' || event.key === '=') step = zoomStep + 1;
+    else if (event.key === '-' || event.key === '_') step = zoomStep - 1;
+    else if (event.key === '0') step = ZOOM_STEPS.indexOf(1);
+    if (step === null) return;
+    event.preventDefault();
+    setZoom(step);
+  }
+
   function wire() {
+    document.addEventListener('keydown', onZoomKey);
     $('add-movies').addEventListener('click', () => pick('movies'));
     $('add-folder').addEventListener('click', () => pick('folder'));
     $('process').addEventListener('click', processMovies);
     $('cancel').addEventListener('click', cancel);
-    $('clear-list').addEventListener('click', () => { list.clear(); $('add-movies').focus(); });
+    $('clear-list').addEventListener('click', () => {
+      list.clear();
+      $('import-error-list').replaceChildren();
+      syncNoticeAreas();
+      $('add-movies').focus();
+    });
     $('dismiss-import-errors').addEventListener('click', () => {
       $('import-error-list').replaceChildren();
       syncNoticeAreas();
@@ -251,6 +286,7 @@
     });
     list = root.VelmoraMovieList.create({
       tbody: $('movie-rows'),
+      scroller: document.querySelector('.table-wrap'),
       onChange: listChanged,
       onReveal: (file) => Bridge.invoke('reveal', { file }).catch((error) => showError(error.message)),
     });

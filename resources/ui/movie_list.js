@@ -6,11 +6,15 @@
 
   const T = root.VelmoraTimecode;
   const F = root.VelmoraFormat;
+  const N = root.VelmoraOutputNaming;
 
   const STATE_TEXT = {
     ready: 'Ready', left: 'Left out', queued: 'Queued', processing: 'Processing',
-    done: 'Done', error: 'Failed', skipped: 'Not processed',
+    done: 'Done', error: 'Failed', skipped: 'Not processed', cancelled: 'Cancelled',
   };
+  // The backend's word for a movie stopped by "cancel": not a failure.
+  const CANCELLED = 'Cancelled.';
+  const WAITING = new Set(['ready', 'error', 'skipped', 'cancelled']);
 
   function el(tag, className, text) {
     const node = document.createElement(tag);
@@ -36,8 +40,53 @@
     if (node.textContent !== text) node.textContent = text;
   }
 
-  function create({ tbody, onChange, onReveal }) {
+  // A path too long for its line loses its middle, never its file name: the
+  // folder part shrinks with an ellipsis, the name stays. The whole path is
+  // the hover text and, through a hidden copy, what a screen reader reads.
+  function pathView(className) {
+    const node = el('span', 'mid-path' + (className ? ' ' + className : ''));
+    const spoken = el('span', 'sr-only');
+    const head = el('span', 'head');
+    const tail = el('span', 'tail');
+    head.setAttribute('aria-hidden', 'true');
+    tail.setAttribute('aria-hidden', 'true');
+    node.append(spoken, head, tail);
+    return node;
+  }
+
+  function setPath(node, full, suffix) {
+    const shown = full + (suffix || '');
+    if (node.dataset.full === shown) return;
+    node.dataset.full = shown;
+    const slash = full.lastIndexOf('/');
+    node.children[0].textContent = shown;
+    node.children[1].textContent = full.slice(0, slash + 1);
+    node.children[2].textContent = full.slice(slash + 1) + (suffix || '');
+    node.title = shown;
+  }
+
+  function create({ tbody, scroller, onChange, onReveal }) {
     const entries = new Map();
+    let settings = null;
+    // The running movie stays in view while the user leaves the list where
+    // it follows; scrolling it out of sight stops that, scrolling back to it
+    // starts it again.
+    let running = null;
+    let follow = true;
+
+    function inView(tr) {
+      const box = tr.getBoundingClientRect();
+      const area = scroller.getBoundingClientRect();
+      const head = scroller.querySelector('.head');
+      const top = area.top + (head ? head.getBoundingClientRect().height : 0);
+      return box.bottom > top && box.top < area.bottom;
+    }
+
+    if (scroller) {
+      scroller.addEventListener('scroll', () => {
+        if (running) follow = inView(running.view.tr);
+      }, { passive: true });
+    }
 
     // What would be sent for this movie: a typed override wins over the derivation.
     function effective(entry) {
@@ -82,9 +131,10 @@
       reset.title = 'Use the derived timecode';
       reset.hidden = true;
       const startMsg = el('div', 'msg');
+      const replaces = el('div', 'replaces');
       const startLine = el('div', 'line');
       startLine.append(input, reset);
-      start.append(startLine, startMsg);
+      start.append(startLine, startMsg, replaces);
 
       const status = cell('c-status');
       const bar = el('progress');
@@ -95,6 +145,21 @@
       const result = el('div', 'result');
       status.append(bar, state, result);
 
+      // Where the movie goes: the preview before Process, the published
+      // path and backup after it. It spans the row's second line.
+      const output = cell('c-output');
+      const outLine = el('div', 'line');
+      const outLabel = el('span', 'out-label', 'Output:');
+      const outPath = pathView('out-path');
+      const reveal = button('mini reveal', 'Reveal', 'Reveal the output of ' + name);
+      reveal.hidden = true;
+      outLine.append(outLabel, outPath, reveal);
+      const backupLine = el('div', 'line backup');
+      const backupPath = pathView('backup-path');
+      backupLine.append(el('span', 'out-label', 'Backup:'), backupPath);
+      const outNote = el('div', 'msg bad');
+      output.append(outLine, backupLine, outNote);
+
       const rateCell = cell('c-rate mono');
       rateCell.append(el('div', 'primary', F.fpsText(r.rate)), el('div', 'secondary', F.durationText(r.duration)));
 
@@ -104,7 +169,7 @@
       tr.append(nameCell, rateCell,
         cell('c-timecode mono', typeof r.timecode === 'string' ? r.timecode : '—'),
         created, video, cell('c-tracks', F.tracksText(r.streams)),
-        start, status, removeCell);
+        start, status, removeCell, output);
 
       input.addEventListener('input', () => showTyped(entry, input.value.trim()));
       input.addEventListener('change', () => commitTyped(entry, input.value.trim()));
@@ -116,8 +181,10 @@
       });
       reset.addEventListener('click', () => { commitTyped(entry, ''); input.focus(); });
       remove.addEventListener('click', () => removeEntry(entry.id, true));
+      reveal.addEventListener('click', () => onReveal(entry.result.output));
 
-      entry.view = { tr, createdText, input, reset, startMsg, bar, state, result, remove, name };
+      entry.view = { tr, createdText, input, reset, startMsg, replaces, bar, state, result, remove, name,
+        output, outLabel, outPath, reveal, backupLine, backupPath, outNote };
     }
 
     // While typing: say what is wrong, without committing.
@@ -133,7 +200,7 @@
       entry.override = text === '' || text === derived ? null : text;
       paintStart(entry, true);
       paintState(entry);
-      onChange();
+      changed();
     }
 
     // A focused field keeps what the user is typing unless the change is theirs.
@@ -151,6 +218,10 @@
       setText(v.startMsg, eff.ok ? (eff.note || '') : eff.error);
       v.startMsg.classList.toggle('bad', !eff.ok);
       v.startMsg.classList.toggle('note', eff.ok && Boolean(eff.note));
+      const existing = entry.record.timecode;
+      const replaced = eff.ok && typeof existing === 'string' && existing !== eff.timecode;
+      setText(v.replaces, replaced ? 'replaces ' + existing : '');
+      v.replaces.hidden = !replaced;
     }
 
     function paintState(entry) {
@@ -173,26 +244,59 @@
       const cell = entry.view.result;
       cell.replaceChildren();
       const record = entry.result;
-      if (!record) return;
-      if (record.state === 'done') {
-        const output = typeof record.output === 'string' ? record.output : '';
-        const line = el('div', 'line');
-        const file = el('span', 'path', F.baseName(output));
-        file.title = output;
-        const reveal = button('mini', 'Reveal', 'Reveal the output of ' + entry.view.name);
-        reveal.addEventListener('click', () => onReveal(record.output));
-        line.append(file, reveal);
-        const folder = el('div', 'secondary path', output.slice(0, output.length - F.baseName(output).length));
-        folder.title = output;
-        cell.append(line, folder);
-        if (typeof record.backup === 'string') {
-          const backup = el('div', 'secondary path backup', 'Backup: ' + record.backup);
-          backup.title = record.backup;
-          cell.append(backup);
-        }
-      } else if (record.state === 'error') {
+      if (record && record.state === 'error' && entry.phase !== 'cancelled') {
         cell.append(el('div', 'msg bad', typeof record.error === 'string' ? record.error : 'Failed'));
       }
+      paintOutput(entry);
+    }
+
+    // The output line: published files once done; the preview while the
+    // movie may still be sent (numbered by its place among those); nothing
+    // for a movie left out. Queued and running movies keep what they showed.
+    function paintOutput(entry, position) {
+      const v = entry.view;
+      const record = entry.result;
+      if (entry.phase === 'queued' || entry.phase === 'processing') return;
+      let shown = null;
+      let backup = null;
+      let problem = '';
+      if (entry.phase === 'done' && record) {
+        shown = typeof record.output === 'string' ? record.output : '';
+        backup = typeof record.backup === 'string' ? record.backup : null;
+      } else if (position !== undefined && position >= 0) {
+        const planned = N.preview(entry.record, settings, position);
+        if (planned.ok) {
+          shown = planned.path;
+          backup = planned.backup === null ? null : planned.backup + '…';
+        } else {
+          problem = planned.error;
+        }
+      }
+      const done = entry.phase === 'done';
+      v.output.hidden = shown === null && problem === '';
+      v.outPath.parentElement.hidden = shown === null;
+      setText(v.outLabel, done ? 'Written:' : 'Output:');
+      if (shown !== null) setPath(v.outPath, shown);
+      v.reveal.hidden = !done;
+      v.backupLine.hidden = backup === null;
+      if (backup !== null) setPath(v.backupPath, backup);
+      setText(v.outNote, problem);
+      v.outNote.hidden = problem === '';
+    }
+
+    // Every movie that may be sent gets its preview at its place in the batch.
+    function paintOutputs() {
+      let position = 0;
+      for (const entry of entries.values()) {
+        const waiting = entry.current.ok && WAITING.has(entry.phase);
+        paintOutput(entry, waiting ? position : -1);
+        if (waiting) position += 1;
+      }
+    }
+
+    function changed() {
+      paintOutputs();
+      onChange();
     }
 
     function paintCreated(entry, settings) {
@@ -200,7 +304,8 @@
       setText(entry.view.createdText, text === null ? '—' : text);
     }
 
-    function add(records, settings) {
+    function add(records, given) {
+      settings = given;
       const fragment = document.createDocumentFragment();
       for (const record of records) {
         if (!record || typeof record.id !== 'string' || entries.has(record.id)) continue;
@@ -214,17 +319,18 @@
         fragment.append(entry.view.tr);
       }
       tbody.append(fragment);
-      onChange();
+      changed();
     }
 
-    function rederive(settings) {
+    function rederive(given) {
+      settings = given;
       for (const entry of entries.values()) {
         entry.derived = T.deriveStart(entry.record, settings);
         paintStart(entry);
         paintState(entry);
         paintCreated(entry, settings);
       }
-      onChange();
+      changed();
     }
 
     function removeEntry(id, focusNext) {
@@ -234,7 +340,7 @@
       entry.view.tr.remove();
       entries.delete(id);
       if (focusNext && next) next.querySelector('button.remove').focus();
-      onChange();
+      changed();
     }
 
     function clear() {
@@ -245,7 +351,7 @@
     function eligible() {
       const out = [];
       for (const entry of entries.values()) {
-        if (entry.current.ok && (entry.phase === 'ready' || entry.phase === 'error' || entry.phase === 'skipped')) {
+        if (entry.current.ok && WAITING.has(entry.phase)) {
           out.push({ id: entry.id, timecode: entry.current.timecode });
         }
       }
@@ -253,6 +359,7 @@
     }
 
     function beginBatch(ids) {
+      follow = true;
       for (const id of ids) {
         const entry = entries.get(id);
         if (!entry) continue;
@@ -270,6 +377,10 @@
       if (!entry) return;
       if (payload.state === 'done' || payload.state === 'error') return applyFinal(payload);
       entry.phase = 'processing';
+      if (running !== entry) {
+        running = entry;
+        if (follow && scroller && !inView(entry.view.tr)) entry.view.tr.scrollIntoView({ block: 'nearest' });
+      }
       if (typeof payload.progress === 'number' && Number.isFinite(payload.progress)) {
         entry.progress = Math.min(1, Math.max(0, payload.progress));
       }
@@ -279,7 +390,8 @@
     function applyFinal(record) {
       const entry = entries.get(record && record.id);
       if (!entry) return;
-      entry.phase = record.state === 'done' ? 'done' : 'error';
+      if (record.state === 'done') entry.phase = 'done';
+      else entry.phase = record.error === CANCELLED ? 'cancelled' : 'error';
       entry.progress = record.state === 'done' ? 1 : 0;
       entry.result = record;
       paintResult(entry);
@@ -301,15 +413,16 @@
         entry.progress = 0;
         paintState(entry);
       }
-      onChange();
+      changed();
     }
 
     function counts() {
-      const c = { total: entries.size, valid: 0, done: 0, failed: 0 };
+      const c = { total: entries.size, valid: 0, done: 0, failed: 0, cancelled: 0 };
       for (const entry of entries.values()) {
         if (entry.current.ok) c.valid += 1;
         if (entry.phase === 'done') c.done += 1;
         if (entry.phase === 'error') c.failed += 1;
+        if (entry.phase === 'cancelled') c.cancelled += 1;
       }
       return c;
     }

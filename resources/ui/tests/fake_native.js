@@ -164,6 +164,7 @@ function installFake(config) {
     resume: () => { if (resumeBatch) { resumeBatch(); resumeBatch = null; } },
     paused: () => resumeBatch !== null,
     settings: () => clone(settings),
+    setDestination: (path) => { config.destination = path; },
   };
 }
 

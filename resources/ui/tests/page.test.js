@@ -121,7 +121,12 @@ test('start-up: settings load before ui_ready, the page shows them, the policy h
   assert.match(await page.locator('#inplace-note').textContent(), /keeps the original as a backup file beside it/);
   assert.equal(await page.locator('#created-heading').textContent(), 'Created (UTC)');
 
-  assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(16, 19, 17)');
+  // The desktop's scheme decides the palette; dark keeps the window's colour.
+  const background = () => page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+  await page.emulateMedia({ colorScheme: 'light' });
+  assert.equal(await background(), 'rgb(246, 247, 246)');
+  await page.emulateMedia({ colorScheme: 'dark' });
+  assert.equal(await background(), 'rgb(16, 19, 17)');
   assert.equal(await page.locator('#help').count(), 1);
 
   // The policy forbids inline script and frames; each attempt is a violation.
@@ -174,11 +179,20 @@ test('drop, import, list and derive; import errors can be dismissed', async () =
   assert.equal(await errors.count(), 0);
   assert.equal(await page.locator('#import-errors').isVisible(), false);
 
+  // "Clear list" takes the refusals with it.
+  await emit(page, 'native://drag-drop', { paths: ['/media/day1/notes.txt'] });
+  await errors.first().waitFor();
+  await page.locator('#clear-list').click();
+  assert.equal(await page.locator('#import-errors').isVisible(), false);
+  assert.equal(await page.locator('#movie-rows [role="row"]').count(), 0);
+  await dropDay1(page);
+
   // Removing a row takes it off the list only.
   await row(page, 'C003').getByRole('button', { name: 'Remove C003.mov from the list' }).click();
   assert.equal(await page.locator('#movie-rows [role="row"]').count(), 2);
   assert.equal(await page.locator('#process').textContent(), 'Process 1');
-  assert.deepEqual((await calls(page)).map((c) => c.command), ['load_settings', 'ui_ready', 'import_movies']);
+  assert.deepEqual((await calls(page)).map((c) => c.command),
+    ['load_settings', 'ui_ready', 'import_movies', 'import_movies', 'import_movies']);
   await cleanClose(page);
 });
 
@@ -225,12 +239,14 @@ test('settings: every change is saved with all thirteen keys and re-derives the 
   await page.locator('#destination-choose').click();
   await page.waitForFunction(() => document.getElementById('destination-text').textContent === '/exports/day1');
   assert.equal((await lastSaved(page)).destination, '/exports/day1');
+  await page.locator('#retain').uncheck();
   await page.locator('#destination-clear').click();
   assert.equal((await lastSaved(page)).destination, null);
   assert.match(await page.locator('#destination-text').textContent(), /Velmora Output/);
+  // Kept structure only applies below a chosen destination.
+  assert.equal(await page.locator('#retain').isDisabled(), true);
 
   // Renaming: the example follows, a bad prefix blocks the batch.
-  await page.locator('#retain').uncheck();
   await page.locator('#rename').check();
   await page.locator('#number').check();
   await page.locator('#prefix').fill('  Day1 ');
@@ -282,6 +298,65 @@ test('a typed timecode overrides the derivation, validated at that movie\'s rate
   await cleanClose(page);
 });
 
+test('every row shows its output before Process, in each output mode', async () => {
+  const page = await openPage({ destination: '/exports', settings: { ...DEFAULTS, source: 'custom' } });
+  await dropDay1(page);
+  const previews = () => page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => {
+    const out = tr.querySelector('.c-output');
+    if (out.hidden) return null;
+    const backup = tr.querySelector('.backup');
+    return [tr.querySelector('.out-path').title, backup.hidden ? null : backup.querySelector('.mid-path').title];
+  }));
+  assert.deepEqual(await previews(), [
+    ['/media/day1/Velmora Output/A001_TC.mov', null],
+    ['/media/day1/cam/Velmora Output/B002_TC.mp4', null],
+    ['/media/day1/Velmora Output/C003_TC.mov', null]]);
+  // The custom start replaces C003's own timecode; A001's stays the same label.
+  const replaces = await page.locator('#movie-rows .replaces').evaluateAll((nodes) =>
+    nodes.map((n) => (n.hidden ? null : n.textContent)));
+  assert.deepEqual(replaces, [null, null, 'replaces 10:00:00:00']);
+
+  await page.locator('#destination-choose').click();
+  await page.waitForFunction(() => document.getElementById('destination-text').textContent === '/exports');
+  assert.equal(await page.locator('#retain').isEnabled(), true);
+  assert.deepEqual((await previews()).map((p) => p[0]),
+    ['/exports/A001_TC.mov', '/exports/cam/B002_TC.mp4', '/exports/C003_TC.mov']);
+
+  // Numbers count the movies that will be sent: a left-out row has none.
+  await page.locator('#rename').check();
+  await page.locator('#number').check();
+  await page.locator('#prefix').fill('Day1_');
+  await page.locator('#prefix').press('Tab');
+  await row(page, 'B002').locator('input.tc').fill('99:00:00:00');
+  await row(page, 'B002').locator('input.tc').press('Enter');
+  assert.deepEqual(await previews(), [['/exports/Day1_A001_001.mov', null], null, ['/exports/Day1_C003_002.mov', null]]);
+
+  await page.locator('input[name="output"][value="inplace"]').check();
+  assert.deepEqual(await previews(), [
+    ['/media/day1/A001.mov', '/media/day1/A001.mov.velmora-backup-…'], null,
+    ['/media/day1/C003.mov', '/media/day1/C003.mov.velmora-backup-…']]);
+  assert.equal(await page.locator('#name-example-line').isVisible(), false);
+
+  // A long path loses its middle, not its file name; the whole path is the
+  // hover text and what a screen reader hears.
+  await page.setViewportSize({ width: 900, height: 600 });
+  await page.locator('input[name="output"][value="copy"]').check();
+  await page.evaluate(() => window.__FAKE__.setDestination('/exports/' + 'very long folder name/'.repeat(8) + 'end'));
+  await page.locator('#destination-choose').click();
+  await page.waitForFunction(() => document.getElementById('destination-text').textContent.endsWith('/end'));
+  const full = '/exports/' + 'very long folder name/'.repeat(8) + 'end/Day1_A001_001.mov';
+  const view = row(page, 'A001').locator('.out-path');
+  assert.equal(await view.getAttribute('title'), full);
+  const fit = await view.evaluate((node) => ({
+    head: node.querySelector('.head').scrollWidth > node.querySelector('.head').clientWidth,
+    tail: node.querySelector('.tail').scrollWidth <= node.querySelector('.tail').clientWidth,
+    inside: node.getBoundingClientRect().right <= document.documentElement.clientWidth,
+  }));
+  assert.deepEqual(fit, { head: true, tail: true, inside: true });
+  assert.match(await row(page, 'A001').locator('.c-output').ariaSnapshot(), new RegExp('Output: ' + full.replace(/[.]/g, '\\.')));
+  await cleanClose(page);
+});
+
 test('process: progress drives the rows, the reply is final, reveal opens an output', async () => {
   const page = await openPage({ pauseAt: 0, failures: { '/media/day1/C003.mov': 'Fragmented movies are not supported yet' } });
   await dropDay1(page);
@@ -311,10 +386,11 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
   assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(),
     ['Done · 01:00:00;00', 'Done · 00:59:59:24', 'Failed']);
   assert.equal(await row(page, 'C003').locator('.result').textContent(), 'Fragmented movies are not supported yet');
-  assert.equal(await row(page, 'A001').locator('.result .path').first().textContent(), 'A001_TC.mov');
-  assert.equal(await row(page, 'A001').locator('.result .path').first().getAttribute('title'),
+  assert.equal(await row(page, 'A001').locator('.c-output .line').first().textContent(),
+    'Written:/media/day1/Velmora Output/A001_TC.mov/media/day1/Velmora Output/A001_TC.movReveal');
+  assert.equal(await row(page, 'A001').locator('.out-path').first().getAttribute('title'),
     '/media/day1/Velmora Output/A001_TC.mov');
-  assert.equal(await row(page, 'A001').locator('.backup').count(), 0);
+  assert.equal(await row(page, 'A001').locator('.backup').isVisible(), false);
   assert.equal(await page.locator('#cancel').isDisabled(), true);
   // Published movies are not sent again; the failed one may be retried.
   assert.equal(await page.locator('#process').textContent(), 'Process 1');
@@ -343,12 +419,14 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   await page.evaluate(() => window.__FAKE__.resume());
   await page.waitForFunction(() => !document.body.classList.contains('processing'));
 
+  // A cancelled movie is neither failed nor counted as failed.
   assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(),
-    ['Done · 01:00:00;00', 'Failed', 'Not processed']);
-  assert.equal(await row(page, 'B002').locator('.result').textContent(), 'Cancelled.');
-  assert.equal(await row(page, 'A001').locator('.backup').textContent(),
-    'Backup: /media/day1/A001.mov.velmora-backup-4242-1-0');
-  assert.match(await page.locator('#summary').textContent(), /cancelled$/);
+    ['Done · 01:00:00;00', 'Cancelled', 'Not processed']);
+  assert.equal(await row(page, 'B002').locator('.result').textContent(), '');
+  assert.equal(await row(page, 'A001').locator('.backup .mid-path').getAttribute('title'),
+    '/media/day1/A001.mov.velmora-backup-4242-1-0');
+  assert.equal(await page.locator('#summary').textContent(),
+    '3 movies · 2 to process · 1 done · 1 cancelled · cancelled');
   assert.equal(await page.locator('#process').textContent(), 'Process 2');
   await cleanClose(page);
 });
@@ -371,8 +449,8 @@ test('a batch refused as a whole is shown and leaves every movie ready', async (
   await cleanClose(page);
 });
 
-test('close-blocked tells the user to cancel or wait', async () => {
-  const page = await openPage();
+test('close-blocked tells the user to cancel or wait, until the batch ends', async () => {
+  const page = await openPage({ pauseAt: 0 });
   assert.equal(await page.locator('#close-blocked').isVisible(), false);
   await emit(page, 'close-blocked', null);
   assert.equal(await page.locator('#close-blocked').isVisible(), true);
@@ -380,6 +458,41 @@ test('close-blocked tells the user to cancel or wait', async () => {
   assert.equal(await page.locator('#close-blocked').getAttribute('role'), 'alert');
   await page.locator('#close-blocked-dismiss').click();
   assert.equal(await page.locator('#close-blocked').isVisible(), false);
+
+  await dropDay1(page);
+  await page.locator('#process').click();
+  await page.waitForFunction(() => window.__FAKE__.paused());
+  await emit(page, 'close-blocked', null);
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'close-blocked-dismiss');
+  await page.evaluate(() => window.__FAKE__.resume());
+  await page.waitForFunction(() => !document.body.classList.contains('processing'));
+  assert.equal(await page.locator('#close-blocked').isVisible(), false);
+  // Nothing is left to process, so focus goes back to adding movies.
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'add-movies');
+  await cleanClose(page);
+});
+
+test('the running movie stays in view unless the user scrolled away', async () => {
+  const page = await openPage({ generate: { path: '/big', count: 60 }, pauseAt: 30 });
+  await page.setViewportSize({ width: 1000, height: 650 });
+  await emit(page, 'native://drag-drop', { paths: ['/big'] });
+  await page.locator('#movie-rows [role="row"]').nth(59).waitFor();
+  await page.locator('input[name="source"][value="custom"]').check();
+  await page.locator('#process').click();
+  await page.waitForFunction(() => window.__FAKE__.paused());
+  const visible = (index) => page.evaluate((i) => {
+    const box = document.getElementById('movie-rows').children[i].getBoundingClientRect();
+    const area = document.querySelector('.table-wrap').getBoundingClientRect();
+    return box.top >= area.top && box.bottom <= area.bottom;
+  }, index);
+  assert.equal(await visible(30), true);
+  // The user looks at the top of the list: it stays there to the end.
+  await page.locator('.table-wrap').evaluate((node) => { node.scrollTop = 0; });
+  await page.waitForTimeout(100);
+  await page.evaluate(() => window.__FAKE__.resume());
+  await page.waitForFunction(() => !document.body.classList.contains('processing'));
+  assert.equal(await page.locator('.table-wrap').evaluate((node) => node.scrollTop), 0);
+  assert.equal(await visible(0), true);
   await cleanClose(page);
 });
 
@@ -478,3 +591,63 @@ test('accessibility: no serious or critical axe findings, list loaded and help o
   assert.deepEqual(await serious(), []);
   await cleanClose(page);
 });
+
+// Name and status of every row inside the list's visible box, with nothing to
+// scroll sideways.
+async function fitsWidth(page) {
+  return page.evaluate(() => {
+    const wrap = document.querySelector('.table-wrap').getBoundingClientRect();
+    const outside = [];
+    for (const tr of document.querySelectorAll('#movie-rows [role="row"]')) {
+      for (const cls of ['c-name', 'c-status']) {
+        const box = tr.querySelector('.' + cls).getBoundingClientRect();
+        if (box.left < wrap.left || box.right > wrap.right + 0.5 || box.width < 40) outside.push(tr.dataset.id + ' ' + cls);
+      }
+    }
+    const scroller = document.querySelector('.table-wrap');
+    return { outside, sideways: scroller.scrollWidth > scroller.clientWidth };
+  });
+}
+
+async function seriousFindings(page) {
+  if (!(await page.evaluate(() => Boolean(window.axe)))) await page.evaluate(AXE_SOURCE);
+  return page.evaluate(async () => {
+    const result = await window.axe.run(document, { resultTypes: ['violations'], preload: false });
+    return result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+      .map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ')).slice(0, 3).join(', '));
+  });
+}
+
+test('900 x 600 to large text, light and dark: name and status stay in view, axe finds nothing serious', async () => {
+  const page = await openPage({ failures: { '/media/day1/C003.mov': 'Fragmented movies are not supported yet' } });
+  await page.setViewportSize({ width: 900, height: 600 });
+  await dropDay1(page);
+  await page.locator('#process').click();
+  await page.waitForFunction(() => !document.body.classList.contains('processing') &&
+    window.__FAKE__.calls.some((c) => c.command === 'process_movies'));
+  assert.deepEqual(await fitsWidth(page), { outside: [], sideways: false });
+
+  for (const scheme of ['light', 'dark']) {
+    await page.emulateMedia({ colorScheme: scheme });
+    assert.deepEqual(await seriousFindings(page), [], scheme);
+    await page.screenshot({ path: path.join(ARTIFACTS, `page-900x600-${scheme}.png`) });
+  }
+
+  // Ctrl+plus zooms the whole page through its rem sizes; Ctrl+0 resets.
+  await page.setViewportSize({ width: 1280, height: 800 });
+  await page.locator('#summary').click();
+  const rootSize = () => page.evaluate(() => getComputedStyle(document.documentElement).fontSize);
+  for (let i = 0; i < 3; i += 1) await page.keyboard.press('Control+Equal');
+  assert.equal(await rootSize(), '24px');
+  assert.deepEqual(await fitsWidth(page), { outside: [], sideways: false });
+  await page.emulateMedia({ colorScheme: 'light' });
+  await page.screenshot({ path: path.join(ARTIFACTS, 'page-large-text.png') });
+  await page.keyboard.press('Control+Minus');
+  assert.equal(await rootSize(), '20px');
+  await page.keyboard.press('Control+0');
+  assert.equal(await rootSize(), '16px');
+  await page.setViewportSize({ width: 3840, height: 2160 });
+  assert.deepEqual(await fitsWidth(page), { outside: [], sideways: false });
+  await cleanClose(page);
+});
+

@@ -3,8 +3,14 @@ process.env.TZ = 'Asia/Kolkata';
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
 const S = require('../settings.js');
 const F = require('../format.js');
+const N = require('../output_naming.js');
+
+const namingCases = JSON.parse(fs.readFileSync(
+  path.join(__dirname, '..', '..', '..', 'tests', 'data', 'output_naming_cases.json'), 'utf8')).cases;
 
 test('normalisation keeps exactly what the backend would keep', () => {
   const defaults = { ...S.DEFAULTS };
@@ -53,6 +59,16 @@ test('prefix rule and output names', () => {
   ];
   for (const [name, overrides, index, expected] of table) {
     assert.equal(S.outputName(name, { ...S.DEFAULTS, ...overrides }, index), expected, name);
+  }
+});
+
+test('the output preview follows the backend\'s naming case table', () => {
+  assert.ok(namingCases.length >= 20);
+  for (const c of namingCases) {
+    const got = N.preview({ path: c.source, relativeDir: c.relativeDir }, c.options, c.position);
+    const expected = 'error' in c ? { ok: false, error: c.error }
+      : { ok: true, folder: c.folder, name: c.name, path: c.path, backup: 'backup' in c ? c.backup : null };
+    assert.deepEqual(got, expected, c.label);
   }
 });
 

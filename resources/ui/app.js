@@ -3,6 +3,7 @@
   'use strict';
 
   const Bridge = root.VelmoraBridge;
+  const H = root.VelmoraRefusalHints;
   const S = root.VelmoraSettings;
   const T = root.VelmoraTimecode;
 
@@ -17,11 +18,17 @@
 
   // ---- messages -----------------------------------------------------------
 
-  function dismissible(container, text, extraClass) {
+  function dismissible(container, text, extraClass, hint) {
     const item = document.createElement('li');
     item.className = 'notice' + (extraClass ? ' ' + extraClass : '');
     const body = document.createElement('span');
     body.textContent = text;
+    if (hint) {
+      const line = document.createElement('span');
+      line.className = 'hint-line';
+      line.textContent = hint;
+      body.append(document.createElement('br'), line);
+    }
     const close = document.createElement('button');
     close.type = 'button';
     close.className = 'mini';
@@ -49,12 +56,60 @@
     $('import-errors').hidden = $('import-error-list').children.length === 0;
   }
 
+  // Files that are not movies (a card's XML, THM, LRV, JPG…) share one
+  // collapsible line at the end, so the real refusals stay in sight.
+  let otherFiles = [];
+
+  function paintOtherFiles() {
+    const list = $('import-error-list');
+    const old = list.querySelector('li.others');
+    if (old) old.remove();
+    if (otherFiles.length === 0) return syncNoticeAreas();
+    const item = document.createElement('li');
+    item.className = 'others';
+    const details = document.createElement('details');
+    const summary = document.createElement('summary');
+    summary.textContent = H.otherFilesLine(otherFiles);
+    const names = document.createElement('p');
+    names.className = 'names';
+    names.textContent = otherFiles.join(', ');
+    const why = document.createElement('p');
+    why.className = 'hint-line';
+    why.textContent = H.NOT_A_MOVIE + ' ' + H.hintFor(H.NOT_A_MOVIE);
+    details.append(summary, why, names);
+    const close = document.createElement('button');
+    close.type = 'button';
+    close.className = 'mini';
+    close.textContent = 'Dismiss';
+    close.setAttribute('aria-label', 'Dismiss: ' + summary.textContent);
+    close.addEventListener('click', () => {
+      otherFiles = [];
+      paintOtherFiles();
+      const next = list.querySelector('li button');
+      (next || $('add-movies')).focus();
+    });
+    item.append(details, close);
+    list.append(item);
+    syncNoticeAreas();
+  }
+
+  function clearImportErrors() {
+    otherFiles = [];
+    $('import-error-list').replaceChildren();
+    syncNoticeAreas();
+  }
+
   function addImportErrors(errors) {
     for (const error of errors) {
       const name = error && typeof error.name === 'string' && error.name !== '' ? error.name : '(no name)';
       const message = error && typeof error.message === 'string' ? error.message : '';
-      dismissible($('import-error-list'), name + ': ' + message);
+      if (H.isNotAMovie(message)) {
+        otherFiles.push(name);
+        continue;
+      }
+      dismissible($('import-error-list'), name + ': ' + message, '', H.hintFor(message));
     }
+    paintOtherFiles();
   }
 
   // ---- settings -----------------------------------------------------------
@@ -250,13 +305,11 @@
     $('cancel').addEventListener('click', cancel);
     $('clear-list').addEventListener('click', () => {
       list.clear();
-      $('import-error-list').replaceChildren();
-      syncNoticeAreas();
+      clearImportErrors();
       $('add-movies').focus();
     });
     $('dismiss-import-errors').addEventListener('click', () => {
-      $('import-error-list').replaceChildren();
-      syncNoticeAreas();
+      clearImportErrors();
       $('add-movies').focus();
     });
     $('help').addEventListener('click', openHelp);

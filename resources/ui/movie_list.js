@@ -7,6 +7,7 @@
   const T = root.VelmoraTimecode;
   const F = root.VelmoraFormat;
   const N = root.VelmoraOutputNaming;
+  const H = root.VelmoraRefusalHints;
 
   const STATE_TEXT = {
     ready: 'Ready', left: 'Left out', queued: 'Queued', processing: 'Processing',
@@ -246,6 +247,8 @@
       const record = entry.result;
       if (record && record.state === 'error' && entry.phase !== 'cancelled') {
         cell.append(el('div', 'msg bad', typeof record.error === 'string' ? record.error : 'Failed'));
+        const hint = H.hintFor(record.error);
+        if (hint) cell.append(el('div', 'hint-line', hint));
       }
       paintOutput(entry);
     }

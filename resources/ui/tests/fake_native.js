@@ -61,6 +61,7 @@ function installFake(config) {
       } else if (entry && entry.error) {
         errors.push({ name: path.slice(path.lastIndexOf('/') + 1), message: entry.error });
       } else if (entry) {
+        errors.push(...(entry.errors || []));
         for (const item of entry.files) {
           if (item.recursiveOnly && args.recursive !== true) continue;
           files.push(record(item.path, item.fields));

@@ -174,7 +174,7 @@ test('drop, import, list and derive; import errors can be dismissed', async () =
   assert.equal(await page.locator('#process').textContent(), 'Process 2');
 
   const errors = page.locator('#import-error-list li');
-  assert.deepEqual(await errors.allInnerTexts(), ['notes.txt: Supported formats: MOV, MP4, M4V.\nDismiss']);
+  assert.deepEqual(await errors.allInnerTexts(), ['1 other file: TXT\nDismiss']);
   await errors.first().getByRole('button', { name: /Dismiss/ }).click();
   assert.equal(await errors.count(), 0);
   assert.equal(await page.locator('#import-errors').isVisible(), false);
@@ -193,6 +193,51 @@ test('drop, import, list and derive; import errors can be dismissed', async () =
   assert.equal(await page.locator('#process').textContent(), 'Process 1');
   assert.deepEqual((await calls(page)).map((c) => c.command),
     ['load_settings', 'ui_ready', 'import_movies', 'import_movies', 'import_movies']);
+  await cleanClose(page);
+});
+
+test('refusals: each known message gets its plain line, other files share one, the list keeps its heading', async () => {
+  const sidecars = [];
+  for (const [ext, count] of [['XML', 10], ['THM', 8], ['LRV', 4], ['JPG', 1]]) {
+    for (let i = 0; i < count; i += 1) sidecars.push({ name: `C${i}.${ext}`, message: 'Supported formats: MOV, MP4, M4V.' });
+  }
+  const refusals = [
+    ['X.mp4', 'Fragmented movies are not supported yet', /^Not damaged, only not supported yet: fragmented movies come from live, streaming or recovery tools\. Re-wrapping it losslessly/],
+    ['Y.mov', 'Invalid sample duration', /^Not necessarily damaged: a frame has no duration/],
+    ['Z.mov', 'Expected one movie metadata atom', /^The file looks damaged or incomplete/],
+    ['W.mov', 'Permission denied (os error 13)', /^Velmora may not read or write here/],
+    ['V.mov', 'Source changed during import. Import it again.', /^The file was still being written or copied/],
+    ['Q.mov', 'Something nobody planned for', null],
+  ];
+  const library = { '/card': { files: [{ path: '/card/A.mov', fields: {} }],
+    errors: [...sidecars.slice(0, 12), ...refusals.map(([name, message]) => ({ name, message })), ...sidecars.slice(12)] } };
+  const page = await openPage({ library });
+  await page.setViewportSize({ width: 1000, height: 650 });
+  await emit(page, 'native://drag-drop', { paths: ['/card'] });
+  await page.locator('#import-error-list li.others').waitFor();
+
+  const items = await page.locator('#import-error-list > li').evaluateAll((lis) => lis.map((li) => ({
+    text: li.querySelector(':scope > span, summary').firstChild.textContent,
+    hint: li.querySelector(':scope > span .hint-line') ? li.querySelector(':scope > span .hint-line').textContent : null,
+  })));
+  assert.deepEqual(items.map((i) => i.text), [...refusals.map(([name, message]) => name + ': ' + message),
+    '23 other files: XML, THM, LRV…']);
+  refusals.forEach(([, , hint], i) => {
+    if (hint) assert.match(items[i].hint, hint, refusals[i][1]);
+    else assert.equal(items[i].hint, null);
+  });
+  const others = page.locator('#import-error-list li.others details');
+  assert.equal(await others.locator('.names').isVisible(), false);
+  await others.locator('summary').click();
+  assert.match(await others.locator('.names').textContent(), /^C0\.XML, C1\.XML, .*C0\.JPG$/);
+  await page.screenshot({ path: path.join(ARTIFACTS, 'page-refusals.png') });
+
+  // A third of the window at most, and the heading stays while it scrolls.
+  const box = await page.locator('#import-errors').boundingBox();
+  assert.ok(box.height <= 650 / 3 + 1, String(box.height));
+  await page.locator('#import-errors').evaluate((node) => { node.scrollTop = node.scrollHeight; });
+  const heading = await page.locator('#import-errors .section-head').boundingBox();
+  assert.ok(Math.abs(heading.y - box.y) < 1, JSON.stringify([heading, box]));
   await cleanClose(page);
 });
 
@@ -385,7 +430,8 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
   await page.waitForFunction(() => !document.body.classList.contains('processing'));
   assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(),
     ['Done · 01:00:00;00', 'Done · 00:59:59:24', 'Failed']);
-  assert.equal(await row(page, 'C003').locator('.result').textContent(), 'Fragmented movies are not supported yet');
+  assert.equal(await row(page, 'C003').locator('.result .msg').textContent(), 'Fragmented movies are not supported yet');
+  assert.match(await row(page, 'C003').locator('.result .hint-line').textContent(), /^Not damaged, only not supported yet: /);
   assert.equal(await row(page, 'A001').locator('.c-output .line').first().textContent(),
     'Written:/media/day1/Velmora Output/A001_TC.mov/media/day1/Velmora Output/A001_TC.movReveal');
   assert.equal(await row(page, 'A001').locator('.out-path').first().getAttribute('title'),
@@ -614,7 +660,7 @@ async function seriousFindings(page) {
   return page.evaluate(async () => {
     const result = await window.axe.run(document, { resultTypes: ['violations'], preload: false });
     return result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
-      .map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ')).slice(0, 3).join(', '));
+      .map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ') + ' (' + n.failureSummary + ')').slice(0, 3).join(', '));
   });
 }
 
@@ -628,7 +674,8 @@ test('900 x 600 to large text, light and dark: name and status stay in view, axe
   assert.deepEqual(await fitsWidth(page), { outside: [], sideways: false });
 
   for (const scheme of ['light', 'dark']) {
-    await page.emulateMedia({ colorScheme: scheme });
+    // No colour transition half-way while axe measures contrast.
+    await page.emulateMedia({ colorScheme: scheme, reducedMotion: 'reduce' });
     assert.deepEqual(await seriousFindings(page), [], scheme);
     await page.screenshot({ path: path.join(ARTIFACTS, `page-900x600-${scheme}.png`) });
   }

@@ -297,8 +297,17 @@
     setZoom(step);
   }
 
+  // Escape cancels a running batch unless a field or a dialog used it.
+  function onEscape(event) {
+    if (event.key !== 'Escape' || event.defaultPrevented || !batch || $('help-panel').open) return;
+    if ($('cancel').disabled) return;
+    event.preventDefault();
+    cancel();
+  }
+
   function wire() {
     document.addEventListener('keydown', onZoomKey);
+    document.addEventListener('keydown', onEscape);
     $('add-movies').addEventListener('click', () => pick('movies'));
     $('add-folder').addEventListener('click', () => pick('folder'));
     $('process').addEventListener('click', processMovies);

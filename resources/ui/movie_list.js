@@ -170,7 +170,9 @@
       tr.append(nameCell, rateCell,
         cell('c-timecode mono', typeof r.timecode === 'string' ? r.timecode : '—'),
         created, video, cell('c-tracks', F.tracksText(r.streams)),
-        start, status, removeCell, output);
+        // Remove comes before the start field in keyboard order: Tab goes from
+        // start field to start field, Shift+Tab reaches the row's own remove.
+        removeCell, start, status, output);
 
       input.addEventListener('input', () => showTyped(entry, input.value.trim()));
       input.addEventListener('change', () => commitTyped(entry, input.value.trim()));
@@ -178,6 +180,13 @@
         if (event.key === 'Escape' && entry.override !== null) {
           event.preventDefault();
           commitTyped(entry, '');
+        } else if (event.key === 'Tab' && !event.shiftKey && !event.ctrlKey && !event.altKey) {
+          const next = nextStartField(tr);
+          if (next) {
+            event.preventDefault();
+            next.focus();
+            next.select();
+          }
         }
       });
       reset.addEventListener('click', () => { commitTyped(entry, ''); input.focus(); });
@@ -186,6 +195,16 @@
 
       entry.view = { tr, createdText, input, reset, startMsg, replaces, bar, state, result, remove, name,
         output, outLabel, outPath, reveal, backupLine, backupPath, outNote };
+    }
+
+    // The next row below that shows a start field the user can type in.
+    function nextStartField(tr) {
+      for (let row = tr.nextElementSibling; row; row = row.nextElementSibling) {
+        if (row.hidden) continue;
+        const input = row.querySelector('input.tc');
+        if (input && !input.disabled) return input;
+      }
+      return null;
     }
 
     // While typing: say what is wrong, without committing.

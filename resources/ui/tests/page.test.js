@@ -459,7 +459,8 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   await row(page, 'B002').locator('input.tc').press('Enter');
   await page.locator('#process').click();
   await page.waitForFunction(() => window.__FAKE__.paused());
-  await page.locator('#cancel').click();
+  // Escape cancels, as the Cancel button and the shell's menu item do.
+  await page.keyboard.press('Escape');
   await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'cancel'));
   assert.equal(await page.locator('#cancel').isDisabled(), true);
   await page.evaluate(() => window.__FAKE__.resume());
@@ -590,6 +591,25 @@ test('keyboard only: add a folder, process, open help and the notices', async ()
   assert.deepEqual((await calls(page, 'pick')).map((c) => c.args), [{ kind: 'folder' }]);
   assert.deepEqual((await calls(page, 'import_movies')).map((c) => c.args), [{ paths: ['/media/day1'], recursive: true }]);
 
+  // Tab goes from a row's start field to the next row's; Shift+Tab reaches
+  // the row's own remove button.
+  await row(page, 'A001').locator('input.tc').focus();
+  await page.keyboard.press('Control+A');
+  await page.keyboard.type('01:00:00;10');
+  await page.keyboard.press('Tab');
+  assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Start timecode for B002.mp4');
+  await page.keyboard.press('Tab');
+  assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Start timecode for C003.mov');
+  await page.keyboard.press('Shift+Tab');
+  assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Remove C003.mov from the list');
+  assert.deepEqual(await startValues(page), ['01:00:00;10', '', '10:00:00:00']);
+
+  // Process is two steps after the add buttons, before the settings.
+  await page.locator('#add-folder').focus();
+  await page.keyboard.press('Tab');
+  await page.keyboard.press('Tab');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'process');
+
   // Radio groups move with the arrow keys, and that is saved too.
   await tabTo('source-embedded');
   await page.keyboard.press('ArrowDown');
@@ -601,7 +621,7 @@ test('keyboard only: add a folder, process, open help and the notices', async ()
   await page.waitForFunction(() => !document.body.classList.contains('processing') &&
     window.__FAKE__.calls.some((c) => c.command === 'process_movies'));
   assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(),
-    ['Done · 19:35:07;15', 'Done · 05:29:59:24', 'Done · 19:35:00:00']);
+    ['Done · 01:00:00;10', 'Done · 05:29:59:24', 'Done · 19:35:00:00']);
 
   await tabTo('help', 'Shift+Tab');
   await page.keyboard.press('Enter');

@@ -27,6 +27,8 @@ struct BridgeState {
     bool quitting = false;
     bool ready = false;
     std::vector<std::string> pending_files;
+    // The user chose to stop the batch and quit: quit once it has answered.
+    bool quit_after_batch = false;
 };
 
 enum class ChooserKind { destination, folder, movies };
@@ -60,6 +62,8 @@ public:
     virtual void forward(const std::string& command, const Json& args, Completion done) = 0;
     virtual void choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) = 0;
     virtual void emit(std::string_view name, const Json& payload) = 0;
+    // A "process_movies" request has been answered (result or error).
+    virtual void batch_ended() {}
 };
 
 // Decides every page message on the main thread: trust, readiness, choosers,

@@ -1,14 +1,8 @@
 #include "appearance.h"
 
-#include <algorithm>
-
 namespace velmora {
 
 namespace {
-
-constexpr double kBaseXftDpi = 96.0 * 1024.0;
-constexpr double kSmallestScale = 0.5;
-constexpr double kLargestScale = 3.0;
 
 bool ends_with(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
@@ -21,11 +15,6 @@ bool dark_preferred(std::optional<std::string_view> gnome_color_scheme, bool gtk
     if (gnome_color_scheme == "prefer-dark") return true;
     if (gnome_color_scheme == "prefer-light") return false;
     return gtk_prefer_dark || ends_with(gtk_theme_name, "-dark") || ends_with(gtk_theme_name, ":dark");
-}
-
-double text_scale_from_xft_dpi(int xft_dpi) {
-    if (xft_dpi <= 0) return 1.0;
-    return std::clamp(xft_dpi / kBaseXftDpi, kSmallestScale, kLargestScale);
 }
 
 }  // namespace velmora

@@ -365,7 +365,9 @@ void ApplicationDelegate::show_about() {
     gtk_about_dialog_set_program_name(about, "Velmora");
     gtk_about_dialog_set_version(about, VELMORA_VERSION);
     gtk_about_dialog_set_comments(about, "Gives QuickTime movies a start timecode without re-encoding them.");
-    gtk_about_dialog_set_logo_icon_name(about, "velmora");
+    // Installed with the application; a build tree has no icon to show.
+    GtkIconTheme* icons = gtk_icon_theme_get_for_display(gtk_widget_get_display(about_));
+    gtk_about_dialog_set_logo_icon_name(about, gtk_icon_theme_has_icon(icons, "velmora") ? "velmora" : "video-x-generic");
     gtk_about_dialog_set_license(about, kLicence);
     gtk_about_dialog_set_wrap_license(about, TRUE);
     gtk_about_dialog_set_website(about, kNoticesLink);
@@ -393,8 +395,6 @@ void ApplicationDelegate::apply_look(const DesktopAppearance::Look& look) {
     if (!web_view_) return;
     auto* view = WEBKIT_WEB_VIEW(web_view_->widget());
     webkit_web_view_set_background_color(view, look.dark ? &kDarkBackground : &kLightBackground);
-    // The page sizes everything in rem, so the zoom scales it all evenly.
-    webkit_web_view_set_zoom_level(view, look.text_scale);
 }
 
 void ApplicationDelegate::evaluate(std::string_view script) {

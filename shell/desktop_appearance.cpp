@@ -29,8 +29,7 @@ DesktopAppearance::DesktopAppearance(std::function<void(const Look&)> on_change)
         gboolean prefer_dark = FALSE;
         g_object_get(gtk_, "gtk-application-prefer-dark-theme", &prefer_dark, nullptr);
         gtk_prefer_dark_ = prefer_dark != FALSE;
-        for (const char* signal : {"notify::gtk-application-prefer-dark-theme", "notify::gtk-theme-name",
-                                   "notify::gtk-xft-dpi"}) {
+        for (const char* signal : {"notify::gtk-application-prefer-dark-theme", "notify::gtk-theme-name"}) {
             g_signal_connect(gtk_, signal, G_CALLBACK(on_gtk_setting), this);
         }
     }
@@ -69,16 +68,14 @@ void DesktopAppearance::update() {
         g_free(value);
     }
     std::string theme;
-    int xft_dpi = 0;
     if (gtk_ != nullptr) {
         char* name = nullptr;
-        g_object_get(gtk_, "gtk-theme-name", &name, "gtk-xft-dpi", &xft_dpi, nullptr);
+        g_object_get(gtk_, "gtk-theme-name", &name, nullptr);
         if (name != nullptr) theme = name;
         g_free(name);
     }
     Look next;
     next.dark = dark_preferred(scheme ? std::optional<std::string_view>(*scheme) : std::nullopt, gtk_prefer_dark_, theme);
-    next.text_scale = text_scale_from_xft_dpi(xft_dpi);
     if (gtk_ != nullptr) {
         // GTK's own widgets (menus, choosers, dialogs) and WebKit follow this.
         applying_ = true;

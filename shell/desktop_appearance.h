@@ -7,15 +7,13 @@
 
 namespace velmora {
 
-// Follows the desktop's colour scheme and text scale while the application
-// runs. GTK 4 without libadwaita does not follow GNOME's "color-scheme"
+// Follows the desktop's colour scheme while the application runs. GTK 4 without libadwaita does not follow GNOME's "color-scheme"
 // itself, so its dark preference is set from it; WebKit takes the page's
 // prefers-color-scheme from that preference.
 class DesktopAppearance {
 public:
     struct Look {
         bool dark = false;
-        double text_scale = 1.0;
     };
 
     explicit DesktopAppearance(std::function<void(const Look&)> on_change);

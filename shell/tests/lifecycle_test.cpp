@@ -123,15 +123,6 @@ TEST(Appearance, GnomeSchemeDecidesAndDefaultLeavesItToGtk) {
     }
 }
 
-TEST(Appearance, TextScaleFromGtkXftDpi) {
-    EXPECT_DOUBLE_EQ(text_scale_from_xft_dpi(96 * 1024), 1.0);
-    EXPECT_DOUBLE_EQ(text_scale_from_xft_dpi(144 * 1024), 1.5);
-    EXPECT_DOUBLE_EQ(text_scale_from_xft_dpi(0), 1.0);
-    EXPECT_DOUBLE_EQ(text_scale_from_xft_dpi(-1), 1.0);
-    EXPECT_DOUBLE_EQ(text_scale_from_xft_dpi(10), 0.5);
-    EXPECT_DOUBLE_EQ(text_scale_from_xft_dpi(96 * 1024 * 8), 3.0);
-}
-
 TEST(Quitting, StoppedBackendMeansNow) {
     for (bool already_quitting : {false, true}) {
         BridgeState state;

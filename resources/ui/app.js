@@ -169,6 +169,7 @@
     const c = list.counts();
     const eligible = list.eligible();
     $('empty').hidden = c.total > 0;
+    $('no-problems').hidden = c.total === 0 || list.shown() > 0;
     let summary = c.total === 0 ? 'No movies' : c.total + (c.total === 1 ? ' movie' : ' movies');
     if (c.total > 0) {
       summary += ' · ' + eligible.length + ' to process';
@@ -320,6 +321,11 @@
     $('dismiss-import-errors').addEventListener('click', () => {
       clearImportErrors();
       $('add-movies').focus();
+    });
+    $('sort').addEventListener('change', () => { list.setView({ sort: $('sort').value }); listChanged(); });
+    $('only-problems').addEventListener('change', () => {
+      list.setView({ problemsOnly: $('only-problems').checked });
+      listChanged();
     });
     $('help').addEventListener('click', openHelp);
     $('help-close').addEventListener('click', () => $('help-panel').close());

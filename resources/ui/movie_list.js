@@ -318,7 +318,73 @@
 
     function changed() {
       paintOutputs();
+      applyFilter();
       onChange();
+    }
+
+    // ---- view: order and filter (the batch keeps the import order) ---------
+
+    let sortKey = 'import';
+    let problemsOnly = false;
+    const collator = new Intl.Collator(undefined, { numeric: true, sensitivity: 'base' });
+    const STATUS_ORDER = ['error', 'left', 'cancelled', 'skipped', 'processing', 'queued', 'ready', 'done'];
+
+    function shownPhase(entry) {
+      return entry.phase === 'ready' && !entry.current.ok ? 'left' : entry.phase;
+    }
+
+    function rateValue(entry) {
+      const match = /^(\d+)\/(\d+)$/.exec(String(entry.record.rate));
+      return match && Number(match[2]) > 0 ? Number(match[1]) / Number(match[2]) : Infinity;
+    }
+
+    const byName = (a, b) => collator.compare(a.view.name, b.view.name);
+    const COMPARE = {
+      name: byName,
+      folder: (a, b) => collator.compare(a.record.relativeDir || '', b.record.relativeDir || '') || byName(a, b),
+      rate: (a, b) => rateValue(a) - rateValue(b) || byName(a, b),
+      // Movies without a start go last.
+      start: (a, b) => (a.current.ok ? 0 : 1) - (b.current.ok ? 0 : 1) ||
+        (a.current.ok && b.current.ok ? collator.compare(a.current.timecode, b.current.timecode) : 0) || byName(a, b),
+      status: (a, b) => STATUS_ORDER.indexOf(shownPhase(a)) - STATUS_ORDER.indexOf(shownPhase(b)) || byName(a, b),
+    };
+
+    function applySort() {
+      const ordered = [...entries.values()];
+      if (COMPARE[sortKey]) ordered.sort(COMPARE[sortKey]);
+      let previous = null;
+      for (const entry of ordered) {
+        const tr = entry.view.tr;
+        const expected = previous ? previous.nextElementSibling : tbody.firstElementChild;
+        if (expected !== tr) {
+          if (previous) previous.after(tr);
+          else tbody.prepend(tr);
+        }
+        previous = tr;
+      }
+    }
+
+    // A problem: a movie that failed, is left out, or whose output cannot be.
+    function isProblem(entry) {
+      const phase = shownPhase(entry);
+      return phase === 'error' || phase === 'left' || !entry.view.outNote.hidden;
+    }
+
+    function applyFilter() {
+      let shown = 0;
+      for (const entry of entries.values()) {
+        const hide = problemsOnly && !isProblem(entry);
+        if (entry.view.tr.hidden !== hide) entry.view.tr.hidden = hide;
+        if (!hide) shown += 1;
+      }
+      return shown;
+    }
+
+    function setView(view) {
+      if (typeof view.sort === 'string') sortKey = view.sort;
+      if (typeof view.problemsOnly === 'boolean') problemsOnly = view.problemsOnly;
+      applySort();
+      return applyFilter();
     }
 
     function paintCreated(entry, settings) {
@@ -341,6 +407,7 @@
         fragment.append(entry.view.tr);
       }
       tbody.append(fragment);
+      if (sortKey !== 'import') applySort();
       changed();
     }
 
@@ -352,6 +419,7 @@
         paintState(entry);
         paintCreated(entry, settings);
       }
+      if (sortKey !== 'import') applySort();
       changed();
     }
 
@@ -435,6 +503,7 @@
         entry.progress = 0;
         paintState(entry);
       }
+      if (sortKey !== 'import') applySort();
       changed();
     }
 
@@ -473,7 +542,8 @@
     }
 
     return { add, rederive, remove: (id) => removeEntry(id, false), clear, eligible, beginBatch,
-      applyProgress, endBatch, counts, problems, ratesInUse, firstName, size: () => entries.size };
+      applyProgress, endBatch, counts, problems, ratesInUse, firstName, setView, shown: applyFilter,
+      size: () => entries.size };
   }
 
   root.VelmoraMovieList = Object.freeze({ create });

@@ -478,6 +478,47 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   await cleanClose(page);
 });
 
+test('sorting by name, folder, rate, start and status; only problems', async () => {
+  const page = await openPage({ failures: { '/media/day1/C003.mov': 'Fragmented movies are not supported yet' } });
+  await dropDay1(page);
+  const names = () => page.locator('#movie-rows [role="row"]:not([hidden]) .c-name .primary').allTextContents();
+  const orders = {};
+  for (const key of ['name', 'folder', 'rate', 'start', 'import']) {
+    await page.locator('#sort').selectOption(key);
+    orders[key] = await names();
+  }
+  assert.deepEqual(orders, {
+    name: ['A001.mov', 'B002.mp4', 'C003.mov'],
+    folder: ['A001.mov', 'C003.mov', 'B002.mp4'],
+    rate: ['C003.mov', 'B002.mp4', 'A001.mov'],
+    start: ['A001.mov', 'C003.mov', 'B002.mp4'],
+    import: ['A001.mov', 'B002.mp4', 'C003.mov'],
+  });
+
+  await page.locator('#process').click();
+  await page.waitForFunction(() => !document.body.classList.contains('processing') &&
+    window.__FAKE__.calls.some((c) => c.command === 'process_movies'));
+  // The batch goes in import order whatever the view shows.
+  const [request] = await calls(page, 'process_movies');
+  assert.equal(request.args.ids.length, 2);
+  await page.locator('#sort').selectOption('status');
+  assert.deepEqual(await names(), ['C003.mov', 'B002.mp4', 'A001.mov']);
+
+  await page.locator('#only-problems').check();
+  assert.deepEqual(await names(), ['C003.mov', 'B002.mp4']);
+  // Giving B002 a start takes it off the problems.
+  await row(page, 'B002').locator('input.tc').fill('00:00:01:00');
+  await row(page, 'B002').locator('input.tc').press('Enter');
+  assert.deepEqual(await names(), ['C003.mov']);
+  await row(page, 'C003').getByRole('button', { name: /^Remove/ }).click();
+  assert.deepEqual(await names(), []);
+  assert.equal(await page.locator('#no-problems').isVisible(), true);
+  await page.locator('#only-problems').uncheck();
+  assert.deepEqual(await names(), ['B002.mp4', 'A001.mov']);
+  assert.equal(await page.locator('#no-problems').isVisible(), false);
+  await cleanClose(page);
+});
+
 test('a batch refused as a whole is shown and leaves every movie ready', async () => {
   const page = await openPage();
   await dropDay1(page);

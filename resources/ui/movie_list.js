@@ -47,8 +47,8 @@
   function pathView(className) {
     const node = el('span', 'mid-path' + (className ? ' ' + className : ''));
     const spoken = el('span', 'sr-only');
-    const head = el('span', 'head');
-    const tail = el('span', 'tail');
+    const head = el('span', 'path-head');
+    const tail = el('span', 'path-tail');
     head.setAttribute('aria-hidden', 'true');
     tail.setAttribute('aria-hidden', 'true');
     node.append(spoken, head, tail);
@@ -159,7 +159,9 @@
       const backupPath = pathView('backup-path');
       backupLine.append(el('span', 'out-label', 'Backup:'), backupPath);
       const outNote = el('div', 'msg bad');
-      output.append(outLine, backupLine, outNote);
+      const failHint = el('div', 'hint-line fail-hint');
+      failHint.hidden = true;
+      output.append(failHint, outLine, backupLine, outNote);
 
       const rateCell = cell('c-rate mono');
       rateCell.append(el('div', 'primary', F.fpsText(r.rate)), el('div', 'secondary', F.durationText(r.duration)));
@@ -194,7 +196,7 @@
       reveal.addEventListener('click', () => onReveal(entry.result.output));
 
       entry.view = { tr, createdText, input, reset, startMsg, replaces, bar, state, result, remove, name,
-        output, outLabel, outPath, reveal, backupLine, backupPath, outNote };
+        output, outLabel, outPath, reveal, backupLine, backupPath, outNote, failHint };
     }
 
     // The next row below that shows a start field the user can type in.
@@ -264,11 +266,14 @@
       const cell = entry.view.result;
       cell.replaceChildren();
       const record = entry.result;
+      let hint = null;
       if (record && record.state === 'error' && entry.phase !== 'cancelled') {
         cell.append(el('div', 'msg bad', typeof record.error === 'string' ? record.error : 'Failed'));
-        const hint = H.hintFor(record.error);
-        if (hint) cell.append(el('div', 'hint-line', hint));
+        hint = H.hintFor(record.error);
       }
+      // The plain line under a failure gets the row's full width.
+      setText(entry.view.failHint, hint || '');
+      entry.view.failHint.hidden = !hint;
       paintOutput(entry);
     }
 
@@ -295,7 +300,7 @@
         }
       }
       const done = entry.phase === 'done';
-      v.output.hidden = shown === null && problem === '';
+      v.output.hidden = shown === null && problem === '' && v.failHint.hidden;
       v.outPath.parentElement.hidden = shown === null;
       setText(v.outLabel, done ? 'Written:' : 'Output:');
       if (shown !== null) setPath(v.outPath, shown);

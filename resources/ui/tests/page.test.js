@@ -393,11 +393,12 @@ test('every row shows its output before Process, in each output mode', async () 
   const view = row(page, 'A001').locator('.out-path');
   assert.equal(await view.getAttribute('title'), full);
   const fit = await view.evaluate((node) => ({
-    head: node.querySelector('.head').scrollWidth > node.querySelector('.head').clientWidth,
-    tail: node.querySelector('.tail').scrollWidth <= node.querySelector('.tail').clientWidth,
+    head: node.querySelector('.path-head').scrollWidth > node.querySelector('.path-head').clientWidth,
+    tail: node.querySelector('.path-tail').scrollWidth <= node.querySelector('.path-tail').clientWidth,
     inside: node.getBoundingClientRect().right <= document.documentElement.clientWidth,
   }));
   assert.deepEqual(fit, { head: true, tail: true, inside: true });
+  await page.screenshot({ path: path.join(ARTIFACTS, 'page-900x600-long-path.png') });
   assert.match(await row(page, 'A001').locator('.c-output').ariaSnapshot(), new RegExp('Output: ' + full.replace(/[.]/g, '\\.')));
   await cleanClose(page);
 });
@@ -431,7 +432,7 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
   assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(),
     ['Done · 01:00:00;00', 'Done · 00:59:59:24', 'Failed']);
   assert.equal(await row(page, 'C003').locator('.result .msg').textContent(), 'Fragmented movies are not supported yet');
-  assert.match(await row(page, 'C003').locator('.result .hint-line').textContent(), /^Not damaged, only not supported yet: /);
+  assert.match(await row(page, 'C003').locator('.fail-hint').textContent(), /^Not damaged, only not supported yet: /);
   assert.equal(await row(page, 'A001').locator('.c-output .line').first().textContent(),
     'Written:/media/day1/Velmora Output/A001_TC.mov/media/day1/Velmora Output/A001_TC.movReveal');
   assert.equal(await row(page, 'A001').locator('.out-path').first().getAttribute('title'),
@@ -734,6 +735,12 @@ test('900 x 600 to large text, light and dark: name and status stay in view, axe
     window.__FAKE__.calls.some((c) => c.command === 'process_movies'));
   assert.deepEqual(await fitsWidth(page), { outside: [], sideways: false });
 
+  await page.setViewportSize({ width: 1280, height: 800 });
+  for (const scheme of ['light', 'dark']) {
+    await page.emulateMedia({ colorScheme: scheme, reducedMotion: 'reduce' });
+    await page.screenshot({ path: path.join(ARTIFACTS, `page-1280x800-${scheme}.png`) });
+  }
+  await page.setViewportSize({ width: 900, height: 600 });
   for (const scheme of ['light', 'dark']) {
     // No colour transition half-way while axe measures contrast.
     await page.emulateMedia({ colorScheme: scheme, reducedMotion: 'reduce' });

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -27,20 +30,34 @@ bool contains_nul(std::string_view text) { return text.find('\0') != std::string
 struct ProbeOutput {
     std::string output;
     std::string error;
+    bool timed_out = false;
 };
 
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Milliseconds left for poll(), at least 0.
+int milliseconds_until(Deadline deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, std::numeric_limits<int>::max()));
+}
+
 // Reads both pipes to their end at the same time, so that a child filling
-// one of them never waits for us to read the other.
-Result<ProbeOutput> drain_together(UniqueFd output, UniqueFd error) {
+// one of them never waits for us to read the other; gives up at the deadline.
+Result<ProbeOutput> drain_together(UniqueFd output, UniqueFd error, Deadline deadline) {
     ProbeOutput collected;
     std::array<pollfd, 2> watched{{{output.get(), POLLIN, 0}, {error.get(), POLLIN, 0}}};
     std::array<UniqueFd*, 2> owners{&output, &error};
     std::array<std::string*, 2> sinks{&collected.output, &collected.error};
     std::array<char, 65536> buffer;
     while (watched[0].fd >= 0 || watched[1].fd >= 0) {
-        if (::poll(watched.data(), watched.size(), -1) < 0) {
+        const int ready = ::poll(watched.data(), watched.size(), milliseconds_until(deadline));
+        if (ready < 0) {
             if (errno == EINTR) continue;
             return fail(system_error_text(errno));
+        }
+        if (ready == 0 && milliseconds_until(deadline) == 0) {
+            collected.timed_out = true;
+            return collected;
         }
         for (std::size_t i = 0; i < watched.size(); ++i) {
             if (watched[i].fd < 0 || watched[i].revents == 0) continue;
@@ -104,6 +121,21 @@ private:
     std::chrono::milliseconds backoff_{1};
 };
 
+// The child's raw wait status, or nullopt when it is still running at the
+// deadline (an engine that closed its streams but never exits).
+Result<std::optional<int>> wait_until(ChildProcess& child, Deadline deadline) {
+    std::chrono::milliseconds pause{1};
+    for (;;) {
+        auto polled = child.try_wait();
+        if (!polled) return fail(polled.error());
+        if (*polled) return polled;
+        if (milliseconds_until(deadline) == 0) return std::optional<int>();
+        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
+            pause, std::chrono::milliseconds(milliseconds_until(deadline))));
+        pause = std::min(pause * 2, write_poll_interval);
+    }
+}
+
 WaitOutcome wait_for_write(ChildProcess& child, const std::atomic<bool>& cancel, WritePause& pause) {
     for (;;) {
         if (cancel.load()) child.kill();
@@ -120,8 +152,10 @@ WaitOutcome wait_for_write(ChildProcess& child, const std::atomic<bool>& cancel,
 
 }  // namespace
 
-Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::string& movie_path) {
+Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::string& movie_path,
+                                   std::chrono::milliseconds time_limit) {
     if (contains_nul(movie_path)) return fail(std::string(nul_path_message));
+    const Deadline deadline = std::chrono::steady_clock::now() + time_limit;
 
     auto null_device = open_null_device();
     if (!null_device) return fail(null_device.error());
@@ -138,12 +172,16 @@ Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::st
     null_device->reset();
     if (!child) return fail(child.error());
 
-    auto streams = drain_together(std::move(output->read_end), std::move(error->read_end));
+    auto streams = drain_together(std::move(output->read_end), std::move(error->read_end), deadline);
     if (!streams) return fail(streams.error());
-    auto status = child->wait();
+    auto status = streams->timed_out ? Result<std::optional<int>>(std::optional<int>()) : wait_until(*child, deadline);
     if (!status) return fail(status.error());
+    if (!*status) {
+        child->kill();  // its whole process group; reaped when `child` goes
+        return fail(std::string(probe_timeout_message));
+    }
 
-    if (*status != 0) return fail(trim_whitespace(decode_utf8_lossy(streams->error)));
+    if (**status != 0) return fail(trim_whitespace(decode_utf8_lossy(streams->error)));
     return parse_json(streams->output);
 }
 

@@ -18,10 +18,19 @@ inline constexpr std::chrono::milliseconds write_poll_interval{25};
 inline constexpr std::string_view nul_path_message = "Invalid path: it contains a NUL byte.";
 inline constexpr std::string_view nul_timecode_message = "Invalid timecode: it contains a NUL byte.";
 
+// How long a probe may take before its engine is killed: a movie on a
+// stalled network mount must not hold an import (and with it the batch gate
+// and "shutdown") forever.
+inline constexpr std::chrono::milliseconds probe_time_limit{60'000};
+inline constexpr std::string_view probe_timeout_message = "The engine did not answer within 60 seconds.";
+
 // Runs `ENGINE probe MOVIE` and returns the parsed report (any JSON value;
 // its shape is the caller's to check). A failing engine yields its standard
-// error text, trimmed (possibly empty); unparsable output the parser's message.
-Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::string& movie_path);
+// error text, trimmed (possibly empty); unparsable output the parser's
+// message; an engine still running after `time_limit` is killed and yields
+// the timeout message.
+Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::string& movie_path,
+                                   std::chrono::milliseconds time_limit = probe_time_limit);
 
 // Runs `ENGINE write SOURCE OUTPUT TIMECODE` until it ends. Progress lines
 // reach `on_progress` from a reader thread that ends before this returns.

@@ -27,6 +27,7 @@ constexpr std::string_view busy_message = "Wait for the current batch to finish.
 constexpr std::string_view unsupported_message = "Supported formats: MOV, MP4, M4V.";
 constexpr std::string_view changed_message = "Source changed during import. Import it again.";
 constexpr std::string_view not_an_object_message = "The engine's report is not a JSON object.";
+constexpr std::string_view not_a_movie_message = "Not a movie file or folder.";
 
 // The state of one "import_movies" call.
 struct ImportRun {
@@ -143,7 +144,7 @@ void import_file(ImportRun& run, const std::string& path, std::string_view name,
 
     auto before = read_file_status(*canonical);
     if (!before) return run.add_error(name, before.error());
-    auto report = probe_movie(run.state.engine_path, *canonical);
+    auto report = probe_movie(run.state.engine_path, *canonical, run.state.probe_time_limit);
     if (!report) return run.add_error(name, report.error());
     auto after = read_file_status(*canonical);
     if (!after) return run.add_error(name, after.error());
@@ -227,6 +228,16 @@ void import_folder(ImportRun& run, const std::string& path, std::string_view nam
     }
 }
 
+// A path the user dropped or picked is what they meant: a symbolic link
+// there is followed (to the end of its chain) to the file or folder it names.
+// Links met inside a folder are not.
+Result<struct stat> given_path_status(const std::string& path, const struct stat& own) {
+    if (!S_ISLNK(own.st_mode)) return own;
+    struct stat target;
+    if (::stat(path.c_str(), &target) != 0) return fail(system_error_text(errno));
+    return target;
+}
+
 void import_path(ImportRun& run, const std::string& path, const std::optional<std::string>& root) {
     const std::string_view name = final_name(path);
     if (name.starts_with("._") || name == ".DS_Store") return;
@@ -237,9 +248,15 @@ void import_path(ImportRun& run, const std::string& path, const std::optional<st
     if (path.find('\0') != std::string::npos) return run.add_error(name, nul_path_message);
     struct stat status;
     if (::lstat(path.c_str(), &status) != 0) return run.add_error(name, system_error_text(errno));
+    if (!root) {
+        auto followed = given_path_status(path, status);
+        if (!followed) return run.add_error(name, followed.error());
+        status = *followed;
+    }
     if (S_ISREG(status.st_mode)) return import_file(run, path, name, root);
     if (S_ISDIR(status.st_mode)) return import_folder(run, path, name, root);
-    // Symbolic links, devices, sockets and pipes are passed over.
+    if (!root) return run.add_error(name, not_a_movie_message);
+    // Inside a folder, symbolic links, devices, sockets and pipes are passed over.
 }
 
 }  // namespace

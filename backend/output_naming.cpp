@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "utf8.h"
+#include "utf8_text.h"
 
 namespace velmora {
 namespace {
@@ -160,8 +161,14 @@ Result<std::filesystem::path> output_folder_for(const std::filesystem::path& sou
     return folder;
 }
 
-std::string temporary_file_name(std::string_view token, std::string_view source_name) {
-    return ".velmora-" + std::string(token) + "." + decode_utf8_lossy(source_name);
+std::string temporary_file_name(std::string_view token, std::string_view source_name, std::size_t name_limit) {
+    const std::string fixed = ".velmora-" + std::string(token) + ".";
+    std::string name = decode_utf8_lossy(source_name);
+    if (fixed.size() + name.size() > name_limit) {
+        const std::size_t room = name_limit > fixed.size() ? name_limit - fixed.size() : 0;
+        name.resize(complete_utf8_prefix_length(std::string_view(name).substr(0, room)));
+    }
+    return fixed + name;
 }
 
 std::string backup_path_for(std::string_view source_path, std::string_view token) {

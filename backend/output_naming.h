@@ -51,8 +51,14 @@ Result<std::filesystem::path> output_folder_for(const std::filesystem::path& sou
                                                 std::string_view relative_dir,
                                                 const OutputOptions& options);
 
-// ".velmora-TOKEN.NAME" with the name decoded lossily to UTF-8.
-std::string temporary_file_name(std::string_view token, std::string_view source_name);
+// The longest file name most file systems take (NAME_MAX on Linux and macOS).
+inline constexpr std::size_t default_name_limit = 255;
+
+// ".velmora-TOKEN.NAME" with the name decoded lossily to UTF-8 and, where the
+// whole would exceed `name_limit` bytes, cut at a character boundary so that
+// it fits: a long source name must not make its own temporary file illegal.
+std::string temporary_file_name(std::string_view token, std::string_view source_name,
+                                std::size_t name_limit = default_name_limit);
 // "SOURCE.velmora-backup-TOKEN".
 std::string backup_path_for(std::string_view source_path, std::string_view token);
 

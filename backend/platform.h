@@ -20,9 +20,21 @@ Status full_flush(int fd);
 // Makes a rename or creation inside `folder` survive a power cut.
 Status flush_folder(const std::string& folder);
 
-// Renames without ever replacing: 0, or the error number (EEXIST when the
-// target exists; EINVAL, ENOSYS or ENOTSUP where the file system cannot).
-int rename_no_replace(const std::string& from, const std::string& to);
+// Renames on names inside one open folder, so that a folder renamed or
+// replaced by a symbolic link meanwhile changes nothing. Each answers 0 or
+// the error number.
+// Never replaces: EEXIST when the target exists; EINVAL, ENOSYS or ENOTSUP
+// where the file system cannot.
+int rename_no_replace_at(int folder, const std::string& from, const std::string& to);
+// Swaps two names atomically; EINVAL, ENOSYS or ENOTSUP where the file
+// system cannot (exFAT and older FAT drivers among them).
+int exchange_at(int folder, const std::string& a, const std::string& b);
+
+// A path under which another process (the engine) reaches the folder this
+// process holds open as `folder`, also after it was renamed or replaced;
+// `opened_as` is the path it was opened by, the answer where the platform
+// has no better one.
+std::string path_through_descriptor(int folder, const std::string& opened_as);
 
 // A program found on PATH and its arguments.
 struct OpenerCommand {

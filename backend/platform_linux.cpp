@@ -27,8 +27,21 @@ Status flush_folder(const std::string& folder) {
     return full_flush(fd.get());
 }
 
-int rename_no_replace(const std::string& from, const std::string& to) {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+int rename_no_replace_at(int folder, const std::string& from, const std::string& to) {
+    return ::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+int exchange_at(int folder, const std::string& a, const std::string& b) {
+    return ::renameat2(folder, a.c_str(), folder, b.c_str(), RENAME_EXCHANGE) == 0 ? 0 : errno;
+}
+
+// Our own /proc entry, so the engine child resolves the folder through the
+// backend's descriptor; without /proc the path it was opened by must do.
+std::string path_through_descriptor(int folder, const std::string& opened_as) {
+    const std::string through = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(folder);
+    struct stat status {};
+    if (::stat(through.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return opened_as;
+    return through;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/param.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,8 +27,20 @@ Status flush_folder(const std::string& folder) {
     return full_flush(fd.get());
 }
 
-int rename_no_replace(const std::string& from, const std::string& to) {
-    return ::renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0 ? 0 : errno;
+int rename_no_replace_at(int folder, const std::string& from, const std::string& to) {
+    return ::renameatx_np(folder, from.c_str(), folder, to.c_str(), RENAME_EXCL) == 0 ? 0 : errno;
+}
+
+int exchange_at(int folder, const std::string& a, const std::string& b) {
+    return ::renameatx_np(folder, a.c_str(), folder, b.c_str(), RENAME_SWAP) == 0 ? 0 : errno;
+}
+
+// No /proc: the kernel's current path of the held folder follows a rename,
+// which leaves only the moment between this call and the engine's open.
+std::string path_through_descriptor(int folder, const std::string& opened_as) {
+    char path[MAXPATHLEN];
+    if (::fcntl(folder, F_GETPATH, path) != 0) return opened_as;
+    return path;
 }
 
 OpenerPlan reveal_in_file_manager(const std::string& file) { return {OpenerCommand{"open", {"-R", file}}, std::nullopt}; }

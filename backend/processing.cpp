@@ -15,6 +15,7 @@
 #include "engine_runner.h"
 #include "file_system.h"
 #include "json_text.h"
+#include "leftovers.h"
 #include "output_naming.h"
 #include "platform.h"
 #include "protocol.h"
@@ -46,16 +47,18 @@ private:
 };
 
 // Removes the hidden temporary file when the movie is finished, whatever the
-// outcome; after publishing the name is already gone.
+// outcome, through the folder it was made in; after publishing the name is
+// already gone.
 class TemporaryFileRemoval {
 public:
-    explicit TemporaryFileRemoval(std::string path) : path_(std::move(path)) {}
-    ~TemporaryFileRemoval() { ::unlink(path_.c_str()); }
+    TemporaryFileRemoval(const HeldFolder& folder, std::string name) : folder_(folder), name_(std::move(name)) {}
+    ~TemporaryFileRemoval() { ::unlinkat(folder_.fd(), name_.c_str(), 0); }
     TemporaryFileRemoval(const TemporaryFileRemoval&) = delete;
     TemporaryFileRemoval& operator=(const TemporaryFileRemoval&) = delete;
 
 private:
-    std::string path_;
+    const HeldFolder& folder_;
+    std::string name_;
 };
 
 struct Movie {
@@ -71,9 +74,14 @@ struct Batch {
     std::size_t total = 0;
 };
 
+// Where one movie goes. The folder stays open until the movie is finished;
+// names are relative to it.
 struct OutputLocation {
-    std::string output;
-    std::string temporary;
+    HeldFolder folder;
+    std::string output;          // the published path, for the record
+    std::string output_name;     // in place: the source's own name
+    std::string temporary_name;
+    std::string temporary_for_engine;  // the temporary file as the engine reaches it
 };
 
 nlohmann::json with_context(nlohmann::json payload, const Movie& movie, std::size_t index, std::size_t total) {
@@ -140,6 +148,34 @@ bool would_overwrite_source(const std::string& output, const std::string& source
     return resolved && same_path(*resolved, source);
 }
 
+// The folder's own limit for one name, where the system tells it.
+std::size_t name_limit_of(const HeldFolder& folder) {
+    const long limit = ::fpathconf(folder.fd(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : default_name_limit;
+}
+
+// The folders this batch will make temporary files in, as far as they exist
+// already: the output folder of each movie, or the source's folder in place.
+std::set<std::string> temporary_folders_of(const std::vector<Movie>& movies, const OutputOptions& options) {
+    std::set<std::string> folders;
+    for (const Movie& movie : movies) {
+        std::string folder = parent_folder(movie.record.source_path);
+        if (options.copy) {
+            auto chosen = output_folder_for(movie.record.source_path, movie.record.relative_dir, options);
+            if (!chosen) continue;
+            folder = chosen->string();
+        }
+        if (auto canonical = canonical_path(folder)) folders.insert(std::move(*canonical));
+    }
+    return folders;
+}
+
+// Temporary files of backends that were killed mid-movie go before this
+// batch adds its own; those of a backend still running stay.
+void remove_leftovers_of_earlier_runs(const std::vector<Movie>& movies, const OutputOptions& options) {
+    for (const std::string& folder : temporary_folders_of(movies, options)) (void)remove_leftover_temporaries(folder);
+}
+
 std::string joined(const std::string& folder, std::string_view name) {
     return folder.ends_with('/') ? folder + std::string(name) : folder + "/" + std::string(name);
 }
@@ -155,29 +191,37 @@ Result<OutputLocation> locate_output(const Movie& movie, const OutputOptions& op
     if (!canonical_folder) return fail(canonical_folder.error());
 
     const std::string source_name(last_component(source));
-    OutputLocation location;
+    std::string output_name = source_name;
     if (options.copy) {
         auto name = output_file_name(source_name, options, position);
         if (!name) return fail(name.error());
-        location.output = joined(*canonical_folder, *name);
-        if (would_overwrite_source(location.output, source)) return fail("Output would overwrite the source.");
-    } else {
-        location.output = source;
+        output_name = std::move(*name);
+        if (would_overwrite_source(joined(*canonical_folder, output_name), source)) {
+            return fail("Output would overwrite the source.");
+        }
     }
-    location.temporary = joined(*canonical_folder, temporary_file_name(make_unique_token(), source_name));
-    return location;
+    auto held = HeldFolder::open(*canonical_folder);
+    if (!held) return fail(held.error());
+    std::string temporary_name = temporary_file_name(make_unique_token(), source_name, name_limit_of(*held));
+    std::string output = options.copy ? held->path_of(output_name) : source;
+    std::string for_engine = held->engine_path_of(temporary_name);
+    return OutputLocation{std::move(*held), std::move(output), std::move(output_name), std::move(temporary_name),
+                          std::move(for_engine)};
 }
 
 Result<nlohmann::json> publish(const Batch& batch, const Movie& movie, const OutputLocation& location) {
     if (batch.options.copy) {
         const CopyGuards guards{batch.state.cancel, [&movie] { return source_unchanged(movie.record); }};
-        if (auto published = publish_new_file(location.temporary, location.output, guards); !published) {
+        if (auto published = publish_new_file(location.folder, location.temporary_name, location.output_name, guards);
+            !published) {
             return fail(published.error());
         }
         return nullptr;
     }
     const std::string backup = backup_path_for(movie.record.source_path, make_unique_token());
-    if (auto published = publish_in_place(location.temporary, movie.record.source_path, backup); !published) {
+    if (auto published = publish_in_place(location.folder, location.temporary_name, location.output_name,
+                                          std::string(last_component(backup)));
+        !published) {
         return fail(published.error());
     }
     return backup;
@@ -196,13 +240,13 @@ Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& mov
         batch.emit(with_context(processing_payload(std::move(progress)), movie, index, batch.total));
     };
     const std::string& engine = batch.state.engine_path;
-    if (auto written = write_timecode(engine, movie.record.source_path, location.temporary, movie.timecode,
-                                      batch.state.cancel, on_progress);
+    if (auto written = write_timecode(engine, movie.record.source_path, location.temporary_for_engine,
+                                      movie.timecode, batch.state.cancel, on_progress);
         !written) {
         return fail(written.error());
     }
     if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
-    auto report = probe_movie(engine, location.temporary);
+    auto report = probe_movie(engine, location.temporary_for_engine, batch.state.probe_time_limit);
     if (!report) return fail(report.error());
     if (auto verified = verify_written_report(*report, movie.timecode, movie.record.record); !verified) {
         return fail(verified.error());
@@ -227,7 +271,7 @@ Result<nlohmann::json> process_movie(const Batch& batch, const Movie& movie, std
     if (!location) return fail(location.error());
     Result<nlohmann::json> done;
     {
-        const TemporaryFileRemoval removal(location->temporary);
+        const TemporaryFileRemoval removal(location->folder, location->temporary_name);
         done = write_verify_publish(batch, movie, *location, index);
     }
     if (done) record_published_output(batch.state, location->output);
@@ -295,6 +339,7 @@ Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::str
     auto movies = collect(state, ids, timecodes);
     if (!movies) return fail(movies.error());
     const Batch batch{state, emit, output_options_from(normalize_settings(options)), movies->size()};
+    remove_leftovers_of_earlier_runs(*movies, batch.options);
 
     nlohmann::json results = nlohmann::json::array();
     for (std::size_t index = 0; index < movies->size(); ++index) {

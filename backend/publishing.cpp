@@ -2,13 +2,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "file_system.h"
 #include "platform.h"
 
 namespace velmora {
@@ -20,21 +20,18 @@ bool no_replace_rename_unsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
+bool exchange_unsupported(int error) { return no_replace_rename_unsupported(error); }
+
 bool hard_link_unsupported(int error) {
     return error == EPERM || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EMLINK;
 }
 
 int errno_of(int return_value) { return return_value == 0 ? 0 : errno; }
 
-// Once the new name exists the movie is published; a folder flush that
-// fails then cannot be undone and only costs durability, so it is not
-// reported as the movie's failure.
-void make_name_durable(const std::string& path) { (void)flush_folder(parent_folder(path)); }
-
-Result<UniqueFd> create_exclusively(const std::string& path) {
+Result<UniqueFd> create_exclusively(const HeldFolder& folder, const std::string& name) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::openat(folder.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return fail(system_error_text(errno));
     return UniqueFd(fd);
@@ -61,77 +58,143 @@ Status copy_chunks(int from, int to, const CopyGuards& guards) {
     return {};
 }
 
-Status copy_from(const std::string& temporary, int to, const CopyGuards& guards) {
-    UniqueFd from(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
+Status copy_from(const HeldFolder& folder, const std::string& temporary, int to, const CopyGuards& guards) {
+    UniqueFd from(::openat(folder.fd(), temporary.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (!from) return fail(system_error_text(errno));
     return copy_chunks(from.get(), to, guards);
 }
 
+void remove_name(const HeldFolder& folder, const std::string& name) { ::unlinkat(folder.fd(), name.c_str(), 0); }
+
+// Backup as a second name of the source, then one atomic rename over the
+// source name. Answers nullopt when the file system has no hard links.
+std::optional<Status> publish_by_hard_link(const HeldFolder& folder, const std::string& temporary,
+                                           const std::string& source, const std::string& backup,
+                                           const PublishCalls& calls) {
+    const int linked = calls.link(folder.fd(), source, backup);
+    if (linked != 0) {
+        if (hard_link_unsupported(linked)) return std::nullopt;
+        return fail(system_error_text(linked));
+    }
+    if (const int replaced = calls.rename(folder.fd(), temporary, source); replaced != 0) {
+        remove_name(folder, backup);  // the source never moved: only the extra name goes
+        return fail(system_error_text(replaced));
+    }
+    return Status{};
+}
+
+// The temporary file takes the backup name first and is then exchanged with
+// the source, so the original never lies under a temporary name that the
+// clean-up after a crash would remove. Answers nullopt when the file system
+// cannot rename without replacing or cannot exchange.
+std::optional<Status> publish_by_exchange(const HeldFolder& folder, const std::string& temporary,
+                                          const std::string& source, const std::string& backup,
+                                          const PublishCalls& calls) {
+    const int named = calls.rename_no_replace(folder.fd(), temporary, backup);
+    if (named != 0) {
+        if (no_replace_rename_unsupported(named)) return std::nullopt;
+        return fail(system_error_text(named));
+    }
+    const int exchanged = calls.exchange(folder.fd(), backup, source);
+    if (exchanged == 0) return Status{};
+    // The source never moved: the written file goes back to its own name for
+    // the two renames, or, failing that, away.
+    if (exchange_unsupported(exchanged) && calls.rename(folder.fd(), backup, temporary) == 0) return std::nullopt;
+    remove_name(folder, backup);
+    return fail(system_error_text(exchanged));
+}
+
+Status publish_by_two_renames(const HeldFolder& folder, const std::string& temporary, const std::string& source,
+                              const std::string& backup, const PublishCalls& calls) {
+    if (const int moved_aside = calls.rename(folder.fd(), source, backup); moved_aside != 0) {
+        return fail(system_error_text(moved_aside));
+    }
+    const int replaced = calls.rename(folder.fd(), temporary, source);
+    if (replaced == 0) return {};
+    const std::string first = system_error_text(replaced);
+    const int restored = calls.rename(folder.fd(), backup, source);
+    if (restored == 0) return fail(first);
+    return fail(first + "; restore failed: " + system_error_text(restored) + ". Original is safe at " +
+                folder.path_of(backup));
+}
+
 }  // namespace
+
+Result<HeldFolder> HeldFolder::open(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return fail(system_error_text(errno));
+    return HeldFolder(UniqueFd(fd), path);
+}
+
+std::string HeldFolder::path_of(std::string_view name) const { return join_path(path_, name); }
+
+std::string HeldFolder::engine_path_of(std::string_view name) const {
+    return join_path(path_through_descriptor(fd_.get(), path_), name);
+}
+
+void HeldFolder::flush() const { (void)full_flush(fd_.get()); }
 
 PublishCalls system_publish_calls() {
     PublishCalls calls;
-    calls.rename_no_replace = [](const std::string& from, const std::string& to) {
-        return rename_no_replace(from, to);
+    calls.rename_no_replace = [](int folder, const std::string& from, const std::string& to) {
+        return rename_no_replace_at(folder, from, to);
     };
-    calls.link = [](const std::string& from, const std::string& to) {
-        return errno_of(::link(from.c_str(), to.c_str()));
+    calls.link = [](int folder, const std::string& from, const std::string& to) {
+        return errno_of(::linkat(folder, from.c_str(), folder, to.c_str(), 0));
     };
-    calls.rename = [](const std::string& from, const std::string& to) {
-        return errno_of(::rename(from.c_str(), to.c_str()));
+    calls.rename = [](int folder, const std::string& from, const std::string& to) {
+        return errno_of(::renameat(folder, from.c_str(), folder, to.c_str()));
     };
+    calls.exchange = [](int folder, const std::string& a, const std::string& b) { return exchange_at(folder, a, b); };
     return calls;
 }
 
-Status copy_into_new_file(const std::string& temporary, const std::string& output, const CopyGuards& guards) {
-    auto created = create_exclusively(output);
+Status copy_into_new_file(const HeldFolder& folder, const std::string& temporary, const std::string& output,
+                          const CopyGuards& guards) {
+    auto created = create_exclusively(folder, output);
     if (!created) return fail(created.error());
     UniqueFd out = std::move(*created);
-    Status copied = copy_from(temporary, out.get(), guards);
+    Status copied = copy_from(folder, temporary, out.get(), guards);
     if (Status closed = out.close(); copied && !closed) copied = closed;
     if (!copied) {
-        ::unlink(output.c_str());
+        remove_name(folder, output);
         return copied;
     }
-    make_name_durable(output);
+    folder.flush();
     return {};
 }
 
-Status publish_new_file(const std::string& temporary, const std::string& output, const CopyGuards& guards,
-                        const PublishCalls& calls) {
-    const int renamed = calls.rename_no_replace(temporary, output);
+Status publish_new_file(const HeldFolder& folder, const std::string& temporary, const std::string& output,
+                        const CopyGuards& guards, const PublishCalls& calls) {
+    const int renamed = calls.rename_no_replace(folder.fd(), temporary, output);
     if (renamed == 0) {
-        make_name_durable(output);
+        folder.flush();
         return {};
     }
     if (!no_replace_rename_unsupported(renamed)) return fail(system_error_text(renamed));
 
-    const int linked = calls.link(temporary, output);
+    const int linked = calls.link(folder.fd(), temporary, output);
     if (linked == 0) {
         // The temporary name goes with the rest of the movie's clean-up.
-        ::unlink(temporary.c_str());
-        make_name_durable(output);
+        remove_name(folder, temporary);
+        folder.flush();
         return {};
     }
     if (!hard_link_unsupported(linked)) return fail(system_error_text(linked));
 
-    return copy_into_new_file(temporary, output, guards);
+    return copy_into_new_file(folder, temporary, output, guards);
 }
 
-Status publish_in_place(const std::string& temporary, const std::string& source, const std::string& backup,
-                        const PublishCalls& calls) {
-    if (const int moved_aside = calls.rename(source, backup); moved_aside != 0) {
-        return fail(system_error_text(moved_aside));
-    }
-    const int replaced = calls.rename(temporary, source);
-    if (replaced == 0) {
-        make_name_durable(source);
-        return {};
-    }
-    const std::string first = system_error_text(replaced);
-    const int restored = calls.rename(backup, source);
-    if (restored == 0) return fail(first);
-    return fail(first + "; restore failed: " + system_error_text(restored) + ". Original is safe at " + backup);
+Status publish_in_place(const HeldFolder& folder, const std::string& temporary, const std::string& source,
+                        const std::string& backup, const PublishCalls& calls) {
+    auto published = publish_by_hard_link(folder, temporary, source, backup, calls);
+    if (!published) published = publish_by_exchange(folder, temporary, source, backup, calls);
+    if (!published) published = publish_by_two_renames(folder, temporary, source, backup, calls);
+    if (*published) folder.flush();
+    return *published;
 }
 
 }  // namespace velmora

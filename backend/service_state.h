@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -26,6 +27,8 @@ struct ServiceState {
     std::string resources_dir;
     std::string engine_path;
     std::string data_dir;
+    // How long one probe may take; tests shorten it.
+    std::chrono::milliseconds probe_time_limit{60'000};
 
     std::mutex settings_mutex;
     nlohmann::json settings;

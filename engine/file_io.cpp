@@ -28,13 +28,21 @@ void File::close() {
     fd_ = -1;
 }
 
+// Opening without blocking keeps a FIFO (or a device) from holding the
+// engine in open() forever; only a regular file is read, in blocking mode.
 Result<File> open_read_only(const std::string& path) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return fail(system_error_text(errno));
-    return File(fd);
+    File file(fd);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return fail(system_error_text(errno));
+    if (!S_ISREG(status.st_mode)) return fail("Input is not a regular file");
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(system_error_text(errno));
+    return file;
 }
 
 Result<std::uint64_t> file_size_of(const File& file) {

@@ -30,6 +30,8 @@ private:
 };
 
 // Paths are raw bytes: std::string holds them unconverted.
+// Opens a regular file for reading; anything else (a folder, a FIFO, a
+// device) fails with "Input is not a regular file" without blocking.
 Result<File> open_read_only(const std::string& path);
 Result<std::uint64_t> file_size_of(const File& file);
 // Reads exactly out.size() bytes at the offset; a short file gives

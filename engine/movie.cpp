@@ -149,6 +149,11 @@ Status check_self_contained(ByteView minf) {
     return {};
 }
 
+TimingKind timing_kind(const Track& track) {
+    if (track.handler != FourCC("vide")) return TimingKind::other;
+    return track.sample_entry == FourCC("jpeg") ? TimingKind::jpeg_video : TimingKind::video;
+}
+
 Result<Track> read_track(const AtomSpan& span, ByteView metadata) {
     if (span.offset > UINT64_MAX - span.size) return fail("Offset overflow");
     if (span.offset + span.size > metadata.size()) return fail("Truncated movie metadata");
@@ -176,7 +181,7 @@ Result<Track> read_track(const AtomSpan& span, ByteView metadata) {
         TRY(track.height, read_u16_at(stsd, 42));
     }
 
-    TRY(const SampleTiming timing, read_sample_timing(stbl, track.media_duration));
+    TRY(const SampleTiming timing, read_sample_timing(stbl, track.media_duration, timing_kind(track)));
     track.sample_count = timing.sample_count;
     track.sample_delta = timing.sample_delta;
 
@@ -208,10 +213,20 @@ Result<std::size_t> find_primary_video(const std::vector<Track>& tracks) {
     return found;
 }
 
-Status check_frame_rate(const Track& video) {
-    if (video.sample_delta == 0) return fail("Variable frame rate movies are not supported yet");
-    const double rate = static_cast<double>(video.media_timescale) / static_cast<double>(video.sample_delta);
-    if (!(rate >= kMinFrameRate && rate <= kMaxFrameRate)) return fail("Unsupported frame rate");
+// A video whose durations differ only by a closing frame keeps a constant
+// delta; any other is labelled at the standard rate its durations stand for.
+Status decide_frame_rate(Movie& movie) {
+    Track& video = movie.tracks[movie.video_index];
+    if (video.sample_delta == 0) {
+        TRY(const ByteView stbl, sample_table_of(video.trak_bytes));
+        TRY(const std::vector<TimingEntry> entries, timing_entries(stbl));
+        TRY(RateChoice choice, choose_frame_rate(video.media_timescale, entries));
+        video.sample_delta = choice.sample_delta;
+        movie.variable_rate = std::move(choice.variable);
+    }
+    const FrameRate rate = movie.video_rate();
+    const double fps = static_cast<double>(rate.timescale) / static_cast<double>(rate.frame_duration);
+    if (!(fps >= kMinFrameRate && fps <= kMaxFrameRate)) return fail("Unsupported frame rate");
     return {};
 }
 
@@ -222,7 +237,32 @@ Status check_not_encrypted(const std::vector<Track>& tracks) {
     return {};
 }
 
-// Only one untrimmed edit at normal speed can be carried over unchanged.
+constexpr std::uint64_t kEditCountLimit = 2;
+
+struct Edit {
+    std::uint64_t media_time = 0;
+    std::uint32_t rate = 0;
+};
+
+// An edit list entry: segment duration, media time, rate (16.16), with the
+// first two 32 bits wide in version 0 and 64 bits in version 1.
+Result<Edit> read_edit(ByteView elst, bool v1, std::uint64_t index) {
+    const std::uint64_t at = 8 + index * (v1 ? 20 : 12);
+    Edit edit;
+    if (v1) {
+        TRY(edit.media_time, read_u64_at(elst, at + 8));
+    } else {
+        TRY(edit.media_time, read_u32_at(elst, at + 4));
+    }
+    TRY(edit.rate, read_u32_at(elst, at + (v1 ? 16 : 8)));
+    return edit;
+}
+
+bool is_empty_edit(const Edit& edit, bool v1) { return edit.media_time == (v1 ? UINT64_MAX : UINT32_MAX); }
+
+// Carried over: one edit at normal speed, optionally after a leading empty
+// edit (a delayed start). Its media time may skip the composition delay of
+// B-frames but must lie inside the media.
 Status check_edit_list(const Track& video) {
     TRY(const ByteView trak, required_child(video.trak_bytes, "trak"));
     TRY(const std::optional<ByteView> edts, optional_child(trak, "edts"));
@@ -241,7 +281,18 @@ Status check_edit_list(const Track& video) {
         TRY(const std::uint32_t rate, read_u32_at(elst, v1 ? 24 : 16));
         if (rate == kUnityRate) return {};
     }
-    return fail("Trimmed or complex video edit lists are not supported yet");
+    const auto refused = [] { return fail("Trimmed or complex video edit lists are not supported yet"); };
+    if (entries == 0 || entries > kEditCountLimit) return refused();
+    TRY(const Edit first, read_edit(elst, v1, 0));
+    Edit shown = first;
+    if (entries == 2) {
+        if (!is_empty_edit(first, v1)) return refused();
+        TRY(shown, read_edit(elst, v1, 1));
+    }
+    const bool negative = v1 ? static_cast<std::int64_t>(shown.media_time) < 0
+                             : static_cast<std::int32_t>(shown.media_time) < 0;
+    if (negative || shown.rate != kUnityRate || shown.media_time >= video.media_duration) return refused();
+    return {};
 }
 
 Status check_not_fragmented_metadata(ByteView metadata) {
@@ -296,7 +347,7 @@ Result<Movie> open_movie(const std::string& path) {
     TRY(movie.tracks, read_tracks(movie.metadata));
     TRY_VOID(check_track_ids(movie.tracks));
     TRY(movie.video_index, find_primary_video(movie.tracks));
-    TRY_VOID(check_frame_rate(movie.video()));
+    TRY_VOID(decide_frame_rate(movie));
     TRY_VOID(check_not_encrypted(movie.tracks));
     TRY_VOID(check_edit_list(movie.video()));
     const std::vector<MediaRange> ranges = media_ranges(movie.atoms);

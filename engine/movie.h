@@ -8,6 +8,7 @@
 
 #include "atoms.h"
 #include "file_io.h"
+#include "frame_rate.h"
 
 namespace velmora {
 
@@ -33,8 +34,14 @@ struct Movie {
     std::size_t video_index = 0;
     std::uint64_t creation_time = 0;  // seconds since 1904-01-01 UTC
     std::optional<std::string> existing_timecode;
+    std::optional<VariableRate> variable_rate;  // set when the video's frame durations differ
 
     const Track& video() const { return tracks[video_index]; }
+    // The rate the video is labelled at: its own for a constant rate, else the standard rate.
+    FrameRate video_rate() const {
+        if (variable_rate) return variable_rate->standard;
+        return {video().media_timescale, video().sample_delta};
+    }
 };
 
 // A top-level mdat payload: [start, end) in the file.

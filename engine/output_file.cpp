@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform.h"
 
 namespace velmora {
 
@@ -15,24 +18,58 @@ constexpr std::size_t kMaxWrite = INT_MAX;
 
 }  // namespace
 
+OutputFile::OutputFile(std::string path, File file, bool unnamed)
+    : path_(std::move(path)), file_(std::move(file)), unnamed_(unnamed) {
+    readable_path_ = unnamed_ ? reopen_path(file_) : path_;
+}
+
+Result<OutputFile> OutputFile::create(const std::string& path) {
+    // The same refusal an exclusive creation gives, before anything is made.
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) == 0) return fail(system_error_text(EEXIST));
+    if (errno != ENOENT) return fail(system_error_text(errno));
+    TRY(std::optional<File> unnamed, create_unnamed_beside(path));
+    if (!unnamed) return create_exclusive(path);
+    return OutputFile(path, std::move(*unnamed), true);
+}
+
 Result<OutputFile> OutputFile::create_exclusive(const std::string& path) {
     int fd;
     do {
         fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return fail(system_error_text(errno));
-    return OutputFile(path, File(fd));
+    return OutputFile(path, File(fd), false);
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : path_(std::move(other.path_)), file_(std::move(other.file_)), keep_(other.keep_) {
+    : path_(std::move(other.path_)),
+      file_(std::move(other.file_)),
+      unnamed_(other.unnamed_),
+      readable_path_(std::move(other.readable_path_)),
+      keep_(other.keep_) {
     other.keep_ = true;  // the moved-from owner removes nothing
 }
 
 OutputFile::~OutputFile() {
-    if (keep_) return;
+    if (keep_ || unnamed_) return;  // an unnamed file goes with its descriptor
     file_.close();
     ::unlink(path_.c_str());  // a failure to remove is ignored: the first message stands
+}
+
+void OutputFile::close() {
+    if (!unnamed_) file_.close();
+}
+
+Status OutputFile::publish() {
+    if (unnamed_) {
+        TRY_VOID(link_unnamed(file_, path_));
+        unnamed_ = false;  // from here on removed by path like a named file
+    }
+    file_.close();
+    TRY_VOID(flush_parent_folder(path_));
+    keep_ = true;
+    return {};
 }
 
 Status OutputFile::write_all_at(std::uint64_t offset, ByteView bytes) {

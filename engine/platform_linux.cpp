@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <string>
+
 namespace velmora {
 
 // Linux has no separate device-cache flush: fsync reaches stable storage.
@@ -22,6 +24,39 @@ Status flush_parent_folder(const std::string& path) {
     TRY(const std::optional<File> folder, open_parent_folder(path));
     if (!folder) return {};
     if (::fsync(folder->fd()) != 0 && errno != EINVAL && errno != EROFS) return fail(system_error_text(errno));
+    return {};
+}
+
+namespace {
+
+std::string folder_of(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+}  // namespace
+
+Result<std::optional<File>> create_unnamed_beside(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(folder_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) return std::optional<File>{File(fd)};
+    // File systems without unnamed files answer EOPNOTSUPP; kernels that do
+    // not know the flag see a folder opened for writing.
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return std::optional<File>{};
+    return fail(system_error_text(errno));
+}
+
+std::string reopen_path(const File& file) { return "/proc/self/fd/" + std::to_string(file.fd()); }
+
+// Linking by descriptor (AT_EMPTY_PATH) needs a privilege; the /proc link of
+// the descriptor does not.
+Status link_unnamed(const File& file, const std::string& path) {
+    if (::linkat(AT_FDCWD, reopen_path(file).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return fail(system_error_text(errno));
     return {};
 }
 

@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/param.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace velmora {
 
@@ -30,6 +33,19 @@ Status flush_parent_folder(const std::string& path) {
     TRY(const std::optional<File> folder, open_parent_folder(path));
     if (!folder) return {};
     return flush_descriptor(folder->fd());
+}
+
+// macOS has no unnamed files: OUTPUT is created exclusively under its name
+// and removed again on failure.
+Result<std::optional<File>> create_unnamed_beside(const std::string&) { return std::optional<File>{}; }
+
+Status link_unnamed(const File&, const std::string&) { return fail(system_error_text(ENOTSUP)); }
+
+// The path the kernel knows for the descriptor; it follows renames.
+std::string reopen_path(const File& file) {
+    char path[MAXPATHLEN];
+    if (::fcntl(file.fd(), F_GETPATH, path) != 0) return {};
+    return path;
 }
 
 // macOS has no in-kernel range copy between two open files; the caller

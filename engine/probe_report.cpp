@@ -136,7 +136,8 @@ std::string probe_report(const Movie& movie) {
     const Track& video = movie.video();
     const double duration = static_cast<double>(video.media_duration) / static_cast<double>(video.media_timescale);
     std::string out = "{\"engine\":\"velmora-native\"";
-    out += ",\"rate\":\"" + reduced_rate(video.media_timescale, video.sample_delta) + "\"";
+    const FrameRate rate = movie.video_rate();
+    out += ",\"rate\":\"" + reduced_rate(rate.timescale, rate.frame_duration) + "\"";
     out += ",\"duration\":" + format_duration(duration);
     out += ",\"timecode\":" + (movie.existing_timecode ? json_string(*movie.existing_timecode) : "null");
     out += ",\"createdUnix\":" + format_created_unix(movie.creation_time);
@@ -149,7 +150,10 @@ std::string probe_report(const Movie& movie) {
         if (i != 0) out += ",";
         out += stream_object(i, movie.tracks[i]);
     }
-    out += "]}";
+    out += "]";
+    // Only a video labelled at a standard rate it does not keep tells what it measured.
+    if (movie.variable_rate) out += ",\"measuredRate\":\"" + movie.variable_rate->measured + "\"";
+    out += "}";
     return out;
 }
 

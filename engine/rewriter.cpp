@@ -131,11 +131,14 @@ Result<Bytes> rebuild_moov(const Movie& movie, std::uint32_t timecode_track_id, 
 
 Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode) {
     const Track& video = movie.video();
-    TRY(const TimecodeValue start, parse_timecode(timecode, video.media_timescale, video.sample_delta));
+    const FrameRate rate = movie.video_rate();
+    TRY(const TimecodeValue start, parse_timecode(timecode, rate.timescale, rate.frame_duration));
     TRY(const std::uint32_t timecode_track_id, choose_timecode_track_id(movie.tracks));
-    TRY_VOID(check_timecode_limits(movie.file_size, video));
+    std::optional<FrameRate> standard_rate;
+    if (movie.variable_rate) standard_rate = rate;
+    TRY_VOID(check_timecode_limits(movie.file_size, video, standard_rate));
     TRY(const Bytes timecode_trak, build_timecode_trak(video, timecode_track_id, start.drop_frame,
-                                                       timecode_sample_offset(movie.file_size)));
+                                                       timecode_sample_offset(movie.file_size), standard_rate));
     TRY(const Bytes video_trak, reference_timecode_track(video.trak_bytes, timecode_track_id));
     TRY(Bytes moov, rebuild_moov(movie, timecode_track_id, timecode_trak, video_trak));
 
@@ -161,16 +164,15 @@ Status write_movie(const std::string& input, const std::string& output, const st
     TRY(const Movie movie, open_movie(input));
     TRY(const WritePlan plan, plan_write(movie, timecode));
 
-    TRY(OutputFile out, OutputFile::create_exclusive(output));
+    TRY(OutputFile out, OutputFile::create(output));
     TRY_VOID(copy_input(movie, out, events));
     TRY_VOID(append_new_atoms(out, movie, plan));
     TRY_VOID(full_flush(out.file()));
     out.close();
-    TRY_VOID(flush_parent_folder(output));
 
-    if (events.before_verification) events.before_verification();
-    TRY(const Movie written, verify_written_movie(movie, output, timecode));
-    out.keep();
+    if (events.before_verification) events.before_verification(out.readable_path());
+    TRY(const Movie written, verify_written_movie(movie, out.readable_path(), timecode));
+    TRY_VOID(out.publish());
     if (events.report) events.report(probe_report(written) + "\n");
     return {};
 }

@@ -20,8 +20,9 @@ Status write_movie(const std::string& input, const std::string& output, const st
 struct WriteEvents {
     std::function<void(std::string_view line)> progress;  // "progress=0.36\n"
     std::function<void(std::string_view line)> report;    // the report and its line feed
-    // Runs after the output is flushed and closed, before it is read back.
-    std::function<void()> before_verification;
+    // Runs after the output is flushed, before it is read back through the
+    // given path (OUTPUT itself, or the way to a file not yet named).
+    std::function<void(const std::string& readable)> before_verification;
 };
 WriteEvents standard_stream_events();
 

@@ -64,7 +64,7 @@ Result<std::vector<ChunkRun>> chunk_runs(ByteView stsc, std::uint64_t chunk_coun
 
 }  // namespace
 
-Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration) {
+Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration, TimingKind kind) {
     TRY(const ByteView stts, required_child(stbl, "stts"));
     if (stts.size() < 8) return fail("Truncated movie metadata");
     TRY(const std::uint32_t entries, read_u32_at(stts, 4));
@@ -77,7 +77,15 @@ Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_durat
     for (std::uint64_t i = 0; i < entries; ++i) {
         TRY(const std::uint32_t count, read_u32_at(stts, 8 + 8 * i));
         TRY(const std::uint32_t delta, read_u32_at(stts, 12 + 8 * i));
-        if (count == 0 || delta == 0) return fail("Invalid sample duration");
+        if (count == 0) return fail("Invalid sample duration");
+        if (delta == 0 && kind != TimingKind::other) {
+            // Phones close the video with one zero-length sample; a lone
+            // zero-length jpeg is a cover picture, not the video.
+            const bool last_single = i + 1 == entries && count == 1;
+            const bool closes_video = last_single && total_samples >= 1;
+            const bool cover_picture = last_single && kind == TimingKind::jpeg_video && total_samples == 0;
+            if (!closes_video && !cover_picture) return fail("Invalid sample duration");
+        }
         if (total_samples > UINT64_MAX - count) return fail("Sample count overflow");
         total_samples += count;
         const std::uint64_t span = std::uint64_t{count} * delta;
@@ -86,9 +94,24 @@ Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_durat
         if (i == 0) first_delta = delta;
         constant = constant && delta == first_delta;
     }
-    if (total_samples == 0 || total_duration != media_duration)
+    const bool primary_video =
+        kind == TimingKind::video || (kind == TimingKind::jpeg_video && total_samples != 1);
+    if (total_samples == 0 || (primary_video && total_duration != media_duration))
         return fail("Incomplete sample timing is not supported");
     return SampleTiming{total_samples, constant ? first_delta : 0};
+}
+
+Result<std::vector<TimingEntry>> timing_entries(ByteView stbl) {
+    TRY(const ByteView stts, required_child(stbl, "stts"));
+    TRY(const std::uint32_t count, read_u32_at(stts, 4));
+    std::vector<TimingEntry> entries;
+    entries.reserve(count);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        TRY(const std::uint32_t samples, read_u32_at(stts, 8 + 8 * i));
+        TRY(const std::uint32_t delta, read_u32_at(stts, 12 + 8 * i));
+        entries.emplace_back(samples, delta);
+    }
+    return entries;
 }
 
 Result<std::vector<std::uint64_t>> chunk_offsets(ByteView trak_bytes) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "atoms.h"
+#include "frame_rate.h"
 #include "movie.h"
 #include "result.h"
 
@@ -22,8 +23,20 @@ struct ChunkRun {
     std::uint64_t samples_per_chunk = 0;
 };
 
-// Reads stts from a track's stbl payload; its total must match the mdhd duration.
-Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration);
+// Which timing rules a track follows. Only the primary video track's
+// durations matter (they decide the frame rate); a vide track with a `jpeg`
+// description is that track unless it holds a single picture.
+enum class TimingKind { video, jpeg_video, other };
+
+// Reads stts from a track's stbl payload. In the primary video track a zero
+// delta may only close the track (one last sample after at least one other)
+// and the total must match the mdhd duration; other tracks may hold
+// zero-length samples and are not held to their mdhd duration.
+Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration,
+                                        TimingKind kind = TimingKind::video);
+
+// The stts entries of a track the reader accepted, in order.
+Result<std::vector<TimingEntry>> timing_entries(ByteView stbl);
 
 // Absolute chunk positions from stco, or from co64 when there is no stco.
 Result<std::vector<std::uint64_t>> chunk_offsets(ByteView trak_bytes);

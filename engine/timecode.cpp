@@ -44,6 +44,17 @@ std::uint32_t undo_drops(std::uint32_t n, std::uint32_t fps, std::uint32_t d) {
     return n + 9u * d * q;
 }
 
+// The frames-per-second byte names the rounded rate; some action cameras
+// store the whole part instead (29 at 29.97), read as the rounded rate when
+// that is the video's.
+bool frames_byte_matches(std::uint32_t timescale, std::uint32_t frame_duration, std::uint8_t frames_byte,
+                         std::uint32_t video_fps) {
+    const std::uint32_t rounded = nominal_fps(timescale, frame_duration);
+    if (frames_byte == rounded) return true;
+    const bool whole_part = frames_byte == timescale / frame_duration && timescale % frame_duration != 0;
+    return whole_part && rounded == video_fps;
+}
+
 }  // namespace
 
 std::uint32_t nominal_fps(std::uint32_t timescale, std::uint32_t frame_duration) {
@@ -129,10 +140,11 @@ Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
     if (flags > 3 || frame_duration == 0 || frames_per_second == 0)
         return fail("Unsupported timecode format flags");
 
-    const Track& video = movie.video();
-    const std::uint64_t video_side = std::uint64_t{video.sample_delta} * timescale;
-    const std::uint64_t timecode_side = std::uint64_t{video.media_timescale} * frame_duration;
-    if (video_side != timecode_side || nominal_fps(timescale, frame_duration) != frames_per_second)
+    const FrameRate video = movie.video_rate();
+    const std::uint64_t video_side = std::uint64_t{video.frame_duration} * timescale;
+    const std::uint64_t timecode_side = std::uint64_t{video.timescale} * frame_duration;
+    const std::uint32_t video_fps = nominal_fps(video.timescale, video.frame_duration);
+    if (video_side != timecode_side || !frames_byte_matches(timescale, frame_duration, frames_per_second, video_fps))
         return fail("Timecode and video rates disagree");
 
     TRY(const ByteView stsz, required_child(stbl, "stsz"));

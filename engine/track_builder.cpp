@@ -46,18 +46,78 @@ Result<Bytes> timecode_tkhd(ByteView trak_payload, std::uint32_t track_id) {
     return make_atom(FourCC("tkhd"), tkhd);
 }
 
+// The clock the timecode track runs on.
+struct TimecodeClock {
+    std::uint32_t timescale = 0;
+    std::uint32_t frame_duration = 0;
+    std::uint64_t duration = 0;  // of the single sample and of the media
+};
+
+// A constant-rate video lends its own clock. A variable-rate one cannot (a
+// time scale of 600 has no whole frame duration at 29.97), so the track runs
+// at its standard rate with the video's duration rounded up onto it.
+TimecodeClock timecode_clock(const Track& video, const std::optional<FrameRate>& standard_rate) {
+    if (!standard_rate) return {video.media_timescale, video.sample_delta, video.media_duration};
+    __extension__ using Wide = unsigned __int128;
+    const Wide scaled = Wide{video.media_duration} * standard_rate->timescale;
+    const Wide converted = (scaled + video.media_timescale - 1) / video.media_timescale;
+    const std::uint64_t duration = converted > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(converted);
+    return {standard_rate->timescale, standard_rate->frame_duration, duration};
+}
+
+// The video's edit list with every edit starting at media time 0, so the
+// timecode's single sample labels the first frame shown. A leading empty
+// edit (media time all ones) stays; durations and rates are kept.
+Result<Bytes> edit_list_from_start(ByteView edts_payload) {
+    Bytes edts(edts_payload.begin(), edts_payload.end());
+    TRY(const std::vector<AtomSpan> children, list_children(edts_payload));
+    for (const AtomSpan& child : children) {
+        if (child.atom_type != FourCC("elst")) continue;
+        const ByteView elst = atom_payload(edts_payload, child);
+        const std::uint64_t base = child.offset + child.header_size;
+        TRY(const std::uint8_t version, read_u8_at(elst, 0));
+        if (version > 1) continue;
+        TRY(const std::uint32_t count, read_u32_at(elst, 4));
+        for (std::uint64_t i = 0; i < count; ++i) {
+            if (version == 1) {
+                const std::uint64_t at = 16 + 20 * i;
+                TRY(const std::uint64_t media_time, read_u64_at(elst, at));
+                if (media_time != UINT64_MAX) fill_zero(edts, base + at, 8);
+            } else {
+                const std::uint64_t at = 12 + 12 * i;
+                TRY(const std::uint32_t media_time, read_u32_at(elst, at));
+                if (media_time != UINT32_MAX) fill_zero(edts, base + at, 4);
+            }
+        }
+    }
+    return make_atom(FourCC("edts"), edts);
+}
+
 Result<std::optional<Bytes>> copied_edit_list(ByteView trak_payload) {
     TRY(const std::optional<ByteView> edts, optional_child(trak_payload, FourCC("edts")));
     if (!edts) return std::optional<Bytes>{};
-    return std::optional<Bytes>{make_atom(FourCC("edts"), *edts)};
+    TRY(Bytes copy, edit_list_from_start(*edts));
+    return std::optional<Bytes>{std::move(copy)};
 }
 
-// The video's media header with the language cleared.
-Result<Bytes> timecode_mdhd(ByteView mdia_payload) {
+// The video's media header with the language cleared; on a clock of its own
+// (variable-rate video) with that time scale and duration.
+Result<Bytes> timecode_mdhd(ByteView mdia_payload, const std::optional<TimecodeClock>& own_clock) {
     TRY(const ByteView video_mdhd, required_child(mdia_payload, FourCC("mdhd")));
     if (video_mdhd.size() < 4) return fail("Truncated movie metadata");
     Bytes mdhd(video_mdhd.begin(), video_mdhd.end());
     fill_zero(mdhd, mdhd.size() - 4, 2);
+    if (own_clock) {
+        const bool v1 = mdhd[0] == 1;
+        TRY_VOID(slice_at(video_mdhd, 0, v1 ? 32 : 20));
+        put_u32_be(mdhd, v1 ? 20 : 12, own_clock->timescale);
+        if (v1) {
+            put_u32_be(mdhd, 24, static_cast<std::uint32_t>(own_clock->duration >> 32));
+            put_u32_be(mdhd, 28, static_cast<std::uint32_t>(own_clock->duration));
+        } else {
+            put_u32_be(mdhd, 16, static_cast<std::uint32_t>(own_clock->duration));
+        }
+    }
     return make_atom(FourCC("mdhd"), mdhd);
 }
 
@@ -95,14 +155,14 @@ std::uint8_t frames_per_second_byte(std::uint32_t timescale, std::uint32_t frame
     return static_cast<std::uint8_t>(std::clamp(rounded, 0.0, 255.0));
 }
 
-Bytes timecode_sample_description(const Track& video, bool drop_frame) {
+Bytes timecode_sample_description(const TimecodeClock& clock, bool drop_frame) {
     Bytes entry(6, 0);
     append_u16_be(entry, 1);  // data reference index
     append_u32_be(entry, 0);
     append_u32_be(entry, drop_frame ? 3u : 2u);  // 24-hour maximum, plus drop frame
-    append_u32_be(entry, video.media_timescale);
-    append_u32_be(entry, video.sample_delta);
-    entry.push_back(frames_per_second_byte(video.media_timescale, video.sample_delta));
+    append_u32_be(entry, clock.timescale);
+    append_u32_be(entry, clock.frame_duration);
+    entry.push_back(frames_per_second_byte(clock.timescale, clock.frame_duration));
     entry.resize(entry.size() + 3, 0);
 
     Bytes stsd = pack_u32_be({0, 1});
@@ -119,11 +179,11 @@ Bytes chunk_offset_table(std::uint64_t sample_offset) {
     return make_atom(FourCC("stco"), pack_u32_be({0, 1, static_cast<std::uint32_t>(sample_offset)}));
 }
 
-Bytes timecode_stbl(const Track& video, bool drop_frame, std::uint64_t sample_offset) {
+Bytes timecode_stbl(const TimecodeClock& clock, bool drop_frame, std::uint64_t sample_offset) {
     // The single sample lasts the whole video; check_timecode_limits keeps it in 32 bits.
-    const auto duration = static_cast<std::uint32_t>(video.media_duration);
+    const auto duration = static_cast<std::uint32_t>(clock.duration);
     return make_container(FourCC("stbl"), {
-                                              timecode_sample_description(video, drop_frame),
+                                              timecode_sample_description(clock, drop_frame),
                                               make_atom(FourCC("stts"), pack_u32_be({0, 1, 1, duration})),
                                               make_atom(FourCC("stsc"), pack_u32_be({0, 1, 1, 1, 1})),
                                               make_atom(FourCC("stsz"), pack_u32_be({0, 4, 1})),
@@ -166,24 +226,29 @@ Result<std::uint32_t> choose_timecode_track_id(const std::vector<Track>& tracks)
     return largest + 1;
 }
 
-Status check_timecode_limits(std::uint64_t input_size, const Track& video) {
+Status check_timecode_limits(std::uint64_t input_size, const Track& video,
+                             const std::optional<FrameRate>& standard_rate) {
     if (input_size > UINT64_MAX - kTimecodeSampleHeader) return fail("File size overflow");
-    if (video.media_duration > UINT32_MAX) return fail("Timecode media duration exceeds supported 32-bit range");
+    if (timecode_clock(video, standard_rate).duration > UINT32_MAX)
+        return fail("Timecode media duration exceeds supported 32-bit range");
     return {};
 }
 
 std::uint64_t timecode_sample_offset(std::uint64_t input_size) { return input_size + kTimecodeSampleHeader; }
 
 Result<Bytes> build_timecode_trak(const Track& video, std::uint32_t timecode_track_id, bool drop_frame,
-                                  std::uint64_t sample_offset) {
+                                  std::uint64_t sample_offset, const std::optional<FrameRate>& standard_rate) {
+    const TimecodeClock clock = timecode_clock(video, standard_rate);
+    std::optional<TimecodeClock> own_clock;
+    if (standard_rate) own_clock = clock;
     TRY(const ByteView trak_payload, required_child(video.trak_bytes, FourCC("trak")));
     TRY(Bytes tkhd, timecode_tkhd(trak_payload, timecode_track_id));
     TRY(std::optional<Bytes> edts, copied_edit_list(trak_payload));
     TRY(const ByteView mdia_payload, required_child(trak_payload, FourCC("mdia")));
-    TRY(Bytes mdhd, timecode_mdhd(mdia_payload));
+    TRY(Bytes mdhd, timecode_mdhd(mdia_payload, own_clock));
 
     Bytes minf = make_container(FourCC("minf"),
-                                {timecode_gmhd(), timecode_dinf(), timecode_stbl(video, drop_frame, sample_offset)});
+                                {timecode_gmhd(), timecode_dinf(), timecode_stbl(clock, drop_frame, sample_offset)});
     Bytes mdia = make_container(FourCC("mdia"), {mdhd, timecode_hdlr(), minf});
 
     std::vector<Bytes> children;

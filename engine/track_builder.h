@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "atoms.h"
+#include "frame_rate.h"
 #include "movie.h"
 
 namespace velmora {
@@ -19,14 +21,19 @@ Result<std::uint32_t> choose_timecode_track_id(const std::vector<Track>& tracks)
 
 // The limits that must hold before anything is built: room for the sample
 // header behind the input, and a media duration that fits the 32-bit stts.
-Status check_timecode_limits(std::uint64_t input_size, const Track& video);
+// A variable-rate video passes its standard rate: the timecode track then
+// runs on that rate's own clock, and its converted duration must fit.
+Status check_timecode_limits(std::uint64_t input_size, const Track& video,
+                             const std::optional<FrameRate>& standard_rate = std::nullopt);
 
 // Absolute position of the timecode sample in the output.
 std::uint64_t timecode_sample_offset(std::uint64_t input_size);
 
-// The complete timecode trak, derived from the primary video track.
+// The complete timecode trak, derived from the primary video track; for a
+// variable-rate video, on the clock of its standard rate.
 Result<Bytes> build_timecode_trak(const Track& video, std::uint32_t timecode_track_id, bool drop_frame,
-                                  std::uint64_t sample_offset);
+                                  std::uint64_t sample_offset,
+                                  const std::optional<FrameRate>& standard_rate = std::nullopt);
 
 // The 12-byte mdat holding the start frame, big-endian.
 Bytes timecode_sample_atom(std::uint32_t start_frame);

@@ -154,6 +154,24 @@ TEST_F(EngineRunnerTest, ProbeOutputThatIsNoJsonDocument) {
     }
 }
 
+// An engine that never answers (a FIFO, a stalled mount) is killed, with its
+// children, when the probe's time is up; one that answers in time is not.
+TEST_F(EngineRunnerTest, ProbeThatOutlivesItsTimeLimitIsKilled) {
+    const ProbeCase cases[] = {
+        {"never-answers", false, "The engine did not answer within 60 seconds."},
+        {"closes-streams-and-stays", false, "The engine did not answer within 60 seconds."},
+        {"answers-after-a-pause", true, "{}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto started = std::chrono::steady_clock::now();
+        auto report = probe_movie(fake_engine(), case_path(c.name), 1500ms);
+        ASSERT_EQ(report.has_value(), c.succeeds) << (report ? report->dump() : report.error());
+        EXPECT_EQ(c.succeeds ? report->dump() : report.error(), c.expected);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+    }
+}
+
 TEST_F(EngineRunnerTest, ProbeDrainsBothLargeStreamsTogether) {
     auto future = std::async(std::launch::async, [] { return probe_movie(fake_engine(), case_path("big-streams")); });
     ASSERT_EQ(future.wait_for(20s), std::future_status::ready) << "the probe stalled on a full pipe";

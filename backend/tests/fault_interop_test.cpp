@@ -9,7 +9,9 @@
 #include <memory>
 #include <csignal>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +130,42 @@ protected:
         EXPECT_EQ(rest, names) << folder;
     }
 
+    // Hidden temporary files of ours in a folder (backups carry the source's
+    // name in front and are not counted).
+    static int temporaries_in(const std::string& folder) {
+        int count = 0;
+        for (const auto& name : list_folder(folder)) count += name.rfind(".velmora-", 0) == 0 ? 1 : 0;
+        return count;
+    }
+
+    // The source as it was, or the stamped file with the original beside it
+    // as the backup: never neither.
+    static void expect_source_safe(const std::string& source, std::uint64_t before) {
+        const auto now = file_digest(source);
+        ASSERT_TRUE(now.has_value()) << "no file under the movie's name";
+        if (*now == before) return;
+        int originals = 0;
+        const std::string folder = std::filesystem::path(source).parent_path().string();
+        const std::string name = std::filesystem::path(source).filename().string();
+        for (const auto& entry : list_folder(folder))
+            if (entry.rfind(name + ".velmora-backup-", 0) == 0 && file_digest(folder + "/" + entry) == before) ++originals;
+        EXPECT_GE(originals, 1) << "the source changed and no backup holds the original";
+    }
+
+    // A second batch by a new backend into the same folders: it must succeed
+    // and leave no hidden temporary file behind, the dead backend's included.
+    void run_second_batch(const std::string& source, bool copy) {
+        ResourcesDir resources = ResourcesDir::with_real_engine();
+        auto backend = start(resources);
+        const std::string id = import_one(*backend, source);
+        const auto reply = backend->call(
+            "process_movies",
+            {{"ids", {id}}, {"timecodes", {{id, "03:00:00:00"}}}, {"options", {{"copy", copy}, {"rename", true}, {"number", true}, {"prefix", "again-"}}}},
+            60s);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->at("result").at("results").at(0).at("state"), "done") << reply->dump();
+    }
+
     static inline std::unique_ptr<TempDir> movies_;
     TempDir dir{"velmora-fault"};
 };
@@ -165,6 +203,8 @@ TEST_F(Fault, KilledDuringTheEngineWrite) {
         } else {
             expect_only(dir.join("m"), {"large.mov"});
         }
+        // The engine's file has no name until verified: a killed write leaves none.
+        EXPECT_EQ(temporaries_in(dir.join(copy ? "m/Velmora Output" : "m")), 0);
     }
     std::filesystem::remove_all(dir.join("m"));
 }
@@ -191,9 +231,11 @@ TEST_F(Fault, KilledJustBeforePublishing) {
         const std::string folder = copy ? dir.join("m/Velmora Output") : dir.join("m");
         EXPECT_FALSE(path_exists(dir.join("m/Velmora Output/clip_TC.mov")));
         expect_only(folder, copy ? std::vector<std::string>{} : std::vector<std::string>{"clip.mov"});
-        int hidden = 0;
-        for (const auto& name : list_folder(folder)) hidden += name.rfind(".velmora-", 0) == 0 ? 1 : 0;
-        EXPECT_EQ(hidden, 1) << "the verified file stays hidden";
+        EXPECT_EQ(temporaries_in(folder), 1) << "the verified file stays hidden";
+
+        run_second_batch(source, copy);
+        EXPECT_EQ(temporaries_in(folder), 0) << "the dead backend's temporary file is still there";
+        expect_source_safe(source, *before);
     }
 }
 
@@ -213,6 +255,46 @@ TEST_F(Fault, FailedSecondRenameRestoresTheSource) {
     const auto reveal = backend->call("reveal", {{"file", source}});
     ASSERT_TRUE(reveal.has_value());
     EXPECT_EQ(reveal->at("error"), "Unknown output file");
+}
+
+// SIGKILL at random moments of new-file and in-place batches, each followed
+// by the checks a user would make; then one more batch per folder clears
+// whatever the dead backends left.
+TEST_F(Fault, KilledAtRandomMomentsThenASecondBatch) {
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> delay_ms(0, 120);
+    int runs = 0, leftovers_before = 0;
+    for (const bool copy : {true, false}) {
+        SCOPED_TRACE(copy ? "new file" : "in place");
+        const std::string source = copy_movie("small.mov", copy ? "new/clip.mov" : "place/clip.mov");
+        const auto original = file_digest(source);
+        const std::string folder = copy ? dir.join("new/Velmora Output") : dir.join("place");
+        for (int run = 0; run < 10; ++run) {
+            ResourcesDir resources = ResourcesDir::with_real_engine();
+            auto backend = start(resources);
+            const std::string id = import_one(*backend, source);
+            send_batch(*backend, id, copy);
+            const int delay = delay_ms(random);
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            ASSERT_EQ(::kill(backend->pid(), SIGKILL), 0);
+            ASSERT_TRUE(backend->wait_exit(10s).has_value());
+            ++runs;
+            SCOPED_TRACE("killed after " + std::to_string(delay) + " ms");
+            // The orphaned engine may still be writing its unnamed file.
+            std::this_thread::sleep_for(300ms);
+            expect_source_safe(source, *original);
+            if (copy) {
+                EXPECT_EQ(file_digest(source), original);
+            }
+            if (path_exists(folder)) leftovers_before += temporaries_in(folder);
+            if (copy) ::unlink(dir.join("new/Velmora Output/clip_TC.mov").c_str());  // room for the next run
+        }
+        run_second_batch(source, copy);
+        EXPECT_EQ(temporaries_in(folder), 0);
+        expect_source_safe(source, *original);
+    }
+    std::printf("random kills: %d runs, %d temporaries left by the kills, %d after the second batches\n", runs,
+                leftovers_before, temporaries_in(dir.join("new/Velmora Output")) + temporaries_in(dir.join("place")));
 }
 
 }  // namespace

@@ -155,17 +155,57 @@ TEST_F(ImportTest, RecursionAndRelativeFolders) {
     EXPECT_EQ(direct["files"][2]["relativeDir"], "");
 }
 
-TEST_F(ImportTest, SymbolicLinksAreNeverFollowed) {
+// A link the user drops or picks is followed to what it names; links met
+// inside a folder are not. Anything but a file or folder given directly is
+// reported instead of vanishing.
+TEST_F(ImportTest, GivenLinksAreFollowedOnceAndOtherKindsAreReported) {
     const std::string target = movie("real/target.mov");
+    movie("real/inner.mov");
     std::filesystem::create_directories(folder("drop"));
     std::filesystem::create_symlink(target, folder("drop/link.mov"));
     std::filesystem::create_symlink(folder("real"), folder("drop/linked-folder"));
     std::filesystem::create_symlink(folder("real"), folder("folder-link"));
+    std::filesystem::create_symlink(folder("nowhere.mov"), folder("dangling.mov"));
+    ASSERT_EQ(::mkfifo(folder("pipe.mov").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(folder("drop/pipe-inside.mov").c_str(), 0600), 0);
+    std::filesystem::create_symlink(folder("pipe.mov"), folder("pipe-link.mov"));
 
-    const json result = import({folder("drop/link.mov"), folder("drop"), folder("folder-link")}, true);
-    EXPECT_EQ(result["files"], json::array());
-    EXPECT_EQ(result["errors"], json::array());
-    EXPECT_TRUE(probed().empty());
+    const json result = import({folder("drop/link.mov"), folder("drop"), folder("folder-link"), folder("dangling.mov"),
+                                folder("pipe.mov"), folder("pipe-link.mov"), "/dev/null"},
+                               true);
+    EXPECT_EQ(names_of(result["files"]), (std::vector<std::string>{"link.mov", "inner.mov"}));
+    EXPECT_EQ(result["files"][0]["path"], std::filesystem::canonical(target).string());
+    EXPECT_EQ(result["files"][0]["relativeDir"], "");
+    EXPECT_EQ(result["errors"],
+              json({import_error("dangling.mov", "No such file or directory (os error 2)"),
+                    import_error("pipe.mov", "Not a movie file or folder."),
+                    import_error("pipe-link.mov", "Not a movie file or folder."),
+                    import_error("null", "Not a movie file or folder.")}));
+    // "folder-link" reached target.mov a second time: one probe per file.
+    EXPECT_EQ(probed().size(), 2u);
+}
+
+// An engine that never answers costs one error after the probe's time limit;
+// the gate is free again for the next import.
+TEST(ImportTimeLimit, NeverAnsweringEngineFailsThatMovieOnly) {
+    TempDir scratch{"velmora-import-limit"};
+    write_file(scratch.join("hangs.mov"), "x");
+    write_file(scratch.join("fine.mov"), "x");
+    write_file(scratch.join("engine.sh"),
+               "#!/bin/sh\ncase $2 in *hangs*) sleep 600 ;; esac\nprintf '{\"engine\":\"fake\"}'\n");
+    ASSERT_EQ(::chmod(scratch.join("engine.sh").c_str(), 0755), 0);
+    ServiceState state;
+    state.engine_path = scratch.join("engine.sh");
+    state.probe_time_limit = 500ms;
+    const auto started = std::chrono::steady_clock::now();
+    auto first = import_movies(state, {scratch.join("hangs.mov"), scratch.join("fine.mov")}, json::object());
+    ASSERT_TRUE(first) << first.error();
+    EXPECT_EQ((*first)["errors"], json({import_error("hangs.mov", "The engine did not answer within 60 seconds.")}));
+    EXPECT_EQ(names_of((*first)["files"]), std::vector<std::string>{"fine.mov"});
+    auto second = import_movies(state, {scratch.join("fine.mov")}, json::object());
+    ASSERT_TRUE(second) << second.error();
+    EXPECT_EQ((*second)["files"].size(), 1u);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
 }
 
 TEST_F(ImportTest, LinksInsideTheGivenPathStillLeadToTheCanonicalFile) {

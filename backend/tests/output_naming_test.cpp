@@ -1,4 +1,5 @@
 #include "output_naming.h"
+#include "utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -231,6 +232,37 @@ TEST(OutputNaming, HiddenTemporaryAndBackupNames) {
     EXPECT_EQ(temporary_file_name("1-2-3", "bad\xff" "name.mov"), ".velmora-1-2-3.bad\uFFFDname.mov");
     EXPECT_EQ(temporary_file_name("1-2-3", ""), ".velmora-1-2-3.");
     EXPECT_EQ(backup_path_for("/a/clip.mov", "7-8-9"), "/a/clip.mov.velmora-backup-7-8-9");
+}
+
+// A long source name is cut, never split inside a character, so that the
+// temporary name fits the folder's limit; the prefix and token stay whole.
+TEST(OutputNaming, LongTemporaryNamesFitTheNameLimit) {
+    const std::string token = "123456-1765000000123456789-42";  // 29 bytes; fixed part 39
+    const std::string e_acute = "\xc3\xa9";
+    struct Case {
+        const char* label;
+        std::string source_name;
+        std::size_t limit;
+        std::size_t expected_size;
+    };
+    const std::vector<Case> cases = {
+        {"fits exactly", std::string(216, 'a'), 255, 255},
+        {"one byte over", std::string(217, 'a'), 255, 255},
+        {"250 bytes", std::string(246, 'b') + ".mov", 255, 255},
+        {"two-byte character across the limit", std::string(215, 'c') + e_acute + "d.mov", 255, 254},
+        {"invalid byte becomes three", std::string(214, 'f') + "\xff.mov", 255, 253},
+        {"smaller limit", "clip.mov", 43, 43},
+        {"no room at all", "clip.mov", 20, 39},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string name = temporary_file_name(token, c.source_name, c.limit);
+        EXPECT_EQ(name.size(), c.expected_size);
+        EXPECT_TRUE(name.starts_with(".velmora-" + token + "."));
+        EXPECT_TRUE(is_valid_utf8(name));
+        const std::string kept = name.substr(39);
+        EXPECT_EQ(kept, decode_utf8_lossy(c.source_name).substr(0, kept.size()));
+    }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <memory>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -377,6 +379,68 @@ TEST_F(ProcessingInterop, WrittenReportsThatDoNotMatchAreNotPublished) {
         EXPECT_TRUE(list_folder(dir.join("x/Velmora Output")).empty());
         EXPECT_EQ(file_digest(source), before);
     }
+}
+
+// Source names of 220 and 250 bytes (one of two-byte characters) go through
+// a whole batch: their temporary names are cut to fit, their outputs are not.
+TEST_F(ProcessingInterop, LongNamesThroughAWholeBatch) {
+    std::string accented;
+    for (int i = 0; i < 123; ++i) accented += "\xc3\xa9";
+    const std::vector<std::string> stems = {std::string(216, 'a'), accented};
+    std::vector<std::string> sources;
+    for (const auto& stem : stems) sources.push_back(copy_movie("long/" + stem + ".mov"));
+    EXPECT_EQ(std::filesystem::path(sources[0]).filename().string().size(), 220u);
+    EXPECT_EQ(std::filesystem::path(sources[1]).filename().string().size(), 250u);
+    const auto ids = import({dir.join("long")});
+    ASSERT_EQ(ids.size(), 2u);
+    const auto reply = process(ids, "01:00:00:00", {{"copy", true}});
+    for (std::size_t i = 0; i < stems.size(); ++i) {
+        const auto& record = reply.at("result").at("results").at(i);
+        EXPECT_EQ(record.at("state"), "done") << record.dump();
+        EXPECT_EQ(record.value("output", ""), dir.join("long/Velmora Output/" + stems[i] + "_TC.mov"));
+    }
+    std::vector<std::string> expected = {stems[0] + "_TC.mov", stems[1] + "_TC.mov"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(list_folder(dir.join("long/Velmora Output")), expected);
+}
+
+// The output folder renamed and replaced by a link to another folder while a
+// movie is verified: the output lands beside its temporary file in the moved
+// folder, and nothing reaches the link's target.
+TEST_F(ProcessingInterop, OutputFolderMovedAwayMidMovie) {
+    const std::string script = "#!/bin/sh\nhere=$(dirname \"$0\")\ncase \"$1:$2\" in\n"
+                               "probe:*/.velmora-*) touch \"$here/verifying\"; i=0; "
+                               "while [ ! -e \"$here/release\" ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i + 1)); done; exec '" +
+                               testing::engine_program() + "' \"$@\" ;;\n*) exec '" + testing::engine_program() +
+                               "' \"$@\" ;;\nesac\n";
+    ResourcesDir wrapped = ResourcesDir::with_engine_script(script);
+    BackendOptions options;
+    options.resources = wrapped.path();
+    Backend other(options);
+    const std::string source = copy_movie("card/clip.mov");
+    TempDir elsewhere{"velmora-elsewhere"};
+    const auto imported = other.call("import_movies", {{"paths", {source}}});
+    ASSERT_TRUE(imported.has_value());
+    const std::string id = imported->at("result").at("files").at(0).at("id");
+    ASSERT_TRUE(other.send({{"id", 9},
+                            {"command", "process_movies"},
+                            {"args", {{"ids", {id}}, {"timecodes", {{id, "01:00:00:00"}}}, {"options", {{"copy", true}}}}}}));
+    for (int i = 0; i < 600 && !testing::path_exists(wrapped.bin_path() + "/verifying"); ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(testing::path_exists(wrapped.bin_path() + "/verifying"));
+    std::filesystem::rename(dir.join("card/Velmora Output"), dir.join("card/moved"));
+    std::filesystem::create_directory_symlink(elsewhere.path(), dir.join("card/Velmora Output"));
+    testing::write_file(wrapped.bin_path() + "/release", "");
+
+    std::optional<nlohmann::json> reply;
+    while (!reply) {
+        auto message = other.read_message(60s);
+        ASSERT_TRUE(message.has_value()) << "no reply";
+        if (message->contains("id")) reply = message;
+    }
+    EXPECT_EQ(reply->at("result").at("results").at(0).at("state"), "done") << reply->dump();
+    EXPECT_EQ(list_folder(dir.join("card/moved")), std::vector<std::string>{"clip_TC.mov"});
+    EXPECT_TRUE(list_folder(elsewhere.path()).empty());
 }
 
 // A write long enough to act during it: refusals meanwhile, then a cancel.

@@ -87,6 +87,10 @@ Fault zero_delta(std::size_t track) {
                 s.tracks[track].media_duration = 0;
             }};
 }
+// Any track refuses a sample count of 0 (a zero delta only the video).
+Fault zero_count(std::size_t track) {
+    return {"Invalid sample duration", [track](MovieSpec& s) { s.tracks[track].timing = {{10, 1001}, {0, 1001}}; }};
+}
 const Fault kExternalData{"External media references are not supported",
                           [](MovieSpec& s) { s.tracks[0].dref_flags = 0; }};
 const Fault kDataReferenceIndex{"Unsupported sample data reference", {},
@@ -97,10 +101,10 @@ const Fault kSecondVideo{"Expected one primary video track",
                          [](MovieSpec& s) { s.tracks.push_back(testing::video_track()); }};
 const Fault kRate100{"Unsupported frame rate", [](MovieSpec& s) { s.tracks[0] = testing::video_track("avc1", 100, 1); }};
 const Fault kVariableRate{"Variable frame rate movies are not supported yet",
-                          [](MovieSpec& s) { s.tracks[0].timing = {{9, 1001}, {1, 1000}}; }};
+                          [](MovieSpec& s) { s.tracks[0].timing = {{5, 1001}, {5, 2500}}; }};
 const Fault kEncryptedAudio{"Encrypted media is not supported", [](MovieSpec& s) { s.tracks[1].sample_entry = "enca"; }};
 const Fault kTrimmedEdit{"Trimmed or complex video edit lists are not supported yet", [](MovieSpec& s) {
-                             s.tracks[0].edits = std::vector<testing::EditEntry>{{10010, 1001, 0x10000}};
+                             s.tracks[0].edits = std::vector<testing::EditEntry>{{10010, 10010, 0x10000}};
                          }};
 
 Fault chunk_outside(const std::string& trak) {
@@ -158,7 +162,7 @@ const OrderCase kCases[] = {
     {"variable_rate_before_encryption", {}, kVariableRate, kEncryptedAudio},
     {"edit_list_before_sample_layout", {}, kTrimmedEdit, chunk_outside(kVideo)},
     // Sample layout runs only after every track has been read, in track order.
-    {"later_track_read_before_earlier_layout", {}, zero_delta(1), chunk_outside(kVideo)},
+    {"later_track_read_before_earlier_layout", {}, zero_count(1), chunk_outside(kVideo)},
     {"layout_in_track_order", {}, sample_count_mismatch(kVideo), first_chunk_2(kAudio)},
     {"sample_sizes_before_sample_to_chunk", {}, sample_count_mismatch(kVideo), kStscLength},
     {"sample_to_chunk_table_before_chunk_offsets", {}, kStscLength, kStcoLength},

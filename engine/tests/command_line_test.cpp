@@ -78,6 +78,17 @@ TEST(CommandLine, RefusedProbePrintsOnlyTheMessage) {
     EXPECT_EQ(result.err, "Unsupported frame rate\n");
 }
 
+// A FIFO nobody writes to must not hold the probe in open().
+TEST(CommandLine, ProbeOfAFifoIsRefusedAtOnce) {
+    testing::TempDir dir;
+    const std::string fifo = dir.file("FIFO.mov");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto result = run_program({VELMORA_ENGINE, "probe", fifo});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Input is not a regular file\n");
+}
+
 TEST(CommandLine, ProbeTakesRawBytePaths) {
     testing::TempDir dir;
     const std::string path = dir.file("\xff\xfe movie.mov");

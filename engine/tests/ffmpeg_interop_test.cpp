@@ -1,5 +1,5 @@
 // Real movies from ffmpeg: probe must agree with ffprobe on what both report,
-// and refuse what ffmpeg writes by default with B-frames or fragmentation.
+// and refuse what ffmpeg writes fragmented.
 #include <cmath>
 #include <ctime>
 #include <memory>
@@ -38,7 +38,12 @@ const Fixture kFixtures[] = {
     {"h264_5994_drop.mov", {"-c:v", "libx264", "-bf", "0", "-timecode", "23:59:59;59"}, false, "60000/1001", nullptr},
     {"h264_2997_timecode.m4v", {"-c:v", "libx264", "-bf", "0", "-c:a", "aac", "-timecode", "10:00:00:00",
                                 "-write_tmcd", "1"}, true, "30000/1001", nullptr},
-    {"h264_bframes.mp4", {"-c:v", "libx264"}, false, "25", "Trimmed or complex video edit lists are not supported yet"},
+    // Default encodes with B-frames: one edit skipping the composition delay.
+    {"h264_bframes.mp4", {"-c:v", "libx264", "-c:a", "aac"}, true, "25", nullptr},
+    {"hevc_bframes.mp4", {"-c:v", "libx265", "-x265-params", "log-level=none", "-tag:v", "hvc1"}, false, "30", nullptr},
+    // 29.97 cannot be kept at time scale 600: frames of 20 and 21 units.
+    {"h264_2997_at_600.mov", {"-c:v", "libx264", "-bf", "0", "-video_track_timescale", "600"}, false, "30000/1001",
+     nullptr},
     {"h264_fragmented.mp4", {"-c:v", "libx264", "-bf", "0", "-movflags", "frag_keyframe+empty_moov"}, false, "25",
      "Fragmented movies are not supported yet"},
 };
@@ -110,6 +115,10 @@ TEST_P(FfmpegInterop, ProbeAgreesWithFfprobe) {
     const json& video = streams.at(video_index);
     EXPECT_EQ(video.at("codec_type"), "video");
     EXPECT_EQ(report.at("rate").get<std::string>(), video.at("r_frame_rate").get<std::string>());
+    // Differing frame durations: the measured rate is ffprobe's average.
+    if (report.contains("measuredRate")) {
+        EXPECT_EQ(report.at("measuredRate").get<std::string>(), video.at("avg_frame_rate").get<std::string>());
+    }
     EXPECT_NEAR(report.at("duration").get<double>(), std::stod(video.at("duration").get<std::string>()), 1e-6);
     EXPECT_EQ(report.at("width"), video.at("width"));
     EXPECT_EQ(report.at("height"), video.at("height"));

@@ -1,6 +1,7 @@
 #include "movie.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -282,8 +283,22 @@ const GateCase kTrackSet[] = {
     {"two_video_tracks", "Expected one primary video track",
      [](MovieSpec& s) { s.tracks.push_back(testing::video_track()); }},
     {"audio_only", "Expected one primary video track", [](MovieSpec& s) { s.tracks = {testing::audio_track()}; }},
+    {"short_closing_frame", nullptr, [](MovieSpec& s) { s.tracks[0].timing = {{9, 1001}, {1, 1000}}; }},
     {"variable_frame_rate", "Variable frame rate movies are not supported yet",
-     [](MovieSpec& s) { s.tracks[0].timing = {{9, 1001}, {1, 1000}}; }},
+     [](MovieSpec& s) { s.tracks[0].timing = {{5, 1001}, {5, 2500}}; }},
+    {"closing_zero_length_video_sample", nullptr, [](MovieSpec& s) { s.tracks[0].timing = {{9, 1001}, {1, 0}}; }},
+    {"metadata_of_zero_length_samples", nullptr, [](MovieSpec& s) {
+         s.tracks.push_back(testing::audio_track());
+         s.tracks[1].handler = "meta";
+         s.tracks[1].timing = {{30, 0}};
+     }},
+    {"audio_short_of_its_mdhd", nullptr, [](MovieSpec& s) {
+         s.tracks.push_back(testing::audio_track());
+         s.tracks[1].timing = {{10, 1024}};
+         s.tracks[1].media_duration = 10233;
+     }},
+    {"video_short_of_its_mdhd", "Incomplete sample timing is not supported",
+     [](MovieSpec& s) { s.tracks[0].media_duration = 10011; }},
     {"variable_audio_is_fine", nullptr, [](MovieSpec& s) {
          s.tracks.push_back(testing::audio_track());
          s.tracks[1].timing = {{9, 1024}, {1, 500}};
@@ -320,10 +335,35 @@ const GateCase kEditList[] = {
      [](Atoms& a) { elst(a).clear(); }},
     {"elst_version_2", "Unsupported edit list version", [](MovieSpec& s) { set_edits(s, {{10010, 0, 0x10000}}); },
      [](Atoms& a) { elst(a)[0] = 2; }},
-    {"media_time_1001", "Trimmed or complex video edit lists are not supported yet",
-     [](MovieSpec& s) { set_edits(s, {{10010, 1001, 0x10000}}); }},
-    {"empty_edit_first", "Trimmed or complex video edit lists are not supported yet",
+    {"b_frame_delay_1001", nullptr, [](MovieSpec& s) { set_edits(s, {{10010, 1001, 0x10000}}); }},
+    {"media_time_last_unit", nullptr, [](MovieSpec& s) { set_edits(s, {{1, 10009, 0x10000}}); }},
+    {"media_time_at_the_end", "Trimmed or complex video edit lists are not supported yet",
+     [](MovieSpec& s) { set_edits(s, {{1, 10010, 0x10000}}); }},
+    {"media_time_negative", "Trimmed or complex video edit lists are not supported yet",
+     [](MovieSpec& s) { set_edits(s, {{10010, -2, 0x10000}}); }},
+    {"empty_edit_alone", "Trimmed or complex video edit lists are not supported yet",
      [](MovieSpec& s) { set_edits(s, {{10010, -1, 0x10000}}); }},
+    {"empty_edit_then_edit", nullptr, [](MovieSpec& s) { set_edits(s, {{30030, -1, 0}, {10010, 0, 0x10000}}); }},
+    {"empty_edit_then_b_frame_edit_v1", nullptr,
+     [](MovieSpec& s) { set_edits(s, {{1ull << 33, -1, 0x10000}, {10010, 2002, 0x10000}}); },
+     [](Atoms& a) { EXPECT_EQ(elst(a)[0], 1); }},
+    {"edit_then_empty_edit", "Trimmed or complex video edit lists are not supported yet",
+     [](MovieSpec& s) { set_edits(s, {{10010, 0, 0x10000}, {30030, -1, 0x10000}}); }},
+    {"two_empty_edits", "Trimmed or complex video edit lists are not supported yet",
+     [](MovieSpec& s) { set_edits(s, {{30030, -1, 0x10000}, {30030, -1, 0x10000}}); }},
+    {"empty_edit_then_double_speed", "Trimmed or complex video edit lists are not supported yet",
+     [](MovieSpec& s) { set_edits(s, {{30030, -1, 0x10000}, {10010, 0, 0x20000}}); }},
+    {"empty_edit_then_trailing_past_the_end", "Trimmed or complex video edit lists are not supported yet",
+     [](MovieSpec& s) { set_edits(s, {{30030, -1, 0x10000}, {10010, 10010, 0x10000}}); }},
+    {"three_edits", "Trimmed or complex video edit lists are not supported yet",
+     [](MovieSpec& s) { set_edits(s, {{30030, -1, 0x10000}, {5005, 0, 0x10000}, {5005, 5005, 0x10000}}); }},
+    {"count_3_read_no_further", "Trimmed or complex video edit lists are not supported yet",
+     [](MovieSpec& s) { set_edits(s, {{30030, -1, 0x10000}}); }, [](Atoms& a) { testing::set_u32(elst(a), 4, 3); }},
+    {"second_edit_missing", "Truncated movie metadata",
+     [](MovieSpec& s) { set_edits(s, {{30030, -1, 0x10000}}); }, [](Atoms& a) { testing::set_u32(elst(a), 4, 2); }},
+    {"second_edit_without_rate", "Truncated movie metadata",
+     [](MovieSpec& s) { set_edits(s, {{30030, -1, 0x10000}, {10010, 0, 0x10000}}); },
+     [](Atoms& a) { elst(a).resize(elst(a).size() - 1); }},
     {"two_edits", "Trimmed or complex video edit lists are not supported yet",
      [](MovieSpec& s) { set_edits(s, {{5005, 0, 0x10000}, {5005, 5005, 0x10000}}); }},
     {"no_edits", "Truncated movie metadata", [](MovieSpec& s) { set_edits(s, {}); }},
@@ -395,11 +435,17 @@ TEST(OpenMovie, MissingFileGivesTheSystemError) {
     EXPECT_EQ(movie.error(), "No such file or directory (os error 2)");
 }
 
-TEST(OpenMovie, DirectoryGivesTheReadError) {
+// A FIFO without a writer would hold a blocking open() forever.
+TEST(OpenMovie, OnlyRegularFilesAreRead) {
     testing::TempDir dir;
-    const auto movie = open_movie(dir.path());
-    ASSERT_FALSE(movie.has_value());
-    EXPECT_EQ(movie.error(), "Is a directory (os error 21)");
+    const std::string fifo = dir.file("pipe.mov");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {dir.path(), fifo, std::string("/dev/null")}) {
+        SCOPED_TRACE(path);
+        const auto movie = open_movie(path);
+        ASSERT_FALSE(movie.has_value());
+        EXPECT_EQ(movie.error(), "Input is not a regular file");
+    }
 }
 
 TEST(OpenMovie, PathIsUsedAsRawBytes) {

@@ -188,6 +188,48 @@ TEST(ProbeReport, RateIsReduced) {
     }
 }
 
+// A video whose frame durations differ is labelled at a standard rate; only
+// such a movie appends what it measured, after "streams".
+TEST(ProbeReport, RateOfDifferingFrameDurations) {
+    struct Case {
+        const char* name;
+        std::uint32_t timescale;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> timing;
+        const char* rate;      // nullptr: refused as variable frame rate
+        const char* measured;  // nullptr: no measuredRate key
+    };
+    const Case cases[] = {
+        {"dropped_frame_at_25", 12800, {{5, 512}, {1, 1024}, {4, 512}}, "25/1", "250/11"},
+        {"dropped_frame_at_2997", 30000, {{4, 1001}, {1, 2002}, {4, 1001}}, "30000/1001", "27000/1001"},
+        {"short_closing_frame", 30000, {{9, 1001}, {1, 500}}, "30000/1001", nullptr},
+        {"closing_zero_length_sample", 30000, {{9, 1001}, {1, 0}}, "30000/1001", nullptr},
+        {"short_frame_before_closing_zero_stays", 30000, {{8, 1001}, {1, 500}, {1, 0}}, nullptr, nullptr},
+        {"nearer_2997_than_30", 90000, {{7, 3003}, {3, 3000}}, "30000/1001", "300000/10007"},
+        {"nearer_30_than_2997", 90000, {{3, 3003}, {7, 3000}}, "30/1", "300000/10003"},
+        {"phone_at_600_with_20_and_21", 600, {{10, 20}, {1, 21}, {10, 20}}, "30000/1001", "12600/421"},
+        {"tie_goes_to_the_earlier_rate", 48000, {{1, 2000}, {1, 2002}, {1, 2000}, {1, 2002}}, "24000/1001",
+         "16000/667"},
+        {"spread_above_twice", 30000, {{5, 1001}, {5, 2500}}, nullptr, nullptr},
+        {"more_than_1_percent_off", 30000, {{5, 1001}, {5, 1100}}, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MovieSpec recipe;
+        recipe.tracks[0].timescale = c.timescale;
+        recipe.tracks[0].timing = c.timing;
+        const std::string report = report_of(recipe);
+        if (c.rate == nullptr) {
+            EXPECT_EQ(report, "refused: Variable frame rate movies are not supported yet");
+            continue;
+        }
+        EXPECT_NE(report.find("\"rate\":\"" + std::string(c.rate) + "\","), std::string::npos) << report;
+        const std::string tail = c.measured == nullptr ? "\"attachedPicture\":false}]}"
+                                                       : "\"attachedPicture\":false}],\"measuredRate\":\"" +
+                                                             std::string(c.measured) + "\"}";
+        EXPECT_TRUE(report.ends_with(tail)) << report;
+    }
+}
+
 TEST(JsonString, EscapesExactly) {
     EXPECT_EQ(json_string(""), "\"\"");
     EXPECT_EQ(json_string("a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");

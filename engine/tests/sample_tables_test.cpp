@@ -28,6 +28,7 @@ struct TimingCase {
     std::uint64_t sample_count;  // expected, when accepted
     std::uint32_t sample_delta;
     const char* message;
+    TimingKind kind = TimingKind::video;
 };
 
 TEST(ReadSampleTiming, Table) {
@@ -53,13 +54,32 @@ TEST(ReadSampleTiming, Table) {
          }(), 300300, 0, 0, "Invalid sample timing table"},
         {"zero_count", stts_payload({{300, 1001}, {0, 1001}}), 300300, 0, 0, "Invalid sample duration"},
         {"zero_delta", stts_payload({{300, 0}}), 0, 0, 0, "Invalid sample duration"},
-        {"zero_delta_after_mismatch", stts_payload({{1, 5}, {1, 0}}), 5, 0, 0, "Invalid sample duration"},
+        {"zero_delta_after_mismatch", stts_payload({{1, 5}, {2, 0}}), 5, 0, 0, "Invalid sample duration"},
+        // Phones close the video with one zero-length sample.
+        {"closing_zero_length_sample", stts_payload({{1, 5}, {1, 0}}), 5, 2, 0, nullptr},
+        {"zero_length_sample_alone", stts_payload({{1, 0}}), 0, 0, 0, "Invalid sample duration"},
+        {"zero_length_sample_first", stts_payload({{1, 0}, {9, 1001}}), 9009, 0, 0, "Invalid sample duration"},
+        {"closing_zero_still_held_to_mdhd", stts_payload({{9, 1001}, {1, 0}}), 9010, 0, 0,
+         "Incomplete sample timing is not supported"},
+        {"cover_picture_of_zero_length", stts_payload({{1, 0}}), 512, 1, 0, nullptr, TimingKind::jpeg_video},
+        {"jpeg_video_zero_first", stts_payload({{2, 0}}), 0, 0, 0, "Invalid sample duration", TimingKind::jpeg_video},
+        {"jpeg_video_held_to_mdhd", stts_payload({{2, 512}}), 1000, 0, 0, "Incomplete sample timing is not supported",
+         TimingKind::jpeg_video},
+        // Action cameras' metadata tracks hold only zero-length samples;
+        // audio often misses its mdhd duration by a few units.
+        {"metadata_all_zero_length", stts_payload({{40, 0}}), 0, 40, 0, nullptr, TimingKind::other},
+        {"metadata_zero_then_one", stts_payload({{3, 0}, {1, 1}}), 1, 4, 0, nullptr, TimingKind::other},
+        {"audio_short_of_mdhd", stts_payload({{10, 1024}}), 10200, 10, 1024, nullptr, TimingKind::other},
+        {"audio_count_0", stts_payload({{10, 1024}, {0, 1024}}), 10240, 0, 0, "Invalid sample duration",
+         TimingKind::other},
+        {"audio_without_samples", stts_payload({}), 0, 0, 0, "Incomplete sample timing is not supported",
+         TimingKind::other},
         {"duration_overflow", stts_payload({{0xffffffff, 0xffffffff}, {0xffffffff, 0xffffffff}}), 0, 0, 0,
          "Duration overflow"},
     };
     for (const TimingCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto timing = read_sample_timing(stbl_with_stts(c.stts), c.media_duration);
+        const auto timing = read_sample_timing(stbl_with_stts(c.stts), c.media_duration, c.kind);
         if (c.message != nullptr) {
             ASSERT_FALSE(timing.has_value());
             EXPECT_EQ(timing.error(), c.message);

@@ -210,7 +210,34 @@ const ExistingCase kExistingCases[] = {
          s.tracks.push_back(timecode(24, {0, 2400, 100, 24}));
      },
      "00:00:01:00", nullptr},
-    {"fps_byte_disagrees", [](MovieSpec& s) { s.tracks.push_back(timecode(0, {0, 30000, 1001, 29})); },
+    // Some action cameras store the whole part of 29.97 as the frames byte.
+    {"camera_frames_byte_29_at_2997", [](MovieSpec& s) { s.tracks.push_back(timecode(1800, {1, 30000, 1001, 29})); },
+     "00:01:00;02", nullptr},
+    {"fps_byte_31_at_2997", [](MovieSpec& s) { s.tracks.push_back(timecode(0, {0, 30000, 1001, 31})); },
+     std::nullopt, "Timecode and video rates disagree"},
+    {"fps_byte_29_at_30",
+     [](MovieSpec& s) {
+         s.tracks.front() = testing::video_track("avc1", 30, 1);
+         s.tracks.push_back(timecode(0, {0, 30, 1, 29}));
+     },
+     std::nullopt, "Timecode and video rates disagree"},
+    {"fps_byte_59_at_5994_video_2997",
+     [](MovieSpec& s) { s.tracks.push_back(timecode(0, {0, 60000, 1001, 59})); }, std::nullopt,
+     "Timecode and video rates disagree"},
+    // A variable-rate video at time scale 600 is labelled at 30000/1001.
+    {"variable_rate_at_its_standard_rate",
+     [](MovieSpec& s) {
+         s.tracks.front().timescale = 600;
+         s.tracks.front().timing = {{10, 20}, {1, 21}, {10, 20}};
+         s.tracks.push_back(timecode(1800, {0, 30000, 1001, 30}));
+     },
+     "00:01:00:00", nullptr},
+    {"variable_rate_at_its_own_scale",
+     [](MovieSpec& s) {
+         s.tracks.front().timescale = 600;
+         s.tracks.front().timing = {{10, 20}, {1, 21}, {10, 20}};
+         s.tracks.push_back(timecode(0, {0, 600, 20, 30}));
+     },
      std::nullopt, "Timecode and video rates disagree"},
     {"sample_of_eight_bytes",
      [](MovieSpec& s) {

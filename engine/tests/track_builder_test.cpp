@@ -154,6 +154,91 @@ TEST(TimecodeTrakLayout, Version1HeaderWithEditListDropFrameWithCo64) {
     EXPECT_EQ(*built, expected);
 }
 
+// A B-frame movie's edit skips the composition delay; the timecode's edit
+// starts at media time 0 so that its sample labels the first frame shown.
+TEST(TimecodeTrakLayout, BFrameEditStartsAtMediaTimeZero) {
+    const Bytes b_frame_edts = cat({head(36, "edts"), head(28, "elst"), u32s({0, 1, 10010, 2002, 0x00010000})});
+    const Track video =
+        video_track(make_container(FourCC("trak"), {video_tkhd_v0(), b_frame_edts, video_mdia(video_mdhd_v0())}));
+    const auto built = build_timecode_trak(video, 3, false, 1000);
+    ASSERT_TRUE(built) << built.error();
+
+    const Bytes expected = cat({
+        head(493, "trak"), expected_tkhd_v0(3),                                   //
+        head(36, "edts"), head(28, "elst"), u32s({0, 1, 10010, 0, 0x00010000}),  //
+        head(357, "mdia"),                                                        //
+        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300300}), u16s({0, 0x0102}),
+        expected_hdlr(),                                                          //
+        head(269, "minf"), expected_gmhd(), expected_dinf(),                      //
+        head(152, "stbl"), expected_stsd(2, 30), expected_sample_tables_tail(),   //
+        head(20, "stco"), u32s({0, 1, 1000}),
+    });
+    EXPECT_EQ(*built, expected);
+}
+
+// A leading empty edit (a delayed start) is mirrored as stored, 64-bit wide
+// here; the edit after it starts at media time 0.
+TEST(TimecodeTrakLayout, LeadingEmptyEditIsMirrored) {
+    const Bytes delayed_edts = cat({head(64, "edts"), head(56, "elst"), u32s({0x01000000, 2}),  //
+                                    u64(30000), u64(UINT64_MAX), u32s({0x00010000}),             //
+                                    u64(300300), u64(1001), u32s({0x00010000})});
+    const Track video =
+        video_track(make_container(FourCC("trak"), {video_tkhd_v0(), delayed_edts, video_mdia(video_mdhd_v0())}));
+    const auto built = build_timecode_trak(video, 3, true, 1000);
+    ASSERT_TRUE(built) << built.error();
+
+    const Bytes expected = cat({
+        head(521, "trak"), expected_tkhd_v0(3),                                                  //
+        head(64, "edts"), head(56, "elst"), u32s({0x01000000, 2}),                              //
+        u64(30000), u64(UINT64_MAX), u32s({0x00010000}), u64(300300), u64(0), u32s({0x00010000}),  //
+        head(357, "mdia"),                                                                       //
+        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300300}), u16s({0, 0x0102}),
+        expected_hdlr(),                                                                         //
+        head(269, "minf"), expected_gmhd(), expected_dinf(),                                     //
+        head(152, "stbl"), expected_stsd(3, 30), expected_sample_tables_tail(),                  //
+        head(20, "stco"), u32s({0, 1, 1000}),
+    });
+    EXPECT_EQ(*built, expected);
+}
+
+// A variable-rate video at time scale 90000 labelled 29.97: the timecode
+// track runs on 30000/1001, its duration 900001 * 30000 / 90000 rounded up.
+TEST(TimecodeTrakLayout, VariableRateRunsOnTheStandardRate) {
+    const Bytes mdhd_90k = cat({head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 90000, 900001}), u16s({0x55C4, 0x0102})});
+    Track video = video_track(make_container(FourCC("trak"), {video_tkhd_v0(), video_mdia(mdhd_90k)}));
+    video.media_timescale = 90000;
+    video.media_duration = 900001;
+    video.sample_delta = 0;
+    const auto built = build_timecode_trak(video, 3, false, 1000, FrameRate{30000, 1001});
+    ASSERT_TRUE(built) << built.error();
+
+    const Bytes expected = cat({
+        head(457, "trak"), expected_tkhd_v0(3),  //
+        head(357, "mdia"),                       //
+        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300001}), u16s({0, 0x0102}),
+        expected_hdlr(),                                             //
+        head(269, "minf"), expected_gmhd(), expected_dinf(),         //
+        head(152, "stbl"), expected_stsd(2, 30),                     //
+        head(24, "stts"), u32s({0, 1, 1, 300001}),                   //
+        head(28, "stsc"), u32s({0, 1, 1, 1, 1}),                     //
+        head(20, "stsz"), u32s({0, 4, 1}),                           //
+        head(20, "stco"), u32s({0, 1, 1000}),
+    });
+    EXPECT_EQ(*built, expected);
+
+    // Version 1 media header: time scale at 20, 64-bit duration at 24.
+    const Bytes mdhd_v1 = cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({600}), u64(6006),
+                               u16s({0x15C7, 0})});
+    Track v1 = video_track(make_container(FourCC("trak"), {video_tkhd_v0(), video_mdia(mdhd_v1)}));
+    v1.media_timescale = 600;
+    v1.media_duration = 6006;
+    const auto built_v1 = build_timecode_trak(v1, 3, false, 1000, FrameRate{30000, 1001});
+    ASSERT_TRUE(built_v1) << built_v1.error();
+    const Bytes expected_mdhd = cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({30000}), u64(300300),
+                                     u16s({0, 0})});
+    EXPECT_EQ(Bytes(built_v1->begin() + 8 + 92 + 8, built_v1->begin() + 8 + 92 + 8 + 44), expected_mdhd);
+}
+
 // The chunk offset table switches to 64 bits exactly where the sample offset
 // stops fitting in 32.
 TEST(TimecodeTrakLayout, ChunkOffsetTableAtThe32BitBoundary) {
@@ -297,6 +382,19 @@ TEST(TimecodeLimits, SizeThenDuration) {
         video.media_duration = c.duration;
         EXPECT_EQ(check_timecode_limits(c.input_size, video), c.expected);
     }
+}
+
+// A variable-rate video's limit applies to its duration on the standard
+// rate's clock: at 600 to 30000/1001, 50 units for each.
+TEST(TimecodeLimits, ConvertedDurationOfAVariableRate) {
+    Track video;
+    video.media_timescale = 600;
+    video.media_duration = 85899345;  // 4294967250 on the new clock
+    EXPECT_EQ(check_timecode_limits(100, video, FrameRate{30000, 1001}), Status{});
+    video.media_duration = 85899346;  // 4294967300
+    EXPECT_EQ(check_timecode_limits(100, video, FrameRate{30000, 1001}),
+              fail("Timecode media duration exceeds supported 32-bit range"));
+    EXPECT_EQ(check_timecode_limits(100, video), Status{});
 }
 
 TEST(TimecodeSample, TwelveByteMediaAtom) {

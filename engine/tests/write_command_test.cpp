@@ -2,8 +2,15 @@
 // of the real program.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +21,8 @@
 #include "movie.h"
 #include "probe_report.h"
 #include "support/movie_builder.h"
+
+extern char** environ;
 
 namespace velmora {
 namespace {
@@ -108,6 +117,63 @@ TEST(WriteCommand, OutputPermissionsFollowTheCreationMask) {
         ASSERT_EQ(::stat(dir.file("masked.mov").c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, mode);
     }
+}
+
+// An engine killed while it copies must leave nothing under OUTPUT. Its
+// standard error is a pipe filled beforehand, so the first progress line
+// holds it right after the first 4 MiB chunk: mid-write, every time.
+TEST(WriteCommand, KilledMidWriteLeavesNoOutput) {
+    testing::TempDir dir;
+    testing::MovieSpec recipe = video_and_audio();
+    testing::Atoms atoms = testing::build_movie(recipe);
+    atoms.push_back(testing::leaf("free", Bytes(12 << 20, 0x5A)));
+    testing::write_file(dir.file("in.mov"), testing::serialize(atoms));
+
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    const std::string filler(4096, 'x');
+    while (::write(ends[1], filler.data(), filler.size()) > 0) {
+    }
+    ASSERT_EQ(::fcntl(ends[1], F_SETFL, 0), 0);  // the engine's writes block again
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
+    const std::string in = dir.file("in.mov"), out = dir.file("out.mov");
+    std::vector<char*> argv{const_cast<char*>(VELMORA_ENGINE), const_cast<char*>("write"), const_cast<char*>(in.c_str()),
+                            const_cast<char*>(out.c_str()), const_cast<char*>("00:00:00:00"), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, VELMORA_ENGINE, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Wait until the engine's output (any regular file it holds but the
+    // input) has grown past its first chunk.
+    struct stat input {};
+    ASSERT_EQ(::stat(in.c_str(), &input), 0);
+    const auto written_so_far = [&] {
+        std::uint64_t size = 0;
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored)) {
+            struct stat status {};
+            if (::stat(entry.path().c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_ino != input.st_ino)
+                size = std::max(size, static_cast<std::uint64_t>(status.st_size));
+        }
+        return size;
+    };
+    for (int i = 0; i < 500 && written_so_far() < (4u << 20); ++i) ::usleep(10000);
+    EXPECT_GE(written_so_far(), 4u << 20);
+    EXPECT_FALSE(exists(out));
+
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    int raw = 0;
+    ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(raw));
+    ::close(ends[0]);
+    ::close(ends[1]);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"in.mov"});
 }
 
 }  // namespace

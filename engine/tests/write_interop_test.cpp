@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,9 +46,46 @@ std::string trimmed(std::string text) {
 struct PeerMovie {
     const char* name;
     const char* file;
-    std::string ffmpeg_args;  // inputs and codecs, before the output path
+    std::string ffmpeg_args;  // inputs and codecs, before the output path; SUBTITLES names a subtitle file
     const char* timecode;
+    void (*patch)(const std::string& path) = nullptr;  // changes the made movie as other makers write it
 };
+
+// The payload position of the first `type` atom inside the movie atom (ffmpeg
+// writes it last, behind the media data).
+std::size_t metadata_payload(const Bytes& movie, const char* type, std::size_t from = 0) {
+    const std::string text(movie.begin(), movie.end());
+    const std::size_t moov = text.rfind("moov");
+    const std::size_t at = text.find(type, std::max(moov, from));
+    if (moov == std::string::npos || at == std::string::npos) throw std::runtime_error(std::string("no ") + type);
+    return at + 4;
+}
+
+// A phone's jitter at time scale 600: ffmpeg's frames of 20 and 21 units
+// become 19, 21 and 20, over the same 30 samples and 601 units.
+void jittered_frame_durations(const std::string& path) {
+    Bytes movie = testing::read_file(path);
+    const std::size_t stts = metadata_payload(movie, "stts");
+    ASSERT_EQ(testing::read_u32(movie, stts + 4), 3u) << "ffmpeg's table changed";
+    const std::uint32_t entries[][2] = {{10, 19}, {11, 21}, {9, 20}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        testing::set_u32(movie, stts + 8 + 8 * i, entries[i][0]);
+        testing::set_u32(movie, stts + 12 + 8 * i, entries[i][1]);
+    }
+    testing::write_file(path, movie);
+}
+
+// An action camera's timecode track: frames byte 29 at 30000/1001.
+void camera_frames_byte(const std::string& path) {
+    Bytes movie = testing::read_file(path);
+    std::size_t stsd = metadata_payload(movie, "stsd");
+    while (std::string(movie.begin() + static_cast<std::ptrdiff_t>(stsd) + 12,
+                       movie.begin() + static_cast<std::ptrdiff_t>(stsd) + 16) != "tmcd")
+        stsd = metadata_payload(movie, "stsd", stsd);
+    ASSERT_EQ(movie[stsd + 40], 30) << "ffmpeg's timecode entry changed";
+    movie[stsd + 40] = 29;
+    testing::write_file(path, movie);
+}
 
 const std::string kAudio = " -f lavfi -i sine=frequency=440:sample_rate=48000";
 std::string video_source(const char* rate) {
@@ -73,6 +112,27 @@ const std::vector<PeerMovie>& peer_movies() {
          "00:00:00:00"},
         {"mjpeg 24 fps with ffmpeg's own timecode, mov", "own_tc.mov",
          video_source("24") + kAudio + " -t 0.5 -c:v mjpeg -c:a pcm_s16le -timecode 05:06:07:08", "20:00:00:00"},
+        // Refused before the engine took edit lists, variable rates and
+        // zero-length samples as cameras and ffmpeg write them.
+        {"h264 25 fps with default B-frames, aac, mp4", "bframes.mp4",
+         video_source("25") + kAudio + " -t 1 -c:v libx264 -pix_fmt yuv420p -c:a aac", "01:00:00:00"},
+        {"hevc 30 fps with default B-frames, mp4", "hevc_bframes.mp4",
+         video_source("30") + " -t 0.5 -c:v libx265 -x265-params log-level=none -tag:v hvc1", "00:00:10:29"},
+        {"h264 29.97 fps at time scale 600 with jitter, mov", "jitter.mov",
+         video_source("30000/1001") + " -t 1 -c:v libx264 -bf 0 -pix_fmt yuv420p -video_track_timescale 600",
+         "01:00:00;00", jittered_frame_durations},
+        {"h264 25 fps with a mov_text subtitle track, mp4", "subtitles.mp4",
+         video_source("25") + kAudio + " -i SUBTITLES -map 0:v -map 1:a -map 2:s -t 1 -c:v libx264 -bf 0"
+                                       " -pix_fmt yuv420p -c:a aac -c:s mov_text",
+         "10:00:00:00"},
+        {"h264 25 fps starting 1 s late with B-frames, aac, mov", "late.mov",
+         kAudio + " -itsoffset 1" + video_source("25") +
+             " -map 1:v -map 0:a -t 2 -c:v libx264 -pix_fmt yuv420p -c:a aac -copyts",
+         "00:59:59:00"},
+        {"h264 29.97 fps with a camera's timecode track, aac, mov", "camera_tc.mov",
+         video_source("30000/1001") + kAudio + " -t 1 -c:v libx264 -bf 0 -pix_fmt yuv420p -c:a aac"
+                                               " -timecode '01:00:00;00'",
+         "02:00:00;02", camera_frames_byte},
     };
     return movies;
 }
@@ -92,6 +152,25 @@ protected:
                            .out);
     }
 
+    // The timecode tag ffprobe gives the video stream from its reference.
+    std::string ffprobe_video_timecode(const std::string& path) {
+        return trimmed(
+            run("ffprobe -v error -select_streams v -show_entries stream_tags=timecode -of csv=p=0 " + path, dir_).out);
+    }
+
+    // Makes the source movie as ffmpeg (and the fixture's patch) write it.
+    void make_source(const PeerMovie& movie, const std::string& source) {
+        std::string args = movie.ffmpeg_args;
+        if (const std::size_t at = args.find("SUBTITLES"); at != std::string::npos) {
+            const std::string subtitles = dir_.file("subtitles.srt");
+            const std::string cues = "1\n00:00:00,000 --> 00:00:00,500\nOne\n\n2\n00:00:00,500 --> 00:00:01,000\nTwo\n";
+            testing::write_file(subtitles, Bytes(cues.begin(), cues.end()));
+            args.replace(at, 9, subtitles);
+        }
+        ASSERT_EQ(run("ffmpeg -v error -y" + args + " " + source, dir_).status, 0) << args;
+        if (movie.patch != nullptr) movie.patch(source);
+    }
+
     std::string decoded(const std::string& path) {
         const CommandRun result = run("ffmpeg -v error -i " + path + " -map 0:v -map 0:a? -f framemd5 -", dir_);
         EXPECT_EQ(result.status, 0) << path;
@@ -106,7 +185,7 @@ TEST_P(WriteInterop, PeersReadTheTimecodeAndTheSameFrames) {
     const PeerMovie& movie = GetParam();
     const std::string source = dir_.file(movie.file);
     const std::string output = dir_.file(std::string("tc_") + movie.file);
-    ASSERT_EQ(run("ffmpeg -v error -y" + movie.ffmpeg_args + " " + source, dir_).status, 0) << movie.ffmpeg_args;
+    ASSERT_NO_FATAL_FAILURE(make_source(movie, source));
 
     const CommandRun written = run(std::string(VELMORA_ENGINE) + " write " + source + " " + output + " '" + movie.timecode + "'",
                             dir_);
@@ -115,6 +194,7 @@ TEST_P(WriteInterop, PeersReadTheTimecodeAndTheSameFrames) {
         << written.out;
 
     EXPECT_EQ(ffprobe_timecodes(output), std::string("tmcd,") + movie.timecode);
+    EXPECT_EQ(ffprobe_video_timecode(output), movie.timecode);
     EXPECT_EQ(trimmed(run("mediainfo '--Inform=Other;%TimeCode_FirstFrame%' " + output, dir_).out), movie.timecode);
     EXPECT_EQ(decoded(output), decoded(source));
 }
@@ -124,13 +204,14 @@ TEST_P(WriteInterop, WritingAgainKeepsOneTimecodeTrack) {
     const std::string source = dir_.file(movie.file);
     const std::string first = dir_.file(std::string("a_") + movie.file);
     const std::string second = dir_.file(std::string("b_") + movie.file);
-    ASSERT_EQ(run("ffmpeg -v error -y" + movie.ffmpeg_args + " " + source, dir_).status, 0);
+    ASSERT_NO_FATAL_FAILURE(make_source(movie, source));
     ASSERT_EQ(run(std::string(VELMORA_ENGINE) + " write " + source + " " + first + " '" + movie.timecode + "'", dir_)
                   .status,
               0);
     ASSERT_EQ(run(std::string(VELMORA_ENGINE) + " write " + first + " " + second + " 00:00:01:00", dir_).status, 0);
 
     EXPECT_EQ(ffprobe_timecodes(second), "tmcd,00:00:01:00");
+    EXPECT_EQ(ffprobe_video_timecode(second), "00:00:01:00");
     EXPECT_EQ(trimmed(run("mediainfo '--Inform=Other;%TimeCode_FirstFrame%' " + second, dir_).out), "00:00:01:00");
     EXPECT_EQ(decoded(second), decoded(source));
 }

@@ -54,7 +54,8 @@ struct Captured {
     std::vector<std::string> reports;
 };
 
-WriteEvents capturing(Captured& captured, std::function<void()> before_verification = nullptr) {
+WriteEvents capturing(Captured& captured,
+                      std::function<void(const std::string&)> before_verification = nullptr) {
     return WriteEvents{
         [&captured](std::string_view line) { captured.progress.emplace_back(line); },
         [&captured](std::string_view line) { captured.reports.emplace_back(line); },
@@ -86,9 +87,20 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
     MovieSpec drop = video_and_audio();
     drop.tracks[0] = testing::video_track("avc1", 30000, 1001, 10);
     drop.tracks[0].edits = std::vector<testing::EditEntry>{{10010, 0, 0x10000}};
+    // Phone footage: 29.97 at time scale 600 closed by a zero-length frame,
+    // starting late with a B-frame delay, beside a camera metadata track of
+    // zero-length samples.
+    MovieSpec phone = video_and_audio();
+    phone.tracks[0].timescale = 600;
+    phone.tracks[0].timing = {{10, 20}, {1, 21}, {10, 20}, {1, 0}};
+    phone.tracks[0].edits = std::vector<testing::EditEntry>{{600, -1, 0x10000}, {421, 40, 0x10000}};
+    phone.tracks[1].handler = "meta";
+    phone.tracks[1].sample_entry = "mebx";
+    phone.tracks[1].timing = {{5, 0}};
     const std::vector<Case> cases = {
         {"25 fps", video_and_audio(), false, "10:00:00:00"},
         {"29.97 drop-frame with an edit list", drop, false, "01:00:00;00"},
+        {"phone footage labelled 29.97 drop-frame", phone, false, "01:00:00;00"},
         {"extended moov header", video_and_audio(), true, "00:59:59:24"},
     };
     for (const Case& c : cases) {
@@ -257,6 +269,38 @@ TEST(WriteMovie, ExistingOutputIsLeftAlone) {
     EXPECT_TRUE(captured.progress.empty());
 }
 
+// OUTPUT has no name until the written file is verified; a name that appears
+// meanwhile is never replaced.
+TEST(WriteMovie, OutputIsNamedOnlyOnceVerified) {
+    TempDir dir;
+    testing::write_file(dir.file("in.mov"), testing::build_movie_bytes(video_and_audio()));
+    for (const bool squatter : {false, true}) {
+        SCOPED_TRACE(squatter ? "name taken meanwhile" : "name still free");
+        const std::string output = dir.file(squatter ? "taken.mov" : "free.mov");
+        bool named_early = true;
+        Captured captured;
+        const Status written = write_movie(dir.file("in.mov"), output, "00:00:00:00",
+                                           capturing(captured, [&](const std::string&) {
+                                               named_early = exists(output);
+                                               if (squatter) testing::write_file(output, Bytes{'m', 'i', 'n', 'e'});
+                                           }));
+        EXPECT_FALSE(named_early);
+        if (squatter) {
+            EXPECT_EQ(written, fail("File exists (os error 17)"));
+            EXPECT_EQ(testing::read_file(output), (Bytes{'m', 'i', 'n', 'e'}));
+            EXPECT_TRUE(captured.reports.empty());
+        } else {
+            ASSERT_TRUE(written) << written.error();
+            EXPECT_EQ(captured.reports.size(), 1u);
+        }
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::ranges::sort(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"free.mov", "in.mov", "taken.mov"}));
+}
+
 TEST(WriteMovie, FailuresBeforeCreationLeaveNoOutput) {
     struct Case {
         const char* name;
@@ -327,8 +371,9 @@ TEST(WriteMovie, VerificationFailuresRemoveTheOutput) {
 
         Captured captured;
         const std::string output = dir.file("out.mov");
-        const Status written = write_movie(dir.file("in.mov"), output, "00:00:10:00",
-                                           capturing(captured, [&] { c.damage(output, input.size(), audio); }));
+        const Status written = write_movie(
+            dir.file("in.mov"), output, "00:00:10:00",
+            capturing(captured, [&](const std::string& readable) { c.damage(readable, input.size(), audio); }));
         EXPECT_EQ(written, fail(c.message));
         EXPECT_FALSE(exists(output));
         EXPECT_TRUE(captured.reports.empty());

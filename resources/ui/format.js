@@ -18,6 +18,19 @@
     return String(Number(value.toFixed(3)));
   }
 
+  // A variable-rate movie is labelled at a standard rate, marked "VFR".
+  function rateText(rate, measuredRate) {
+    const text = fpsText(rate);
+    return typeof measuredRate === 'string' && text !== '—' ? text + ' VFR' : text;
+  }
+
+  // What a variable-rate movie measured, for its accessible description; null otherwise.
+  function measuredRateText(measuredRate) {
+    if (typeof measuredRate !== 'string') return null;
+    const text = fpsText(measuredRate);
+    return text === '—' ? null : 'Variable frame rate, measured ' + text + ' fps';
+  }
+
   // Seconds as H:MM:SS.cc, hundredths rounded down so 10.019 s never reads 10.02.
   function durationText(seconds) {
     if (typeof seconds !== 'number' || !Number.isFinite(seconds) || seconds < 0) return '—';
@@ -88,5 +101,5 @@
     return slash < 0 ? trimmed : trimmed.slice(slash + 1);
   }
 
-  return Object.freeze({ fpsText, durationText, sizeText, instantText, trackCounts, tracksText, baseName });
+  return Object.freeze({ fpsText, rateText, measuredRateText, durationText, sizeText, instantText, trackCounts, tracksText, baseName });
 });

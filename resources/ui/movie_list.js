@@ -164,7 +164,13 @@
       output.append(failHint, outLine, backupLine, outNote);
 
       const rateCell = cell('c-rate mono');
-      rateCell.append(el('div', 'primary', F.fpsText(r.rate)), el('div', 'secondary', F.durationText(r.duration)));
+      const ratePrimary = el('div', 'primary', F.rateText(r.rate, r.measuredRate));
+      const measured = F.measuredRateText(r.measuredRate);
+      if (measured) {
+        ratePrimary.title = measured;
+        ratePrimary.setAttribute('aria-description', measured);
+      }
+      rateCell.append(ratePrimary, el('div', 'secondary', F.durationText(r.duration)));
 
       const remove = button('mini remove', '✕', 'Remove ' + name + ' from the list');
       const removeCell = cell('c-remove');
@@ -268,8 +274,11 @@
       const record = entry.result;
       let hint = null;
       if (record && record.state === 'error' && entry.phase !== 'cancelled') {
-        cell.append(el('div', 'msg bad', typeof record.error === 'string' ? record.error : 'Failed'));
-        hint = H.hintFor(record.error);
+        // An engine killed by a signal leaves no message of its own.
+        const said = typeof record.error === 'string' && record.error.trim() !== '';
+        const message = said ? record.error : 'The engine stopped without giving a reason.';
+        cell.append(el('div', 'msg bad', message));
+        hint = H.hintFor(message);
       }
       // The plain line under a failure gets the row's full width.
       setText(entry.view.failHint, hint || '');

@@ -32,6 +32,9 @@ probe:big-streams)
     # drains one pipe after the other would never see the end.
     awk 'BEGIN { for (i = 0; i < 16384; i++) print "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcde" }' >&2
     awk 'BEGIN { printf "["; for (i = 0; i < 200000; i++) printf "%s1", (i ? "," : ""); print "]" }' ;;
+probe:never-answers) sleep 600 ;;
+probe:closes-streams-and-stays) exec >&- 2>&-; sleep 600 ;;
+probe:answers-after-a-pause) sleep 0.2; printf '{}' ;;
 probe:stdin) printf '{"stdin":"%s"}' "$(readlink /proc/$$/fd/0)" ;;
 write:arguments) printf '%s\n' "$@" > "$3" ;;
 write:streams)

@@ -109,7 +109,7 @@ function installFake(config) {
       let result;
       const failure = (config.failures || {})[movie.path];
       if (cancelFlag) result = { error: 'Cancelled.', id, progress: 0, state: 'error' };
-      else if (failure) result = { error: failure, id, progress: 0, state: 'error' };
+      else if (typeof failure === 'string') result = { error: failure, id, progress: 0, state: 'error' };
       else {
         emit('progress', { ...context, state: 'processing', progress: 1.0 });
         const output = outputFor(movie, options);

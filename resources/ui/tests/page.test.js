@@ -29,7 +29,7 @@ const LIBRARY = {
       { path: '/media/day1/A001.mov', fields: { rate: '30000/1001', timecode: '01:00:00;00', duration: 10.01,
         created: '2024-03-09T14:05:07.500Z' } },
       { path: '/media/day1/cam/B002.mp4', fields: { relativeDir: 'cam', creationOrigin: 'File creation date',
-        created: '2024-03-09T23:59:59.990Z', size: 1530000 } },
+        created: '2024-03-09T23:59:59.990Z', size: 1530000, measuredRate: '250/11' } },
       { path: '/media/day1/C003.mov', fields: { rate: '24000/1001', timecode: '10:00:00:00', codec: 'prores',
         width: 3840, height: 2160, streams: [
           { index: 0, trackId: 1, type: 'video', codec: 'prores', tag: 'apch', attachedPicture: false },
@@ -162,11 +162,15 @@ test('drop, import, list and derive; import errors can be dismissed', async () =
   assert.deepEqual(cells, [
     ['A001.mov | —', '29.97 | 0:00:10.01', '01:00:00;00', '2024-03-09 19:35:07 | Media metadata',
       'h264 1920×1080 | 52.4 MB', '1 video'],
-    ['B002.mp4 | cam/', '25 | 0:00:12.50', '—', '2024-03-10 05:29:59 | File creation date',
+    ['B002.mp4 | cam/', '25 VFR | 0:00:12.50', '—', '2024-03-10 05:29:59 | File creation date',
       'h264 1920×1080 | 1.5 MB', '1 video'],
     ['C003.mov | —', '23.976 | 0:00:12.50', '10:00:00:00', '2024-03-09 19:35:00 | Media metadata',
       'prores 3840×2160 | 52.4 MB', '1 video · 2 audio · 1 data · 1 picture'],
   ]);
+  // A variable frame rate is marked, and what was measured is its description.
+  const vfr = row(page, 'B002').locator('.c-rate .primary');
+  assert.equal(await vfr.getAttribute('aria-description'), 'Variable frame rate, measured 22.727 fps');
+  assert.equal(await row(page, 'A001').locator('.c-rate .primary').getAttribute('aria-description'), null);
   // Embedded source: the movie without a timecode is left out and says why.
   assert.deepEqual(await startValues(page), ['01:00:00;00', '', '10:00:00:00']);
   assert.equal(await row(page, 'B002').locator('.c-start .msg').textContent(), 'No embedded timecode');
@@ -450,6 +454,17 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
 
   fs.mkdirSync(ARTIFACTS, { recursive: true });
   await page.screenshot({ path: path.join(ARTIFACTS, 'velmora-page.png') });
+  await cleanClose(page);
+});
+
+test('a failure without a message says that the engine gave no reason', async () => {
+  const page = await openPage({ failures: { '/media/day1/C003.mov': '' } });
+  await dropDay1(page);
+  await page.locator('#process').click();
+  await row(page, 'C003').locator('.result .msg').waitFor();
+  await page.waitForFunction(() => !document.body.classList.contains('processing'));
+  assert.equal(await row(page, 'C003').locator('.state').textContent(), 'Failed');
+  assert.equal(await row(page, 'C003').locator('.result').textContent(), 'The engine stopped without giving a reason.');
   await cleanClose(page);
 });
 

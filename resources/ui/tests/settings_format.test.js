@@ -87,6 +87,14 @@ test('movie facts as the list shows them', () => {
   const fps = [['30000/1001', '29.97'], ['24000/1001', '23.976'], ['25/1', '25'], ['60000/1001', '59.94'],
     ['120000/1001', '119.88'], ['2997/100', '29.97'], ['x', '—'], ['1/0', '—']];
   for (const [rate, text] of fps) assert.equal(F.fpsText(rate), text, rate);
+  const variable = [['30000/1001', '12600/421', '29.97 VFR', 'Variable frame rate, measured 29.929 fps'],
+    ['25/1', '250/11', '25 VFR', 'Variable frame rate, measured 22.727 fps'],
+    ['30000/1001', undefined, '29.97', null], ['x', '1/1', '—', 'Variable frame rate, measured 1 fps'],
+    ['25/1', 'x', '25 VFR', null]];
+  for (const [rate, measured, text, description] of variable) {
+    assert.equal(F.rateText(rate, measured), text, rate + ' ' + measured);
+    assert.equal(F.measuredRateText(measured), description, String(measured));
+  }
 
   const durations = [[10.01, '0:00:10.01'], [0, '0:00:00.00'], [3725.5, '1:02:05.50'], [10.019, '0:00:10.01'],
     [59.999, '0:00:59.99'], [-1, '—'], [null, '—']];

@@ -591,8 +591,10 @@ test('the running movie stays in view unless the user scrolled away', async () =
   }, index);
   assert.equal(await visible(30), true);
   // The user looks at the top of the list: it stays there to the end.
-  await page.locator('.table-wrap').evaluate((node) => { node.scrollTop = 0; });
-  await page.waitForTimeout(100);
+  await page.locator('.table-wrap').evaluate((node) => new Promise((resolve) => {
+    node.addEventListener('scroll', () => resolve(), { once: true });
+    node.scrollTop = 0;
+  }));
   await page.evaluate(() => window.__FAKE__.resume());
   await page.waitForFunction(() => !document.body.classList.contains('processing'));
   assert.equal(await page.locator('.table-wrap').evaluate((node) => node.scrollTop), 0);

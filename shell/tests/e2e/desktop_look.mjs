@@ -182,6 +182,18 @@ async function main() {
       check("a new text scale zooms the running page", () => assert.ok(resized));
     }
 
+    // Ctrl+plus and Ctrl+0 reach the page through the web view.
+    const [main] = windowsNamed("Velmora");
+    const click = spawnSync("xdotool", ["mousemove", "--window", main, "900", "700", "click", "1"], { encoding: "utf8" });
+    assert.equal(click.status, 0, click.stderr);
+    let mark = reports.length;
+    press(main, "ctrl+equal");
+    const larger = await seen("zoom", () => true, 10000, mark);
+    mark = reports.length;
+    press(main, "ctrl+0");
+    const normal = await seen("zoom", () => true, 10000, mark);
+    check("Ctrl+plus and Ctrl+0 zoom the page in the shell", () => assert.deepEqual([larger, normal], ["17.6px", "16px"]));
+
     activate("about");
     const [about] = await waitForWindow("About Velmora", true);
     check("About Velmora opens an About dialog of its own", () => assert.ok(about));

@@ -25,6 +25,8 @@
     }).observe(rows, { subtree: true, childList: true, attributes: true });
     new MutationObserver(() => report("processing", document.body.classList.contains("processing")))
       .observe(document.body, { attributes: true, attributeFilter: ["class"] });
+    new MutationObserver(() => report("zoom", getComputedStyle(document.documentElement).fontSize))
+      .observe(document.documentElement, { attributes: true, attributeFilter: ["style"] });
     new MutationObserver(() => report("close_blocked", !notice.hidden))
       .observe(notice, { attributes: true, attributeFilter: ["hidden"] });
   });

@@ -244,6 +244,13 @@ void ApplicationDelegate::install_menu() {
     // Exported for desktops that show an application's menu themselves; the
     // window shows it as the header bar's primary menu.
     gtk_application_set_menubar(app_, G_MENU_MODEL(primary_menu_));
+    set_cancel_enabled(false);
+}
+
+// Cancel is offered in the menu only while a batch runs.
+void ApplicationDelegate::set_cancel_enabled(bool enabled) {
+    GAction* cancel = g_action_map_lookup_action(G_ACTION_MAP(app_), "cancel");
+    if (cancel != nullptr) g_simple_action_set_enabled(G_SIMPLE_ACTION(cancel), enabled ? TRUE : FALSE);
 }
 
 void ApplicationDelegate::create_web_view() {
@@ -350,6 +357,7 @@ void ApplicationDelegate::close_quit_dialog() {
 }
 
 void ApplicationDelegate::batch_ended() {
+    set_cancel_enabled(false);
     // Whatever the user would have answered, the batch is over.
     close_quit_dialog();
     if (batch_answered(state_, *this) == QuitAnswer::now) terminate();
@@ -420,6 +428,7 @@ void ApplicationDelegate::forward(const std::string& command, const Json& args, 
         done(fail(std::string(kBackendUnavailable)));
         return;
     }
+    if (command == "process_movies") set_cancel_enabled(true);
     backend_->request(command, args, std::move(done));
 }
 

@@ -63,6 +63,7 @@ private:
     void ask_stop_and_quit();
     void close_quit_dialog();
     void apply_look(const DesktopAppearance::Look& look);
+    void set_cancel_enabled(bool enabled);
     void evaluate(std::string_view script);
     void edit(const char* command);
     void remember_window_size();

@@ -72,6 +72,14 @@ function activate(action) {
   assert.equal(call.status, 0, call.stderr);
 }
 
+// Whether the application's action is enabled, as the desktop's menu sees it.
+function enabled(action) {
+  const call = spawnSync("gdbus", ["call", "--session", "--dest", "org.velmora.Velmora", "--object-path",
+    "/org/velmora/Velmora", "--method", "org.gtk.Actions.Describe", action], { encoding: "utf8" });
+  assert.equal(call.status, 0, call.stderr);
+  return /^\(\(true,/.test(call.stdout.trim());
+}
+
 // Viewable top-level windows with exactly this name.
 function windowsNamed(name) {
   const found = spawnSync("xdotool", ["search", "--onlyvisible", "--name", `^${name.replace(/[?]/g, "\\?")}$`],
@@ -202,8 +210,10 @@ async function main() {
     await waitForWindow("About Velmora", false);
 
     // Process from the menu, then try to quit twice: keep processing, then stop.
+    const idleCancel = enabled("cancel");
     activate("process");
     await seen("processing", (on) => on === true, 15000);
+    check("the menu offers Cancel only while a batch runs", () => assert.deepEqual([idleCancel, enabled("cancel")], [false, true]));
     activate("quit");
     await seen("close_blocked", (shown) => shown === true, 10000);
     const [question] = await waitForWindow("Stop processing and quit?", true);

@@ -4,6 +4,8 @@
 
 #include <signal.h>
 
+#include <utility>
+
 #include "page_script.h"
 #include "screen.h"
 #include "window_geometry.h"
@@ -15,6 +17,21 @@ namespace {
 
 constexpr const char* kApplicationId = "org.velmora.Velmora";
 constexpr const char* kStartFailure = "Velmora could not start";
+constexpr const char* kStopQuestion = "Stop processing and quit?";
+constexpr const char* kStopDetail =
+    "The movie being written now is not published and its source stays as it was. Movies already finished are kept.";
+constexpr const char* kLicence =
+    "Velmora's programs use the third-party components listed in the third-party notices, each under its own "
+    "licence (among them MIT, LGPL-2.1-or-later and GPL-3.0-or-later with the GCC Runtime Library Exception). "
+    "The notices give every component with its full terms.";
+constexpr const char* kNoticesLink = "velmora:third-party-notices";
+
+// The page's two backgrounds, so no other colour shows before it paints.
+constexpr GdkRGBA kDarkBackground{16.0f / 255.0f, 19.0f / 255.0f, 17.0f / 255.0f, 1.0f};
+constexpr GdkRGBA kLightBackground{246.0f / 255.0f, 247.0f / 255.0f, 246.0f / 255.0f, 1.0f};
+constexpr const char* kWindowCss =
+    "window.velmora-window { background-color: rgb(246, 247, 246); }\n"
+    "window.velmora-window.dark { background-color: rgb(16, 19, 17); }";
 
 struct ChooserRun {
     GtkFileChooserNative* native;
@@ -105,6 +122,10 @@ ApplicationDelegate::~ApplicationDelegate() {
     for (auto source : signal_sources_) {
         if (source != 0) g_source_remove(source);
     }
+    appearance_.reset();
+    close_quit_dialog();
+    if (about_ != nullptr) gtk_window_destroy(GTK_WINDOW(about_));
+    if (primary_menu_ != nullptr) g_object_unref(primary_menu_);
     if (window_ != nullptr) {
         gtk_window_destroy(window_);
         g_object_unref(window_);
@@ -182,15 +203,20 @@ void ApplicationDelegate::launch() {
     create_web_view();
     backend_->set_on_event([this](const std::string& name, const Json& payload) { emit(name, payload); });
     create_window();
+    appearance_ = std::make_unique<DesktopAppearance>([this](const DesktopAppearance::Look& look) { apply_look(look); });
     web_view_->load_file(ui + "/index.html");
     gtk_window_present(window_);
 }
 
 void ApplicationDelegate::install_menu() {
     static const GActionEntry entries[] = {
+        {"add-movies", page_action<kAddMoviesScript>, nullptr, nullptr, nullptr, {}},
+        {"add-folder", page_action<kAddFolderScript>, nullptr, nullptr, nullptr, {}},
+        {"process", page_action<kProcessScript>, nullptr, nullptr, nullptr, {}},
+        {"cancel", page_action<kCancelScript>, nullptr, nullptr, nullptr, {}},
+        {"help", page_action<kHelpScript>, nullptr, nullptr, nullptr, {}},
         {"about", action<&ApplicationDelegate::show_about>, nullptr, nullptr, nullptr, {}},
         {"save-report", action<&ApplicationDelegate::request_report>, nullptr, nullptr, nullptr, {}},
-        {"hide", action<&ApplicationDelegate::hide>, nullptr, nullptr, nullptr, {}},
         {"quit", action<&ApplicationDelegate::quit_requested>, nullptr, nullptr, nullptr, {}},
         {"undo", edit_action<kUndo>, nullptr, nullptr, nullptr, {}},
         {"cut", edit_action<kCut>, nullptr, nullptr, nullptr, {}},
@@ -204,14 +230,18 @@ void ApplicationDelegate::install_menu() {
         const char* label;
         const char* action;
         const char* accelerator;
+        bool bound = true;  // false: the key is shown, the page handles it
     };
-    auto section = [this](std::initializer_list<Item> items) {
+    auto bind = [this](const char* action, const char* accelerator) {
+        const char* accelerators[] = {accelerator, nullptr};
+        gtk_application_set_accels_for_action(app_, action, accelerators);
+    };
+    auto section = [&bind](std::initializer_list<Item> items) {
         GMenu* menu = g_menu_new();
         for (const auto& item : items) {
             GMenuItem* entry = g_menu_item_new(item.label, item.action);
             if (item.accelerator != nullptr) {
-                const char* accelerators[] = {item.accelerator, nullptr};
-                gtk_application_set_accels_for_action(app_, item.action, accelerators);
+                if (item.bound) bind(item.action, item.accelerator);
                 // The accelerator map stays inside the process; the attribute
                 // also shows the key wherever the menu is exported and drawn.
                 g_menu_item_set_attribute(entry, "accel", "s", item.accelerator);
@@ -221,23 +251,35 @@ void ApplicationDelegate::install_menu() {
         }
         return menu;
     };
-    GMenu* about = section({{"About Velmora", "app.about", nullptr}});
+    // Escape cancels only while a batch runs and must reach the page's
+    // fields and dialogs otherwise, so the page handles it.
+    GMenu* add = section({{"Add Movies…", "app.add-movies", "<Control>o"},
+                          {"Add Folder…", "app.add-folder", "<Shift><Control>o"}});
+    GMenu* run = section({{"Process", "app.process", "<Control>Return"}, {"Cancel", "app.cancel", "Escape", false}});
     GMenu* report = section({{"Save Report…", "app.save-report", "<Control>s"}});
-    GMenu* session = section({{"Hide Velmora", "app.hide", "<Control>h"}, {"Quit Velmora", "app.quit", "<Control>q"}});
-    GMenu* application = g_menu_new();
-    g_menu_append_section(application, nullptr, G_MENU_MODEL(about));
-    g_menu_append_section(application, nullptr, G_MENU_MODEL(report));
-    g_menu_append_section(application, nullptr, G_MENU_MODEL(session));
-    GMenu* edit = section({{"Undo", "app.undo", "<Control>z"},
-                           {"Cut", "app.cut", "<Control>x"},
-                           {"Copy", "app.copy", "<Control>c"},
-                           {"Paste", "app.paste", "<Control>v"},
-                           {"Select All", "app.select-all", "<Control>a"}});
-    GMenu* bar = g_menu_new();
-    g_menu_append_submenu(bar, "Velmora", G_MENU_MODEL(application));
-    g_menu_append_submenu(bar, "Edit", G_MENU_MODEL(edit));
-    gtk_application_set_menubar(app_, G_MENU_MODEL(bar));
-    for (GMenu* menu : {about, report, session, application, edit, bar}) g_object_unref(menu);
+    GMenu* about = section({{"Help", "app.help", "F1"}, {"About Velmora", "app.about", nullptr}});
+    GMenu* quit = section({{"Quit", "app.quit", "<Control>q"}});
+    primary_menu_ = g_menu_new();
+    for (GMenu* part : {add, run, report, about, quit}) {
+        g_menu_append_section(primary_menu_, nullptr, G_MENU_MODEL(part));
+        g_object_unref(part);
+    }
+    // The text fields' editing keys, as WebKit's own commands, without menu items.
+    bind("app.undo", "<Control>z");
+    bind("app.cut", "<Control>x");
+    bind("app.copy", "<Control>c");
+    bind("app.paste", "<Control>v");
+    bind("app.select-all", "<Control>a");
+    // Exported for desktops that show an application's menu themselves; the
+    // window shows it as the header bar's primary menu.
+    gtk_application_set_menubar(app_, G_MENU_MODEL(primary_menu_));
+    set_cancel_enabled(false);
+}
+
+// Cancel is offered in the menu only while a batch runs.
+void ApplicationDelegate::set_cancel_enabled(bool enabled) {
+    GAction* cancel = g_action_map_lookup_action(G_ACTION_MAP(app_), "cancel");
+    if (cancel != nullptr) g_simple_action_set_enabled(G_SIMPLE_ACTION(cancel), enabled ? TRUE : FALSE);
 }
 
 void ApplicationDelegate::create_web_view() {
@@ -252,8 +294,6 @@ void ApplicationDelegate::create_web_view() {
         emit(name, Json{{"paths", paths}});
     };
     web_view_ = std::make_unique<MovieWebView>(page_console_, std::move(handlers));
-    const GdkRGBA background{16.0f / 255.0f, 19.0f / 255.0f, 17.0f / 255.0f, 1.0f};
-    webkit_web_view_set_background_color(WEBKIT_WEB_VIEW(web_view_->widget()), &background);
 }
 
 void ApplicationDelegate::create_window() {
@@ -265,14 +305,23 @@ void ApplicationDelegate::create_window() {
     window_ = GTK_WINDOW(gtk_application_window_new(app_));
     g_object_ref_sink(window_);
     gtk_window_set_title(window_, "Velmora");
-    gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window_), TRUE);
+    gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window_), FALSE);
+    GtkWidget* header = gtk_header_bar_new();
+    GtkWidget* menu_button = gtk_menu_button_new();
+    gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menu_button), "open-menu-symbolic");
+    gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(menu_button), G_MENU_MODEL(primary_menu_));
+    gtk_menu_button_set_primary(GTK_MENU_BUTTON(menu_button), TRUE);  // F10 opens it
+    gtk_widget_set_tooltip_text(menu_button, "Main Menu");
+    gtk_accessible_update_property(GTK_ACCESSIBLE(menu_button), GTK_ACCESSIBLE_PROPERTY_LABEL, "Main Menu", -1);
+    gtk_header_bar_pack_end(GTK_HEADER_BAR(header), menu_button);
+    gtk_window_set_titlebar(window_, header);
     gtk_window_set_default_size(window_, size.width, size.height);
     // Size and minimum both measure the whole window, menu bar included, as
     // the content of a full-size content window does.
     gtk_widget_set_size_request(GTK_WIDGET(window_), geometry.minimum.width, geometry.minimum.height);
     gtk_widget_add_css_class(GTK_WIDGET(window_), "velmora-window");
     GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(css, "window.velmora-window { background-color: rgb(16, 19, 17); }", -1);
+    gtk_css_provider_load_from_data(css, kWindowCss, -1);
     gtk_style_context_add_provider_for_display(gtk_widget_get_display(GTK_WIDGET(window_)), GTK_STYLE_PROVIDER(css),
                                                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(css);
@@ -295,18 +344,106 @@ void ApplicationDelegate::quit_requested() {
         g_application_quit(G_APPLICATION(app_));
         return;
     }
-    if (request_quit(state_, *this) == QuitAnswer::now) terminate();
+    const auto answer = request_quit(state_, *this);
+    if (answer == QuitAnswer::now) terminate();
+    // Refused while a batch runs: the page has its notice, the user a choice.
+    if (answer == QuitAnswer::cancel && !state_.quit_after_batch) ask_stop_and_quit();
+}
+
+void ApplicationDelegate::ask_stop_and_quit() {
+    if (quit_dialog_ != nullptr) {
+        gtk_window_present(GTK_WINDOW(quit_dialog_));
+        return;
+    }
+    GtkWidget* dialog = gtk_message_dialog_new(window_, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+                                               GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", kStopQuestion);
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", kStopDetail);
+    gtk_dialog_add_buttons(GTK_DIALOG(dialog), "_Keep Processing", GTK_RESPONSE_CANCEL, "_Stop and Quit",
+                           GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    if (GtkWidget* stop = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT)) {
+        gtk_widget_add_css_class(stop, "destructive-action");
+    }
+    gtk_window_set_title(GTK_WINDOW(dialog), kStopQuestion);
+    g_signal_connect(dialog, "response", G_CALLBACK(on_quit_dialog_response), this);
+    quit_dialog_ = dialog;
+    gtk_window_present(GTK_WINDOW(dialog));
+}
+
+void ApplicationDelegate::on_quit_dialog_response(GtkDialog*, int response, gpointer self) {
+    auto* delegate = static_cast<ApplicationDelegate*>(self);
+    delegate->close_quit_dialog();
+    if (response == GTK_RESPONSE_ACCEPT && stop_and_quit(delegate->state_, *delegate) == QuitAnswer::now) {
+        delegate->terminate();
+    }
+}
+
+void ApplicationDelegate::close_quit_dialog() {
+    if (quit_dialog_ == nullptr) return;
+    GtkWidget* dialog = std::exchange(quit_dialog_, nullptr);
+    g_signal_handlers_disconnect_by_data(dialog, this);
+    gtk_window_destroy(GTK_WINDOW(dialog));
+}
+
+void ApplicationDelegate::batch_ended() {
+    set_cancel_enabled(false);
+    // Whatever the user would have answered, the batch is over.
+    close_quit_dialog();
+    if (batch_answered(state_, *this) == QuitAnswer::now) terminate();
 }
 
 void ApplicationDelegate::show_about() {
-    if (web_view_) web_view_->evaluate(std::string(kAboutScript));
+    if (about_ != nullptr) {
+        gtk_window_present(GTK_WINDOW(about_));
+        return;
+    }
+    about_ = gtk_about_dialog_new();
+    auto* about = GTK_ABOUT_DIALOG(about_);
+    gtk_about_dialog_set_program_name(about, "Velmora");
+    gtk_about_dialog_set_version(about, VELMORA_VERSION);
+    gtk_about_dialog_set_comments(about, "Gives QuickTime movies a start timecode without re-encoding them.");
+    // Installed with the application; a build tree has no icon to show.
+    GtkIconTheme* icons = gtk_icon_theme_get_for_display(gtk_widget_get_display(about_));
+    gtk_about_dialog_set_logo_icon_name(about, gtk_icon_theme_has_icon(icons, "velmora") ? "velmora" : "video-x-generic");
+    gtk_about_dialog_set_license(about, kLicence);
+    gtk_about_dialog_set_wrap_license(about, TRUE);
+    gtk_about_dialog_set_website(about, kNoticesLink);
+    gtk_about_dialog_set_website_label(about, "Third-party notices");
+    gtk_window_set_transient_for(GTK_WINDOW(about_), window_);
+    gtk_window_set_modal(GTK_WINDOW(about_), TRUE);
+    gtk_window_set_hide_on_close(GTK_WINDOW(about_), TRUE);
+    g_signal_connect(about_, "activate-link", G_CALLBACK(on_about_link), this);
+    gtk_window_present(GTK_WINDOW(about_));
 }
 
 // The page has the batch and builds the report; it asks back with "save_report".
 void ApplicationDelegate::request_report() { emit(kSaveReportRequested, Json()); }
 
-void ApplicationDelegate::hide() {
-    if (window_ != nullptr) gtk_window_minimize(window_);
+// The notices open the way the page's link opens them: through the backend.
+gboolean ApplicationDelegate::on_about_link(GtkAboutDialog*, const char* uri, gpointer self) {
+    if (uri == nullptr || std::string_view(uri) != kNoticesLink) return FALSE;
+    auto* delegate = static_cast<ApplicationDelegate*>(self);
+    delegate->forward("third_party_notices", Json::object(), [](Result<Json>) {});
+    return TRUE;
+}
+
+void ApplicationDelegate::apply_look(const DesktopAppearance::Look& look) {
+    if (window_ != nullptr) {
+        if (look.dark) gtk_widget_add_css_class(GTK_WIDGET(window_), "dark");
+        else gtk_widget_remove_css_class(GTK_WIDGET(window_), "dark");
+    }
+    if (!web_view_) return;
+    auto* view = WEBKIT_WEB_VIEW(web_view_->widget());
+    webkit_web_view_set_background_color(view, look.dark ? &kDarkBackground : &kLightBackground);
+}
+
+void ApplicationDelegate::evaluate(std::string_view script) {
+    if (web_view_) web_view_->evaluate(std::string(script));
+}
+
+template <const std::string_view& Script>
+void ApplicationDelegate::page_action(GSimpleAction*, GVariant*, gpointer self) {
+    static_cast<ApplicationDelegate*>(self)->evaluate(Script);
 }
 
 template <const char* Command>
@@ -323,6 +460,7 @@ void ApplicationDelegate::forward(const std::string& command, const Json& args, 
         done(fail(std::string(kBackendUnavailable)));
         return;
     }
+    if (command == "process_movies") set_cancel_enabled(true);
     backend_->request(command, args, std::move(done));
 }
 
@@ -368,6 +506,10 @@ bool ApplicationDelegate::backend_running() const { return backend_ && backend_-
 
 void ApplicationDelegate::send_shutdown(Completion done) { backend_->request("shutdown", Json::object(), std::move(done)); }
 
+void ApplicationDelegate::send_cancel() {
+    if (backend_) backend_->request("cancel", Json::object(), [](Result<Json>) {});
+}
+
 void ApplicationDelegate::terminate() {
     remember_window_size();
     g_application_quit(G_APPLICATION(app_));
@@ -375,7 +517,11 @@ void ApplicationDelegate::terminate() {
 
 void ApplicationDelegate::remember_window_size() {
     if (window_ == nullptr || gtk_window_is_maximized(window_)) return;
-    const Size size{gtk_widget_get_width(GTK_WIDGET(window_)), gtk_widget_get_height(GTK_WIDGET(window_))};
+    // GTK keeps the default size at the window's current size as the user
+    // resizes it; unlike the widget's size it counts what the header bar's
+    // frame adds, so it is what the next start sets again.
+    Size size;
+    gtk_window_get_default_size(window_, &size.width, &size.height);
     if (size.width <= 0 || size.height <= 0) return;
     // Losing the size costs the user one resize next time; nothing to report.
     if (auto folder = data_folder(g_getenv("HOME"))) (void)save_window_memory(*folder, size);

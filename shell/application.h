@@ -9,6 +9,7 @@
 #include "backend_client.h"
 #include "backend_process.h"
 #include "bridge.h"
+#include "desktop_appearance.h"
 #include "movie_web_view.h"
 #include "quitting.h"
 
@@ -33,9 +34,11 @@ public:
     void choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) override;
     void choose_save(const SaveSpec& recipe, std::function<void(std::optional<SaveChoice>)> done) override;
     void emit(std::string_view name, const Json& payload) override;
+    void batch_ended() override;
     // QuitHost
     bool backend_running() const override;
     void send_shutdown(Completion done) override;
+    void send_cancel() override;
     void terminate() override;
 
 private:
@@ -46,6 +49,10 @@ private:
     static gboolean on_termination_signal(gpointer self);
     template <const char* Command>
     static void edit_action(GSimpleAction*, GVariant*, gpointer self);
+    template <const std::string_view& Script>
+    static void page_action(GSimpleAction*, GVariant*, gpointer self);
+    static void on_quit_dialog_response(GtkDialog* dialog, int response, gpointer self);
+    static gboolean on_about_link(GtkAboutDialog*, const char* uri, gpointer self);
 
     void launch();
     void install_menu();
@@ -55,7 +62,11 @@ private:
     void quit_requested();
     void show_about();
     void request_report();
-    void hide();
+    void ask_stop_and_quit();
+    void close_quit_dialog();
+    void apply_look(const DesktopAppearance::Look& look);
+    void set_cancel_enabled(bool enabled);
+    void evaluate(std::string_view script);
     void edit(const char* command);
     void remember_window_size();
 
@@ -67,7 +78,11 @@ private:
     std::unique_ptr<BackendClient> backend_;
     std::unique_ptr<Bridge> bridge_;
     std::unique_ptr<MovieWebView> web_view_;
+    std::unique_ptr<DesktopAppearance> appearance_;
+    GMenu* primary_menu_ = nullptr;
     GtkWindow* window_ = nullptr;
+    GtkWidget* quit_dialog_ = nullptr;
+    GtkWidget* about_ = nullptr;
     bool launched_ = false;
     unsigned signal_sources_[2] = {0, 0};
 };

@@ -118,6 +118,7 @@ void Bridge::forward(const std::string& command, const Json& args, Completion an
     host_.forward(command, args, [this, batch, answer = std::move(answer)](Result<Json> reply) {
         if (batch) state_.processing = false;
         answer(std::move(reply));
+        if (batch) host_.batch_ended();
     });
 }
 

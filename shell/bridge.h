@@ -29,6 +29,8 @@ struct BridgeState {
     bool quitting = false;
     bool ready = false;
     std::vector<std::string> pending_files;
+    // The user chose to stop the batch and quit: quit once it has answered.
+    bool quit_after_batch = false;
 };
 
 enum class ChooserKind { destination, folder, movies };
@@ -78,6 +80,8 @@ public:
     // Nothing when cancelled.
     virtual void choose_save(const SaveSpec& recipe, std::function<void(std::optional<SaveChoice>)> done) = 0;
     virtual void emit(std::string_view name, const Json& payload) = 0;
+    // A "process_movies" request has been answered (result or error).
+    virtual void batch_ended() {}
 };
 
 // Decides every page message on the main thread: trust, readiness, choosers,

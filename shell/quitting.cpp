@@ -14,4 +14,19 @@ QuitAnswer request_quit(BridgeState& state, QuitHost& host) {
     return QuitAnswer::later;
 }
 
+QuitAnswer stop_and_quit(BridgeState& state, QuitHost& host) {
+    if (!state.processing) return request_quit(state, host);
+    if (!state.quit_after_batch) {
+        state.quit_after_batch = true;
+        host.send_cancel();
+    }
+    return QuitAnswer::cancel;
+}
+
+QuitAnswer batch_answered(BridgeState& state, QuitHost& host) {
+    if (!state.quit_after_batch) return QuitAnswer::cancel;
+    state.quit_after_batch = false;
+    return request_quit(state, host);
+}
+
 }  // namespace velmora

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,47 @@ TEST(OutputNaming, Folders) {
     const auto root = output_folder_for("/", "", new_file());
     ASSERT_FALSE(root.has_value());
     EXPECT_EQ(root.error(), "Invalid source path");
+}
+
+// The page previews every output with the same table before Process.
+TEST(OutputNaming, SharedCaseTableWithThePagePreview) {
+    std::ifstream in(VELMORA_TEST_DATA "/output_naming_cases.json");
+    const auto table = nlohmann::json::parse(in).at("cases");
+    ASSERT_GE(table.size(), 20u);
+    for (const auto& entry : table) {
+        SCOPED_TRACE(entry.at("label").get<std::string>());
+        const std::filesystem::path source = entry.at("source").get<std::string>();
+        const OutputOptions options = output_options_from(entry.at("options"));
+        const auto position = entry.at("position").get<std::size_t>();
+        const std::string expected_error = entry.value("error", "");
+
+        const auto folder = output_folder_for(source, entry.at("relativeDir").get<std::string>(), options);
+        if (!folder) {
+            EXPECT_EQ(folder.error(), expected_error);
+            continue;
+        }
+        if (!options.copy) {
+            EXPECT_EQ(folder->string(), entry.at("folder").get<std::string>());
+            EXPECT_EQ(source.string(), entry.at("path").get<std::string>());
+            EXPECT_EQ(backup_path_for(source.string(), "1-2-3"), entry.at("backup").get<std::string>() + "1-2-3");
+            continue;
+        }
+        const auto name = output_file_name(source.filename().string(), options, position);
+        if (!name) {
+            EXPECT_EQ(name.error(), expected_error);
+            continue;
+        }
+        const std::filesystem::path path = *folder / *name;
+        // Processing refuses this one after making the folder canonical.
+        if (expected_error == "Output would overwrite the source.") {
+            EXPECT_EQ(path, source);
+            continue;
+        }
+        ASSERT_EQ(expected_error, "");
+        EXPECT_EQ(folder->string(), entry.at("folder").get<std::string>());
+        EXPECT_EQ(*name, entry.at("name").get<std::string>());
+        EXPECT_EQ(path.string(), entry.at("path").get<std::string>());
+    }
 }
 
 TEST(OutputNaming, HiddenTemporaryAndBackupNames) {

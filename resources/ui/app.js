@@ -3,6 +3,7 @@
   'use strict';
 
   const Bridge = root.VelmoraBridge;
+  const H = root.VelmoraRefusalHints;
   const S = root.VelmoraSettings;
   const T = root.VelmoraTimecode;
   const R = root.VelmoraReport;
@@ -19,11 +20,17 @@
 
   // ---- messages -----------------------------------------------------------
 
-  function dismissible(container, text, extraClass) {
+  function dismissible(container, text, extraClass, hint) {
     const item = document.createElement('li');
     item.className = 'notice' + (extraClass ? ' ' + extraClass : '');
     const body = document.createElement('span');
     body.textContent = text;
+    if (hint) {
+      const line = document.createElement('span');
+      line.className = 'hint-line';
+      line.textContent = hint;
+      body.append(document.createElement('br'), line);
+    }
     const close = document.createElement('button');
     close.type = 'button';
     close.className = 'mini';
@@ -55,12 +62,60 @@
     $('import-errors').hidden = $('import-error-list').children.length === 0;
   }
 
+  // Files that are not movies (a card's XML, THM, LRV, JPG…) share one
+  // collapsible line at the end, so the real refusals stay in sight.
+  let otherFiles = [];
+
+  function paintOtherFiles() {
+    const list = $('import-error-list');
+    const old = list.querySelector('li.others');
+    if (old) old.remove();
+    if (otherFiles.length === 0) return syncNoticeAreas();
+    const item = document.createElement('li');
+    item.className = 'others';
+    const details = document.createElement('details');
+    const summary = document.createElement('summary');
+    summary.textContent = H.otherFilesLine(otherFiles);
+    const names = document.createElement('p');
+    names.className = 'names';
+    names.textContent = otherFiles.join(', ');
+    const why = document.createElement('p');
+    why.className = 'hint-line';
+    why.textContent = H.NOT_A_MOVIE + ' ' + H.hintFor(H.NOT_A_MOVIE);
+    details.append(summary, why, names);
+    const close = document.createElement('button');
+    close.type = 'button';
+    close.className = 'mini';
+    close.textContent = 'Dismiss';
+    close.setAttribute('aria-label', 'Dismiss: ' + summary.textContent);
+    close.addEventListener('click', () => {
+      otherFiles = [];
+      paintOtherFiles();
+      const next = list.querySelector('li button');
+      (next || $('add-movies')).focus();
+    });
+    item.append(details, close);
+    list.append(item);
+    syncNoticeAreas();
+  }
+
+  function clearImportErrors() {
+    otherFiles = [];
+    $('import-error-list').replaceChildren();
+    syncNoticeAreas();
+  }
+
   function addImportErrors(errors) {
     for (const error of errors) {
       const name = error && typeof error.name === 'string' && error.name !== '' ? error.name : '(no name)';
       const message = error && typeof error.message === 'string' ? error.message : '';
-      dismissible($('import-error-list'), name + ': ' + message);
+      if (H.isNotAMovie(message)) {
+        otherFiles.push(name);
+        continue;
+      }
+      dismissible($('import-error-list'), name + ': ' + message, '', H.hintFor(message));
     }
+    paintOtherFiles();
   }
 
   // ---- settings -----------------------------------------------------------
@@ -120,12 +175,14 @@
     const c = list.counts();
     const eligible = list.eligible();
     $('empty').hidden = c.total > 0;
+    $('no-problems').hidden = c.total === 0 || list.shown() > 0;
     let summary = c.total === 0 ? 'No movies' : c.total + (c.total === 1 ? ' movie' : ' movies');
     if (c.total > 0) {
       summary += ' · ' + eligible.length + ' to process';
       if (c.total - c.valid > 0) summary += ' · ' + (c.total - c.valid) + ' left out';
       if (c.done) summary += ' · ' + c.done + ' done';
       if (c.failed) summary += ' · ' + c.failed + ' failed';
+      if (c.cancelled) summary += ' · ' + c.cancelled + ' cancelled';
     }
     if (!batch) $('summary').textContent = summary;
     $('process').disabled = Boolean(batch) || eligible.length === 0 || Boolean(blocked);
@@ -187,11 +244,15 @@
 
   function finishBatch(ids, results, cancelled) {
     batch = null;
+    // Quitting is possible again, so the notice about it is over.
+    const noticeFocused = $('close-blocked').contains(document.activeElement);
+    $('close-blocked').hidden = true;
     panel.setLocked(false);
     document.body.classList.remove('processing');
     $('cancel').disabled = true;
     list.endBatch(ids, results);
     listChanged();
+    if (noticeFocused) ($('process').disabled ? $('add-movies') : $('process')).focus();
     if (cancelled) $('summary').textContent += ' · cancelled';
   }
 
@@ -263,17 +324,59 @@
     if (!dialog.open) dialog.showModal();
   }
 
+  // ---- zoom ----------------------------------------------------------------
+
+  // Every size is in rem, so the root font size zooms the whole page; the
+  // shell's zoom from the desktop's text scale applies on top.
+  const ZOOM_STEPS = [0.67, 0.8, 0.9, 1, 1.1, 1.25, 1.5, 1.75, 2];
+  let zoomStep = ZOOM_STEPS.indexOf(1);
+
+  function setZoom(step) {
+    zoomStep = Math.min(ZOOM_STEPS.length - 1, Math.max(0, step));
+    const percent = Math.round(ZOOM_STEPS[zoomStep] * 100);
+    document.documentElement.style.fontSize = percent === 100 ? '' : percent + '%';
+  }
+
+  function onZoomKey(event) {
+    if (!(event.ctrlKey || event.metaKey) || event.altKey) return;
+    let step = null;
+    if (event.key === '+' || event.key === '=') step = zoomStep + 1;
+    else if (event.key === '-' || event.key === '_') step = zoomStep - 1;
+    else if (event.key === '0') step = ZOOM_STEPS.indexOf(1);
+    if (step === null) return;
+    event.preventDefault();
+    setZoom(step);
+  }
+
+  // Escape cancels a running batch unless a field or a dialog used it.
+  function onEscape(event) {
+    if (event.key !== 'Escape' || event.defaultPrevented || !batch || $('help-panel').open) return;
+    if ($('cancel').disabled) return;
+    event.preventDefault();
+    cancel();
+  }
+
   function wire() {
+    document.addEventListener('keydown', onZoomKey);
+    document.addEventListener('keydown', onEscape);
     $('add-movies').addEventListener('click', () => pick('movies'));
     $('add-folder').addEventListener('click', () => pick('folder'));
     $('process').addEventListener('click', processMovies);
     $('cancel').addEventListener('click', cancel);
     $('save-report').addEventListener('click', saveReport);
-    $('clear-list').addEventListener('click', () => { list.clear(); $('add-movies').focus(); });
-    $('dismiss-import-errors').addEventListener('click', () => {
-      $('import-error-list').replaceChildren();
-      syncNoticeAreas();
+    $('clear-list').addEventListener('click', () => {
+      list.clear();
+      clearImportErrors();
       $('add-movies').focus();
+    });
+    $('dismiss-import-errors').addEventListener('click', () => {
+      clearImportErrors();
+      $('add-movies').focus();
+    });
+    $('sort').addEventListener('change', () => { list.setView({ sort: $('sort').value }); listChanged(); });
+    $('only-problems').addEventListener('change', () => {
+      list.setView({ problemsOnly: $('only-problems').checked });
+      listChanged();
     });
     $('help').addEventListener('click', openHelp);
     $('help-close').addEventListener('click', () => $('help-panel').close());
@@ -302,6 +405,7 @@
     });
     list = root.VelmoraMovieList.create({
       tbody: $('movie-rows'),
+      scroller: document.querySelector('.table-wrap'),
       onChange: listChanged,
       onReveal: (file) => Bridge.invoke('reveal', { file }).catch((error) => showError(error.message)),
       onRestore: restore,

@@ -6,11 +6,16 @@
 
   const T = root.VelmoraTimecode;
   const F = root.VelmoraFormat;
+  const N = root.VelmoraOutputNaming;
+  const H = root.VelmoraRefusalHints;
 
   const STATE_TEXT = {
     ready: 'Ready', left: 'Left out', queued: 'Queued', processing: 'Processing',
-    done: 'Done', error: 'Failed', skipped: 'Not processed',
+    done: 'Done', error: 'Failed', skipped: 'Not processed', cancelled: 'Cancelled',
   };
+  // The backend's word for a movie stopped by "cancel": not a failure.
+  const CANCELLED = 'Cancelled.';
+  const WAITING = new Set(['ready', 'error', 'skipped', 'cancelled']);
 
   function el(tag, className, text) {
     const node = document.createElement(tag);
@@ -36,8 +41,53 @@
     if (node.textContent !== text) node.textContent = text;
   }
 
-  function create({ tbody, onChange, onReveal, onRestore }) {
+  // A path too long for its line loses its middle, never its file name: the
+  // folder part shrinks with an ellipsis, the name stays. The whole path is
+  // the hover text and, through a hidden copy, what a screen reader reads.
+  function pathView(className) {
+    const node = el('span', 'mid-path' + (className ? ' ' + className : ''));
+    const spoken = el('span', 'sr-only');
+    const head = el('span', 'path-head');
+    const tail = el('span', 'path-tail');
+    head.setAttribute('aria-hidden', 'true');
+    tail.setAttribute('aria-hidden', 'true');
+    node.append(spoken, head, tail);
+    return node;
+  }
+
+  function setPath(node, full, suffix) {
+    const shown = full + (suffix || '');
+    if (node.dataset.full === shown) return;
+    node.dataset.full = shown;
+    const slash = full.lastIndexOf('/');
+    node.children[0].textContent = shown;
+    node.children[1].textContent = full.slice(0, slash + 1);
+    node.children[2].textContent = full.slice(slash + 1) + (suffix || '');
+    node.title = shown;
+  }
+
+  function create({ tbody, scroller, onChange, onReveal, onRestore }) {
     const entries = new Map();
+    let settings = null;
+    // The running movie stays in view while the user leaves the list where
+    // it follows; scrolling it out of sight stops that, scrolling back to it
+    // starts it again.
+    let running = null;
+    let follow = true;
+
+    function inView(tr) {
+      const box = tr.getBoundingClientRect();
+      const area = scroller.getBoundingClientRect();
+      const head = scroller.querySelector('.head');
+      const top = area.top + (head ? head.getBoundingClientRect().height : 0);
+      return box.bottom > top && box.top < area.bottom;
+    }
+
+    if (scroller) {
+      scroller.addEventListener('scroll', () => {
+        if (running) follow = inView(running.view.tr);
+      }, { passive: true });
+    }
 
     // What would be sent for this movie: a typed override wins over the derivation.
     function effective(entry) {
@@ -82,9 +132,10 @@
       reset.title = 'Use the derived timecode';
       reset.hidden = true;
       const startMsg = el('div', 'msg');
+      const replaces = el('div', 'replaces');
       const startLine = el('div', 'line');
       startLine.append(input, reset);
-      start.append(startLine, startMsg);
+      start.append(startLine, startMsg, replaces);
 
       const status = cell('c-status');
       const bar = el('progress');
@@ -94,6 +145,25 @@
       const state = el('div', 'state');
       const result = el('div', 'result');
       status.append(bar, state, result);
+
+      // Where the movie goes: the preview before Process, the published
+      // path and backup after it. It spans the row's second line.
+      const output = cell('c-output');
+      const outLine = el('div', 'line');
+      const outLabel = el('span', 'out-label', 'Output:');
+      const outPath = pathView('out-path');
+      const reveal = button('mini reveal', 'Reveal', 'Reveal the output of ' + name);
+      reveal.hidden = true;
+      outLine.append(outLabel, outPath, reveal);
+      const backupLine = el('div', 'line backup');
+      const backupPath = pathView('backup-path');
+      const restore = button('mini restore', 'Restore original', 'Restore the original of ' + name);
+      restore.hidden = true;
+      backupLine.append(el('span', 'out-label', 'Backup:'), backupPath, restore);
+      const outNote = el('div', 'msg bad');
+      const failHint = el('div', 'hint-line fail-hint');
+      failHint.hidden = true;
+      output.append(failHint, outLine, backupLine, outNote);
 
       const rateCell = cell('c-rate mono');
       const ratePrimary = el('div', 'primary', F.rateText(r.rate, r.measuredRate));
@@ -110,7 +180,9 @@
       tr.append(nameCell, rateCell,
         cell('c-timecode mono', typeof r.timecode === 'string' ? r.timecode : '—'),
         created, video, cell('c-tracks', F.tracksText(r.streams)),
-        start, status, removeCell);
+        // Remove comes before the start field in keyboard order: Tab goes from
+        // start field to start field, Shift+Tab reaches the row's own remove.
+        removeCell, start, status, output);
 
       input.addEventListener('input', () => showTyped(entry, input.value.trim()));
       input.addEventListener('change', () => commitTyped(entry, input.value.trim()));
@@ -118,12 +190,32 @@
         if (event.key === 'Escape' && entry.override !== null) {
           event.preventDefault();
           commitTyped(entry, '');
+        } else if (event.key === 'Tab' && !event.shiftKey && !event.ctrlKey && !event.altKey) {
+          const next = nextStartField(tr);
+          if (next) {
+            event.preventDefault();
+            next.focus();
+            next.select();
+          }
         }
       });
       reset.addEventListener('click', () => { commitTyped(entry, ''); input.focus(); });
       remove.addEventListener('click', () => removeEntry(entry.id, true));
+      reveal.addEventListener('click', () => onReveal(entry.result.output));
+      restore.addEventListener('click', () => onRestore(entry.id, restore));
 
-      entry.view = { tr, createdText, input, reset, startMsg, bar, state, result, remove, name };
+      entry.view = { tr, createdText, input, reset, startMsg, replaces, bar, state, result, remove, name,
+        output, outLabel, outPath, reveal, backupLine, backupPath, restore, outNote, failHint };
+    }
+
+    // The next row below that shows a start field the user can type in.
+    function nextStartField(tr) {
+      for (let row = tr.nextElementSibling; row; row = row.nextElementSibling) {
+        if (row.hidden) continue;
+        const input = row.querySelector('input.tc');
+        if (input && !input.disabled) return input;
+      }
+      return null;
     }
 
     // While typing: say what is wrong, without committing.
@@ -139,7 +231,7 @@
       entry.override = text === '' || text === derived ? null : text;
       paintStart(entry, true);
       paintState(entry);
-      onChange();
+      changed();
     }
 
     // A focused field keeps what the user is typing unless the change is theirs.
@@ -157,6 +249,10 @@
       setText(v.startMsg, eff.ok ? (eff.note || '') : eff.error);
       v.startMsg.classList.toggle('bad', !eff.ok);
       v.startMsg.classList.toggle('note', eff.ok && Boolean(eff.note));
+      const existing = entry.record.timecode;
+      const replaced = eff.ok && typeof existing === 'string' && existing !== eff.timecode;
+      setText(v.replaces, replaced ? 'replaces ' + existing : '');
+      v.replaces.hidden = !replaced;
     }
 
     function paintState(entry) {
@@ -179,34 +275,140 @@
       const cell = entry.view.result;
       cell.replaceChildren();
       const record = entry.result;
-      if (!record) return;
-      if (record.state === 'done') {
-        const output = typeof record.output === 'string' ? record.output : '';
-        const line = el('div', 'line');
-        const file = el('span', 'path', F.baseName(output));
-        file.title = output;
-        const reveal = button('mini', 'Reveal', 'Reveal the output of ' + entry.view.name);
-        reveal.addEventListener('click', () => onReveal(record.output));
-        line.append(file, reveal);
-        const folder = el('div', 'secondary path', output.slice(0, output.length - F.baseName(output).length));
-        folder.title = output;
-        cell.append(line, folder);
-        if (typeof record.backup === 'string') {
-          const backup = el('div', 'secondary path backup', 'Backup: ' + record.backup);
-          backup.title = record.backup;
-          const restore = button('mini restore', 'Restore original', 'Restore the original of ' + entry.view.name);
-          restore.addEventListener('click', () => onRestore(entry.id, restore));
-          cell.append(backup, restore);
-        }
-      } else if (record.state === 'restored') {
-        const kept = el('div', 'secondary path backup', 'Original restored; stamped copy kept as ' + record.backup);
+      let hint = null;
+      if (record && record.state === 'restored') {
+        const kept = el('div', 'secondary path restored-note',
+          'Original restored; stamped copy kept as ' + record.backup);
         kept.title = record.backup;
         cell.append(kept);
-      } else if (record.state === 'error') {
+      }
+      if (record && record.state === 'error' && entry.phase !== 'cancelled') {
         // An engine killed by a signal leaves no message of its own.
         const said = typeof record.error === 'string' && record.error.trim() !== '';
-        cell.append(el('div', 'msg bad', said ? record.error : 'The engine stopped without giving a reason.'));
+        const message = said ? record.error : 'The engine stopped without giving a reason.';
+        cell.append(el('div', 'msg bad', message));
+        hint = H.hintFor(message);
       }
+      // The plain line under a failure gets the row's full width.
+      setText(entry.view.failHint, hint || '');
+      entry.view.failHint.hidden = !hint;
+      paintOutput(entry);
+    }
+
+    // The output line: published files once done; the preview while the
+    // movie may still be sent (numbered by its place among those); nothing
+    // for a movie left out. Queued and running movies keep what they showed.
+    function paintOutput(entry, position) {
+      const v = entry.view;
+      const record = entry.result;
+      if (entry.phase === 'queued' || entry.phase === 'processing') return;
+      let shown = null;
+      let backup = null;
+      let problem = '';
+      if (entry.phase === 'done' && record) {
+        shown = typeof record.output === 'string' ? record.output : '';
+        backup = typeof record.backup === 'string' ? record.backup : null;
+      } else if (position !== undefined && position >= 0) {
+        const planned = N.preview(entry.record, settings, position);
+        if (planned.ok) {
+          shown = planned.path;
+          backup = planned.backup === null ? null : planned.backup + '…';
+        } else {
+          problem = planned.error;
+        }
+      }
+      const done = entry.phase === 'done';
+      v.output.hidden = shown === null && problem === '' && v.failHint.hidden;
+      v.outPath.parentElement.hidden = shown === null;
+      setText(v.outLabel, done ? 'Written:' : 'Output:');
+      if (shown !== null) setPath(v.outPath, shown);
+      v.reveal.hidden = !done;
+      v.restore.hidden = !(done && backup !== null);
+      v.backupLine.hidden = backup === null;
+      if (backup !== null) setPath(v.backupPath, backup);
+      setText(v.outNote, problem);
+      v.outNote.hidden = problem === '';
+    }
+
+    // Every movie that may be sent gets its preview at its place in the batch.
+    function paintOutputs() {
+      let position = 0;
+      for (const entry of entries.values()) {
+        const waiting = entry.current.ok && WAITING.has(entry.phase);
+        paintOutput(entry, waiting ? position : -1);
+        if (waiting) position += 1;
+      }
+    }
+
+    function changed() {
+      paintOutputs();
+      applyFilter();
+      onChange();
+    }
+
+    // ---- view: order and filter (the batch keeps the import order) ---------
+
+    let sortKey = 'import';
+    let problemsOnly = false;
+    const collator = new Intl.Collator(undefined, { numeric: true, sensitivity: 'base' });
+    const STATUS_ORDER = ['error', 'left', 'cancelled', 'skipped', 'processing', 'queued', 'ready', 'done'];
+
+    function shownPhase(entry) {
+      return entry.phase === 'ready' && !entry.current.ok ? 'left' : entry.phase;
+    }
+
+    function rateValue(entry) {
+      const match = /^(\d+)\/(\d+)$/.exec(String(entry.record.rate));
+      return match && Number(match[2]) > 0 ? Number(match[1]) / Number(match[2]) : Infinity;
+    }
+
+    const byName = (a, b) => collator.compare(a.view.name, b.view.name);
+    const COMPARE = {
+      name: byName,
+      folder: (a, b) => collator.compare(a.record.relativeDir || '', b.record.relativeDir || '') || byName(a, b),
+      rate: (a, b) => rateValue(a) - rateValue(b) || byName(a, b),
+      // Movies without a start go last.
+      start: (a, b) => (a.current.ok ? 0 : 1) - (b.current.ok ? 0 : 1) ||
+        (a.current.ok && b.current.ok ? collator.compare(a.current.timecode, b.current.timecode) : 0) || byName(a, b),
+      status: (a, b) => STATUS_ORDER.indexOf(shownPhase(a)) - STATUS_ORDER.indexOf(shownPhase(b)) || byName(a, b),
+    };
+
+    function applySort() {
+      const ordered = [...entries.values()];
+      if (COMPARE[sortKey]) ordered.sort(COMPARE[sortKey]);
+      let previous = null;
+      for (const entry of ordered) {
+        const tr = entry.view.tr;
+        const expected = previous ? previous.nextElementSibling : tbody.firstElementChild;
+        if (expected !== tr) {
+          if (previous) previous.after(tr);
+          else tbody.prepend(tr);
+        }
+        previous = tr;
+      }
+    }
+
+    // A problem: a movie that failed, is left out, or whose output cannot be.
+    function isProblem(entry) {
+      const phase = shownPhase(entry);
+      return phase === 'error' || phase === 'left' || !entry.view.outNote.hidden;
+    }
+
+    function applyFilter() {
+      let shown = 0;
+      for (const entry of entries.values()) {
+        const hide = problemsOnly && !isProblem(entry);
+        if (entry.view.tr.hidden !== hide) entry.view.tr.hidden = hide;
+        if (!hide) shown += 1;
+      }
+      return shown;
+    }
+
+    function setView(view) {
+      if (typeof view.sort === 'string') sortKey = view.sort;
+      if (typeof view.problemsOnly === 'boolean') problemsOnly = view.problemsOnly;
+      applySort();
+      return applyFilter();
     }
 
     function paintCreated(entry, settings) {
@@ -214,7 +416,8 @@
       setText(entry.view.createdText, text === null ? '—' : text);
     }
 
-    function add(records, settings) {
+    function add(records, given) {
+      settings = given;
       const fragment = document.createDocumentFragment();
       for (const record of records) {
         if (!record || typeof record.id !== 'string' || entries.has(record.id)) continue;
@@ -228,17 +431,20 @@
         fragment.append(entry.view.tr);
       }
       tbody.append(fragment);
-      onChange();
+      if (sortKey !== 'import') applySort();
+      changed();
     }
 
-    function rederive(settings) {
+    function rederive(given) {
+      settings = given;
       for (const entry of entries.values()) {
         entry.derived = T.deriveStart(entry.record, settings);
         paintStart(entry);
         paintState(entry);
         paintCreated(entry, settings);
       }
-      onChange();
+      if (sortKey !== 'import') applySort();
+      changed();
     }
 
     function removeEntry(id, focusNext) {
@@ -248,7 +454,7 @@
       entry.view.tr.remove();
       entries.delete(id);
       if (focusNext && next) next.querySelector('button.remove').focus();
-      onChange();
+      changed();
     }
 
     function clear() {
@@ -259,7 +465,7 @@
     function eligible() {
       const out = [];
       for (const entry of entries.values()) {
-        if (entry.current.ok && (entry.phase === 'ready' || entry.phase === 'error' || entry.phase === 'skipped')) {
+        if (entry.current.ok && WAITING.has(entry.phase)) {
           out.push({ id: entry.id, timecode: entry.current.timecode, typed: entry.override !== null });
         }
       }
@@ -267,6 +473,7 @@
     }
 
     function beginBatch(ids) {
+      follow = true;
       for (const id of ids) {
         const entry = entries.get(id);
         if (!entry) continue;
@@ -284,6 +491,10 @@
       if (!entry) return;
       if (payload.state === 'done' || payload.state === 'error') return applyFinal(payload);
       entry.phase = 'processing';
+      if (running !== entry) {
+        running = entry;
+        if (follow && scroller && !inView(entry.view.tr)) entry.view.tr.scrollIntoView({ block: 'nearest' });
+      }
       if (typeof payload.progress === 'number' && Number.isFinite(payload.progress)) {
         entry.progress = Math.min(1, Math.max(0, payload.progress));
       }
@@ -293,7 +504,8 @@
     function applyFinal(record) {
       const entry = entries.get(record && record.id);
       if (!entry) return;
-      entry.phase = record.state === 'done' ? 'done' : 'error';
+      if (record.state === 'done') entry.phase = 'done';
+      else entry.phase = record.error === CANCELLED ? 'cancelled' : 'error';
       entry.progress = record.state === 'done' ? 1 : 0;
       entry.result = record;
       paintResult(entry);
@@ -315,21 +527,22 @@
         entry.progress = 0;
         paintState(entry);
       }
-      onChange();
+      if (sortKey !== 'import') applySort();
+      changed();
     }
 
     // The original is back under its name: the movie can be processed again.
     function restored(id, reply) {
       const entry = entries.get(id);
       if (!entry) return;
-      const hadFocus = entry.view.result.contains(document.activeElement);
+      const hadFocus = entry.view.output.contains(document.activeElement);
       entry.phase = 'ready';
       entry.progress = 0;
       entry.result = { state: 'restored', backup: reply && typeof reply.backup === 'string' ? reply.backup : '' };
       paintResult(entry);
       paintState(entry);
       if (hadFocus) entry.view.input.focus();
-      onChange();
+      changed();
     }
 
     function recordOf(id) {
@@ -338,11 +551,12 @@
     }
 
     function counts() {
-      const c = { total: entries.size, valid: 0, done: 0, failed: 0 };
+      const c = { total: entries.size, valid: 0, done: 0, failed: 0, cancelled: 0 };
       for (const entry of entries.values()) {
         if (entry.current.ok) c.valid += 1;
         if (entry.phase === 'done') c.done += 1;
         if (entry.phase === 'error') c.failed += 1;
+        if (entry.phase === 'cancelled') c.cancelled += 1;
       }
       return c;
     }
@@ -371,7 +585,8 @@
     }
 
     return { add, rederive, remove: (id) => removeEntry(id, false), clear, eligible, beginBatch,
-      applyProgress, endBatch, restored, recordOf, counts, problems, ratesInUse, firstName, size: () => entries.size };
+      applyProgress, endBatch, restored, recordOf, counts, problems, ratesInUse, firstName, setView,
+      shown: applyFilter, size: () => entries.size };
   }
 
   root.VelmoraMovieList = Object.freeze({ create });

@@ -46,6 +46,10 @@
         ? '“Velmora Output” beside each movie' : settings.destination;
       field('destination-text').title = settings.destination || '';
       field('destination-clear').disabled = settings.destination === null;
+      // Options without effect: the kept structure applies only below a
+      // chosen destination, and in place nothing is renamed.
+      field('retain').disabled = !settings.copy || settings.destination === null;
+      field('name-example-line').hidden = !settings.copy;
       field('inplace-note').classList.toggle('warn-text', !settings.copy);
     }
 

@@ -43,6 +43,10 @@ struct FakeHost : BridgeHost {
         saves.emplace_back(recipe, std::move(done));
     }
     void emit(std::string_view name, const Json& payload) override { emitted.emplace_back(std::string(name), payload); }
+    std::function<void()> on_batch_ended;
+    void batch_ended() override {
+        if (on_batch_ended) on_batch_ended();
+    }
 };
 
 struct Answers {
@@ -174,6 +178,9 @@ TEST_F(BridgeTest, PassesTheBackendsAnswerThroughUnchanged) {
 }
 
 TEST_F(BridgeTest, OneBatchAtATime) {
+    // The page has its answer before the shell goes on with a waiting quit.
+    std::vector<std::size_t> answered_when_ended;
+    host.on_batch_ended = [&] { answered_when_ended.push_back(answers.calls.size()); };
     send(message("process_movies", {{"ids", {"a"}}}));
     EXPECT_TRUE(state.processing);
     send(message("process_movies", {{"ids", {"b"}}}));
@@ -194,6 +201,8 @@ TEST_F(BridgeTest, OneBatchAtATime) {
     EXPECT_TRUE(state.processing);
     host.forwarded[2].done(Json::array());
     EXPECT_FALSE(state.processing);
+    host.forwarded[1].done(Json());  // the cancel's reply is no batch's end
+    EXPECT_EQ(answered_when_ended, (std::vector<std::size_t>{2, 3}));
 }
 
 TEST_F(BridgeTest, QuittingRefusesBackendCommandsButNotTheShellsOwn) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "appearance.h"
 #include "drag_events.h"
 #include "quitting.h"
 #include "window_geometry.h"
@@ -16,6 +17,8 @@ struct FakeQuitHost : QuitHost {
     void emit(std::string_view name, const Json& payload) override { emitted.emplace_back(std::string(name), payload); }
     bool backend_running() const override { return running; }
     void send_shutdown(Completion done) override { shutdowns.push_back(std::move(done)); }
+    int cancels = 0;
+    void send_cancel() override { ++cancels; }
     void terminate() override { ++terminations; }
 };
 
@@ -56,6 +59,68 @@ TEST(Quitting, BlockedWhileProcessingEveryTime) {
     state.processing = false;
     EXPECT_EQ(request_quit(state, host), QuitAnswer::later);
     EXPECT_EQ(host.shutdowns.size(), 1u);
+}
+
+TEST(Quitting, StopAndQuitCancelsOnceAndQuitsWhenTheBatchHasAnswered) {
+    BridgeState state;
+    state.processing = true;
+    FakeQuitHost host;
+    EXPECT_EQ(stop_and_quit(state, host), QuitAnswer::cancel);
+    EXPECT_EQ(stop_and_quit(state, host), QuitAnswer::cancel) << "a second answer while waiting";
+    EXPECT_EQ(host.cancels, 1);
+    EXPECT_TRUE(host.shutdowns.empty()) << "the backend is still writing";
+
+    state.processing = false;
+    EXPECT_EQ(batch_answered(state, host), QuitAnswer::later);
+    ASSERT_EQ(host.shutdowns.size(), 1u);
+    host.shutdowns[0](Json());
+    EXPECT_EQ(host.terminations, 1);
+    EXPECT_FALSE(state.quit_after_batch);
+}
+
+TEST(Quitting, ABatchEndingWithoutAStopRequestQuitsNothing) {
+    BridgeState state;
+    FakeQuitHost host;
+    EXPECT_EQ(batch_answered(state, host), QuitAnswer::cancel);
+    EXPECT_TRUE(host.shutdowns.empty());
+    EXPECT_FALSE(state.quitting);
+
+    // The batch ended while the question was open: stopping now just quits.
+    EXPECT_EQ(stop_and_quit(state, host), QuitAnswer::later);
+    EXPECT_EQ(host.cancels, 0);
+    EXPECT_EQ(host.shutdowns.size(), 1u);
+
+    // A backend that died ends the batch as well; quitting then is immediate.
+    BridgeState dead;
+    dead.processing = true;
+    FakeQuitHost gone;
+    gone.running = false;
+    EXPECT_EQ(stop_and_quit(dead, gone), QuitAnswer::cancel);
+    dead.processing = false;
+    EXPECT_EQ(batch_answered(dead, gone), QuitAnswer::now);
+}
+
+TEST(Appearance, GnomeSchemeDecidesAndDefaultLeavesItToGtk) {
+    struct Case {
+        std::optional<std::string_view> scheme;
+        bool gtk_dark;
+        std::string_view theme;
+        bool dark;
+    };
+    const Case cases[] = {
+        {"prefer-dark", false, "Adwaita", true},
+        {"prefer-light", true, "Adwaita-dark", false},
+        {"default", false, "Adwaita", false},
+        {"default", true, "Adwaita", true},
+        {"default", false, "Adwaita-dark", true},
+        {std::nullopt, false, "Breeze:dark", true},
+        {std::nullopt, false, "darkness", false},
+        {"something-new", false, "", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dark_preferred(c.scheme, c.gtk_dark, c.theme), c.dark)
+            << c.scheme.value_or("(no schema)") << " " << c.gtk_dark << " " << c.theme;
+    }
 }
 
 TEST(Quitting, StoppedBackendMeansNow) {

@@ -61,6 +61,7 @@ function installFake(config) {
       } else if (entry && entry.error) {
         errors.push({ name: path.slice(path.lastIndexOf('/') + 1), message: entry.error });
       } else if (entry) {
+        errors.push(...(entry.errors || []));
         for (const item of entry.files) {
           if (item.recursiveOnly && args.recursive !== true) continue;
           files.push(record(item.path, item.fields));
@@ -174,6 +175,7 @@ function installFake(config) {
     resume: () => { if (resumeBatch) { resumeBatch(); resumeBatch = null; } },
     paused: () => resumeBatch !== null,
     settings: () => clone(settings),
+    setDestination: (path) => { config.destination = path; },
   };
 }
 

@@ -3,8 +3,15 @@ process.env.TZ = 'Asia/Kolkata';
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
 const S = require('../settings.js');
 const F = require('../format.js');
+const N = require('../output_naming.js');
+const H = require('../refusal_hints.js');
+
+const namingCases = JSON.parse(fs.readFileSync(
+  path.join(__dirname, '..', '..', '..', 'tests', 'data', 'output_naming_cases.json'), 'utf8')).cases;
 
 test('normalisation keeps exactly what the backend would keep', () => {
   const defaults = { ...S.DEFAULTS };
@@ -54,6 +61,26 @@ test('prefix rule and output names', () => {
   for (const [name, overrides, index, expected] of table) {
     assert.equal(S.outputName(name, { ...S.DEFAULTS, ...overrides }, index), expected, name);
   }
+});
+
+test('the output preview follows the backend\'s naming case table', () => {
+  assert.ok(namingCases.length >= 20);
+  for (const c of namingCases) {
+    const got = N.preview({ path: c.source, relativeDir: c.relativeDir }, c.options, c.position);
+    const expected = 'error' in c ? { ok: false, error: c.error }
+      : { ok: true, folder: c.folder, name: c.name, path: c.path, backup: 'backup' in c ? c.backup : null };
+    assert.deepEqual(got, expected, c.label);
+  }
+});
+
+test('other files are counted by kind, the commonest first', () => {
+  assert.equal(H.otherFilesLine(['a.xml']), '1 other file: XML');
+  assert.equal(H.otherFilesLine(['a.thm', 'b.xml', 'c.XML', 'README']), '4 other files: XML, THM, README');
+  assert.equal(H.otherFilesLine(['1.a', '2.b', '3.c', '4.d', '5.d']), '5 other files: D, A, B…');
+  assert.equal(H.hintFor('Cancelled.'), null);
+  assert.equal(H.hintFor('File exists (os error 17)').startsWith('A file with the output'), true);
+  assert.equal(H.hintFor('Unsupported track header version').startsWith('Not damaged, only not supported yet'), true);
+  assert.equal(H.hintFor('Truncated movie metadata').startsWith('The file looks damaged'), true);
 });
 
 test('movie facts as the list shows them', () => {

@@ -55,7 +55,12 @@ function prepare() {
 function childrenOf(pid) {
   const pids = [];
   for (const task of fs.readdirSync(`/proc/${pid}/task`)) {
-    const text = fs.readFileSync(`/proc/${pid}/task/${task}/children`, "utf8").trim();
+    let text = "";
+    try {
+      text = fs.readFileSync(`/proc/${pid}/task/${task}/children`, "utf8").trim();
+    } catch {
+      continue;  // the thread ended after the folder was listed
+    }
     if (text) pids.push(...text.split(/\s+/).map(Number));
   }
   return pids;
@@ -113,6 +118,9 @@ async function main() {
   const movie = prepare();
   const env = { ...process.env, HOME: home, LANG: "C.UTF-8" };
   for (const name of ["XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"]) delete env[name];
+  // A desktop session has a runtime folder; without one, GSettings' dconf
+  // client keeps its invalidation file under HOME instead.
+  env.XDG_RUNTIME_DIR = fs.mkdtempSync(path.join(os.tmpdir(), "velmora-runtime-"));
   // WebKit's bubblewrap sandbox may fail to start for root inside a container;
   // the test page is our own, so running it unsandboxed costs nothing.
   if (process.getuid() === 0) env.WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS = "1";
@@ -187,17 +195,18 @@ async function main() {
       const dropped = await step("second_drop", 20000);
       check("a file opened while the page is ready arrives at once as a drop", () =>
         assert.deepEqual(dropped, { arrived: true, drops: [{ paths: [path.join(movies, "second.mp4")] }] }));
-      check("the menu bar exports its items with their keys", () => assert.deepEqual(exportedMenu(), [
-        ["Velmora", null], ["Edit", null],
-        ["About Velmora", null], ["Save Report…", "<Control>s"], ["Hide Velmora", "<Control>h"],
-        ["Quit Velmora", "<Control>q"],
-        ["Undo", "<Control>z"], ["Cut", "<Control>x"], ["Copy", "<Control>c"], ["Paste", "<Control>v"],
-        ["Select All", "<Control>a"],
-      ]));
+      // Sections arrive in the bus's own grouping, so the order is not compared.
+      const byLabel = (a, b) => a[0].localeCompare(b[0]);
+      check("the primary menu exports its items with their keys, without Hide", () => assert.deepEqual(
+        exportedMenu().sort(byLabel), [
+          ["About Velmora", null], ["Add Folder…", "<Shift><Control>o"], ["Add Movies…", "<Control>o"],
+          ["Cancel", "Escape"], ["Help", "F1"], ["Process", "<Control>Return"], ["Quit", "<Control>q"],
+          ["Save Report…", "<Control>s"],
+        ].sort(byLabel)));
       await step("waiting_for_about", 10000);
-      activate("about");
+      activate("help");
       const about = await step("about", 20000);
-      check("About clicks the page's help element", () => assert.deepEqual(about, { clicked: true, clicks: 1 }));
+      check("Help clicks the page's help element", () => assert.deepEqual(about, { clicked: true, clicks: 1 }));
       await step("waiting_for_report", 10000);
       activate("save-report");
       const requested = await step("report_request", 20000);
@@ -325,6 +334,7 @@ async function main() {
     await exited;
   }
   for (const note of notes) console.log(`# ${note}`);
+  fs.rmSync(env.XDG_RUNTIME_DIR, { recursive: true, force: true });
   if (failures.length === 0) fs.rmSync(root, { recursive: true, force: true });
   else console.log(`# kept ${root} for inspection`);
   process.exit(failures.length === 0 ? 0 : 1);

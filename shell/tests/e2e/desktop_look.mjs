@@ -1,0 +1,257 @@
+// The real page in the real shell on a desktop with a text scale and a
+// colour scheme: the scheme reaches the page and follows a live switch, the
+// text scale becomes the web view's zoom, About is a dialog of its own, and
+// quitting while processing asks before it stops the batch.
+//   node desktop_look.mjs VELMORA RESOURCES_BIN UI_DIR ARTIFACT_DIR
+import { spawn, spawnSync } from "node:child_process";
+import assert from "node:assert/strict";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+
+const [velmora, binDir, uiDir, artifacts] = process.argv.slice(2);
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = fs.mkdtempSync(path.join(os.tmpdir(), "velmora-desktop-look-"));
+const home = path.join(root, "home");
+const config = path.join(home, ".config");
+const resources = path.join(root, "resources");
+const movies = path.join(root, "movies");
+const failures = [];
+const notes = [];
+
+function check(what, test) {
+  try {
+    test();
+    console.log(`ok - ${what}`);
+  } catch (error) {
+    failures.push(what);
+    console.log(`not ok - ${what}\n  ${String(error.message).split("\n").join("\n  ")}`);
+  }
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+function prepare(env) {
+  for (const folder of [config, path.join(resources, "bin"), movies, env.XDG_RUNTIME_DIR]) {
+    fs.mkdirSync(folder, { recursive: true, mode: 0o700 });
+  }
+  fs.symlinkSync(path.join(binDir, "velmora-mac-backend"), path.join(resources, "bin", "velmora-mac-backend"));
+  // Writes wait long enough for the quit questions to be asked and answered.
+  fs.writeFileSync(path.join(resources, "bin", "velmora-engine"),
+    `#!/bin/sh\nif [ "$1" = write ]; then sleep 4; fi\nexec '${path.join(binDir, "velmora-engine")}' "$@"\n`,
+    { mode: 0o755 });
+  fs.cpSync(uiDir, path.join(resources, "ui"), { recursive: true, filter: (source) => path.basename(source) !== "tests" });
+  fs.copyFileSync(path.join(here, "look", "look_probe.js"), path.join(resources, "ui", "look_probe.js"));
+  const index = path.join(resources, "ui", "index.html");
+  fs.writeFileSync(index, fs.readFileSync(index, "utf8").replace("</head>", '<script src="look_probe.js"></script>\n</head>'));
+  // A custom start, so the movie (which has no timecode) can be processed.
+  const data = path.join(home, "Library", "Application Support", "Velmora");
+  fs.mkdirSync(data, { recursive: true });
+  fs.writeFileSync(path.join(data, "settings.json"), JSON.stringify({ source: "custom", start: "01:00:00:00" }));
+  const movie = path.join(movies, "clip.mov");
+  const made = spawnSync("ffmpeg", ["-v", "error", "-f", "lavfi", "-i", "testsrc=duration=2:size=320x240:rate=25",
+    "-c:v", "mpeg4", "-pix_fmt", "yuv420p", movie]);
+  assert.equal(made.status, 0, String(made.stderr));
+  return movie;
+}
+
+// GTK on X11 takes its text scaling factor from the XSETTINGS manager, as
+// GNOME's settings daemon serves it; xsettingsd stands in for that here.
+function textScale(file, scale) {
+  fs.writeFileSync(file, `Xft/DPI ${Math.round(96 * 1024 * scale)}\n`);
+}
+
+function gsettings(env, ...args) {
+  return spawnSync("gsettings", args, { env, encoding: "utf8" });
+}
+
+function activate(action) {
+  const call = spawnSync("gdbus", ["call", "--session", "--dest", "org.velmora.Velmora", "--object-path",
+    "/org/velmora/Velmora", "--method", "org.gtk.Actions.Activate", action, "[]", "{}"], { encoding: "utf8" });
+  assert.equal(call.status, 0, call.stderr);
+}
+
+// Whether the application's action is enabled, as the desktop's menu sees it.
+function enabled(action) {
+  const call = spawnSync("gdbus", ["call", "--session", "--dest", "org.velmora.Velmora", "--object-path",
+    "/org/velmora/Velmora", "--method", "org.gtk.Actions.Describe", action], { encoding: "utf8" });
+  assert.equal(call.status, 0, call.stderr);
+  return /^\(\(true,/.test(call.stdout.trim());
+}
+
+// Viewable top-level windows with exactly this name.
+function windowsNamed(name) {
+  const found = spawnSync("xdotool", ["search", "--onlyvisible", "--name", `^${name.replace(/[?]/g, "\\?")}$`],
+    { encoding: "utf8" });
+  return found.stdout.split(/\s+/).filter(Boolean);
+}
+
+async function waitForWindow(name, present, ms = 15000) {
+  const deadline = Date.now() + ms;
+  while (Date.now() < deadline) {
+    const ids = windowsNamed(name);
+    if (present ? ids.length > 0 : ids.length === 0) return ids;
+    await sleep(200);
+  }
+  throw new Error(`window "${name}" ${present ? "never appeared" : "stayed"}`);
+}
+
+function press(windowId, keys) {
+  const focus = spawnSync("xdotool", ["windowfocus", "--sync", windowId], { encoding: "utf8" });
+  assert.equal(focus.status, 0, focus.stderr);
+  const key = spawnSync("xdotool", ["key", "--clearmodifiers", keys], { encoding: "utf8" });
+  assert.equal(key.status, 0, key.stderr);
+}
+
+async function screenshot(name) {
+  await sleep(800);  // the web process paints on its own time
+  const file = path.join(artifacts, name);
+  const shot = spawnSync("import", ["-window", "root", file]);
+  check(`screenshot saved to ${file}`, () => assert.equal(shot.status, 0, String(shot.stderr)));
+}
+
+async function main() {
+  const env = { ...process.env, HOME: home, LANG: "C.UTF-8", XDG_CONFIG_HOME: config, GSETTINGS_BACKEND: "keyfile",
+    XDG_RUNTIME_DIR: path.join(root, "runtime") };
+  for (const name of ["XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"]) delete env[name];
+  if (process.getuid() === 0) env.WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS = "1";
+  env.GSK_RENDERER = env.GSK_RENDERER || "cairo";
+  const movie = prepare(env);
+  const gnome = gsettings(env, "set", "org.gnome.desktop.interface", "color-scheme", "default").status === 0;
+  if (!gnome) notes.push("GNOME's interface schema is missing: the live colour scheme switch was not exercised");
+
+  const xsettings = path.join(root, "xsettings.conf");
+  textScale(xsettings, 1.5);
+  const manager = spawnSync("sh", ["-c", "command -v xsettingsd"]).status === 0
+    ? spawn("xsettingsd", ["-c", xsettings], { stdio: "ignore" }) : null;
+  if (manager) await sleep(500);
+  else notes.push("xsettingsd is missing: the text scale was not exercised");
+
+  const shell = spawn(velmora, ["--resources", resources, "--page-console", movie], { env, stdio: ["ignore", "pipe", "pipe"] });
+  const reports = [];
+  const waiters = [];
+  let buffered = "";
+  let exit = null;
+  const exited = new Promise((resolve) => shell.on("exit", (code, signal) => resolve((exit = { code, signal }))));
+  shell.stderr.on("data", (chunk) => process.stderr.write(chunk));
+  shell.stdout.on("data", (chunk) => {
+    buffered += chunk;
+    for (let end = buffered.indexOf("\n"); end >= 0; end = buffered.indexOf("\n")) {
+      const line = buffered.slice(0, end);
+      buffered = buffered.slice(end + 1);
+      const at = line.indexOf("VELMORA-E2E ");
+      if (at < 0) continue;
+      const report = JSON.parse(line.slice(at + "VELMORA-E2E ".length));
+      console.log(`page: ${report.step} ${JSON.stringify(report.data)}`);
+      reports.push(report);
+      for (const waiter of waiters.splice(0)) waiter();
+    }
+  });
+  // The first report of `step` (after `from`) whose data passes `test`.
+  const seen = async (step, test, ms, from = 0) => {
+    const deadline = Date.now() + ms;
+    for (;;) {
+      const found = reports.slice(from).find((r) => r.step === step && test(r.data));
+      if (found) return found.data;
+      if (exit || Date.now() > deadline) throw new Error(`the page never reported a matching "${step}"`);
+      await new Promise((resolve) => { waiters.push(resolve); setTimeout(resolve, 200); });
+    }
+  };
+
+  try {
+    const first = await seen("row", () => true, 60000);
+    check("the light scheme reaches the page", () => {
+      assert.equal(first.look.dark, false);
+      assert.equal(first.look.background, "rgb(246, 247, 246)");
+    });
+    if (manager) {
+      check("the text scale 1.5 zooms the page once: a 1270-pixel view is about 847 CSS pixels wide", () =>
+        assert.ok(Math.abs(first.look.width - 1270 / 1.5) < 8, String(first.look.width)));
+    }
+    check("the row shows its output before Process", () =>
+      assert.equal(first.output, path.join(movies, "Velmora Output", "clip_TC.mov")));
+    await screenshot("shell-light-large-text.png");
+
+    if (gnome) {
+      const mark = reports.length;
+      gsettings(env, "set", "org.gnome.desktop.interface", "color-scheme", "prefer-dark");
+      const changed = await seen("scheme_changed", (look) => look.dark, 15000, mark);
+      check("switching GNOME to dark switches the running page", () =>
+        assert.deepEqual([changed.dark, changed.background], [true, "rgb(16, 19, 17)"]));
+      await screenshot("shell-dark-large-text.png");
+    }
+
+    if (manager) {
+      const mark = reports.length;
+      textScale(xsettings, 1.25);
+      manager.kill("SIGHUP");
+      const resized = await seen("resized", (look) => Math.abs(look.width - 1270 / 1.25) < 8, 15000, mark);
+      check("a new text scale zooms the running page", () => assert.ok(resized));
+    }
+
+    // Ctrl+plus and Ctrl+0 reach the page through the web view.
+    const [main] = windowsNamed("Velmora");
+    const click = spawnSync("xdotool", ["mousemove", "--window", main, "900", "700", "click", "1"], { encoding: "utf8" });
+    assert.equal(click.status, 0, click.stderr);
+    let mark = reports.length;
+    press(main, "ctrl+equal");
+    const larger = await seen("zoom", () => true, 10000, mark);
+    mark = reports.length;
+    press(main, "ctrl+0");
+    const normal = await seen("zoom", () => true, 10000, mark);
+    check("Ctrl+plus and Ctrl+0 zoom the page in the shell", () => assert.deepEqual([larger, normal], ["17.6px", "16px"]));
+
+    activate("about");
+    const [about] = await waitForWindow("About Velmora", true);
+    check("About Velmora opens an About dialog of its own", () => assert.ok(about));
+    await screenshot("shell-about.png");
+    press(about, "Escape");
+    await waitForWindow("About Velmora", false);
+
+    // Process from the menu, then try to quit twice: keep processing, then stop.
+    const idleCancel = enabled("cancel");
+    activate("process");
+    await seen("processing", (on) => on === true, 15000);
+    check("the menu offers Cancel only while a batch runs", () => assert.deepEqual([idleCancel, enabled("cancel")], [false, true]));
+    activate("quit");
+    await seen("close_blocked", (shown) => shown === true, 10000);
+    const [question] = await waitForWindow("Stop processing and quit?", true);
+    check("quitting while processing asks \"Stop processing and quit?\"", () => assert.ok(question));
+    await screenshot("shell-stop-question.png");
+    press(question, "alt+k");
+    await waitForWindow("Stop processing and quit?", false);
+    await sleep(300);
+    check("Keep Processing keeps Velmora and the batch running", () => {
+      assert.equal(exit, null);
+      assert.equal(reports.filter((r) => r.step === "processing").at(-1).data, true);
+    });
+
+    activate("quit");
+    const [again] = await waitForWindow("Stop processing and quit?", true);
+    const asked = Date.now();
+    press(again, "alt+s");
+    const timer = setTimeout(() => shell.kill("SIGKILL"), 30000);
+    const ended = await exited;
+    clearTimeout(timer);
+    check("Stop and Quit cancels the batch and quits once it has answered", () => {
+      assert.deepEqual(ended, { code: 0, signal: null });
+      assert.ok(Date.now() - asked < 20000);
+      const outputs = path.join(movies, "Velmora Output");
+      assert.deepEqual(fs.existsSync(outputs) ? fs.readdirSync(outputs) : [], [], "nothing was published");
+    });
+  } catch (error) {
+    failures.push(error.message);
+    console.log(`not ok - ${error.message}`);
+  } finally {
+    if (!exit) shell.kill("SIGKILL");
+    await exited;
+    if (manager) manager.kill();
+  }
+  for (const note of notes) console.log(`# ${note}`);
+  if (failures.length === 0) fs.rmSync(root, { recursive: true, force: true });
+  else console.log(`# kept ${root} for inspection`);
+  process.exit(failures.length === 0 ? 0 : 1);
+}
+
+main();

@@ -45,10 +45,10 @@ DesktopAppearance::~DesktopAppearance() {
     }
 }
 
-void DesktopAppearance::on_gtk_setting(GObject* object, GParamSpec* spec, gpointer self) {
+void DesktopAppearance::on_gtk_setting(GObject* object, GParamSpec* property, gpointer self) {
     auto* appearance = static_cast<DesktopAppearance*>(self);
     if (appearance->applying_) return;
-    if (g_str_equal(g_param_spec_get_name(spec), "gtk-application-prefer-dark-theme")) {
+    if (g_str_equal(g_param_spec_get_name(property), "gtk-application-prefer-dark-theme")) {
         gboolean prefer_dark = FALSE;
         g_object_get(object, "gtk-application-prefer-dark-theme", &prefer_dark, nullptr);
         appearance->gtk_prefer_dark_ = prefer_dark != FALSE;

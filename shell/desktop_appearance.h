@@ -24,7 +24,7 @@ public:
     const Look& look() const { return look_; }
 
 private:
-    static void on_gtk_setting(GObject*, GParamSpec* spec, gpointer self);
+    static void on_gtk_setting(GObject*, GParamSpec* property, gpointer self);
     static void on_color_scheme(GSettings*, const char*, gpointer self);
     void update();
 

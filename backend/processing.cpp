@@ -132,12 +132,6 @@ Status source_unchanged(const MovieRecord& record) {
     return {};
 }
 
-Result<std::string> canonical_path(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) return fail(system_error_text(errno));
-    return std::string(resolved.get());
-}
-
 bool same_path(const std::string& a, const std::string& b) {
     return path_comparison_key(a) == path_comparison_key(b);
 }
@@ -178,10 +172,6 @@ void remove_leftovers_of_earlier_runs(const std::vector<Movie>& movies, const Ou
     for (const std::string& folder : temporary_folders_of(movies, options)) (void)remove_leftover_temporaries(folder);
 }
 
-std::string joined(const std::string& folder, std::string_view name) {
-    return folder.ends_with('/') ? folder + std::string(name) : folder + "/" + std::string(name);
-}
-
 Result<OutputLocation> locate_output(const Movie& movie, const OutputOptions& options, std::size_t position) {
     const std::string& source = movie.record.source_path;
     auto folder = output_folder_for(source, movie.record.relative_dir, options);
@@ -198,7 +188,7 @@ Result<OutputLocation> locate_output(const Movie& movie, const OutputOptions& op
         auto name = output_file_name(source_name, options, position);
         if (!name) return fail(name.error());
         output_name = std::move(*name);
-        if (would_overwrite_source(joined(*canonical_folder, output_name), source)) {
+        if (would_overwrite_source(join_path(*canonical_folder, output_name), source)) {
             return fail("Output would overwrite the source.");
         }
     }

@@ -1,0 +1,30 @@
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "flush.h"
+
+namespace velmora {
+
+// fsync on macOS only reaches the drive's cache; F_FULLFSYNC empties it.
+// File systems that do not support it (some network and FAT volumes) get
+// the nearest call, fsync.
+Status full_flush(int fd) {
+    while (::fcntl(fd, F_FULLFSYNC) == -1) {
+        if (errno == EINTR) continue;
+        if (errno != ENOTSUP && errno != EINVAL && errno != ENOTTY) return fail(system_error_text(errno));
+        while (::fsync(fd) != 0) {
+            if (errno != EINTR) return fail(system_error_text(errno));
+        }
+        return {};
+    }
+    return {};
+}
+
+Status flush_folder(const std::string& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return fail(system_error_text(errno));
+    return full_flush(fd.get());
+}
+
+}  // namespace velmora

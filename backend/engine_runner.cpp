@@ -19,7 +19,6 @@
 #include "child_process.h"
 #include "json_text.h"
 #include "utf8.h"
-#include "utf8_text.h"
 
 namespace velmora {
 

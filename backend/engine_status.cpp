@@ -9,7 +9,7 @@
 #include <cstring>
 #include <limits>
 
-#include "utf8_text.h"
+#include "utf8.h"
 
 namespace velmora {
 

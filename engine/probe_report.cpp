@@ -33,7 +33,7 @@ std::string_view stream_type(FourCC handler) {
 }
 
 std::string tag_text(FourCC code) {
-    return utf8_lossy(std::string_view(reinterpret_cast<const char*>(code.bytes.data()), code.bytes.size()));
+    return decode_utf8_lossy(std::string_view(reinterpret_cast<const char*>(code.bytes.data()), code.bytes.size()));
 }
 
 bool is_attached_picture(const Track& track) {

@@ -1,10 +1,9 @@
 #include "probe_report.h"
 
 #include <array>
-#include <charconv>
-#include <cstdio>
 #include <numeric>
 
+#include "json_writer.h"
 #include "movie.h"
 #include "utf8.h"
 
@@ -65,71 +64,12 @@ std::string_view codec_name(FourCC sample_entry) {
     return "opaque";
 }
 
-std::string format_duration(double seconds) {
-    // The shortest digits that read back as the same double come from the
-    // scientific form; they are then laid out positionally, padded with zeros.
-    std::array<char, 64> text{};
-    const auto written =
-        std::to_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::scientific);
-    const std::string_view scientific(text.data(), static_cast<std::size_t>(written.ptr - text.data()));
-    const std::size_t e = scientific.find('e');
-    std::string_view mantissa = scientific.substr(0, e);
-    std::string out;
-    if (mantissa.starts_with('-')) {
-        out += '-';
-        mantissa.remove_prefix(1);
-    }
-    std::string digits;
-    for (char c : mantissa)
-        if (c != '.') digits += c;
-    int exponent = 0;
-    std::string_view exponent_text = scientific.substr(e + 1);
-    if (exponent_text.starts_with('+')) exponent_text.remove_prefix(1);
-    std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
-
-    const auto count = static_cast<int>(digits.size());
-    if (exponent >= count - 1) {
-        out += digits;
-        out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
-    } else if (exponent >= 0) {
-        out += digits.substr(0, static_cast<std::size_t>(exponent + 1));
-        out += '.';
-        out += digits.substr(static_cast<std::size_t>(exponent + 1));
-    } else {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-exponent - 1), '0');
-        out += digits;
-    }
-    return out;
-}
+std::string format_duration(double seconds) { return positional_decimal(seconds); }
 
 std::string format_created_unix(std::uint64_t creation_time) {
     if (creation_time == 0) return "null";
     if (creation_time >= kUnixEpochFrom1904) return std::to_string(creation_time - kUnixEpochFrom1904);
     return "-" + std::to_string(kUnixEpochFrom1904 - creation_time);
-}
-
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    std::array<char, 8> escape{};
-                    std::snprintf(escape.data(), escape.size(), "\\u%04x", static_cast<unsigned>(c));
-                    out += escape.data();
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += "\"";
-    return out;
 }
 
 std::string probe_report(const Movie& movie) {

@@ -229,13 +229,5 @@ TEST(ProbeReport, RateOfDifferingFrameDurations) {
     }
 }
 
-TEST(JsonString, EscapesExactly) {
-    EXPECT_EQ(json_string(""), "\"\"");
-    EXPECT_EQ(json_string("a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");
-    EXPECT_EQ(json_string(std::string("\x00\x1f\x7f", 3)), "\"\\u0000\\u001f\x7f\"");
-    EXPECT_EQ(json_string("\b\f\t\n\r"), "\"\\u0008\\u000c\\t\\n\\r\"");
-    EXPECT_EQ(json_string("\xC3\xA9\xE2\x82\xAC"), "\"\xC3\xA9\xE2\x82\xAC\"");
-}
-
 }  // namespace
 }  // namespace velmora

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "engine_runner.h"
+#include "names.h"
 #include "output_naming.h"
 #include "paths.h"
 #include "platform.h"
@@ -97,7 +98,7 @@ std::string relative_folder(const std::optional<std::string>& root, const std::s
 // "created" from the report's "createdUnix" when it is a JSON integer that
 // names a representable instant.
 std::optional<std::string> metadata_creation(const nlohmann::json& report) {
-    auto member = report.find("createdUnix");
+    auto member = report.find(report_key::kCreatedUnix);
     if (member == report.end() || !member->is_number_integer()) return std::nullopt;
     std::int64_t seconds = 0;
     if (member->is_number_unsigned()) {

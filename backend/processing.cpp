@@ -17,6 +17,7 @@
 #include "file_system.h"
 #include "json_text.h"
 #include "leftovers.h"
+#include "names.h"
 #include "output_naming.h"
 #include "platform.h"
 #include "protocol.h"
@@ -284,11 +285,11 @@ nlohmann::json error_record(const Movie& movie, const std::string& message) {
 
 bool is_timecode_track(const nlohmann::json& stream) {
     if (!stream.is_object()) return false;
-    const auto tag = stream.find("tag");
+    const auto tag = stream.find(report_key::kTag);
     return tag != stream.end() && tag->is_string() && tag->get<std::string>() == "tmcd";
 }
 
-std::string string_member(const nlohmann::json& stream, const char* key) {
+std::string string_member(const nlohmann::json& stream, std::string_view key) {
     if (!stream.is_object()) return {};
     const auto member = stream.find(key);
     return member != stream.end() && member->is_string() ? member->get<std::string>() : std::string();
@@ -299,12 +300,12 @@ std::string string_member(const nlohmann::json& stream, const char* key) {
 std::vector<std::string> stream_signatures(const nlohmann::json& report) {
     std::vector<std::string> signatures;
     if (!report.is_object()) return signatures;
-    const auto streams = report.find("streams");
+    const auto streams = report.find(report_key::kStreams);
     if (streams == report.end() || !streams->is_array()) return signatures;
     for (const nlohmann::json& stream : *streams) {
         if (is_timecode_track(stream)) continue;
-        signatures.push_back(to_compact_json(member_or_null(stream, "trackId")) + ":" +
-                             string_member(stream, "type") + ":" + string_member(stream, "tag"));
+        signatures.push_back(to_compact_json(member_or_null(stream, report_key::kTrackId)) + ":" +
+                             string_member(stream, report_key::kType) + ":" + string_member(stream, report_key::kTag));
     }
     std::sort(signatures.begin(), signatures.end());
     return signatures;
@@ -313,9 +314,9 @@ std::vector<std::string> stream_signatures(const nlohmann::json& report) {
 Status verify_written_report(const nlohmann::json& report, const std::string& timecode,
                              const nlohmann::json& source_record) {
     if (!report.is_object()) return fail("Missing verified streams");
-    const auto streams = report.find("streams");
+    const auto streams = report.find(report_key::kStreams);
     if (streams == report.end() || !streams->is_array()) return fail("Missing verified streams");
-    const auto written_timecode = report.find("timecode");
+    const auto written_timecode = report.find(report_key::kTimecode);
     const bool timecode_matches = written_timecode != report.end() && written_timecode->is_string() &&
                                   written_timecode->get<std::string>() == timecode;
     const auto timecode_tracks = std::count_if(streams->begin(), streams->end(), is_timecode_track);
@@ -358,7 +359,7 @@ Result<nlohmann::json> process_movies(ServiceState& state, const std::vector<std
                                       const std::map<std::string, std::string>& timecodes,
                                       const nlohmann::json& options) {
     return run_batch(state, ids, timecodes, options, [](const nlohmann::json& payload) {
-        emit_message(nlohmann::json{{"event", "progress"}, {"payload", payload}});
+        emit_message(nlohmann::json{{backend_event::kEventKey, backend_event::kProgress}, {backend_event::kPayloadKey, payload}});
     });
 }
 

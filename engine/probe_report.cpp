@@ -5,6 +5,7 @@
 
 #include "json_writer.h"
 #include "movie.h"
+#include "names.h"
 #include "utf8.h"
 
 namespace velmora {
@@ -44,13 +45,27 @@ std::string reduced_rate(std::uint32_t timescale, std::uint32_t delta) {
     return std::to_string(timescale / g) + "/" + std::to_string(delta / g);
 }
 
+// Opens a member: a comma unless it is the object's first, then the quoted key.
+void append_key(std::string& out, std::string_view key) {
+    if (out.back() != '{') out += ',';
+    append_json_string(out, key);
+    out += ':';
+}
+
 std::string stream_object(std::size_t index, const Track& track) {
-    std::string out = "{\"index\":" + std::to_string(index);
-    out += ",\"trackId\":" + std::to_string(track.track_id);
-    out += ",\"type\":" + json_string(stream_type(track.handler));
-    out += ",\"codec\":" + json_string(codec_name(track.sample_entry));
-    out += ",\"tag\":" + json_string(tag_text(track.sample_entry));
-    out += ",\"attachedPicture\":";
+    using namespace report_key;
+    std::string out = "{";
+    append_key(out, kIndex);
+    out += std::to_string(index);
+    append_key(out, kTrackId);
+    out += std::to_string(track.track_id);
+    append_key(out, kType);
+    out += json_string(stream_type(track.handler));
+    append_key(out, kCodec);
+    out += json_string(codec_name(track.sample_entry));
+    append_key(out, kTag);
+    out += json_string(tag_text(track.sample_entry));
+    append_key(out, kAttachedPicture);
     out += is_attached_picture(track) ? "true" : "false";
     out += "}";
     return out;
@@ -73,26 +88,41 @@ std::string format_created_unix(std::uint64_t creation_time) {
 }
 
 std::string probe_report(const Movie& movie) {
+    using namespace report_key;
     const Track& video = movie.video();
     const double duration = static_cast<double>(video.media_duration) / static_cast<double>(video.media_timescale);
-    std::string out = "{\"engine\":\"velmora-native\"";
+    std::string out = "{";
+    append_key(out, kEngine);
+    out += "\"velmora-native\"";
     const FrameRate rate = movie.video_rate();
-    out += ",\"rate\":\"" + reduced_rate(rate.timescale, rate.frame_duration) + "\"";
-    out += ",\"duration\":" + format_duration(duration);
-    out += ",\"timecode\":" + (movie.existing_timecode ? json_string(*movie.existing_timecode) : "null");
-    out += ",\"createdUnix\":" + format_created_unix(movie.creation_time);
-    out += ",\"width\":" + std::to_string(video.width);
-    out += ",\"height\":" + std::to_string(video.height);
-    out += ",\"codec\":" + json_string(codec_name(video.sample_entry));
-    out += ",\"videoIndex\":" + std::to_string(movie.video_index);
-    out += ",\"streams\":[";
+    append_key(out, kRate);
+    out += json_string(reduced_rate(rate.timescale, rate.frame_duration));
+    append_key(out, kDuration);
+    out += format_duration(duration);
+    append_key(out, kTimecode);
+    out += movie.existing_timecode ? json_string(*movie.existing_timecode) : "null";
+    append_key(out, kCreatedUnix);
+    out += format_created_unix(movie.creation_time);
+    append_key(out, kWidth);
+    out += std::to_string(video.width);
+    append_key(out, kHeight);
+    out += std::to_string(video.height);
+    append_key(out, kCodec);
+    out += json_string(codec_name(video.sample_entry));
+    append_key(out, kVideoIndex);
+    out += std::to_string(movie.video_index);
+    append_key(out, kStreams);
+    out += "[";
     for (std::size_t i = 0; i < movie.tracks.size(); ++i) {
         if (i != 0) out += ",";
         out += stream_object(i, movie.tracks[i]);
     }
     out += "]";
     // Only a video labelled at a standard rate it does not keep tells what it measured.
-    if (movie.variable_rate) out += ",\"measuredRate\":\"" + movie.variable_rate->measured + "\"";
+    if (movie.variable_rate) {
+        append_key(out, kMeasuredRate);
+        out += json_string(movie.variable_rate->measured);
+    }
     out += "}";
     return out;
 }

@@ -56,15 +56,9 @@ void append_json_string(std::string& out, std::string_view text, ControlEscapes 
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\b':
-                if (short_forms) {
-                    out += "\\b";
-                } else {
-                    append_unicode_escape(out, c);
-                }
-                break;
             case '\f':
                 if (short_forms) {
-                    out += "\\f";
+                    out += c == '\b' ? "\\b" : "\\f";
                 } else {
                     append_unicode_escape(out, c);
                 }

@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "flush.h"
@@ -12,12 +11,6 @@ Status full_flush(int fd) {
         if (errno != EINTR) return fail(system_error_text(errno));
     }
     return {};
-}
-
-Status flush_folder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return fail(system_error_text(errno));
-    return full_flush(fd.get());
 }
 
 }  // namespace velmora

@@ -18,8 +18,8 @@
 
 #include "child_process.h"
 #include "json_text.h"
+#include "names.h"
 #include "utf8.h"
-#include "utf8_text.h"
 
 namespace velmora {
 
@@ -164,7 +164,7 @@ Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::st
     auto error = make_pipe();
     if (!error) return fail(error.error());
 
-    auto child = ChildProcess::spawn(engine_path, {"probe", movie_path},
+    auto child = ChildProcess::spawn(engine_path, {std::string(engine_command::kProbe), movie_path},
                                      {null_device->get(), output->write_end.get(), error->write_end.get()});
     // Only the child may hold the write ends, or the reads below never end.
     output->write_end.reset();
@@ -198,7 +198,7 @@ Status write_timecode(const std::string& engine_path, const std::string& source_
     auto error = make_pipe();
     if (!error) return fail(error.error());
 
-    auto child = ChildProcess::spawn(engine_path, {"write", source_path, output_path, timecode},
+    auto child = ChildProcess::spawn(engine_path, {std::string(engine_command::kWrite), source_path, output_path, timecode},
                                      {null_device->get(), null_device->get(), error->write_end.get()});
     error->write_end.reset();
     null_device->reset();

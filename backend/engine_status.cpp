@@ -9,7 +9,8 @@
 #include <cstring>
 #include <limits>
 
-#include "utf8_text.h"
+#include "names.h"
+#include "utf8.h"
 
 namespace velmora {
 
@@ -169,7 +170,7 @@ std::optional<double> parse_decimal_number(std::string_view text) noexcept {
 }
 
 std::optional<double> parse_progress_line(std::string_view line) noexcept {
-    static constexpr std::string_view prefix = "progress=";
+    constexpr std::string_view prefix = kProgressPrefix;
     if (line.size() < prefix.size() || line.substr(0, prefix.size()) != prefix) return std::nullopt;
     auto value = parse_decimal_number(line.substr(prefix.size()));
     if (!value) return std::nullopt;

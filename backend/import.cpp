@@ -15,7 +15,9 @@
 #include <string_view>
 
 #include "engine_runner.h"
+#include "names.h"
 #include "output_naming.h"
+#include "paths.h"
 #include "platform.h"
 #include "timestamps.h"
 #include "token.h"
@@ -73,19 +75,6 @@ bool has_movie_extension(std::string_view name) {
     return extension == "mov" || extension == "mp4" || extension == "m4v";
 }
 
-std::string join(std::string_view folder, std::string_view name) {
-    std::string path(folder);
-    if (path.empty() || path.back() != '/') path.push_back('/');
-    path.append(name);
-    return path;
-}
-
-Result<std::string> canonical_path(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) return fail(system_error_text(errno));
-    return std::string(resolved.get());
-}
-
 // "relativeDir": the folder holding `canonical_file` below the root folder
 // of the walk, or empty when it lies elsewhere.
 std::string relative_folder(const std::optional<std::string>& root, const std::string& canonical_file) {
@@ -109,7 +98,7 @@ std::string relative_folder(const std::optional<std::string>& root, const std::s
 // "created" from the report's "createdUnix" when it is a JSON integer that
 // names a representable instant.
 std::optional<std::string> metadata_creation(const nlohmann::json& report) {
-    auto member = report.find("createdUnix");
+    auto member = report.find(report_key::kCreatedUnix);
     if (member == report.end() || !member->is_number_integer()) return std::nullopt;
     std::int64_t seconds = 0;
     if (member->is_number_unsigned()) {
@@ -210,7 +199,7 @@ Result<std::vector<FolderEntry>> list_folder(const std::string& path) {
 Result<unsigned char> entry_type(const std::string& folder, const FolderEntry& entry) {
     if (entry.type != DT_UNKNOWN) return entry.type;
     struct stat status;
-    if (::lstat(join(folder, entry.name).c_str(), &status) != 0) return fail(system_error_text(errno));
+    if (::lstat(join_path(folder, entry.name).c_str(), &status) != 0) return fail(system_error_text(errno));
     if (S_ISREG(status.st_mode)) return static_cast<unsigned char>(DT_REG);
     if (S_ISDIR(status.st_mode)) return static_cast<unsigned char>(DT_DIR);
     return static_cast<unsigned char>(DT_LNK);  // anything else is passed over alike
@@ -225,7 +214,7 @@ void import_folder(ImportRun& run, const std::string& path, std::string_view nam
     for (const auto& entry : *entries) {
         auto type = entry_type(path, entry);
         if (!type) return run.add_error(name, type.error());
-        if (*type == DT_REG || (*type == DT_DIR && run.recursive)) import_path(run, join(path, entry.name), walk_root);
+        if (*type == DT_REG || (*type == DT_DIR && run.recursive)) import_path(run, join_path(path, entry.name), walk_root);
     }
 }
 

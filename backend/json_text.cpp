@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "json_writer.h"
 #include "utf8.h"
 
 namespace velmora {
@@ -121,92 +122,12 @@ std::string float_text(double number) {
     return text;
 }
 
-// Fewest digits that read back as the same double, laid out positionally
-// for 16 integer digits or fewer and for up to four zeros after the point,
-// otherwise as digits, "e" and the exponent without sign or padding. This is
-// the layout the shell's JSON reader and the engine's reports share; the
-// library's own dump can pick a longer digit string.
-void append_float(std::string& out, double number) {
-    if (!std::isfinite(number)) {
-        out += "null";  // JSON has no spelling for these
-        return;
-    }
-    if (number == 0) {
-        out += std::signbit(number) ? "-0.0" : "0.0";
-        return;
-    }
-    char buffer[64];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific).ptr;
-    std::string_view scientific(buffer, static_cast<std::size_t>(end - buffer));
-    if (scientific.front() == '-') {
-        out += '-';
-        scientific.remove_prefix(1);
-    }
-    const auto e = scientific.find('e');
-    std::string digits;
-    for (const char c : scientific.substr(0, e)) {
-        if (c != '.') digits += c;
-    }
-    int exponent = 0;
-    std::string_view exponent_text = scientific.substr(e + 1);
-    if (exponent_text.front() == '+') exponent_text.remove_prefix(1);
-    std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
-
-    const int length = static_cast<int>(digits.size());
-    const int point = exponent + 1;  // digits before the decimal point
-    if (point >= length && point <= 16) {
-        out += digits;
-        out.append(static_cast<std::size_t>(point - length), '0');
-        out += ".0";
-    } else if (point > 0 && point <= 16) {
-        out.append(digits, 0, static_cast<std::size_t>(point));
-        out += '.';
-        out.append(digits, static_cast<std::size_t>(point));
-    } else if (point > -5 && point <= 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-point), '0');
-        out += digits;
-    } else {
-        out += digits.front();
-        if (length > 1) {
-            out += '.';
-            out.append(digits, 1);
-        }
-        out += 'e';
-        out += std::to_string(exponent);
-    }
-}
-
 void append_quoted(std::string& out, std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string repaired;
-    if (!is_valid_utf8(text)) {
-        repaired = decode_utf8_lossy(text);
-        text = repaired;
+    if (is_valid_utf8(text)) {
+        append_json_string(out, text, ControlEscapes::kShortBackspaceAndFormFeed);
+    } else {
+        append_json_string(out, decode_utf8_lossy(text), ControlEscapes::kShortBackspaceAndFormFeed);
     }
-    out += '"';
-    for (const char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: {
-                const auto byte = static_cast<unsigned char>(c);
-                if (byte < 0x20) {
-                    out += "\\u00";
-                    out += hex[byte >> 4];
-                    out += hex[byte & 0x0F];
-                } else {
-                    out += c;
-                }
-            }
-        }
-    }
-    out += '"';
 }
 
 // `indent` < 0 writes compactly; otherwise nested lines are indented by
@@ -224,7 +145,7 @@ void append_value(std::string& out, const nlohmann::json& value, int indent, int
         case nlohmann::json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
         case nlohmann::json::value_t::number_integer: out += std::to_string(value.get<std::int64_t>()); return;
         case nlohmann::json::value_t::number_unsigned: out += std::to_string(value.get<std::uint64_t>()); return;
-        case nlohmann::json::value_t::number_float: append_float(out, value.get<double>()); return;
+        case nlohmann::json::value_t::number_float: append_json_number(out, value.get<double>()); return;
         case nlohmann::json::value_t::string: append_quoted(out, value.get_ref<const std::string&>()); return;
         case nlohmann::json::value_t::array: {
             if (value.empty()) {

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "utf8.h"
-#include "utf8_text.h"
 
 namespace velmora {
 namespace {

@@ -9,17 +9,10 @@
 #include <spawn.h>
 #include <vector>
 
+#include "flush.h"
 #include "result.h"
 
 namespace velmora {
-
-// Forces a file's data to stable storage with the strongest flush the
-// platform has (F_FULLFSYNC on macOS, fsync on Linux); retried while
-// interrupted. Fails with the system's error text.
-Status full_flush(int fd);
-
-// Makes a rename or creation inside `folder` survive a power cut.
-Status flush_folder(const std::string& folder);
 
 // Renames on names inside one open folder, so that a folder renamed or
 // replaced by a symbolic link meanwhile changes nothing. Each answers 0 or

@@ -14,19 +14,6 @@
 
 namespace velmora {
 
-Status full_flush(int fd) {
-    while (::fsync(fd) != 0) {
-        if (errno != EINTR) return fail(system_error_text(errno));
-    }
-    return {};
-}
-
-Status flush_folder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return fail(system_error_text(errno));
-    return full_flush(fd.get());
-}
-
 int rename_no_replace_at(int folder, const std::string& from, const std::string& to) {
     return ::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
 }

@@ -13,20 +13,6 @@
 
 namespace velmora {
 
-// fsync on macOS only reaches the drive's cache; F_FULLFSYNC empties it.
-Status full_flush(int fd) {
-    while (::fcntl(fd, F_FULLFSYNC) == -1) {
-        if (errno != EINTR) return fail(system_error_text(errno));
-    }
-    return {};
-}
-
-Status flush_folder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return fail(system_error_text(errno));
-    return full_flush(fd.get());
-}
-
 int rename_no_replace_at(int folder, const std::string& from, const std::string& to) {
     return ::renameatx_np(folder, from.c_str(), folder, to.c_str(), RENAME_EXCL) == 0 ? 0 : errno;
 }

@@ -17,6 +17,7 @@
 #include "file_system.h"
 #include "json_text.h"
 #include "leftovers.h"
+#include "names.h"
 #include "output_naming.h"
 #include "platform.h"
 #include "protocol.h"
@@ -132,12 +133,6 @@ Status source_unchanged(const MovieRecord& record) {
     return {};
 }
 
-Result<std::string> canonical_path(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) return fail(system_error_text(errno));
-    return std::string(resolved.get());
-}
-
 bool same_path(const std::string& a, const std::string& b) {
     return path_comparison_key(a) == path_comparison_key(b);
 }
@@ -178,10 +173,6 @@ void remove_leftovers_of_earlier_runs(const std::vector<Movie>& movies, const Ou
     for (const std::string& folder : temporary_folders_of(movies, options)) (void)remove_leftover_temporaries(folder);
 }
 
-std::string joined(const std::string& folder, std::string_view name) {
-    return folder.ends_with('/') ? folder + std::string(name) : folder + "/" + std::string(name);
-}
-
 Result<OutputLocation> locate_output(const Movie& movie, const OutputOptions& options, std::size_t position) {
     const std::string& source = movie.record.source_path;
     auto folder = output_folder_for(source, movie.record.relative_dir, options);
@@ -198,7 +189,7 @@ Result<OutputLocation> locate_output(const Movie& movie, const OutputOptions& op
         auto name = output_file_name(source_name, options, position);
         if (!name) return fail(name.error());
         output_name = std::move(*name);
-        if (would_overwrite_source(joined(*canonical_folder, output_name), source)) {
+        if (would_overwrite_source(join_path(*canonical_folder, output_name), source)) {
             return fail("Output would overwrite the source.");
         }
     }
@@ -294,11 +285,11 @@ nlohmann::json error_record(const Movie& movie, const std::string& message) {
 
 bool is_timecode_track(const nlohmann::json& stream) {
     if (!stream.is_object()) return false;
-    const auto tag = stream.find("tag");
+    const auto tag = stream.find(report_key::kTag);
     return tag != stream.end() && tag->is_string() && tag->get<std::string>() == "tmcd";
 }
 
-std::string string_member(const nlohmann::json& stream, const char* key) {
+std::string string_member(const nlohmann::json& stream, std::string_view key) {
     if (!stream.is_object()) return {};
     const auto member = stream.find(key);
     return member != stream.end() && member->is_string() ? member->get<std::string>() : std::string();
@@ -309,12 +300,12 @@ std::string string_member(const nlohmann::json& stream, const char* key) {
 std::vector<std::string> stream_signatures(const nlohmann::json& report) {
     std::vector<std::string> signatures;
     if (!report.is_object()) return signatures;
-    const auto streams = report.find("streams");
+    const auto streams = report.find(report_key::kStreams);
     if (streams == report.end() || !streams->is_array()) return signatures;
     for (const nlohmann::json& stream : *streams) {
         if (is_timecode_track(stream)) continue;
-        signatures.push_back(to_compact_json(member_or_null(stream, "trackId")) + ":" +
-                             string_member(stream, "type") + ":" + string_member(stream, "tag"));
+        signatures.push_back(to_compact_json(member_or_null(stream, report_key::kTrackId)) + ":" +
+                             string_member(stream, report_key::kType) + ":" + string_member(stream, report_key::kTag));
     }
     std::sort(signatures.begin(), signatures.end());
     return signatures;
@@ -323,9 +314,9 @@ std::vector<std::string> stream_signatures(const nlohmann::json& report) {
 Status verify_written_report(const nlohmann::json& report, const std::string& timecode,
                              const nlohmann::json& source_record) {
     if (!report.is_object()) return fail("Missing verified streams");
-    const auto streams = report.find("streams");
+    const auto streams = report.find(report_key::kStreams);
     if (streams == report.end() || !streams->is_array()) return fail("Missing verified streams");
-    const auto written_timecode = report.find("timecode");
+    const auto written_timecode = report.find(report_key::kTimecode);
     const bool timecode_matches = written_timecode != report.end() && written_timecode->is_string() &&
                                   written_timecode->get<std::string>() == timecode;
     const auto timecode_tracks = std::count_if(streams->begin(), streams->end(), is_timecode_track);
@@ -368,7 +359,7 @@ Result<nlohmann::json> process_movies(ServiceState& state, const std::vector<std
                                       const std::map<std::string, std::string>& timecodes,
                                       const nlohmann::json& options) {
     return run_batch(state, ids, timecodes, options, [](const nlohmann::json& payload) {
-        emit_message(nlohmann::json{{"event", "progress"}, {"payload", payload}});
+        emit_message(nlohmann::json{{backend_event::kEventKey, backend_event::kProgress}, {backend_event::kPayloadKey, payload}});
     });
 }
 

@@ -11,6 +11,7 @@
 #include "file_system.h"
 #include "import.h"
 #include "json_text.h"
+#include "names.h"
 #include "opener.h"
 #include "processing.h"
 #include "report_file.h"
@@ -105,7 +106,7 @@ Status serve_requests(const std::shared_ptr<ServiceState>& state) {
         const nlohmann::json command = member_or_null(*request, "command");
         if (!command.is_string()) return fail("Missing command");
 
-        if (command == "shutdown") {
+        if (command.get_ref<const std::string&>() == backend_command::kShutdown) {
             for (WorkerThread& worker : running) worker.join();
             emit_message(reply_for(id, nlohmann::json()));
             return {};
@@ -124,20 +125,20 @@ Status serve_requests(const std::shared_ptr<ServiceState>& state) {
 Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& resources_dir,
                                         const std::string& command, const nlohmann::json& args) {
     (void)resources_dir;  // the handlers read it from the state
-    if (command == "load_settings") return load_settings(state);
-    if (command == "save_settings") return save_settings(state, member_or_null(args, "value"));
-    if (command == "import_movies") return import_command(state, args);
-    if (command == "process_movies") return process_command(state, args);
-    if (command == "cancel") {
+    if (command == backend_command::kLoadSettings) return load_settings(state);
+    if (command == backend_command::kSaveSettings) return save_settings(state, member_or_null(args, "value"));
+    if (command == backend_command::kImportMovies) return import_command(state, args);
+    if (command == backend_command::kProcessMovies) return process_command(state, args);
+    if (command == backend_command::kCancel) {
         state.cancel.store(true);
         return nlohmann::json();
     }
-    if (command == "busy") return nlohmann::json(state.busy.load());
-    if (command == "reveal") return reveal(state, args);
-    if (command == "third_party_notices") return third_party_notices(state);
-    if (command == "restore") return restore_original(state, args);
-    if (command == "save_report") return save_report(args);
-    if (command == "shutdown") return nlohmann::json();  // answered by the reader before dispatch
+    if (command == backend_command::kBusy) return nlohmann::json(state.busy.load());
+    if (command == backend_command::kReveal) return reveal(state, args);
+    if (command == backend_command::kThirdPartyNotices) return third_party_notices(state);
+    if (command == backend_command::kRestore) return restore_original(state, args);
+    if (command == backend_command::kSaveReport) return save_report(args);
+    if (command == backend_command::kShutdown) return nlohmann::json();  // answered by the reader before dispatch
     return fail("Unknown native command");
 }
 

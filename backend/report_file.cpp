@@ -34,12 +34,9 @@ private:
 };
 
 Status fill_exclusively(const std::string& path, std::string_view text) {
-    int raw;
-    do {
-        raw = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (raw < 0 && errno == EINTR);
-    if (raw < 0) return fail(system_error_text(errno));
-    UniqueFd fd(raw);
+    auto created = create_exclusive(path, 0666);
+    if (!created) return fail(std::move(created).error());
+    UniqueFd fd = std::move(*created);
     if (auto written = write_all(fd.get(), text); !written) return written;
     if (auto flushed = full_flush(fd.get()); !flushed) return flushed;
     return fd.close();

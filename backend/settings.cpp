@@ -73,9 +73,8 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     Result<UniqueFd> create() {
-        UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (!fd) return fail(system_error_text(errno));
-        created_ = true;
+        auto fd = create_exclusive(path_, 0600);
+        if (fd) created_ = true;
         return fd;
     }
     Status rename_to(const std::string& target) {

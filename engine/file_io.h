@@ -5,29 +5,13 @@
 #include <span>
 #include <string>
 
+#include "descriptor.h"
 #include "result.h"
 
 namespace velmora {
 
-// Owns one open file descriptor; closes it when released.
-class File {
-public:
-    File() = default;
-    explicit File(int fd) : fd_(fd) {}
-    File(File&& other) noexcept : fd_(other.release()) {}
-    File& operator=(File&& other) noexcept;
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File();
-
-    int fd() const { return fd_; }
-    bool is_open() const { return fd_ >= 0; }
-    int release();
-    void close();
-
-private:
-    int fd_ = -1;
-};
+// The engine's open files: one owned descriptor each.
+using File = UniqueFd;
 
 // Paths are raw bytes: std::string holds them unconverted.
 // Opens a regular file for reading; anything else (a folder, a FIFO, a
@@ -36,7 +20,9 @@ Result<File> open_read_only(const std::string& path);
 Result<std::uint64_t> file_size_of(const File& file);
 // Reads exactly out.size() bytes at the offset; a short file gives
 // "failed to fill whole buffer".
-Status read_exact_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> out);
+inline Status read_exact_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> out) {
+    return read_exact_at(file.get(), offset, out);
+}
 
 // Opens the folder that holds `path`, for flushing its entries. A folder we
 // may write into but not read answers nullopt: the file itself is already on

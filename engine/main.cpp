@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "movie.h"
+#include "names.h"
 #include "probe_report.h"
 #include "rewriter.h"
 #include "utf8.h"
@@ -47,8 +48,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
     if (args.size() < 2 || !velmora::is_valid_utf8(args[1])) return report_failure(kUsage);
     const std::string& command = args[1];
-    if (command == "--version") return print_line(kVersion);
-    if (command == "probe" && args.size() == 3) return run_probe(args[2]);
-    if (command == "write" && args.size() == 5) return run_write(args[2], args[3], args[4]);
+    if (command == velmora::engine_command::kVersion) return print_line(kVersion);
+    if (command == velmora::engine_command::kProbe && args.size() == 3) return run_probe(args[2]);
+    if (command == velmora::engine_command::kWrite && args.size() == 5) return run_write(args[2], args[3], args[4]);
     return report_failure(kUsage);
 }

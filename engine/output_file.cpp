@@ -11,13 +11,6 @@
 
 namespace velmora {
 
-namespace {
-
-// One write call passes at most this many bytes.
-constexpr std::size_t kMaxWrite = INT_MAX;
-
-}  // namespace
-
 OutputFile::OutputFile(std::string path, File file, bool unnamed)
     : path_(std::move(path)), file_(std::move(file)), unnamed_(unnamed) {
     readable_path_ = unnamed_ ? reopen_path(file_) : path_;
@@ -34,12 +27,8 @@ Result<OutputFile> OutputFile::create(const std::string& path) {
 }
 
 Result<OutputFile> OutputFile::create_exclusive(const std::string& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return fail(system_error_text(errno));
-    return OutputFile(path, File(fd), false);
+    TRY(File file, velmora::create_exclusive(path, 0666));
+    return OutputFile(path, std::move(file), false);
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
@@ -53,12 +42,12 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
 
 OutputFile::~OutputFile() {
     if (keep_ || unnamed_) return;  // an unnamed file goes with its descriptor
-    file_.close();
+    file_.reset();
     ::unlink(path_.c_str());  // a failure to remove is ignored: the first message stands
 }
 
 void OutputFile::close() {
-    if (!unnamed_) file_.close();
+    if (!unnamed_) file_.reset();
 }
 
 Status OutputFile::publish() {
@@ -66,25 +55,14 @@ Status OutputFile::publish() {
         TRY_VOID(link_unnamed(file_, path_));
         unnamed_ = false;  // from here on removed by path like a named file
     }
-    file_.close();
+    file_.reset();
     TRY_VOID(flush_parent_folder(path_));
     keep_ = true;
     return {};
 }
 
 Status OutputFile::write_all_at(std::uint64_t offset, ByteView bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const std::size_t count = std::min(bytes.size() - done, kMaxWrite);
-        const ssize_t written = ::pwrite(file_.fd(), bytes.data() + done, count, static_cast<off_t>(offset + done));
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return fail(system_error_text(errno));
-        }
-        if (written == 0) return fail("failed to write whole buffer");
-        done += static_cast<std::size_t>(written);
-    }
-    return {};
+    return velmora::write_all_at(file_.get(), offset, bytes);
 }
 
 }  // namespace velmora

@@ -5,13 +5,10 @@
 #include <string>
 
 #include "file_io.h"
+#include "flush.h"
 #include "result.h"
 
 namespace velmora {
-
-// Forces the file's data and metadata through the device's cache to stable
-// storage.
-Status full_flush(const File& file);
 
 // Starts writing the given range of the file to the device without waiting,
 // so that the final flush finds little left to do. Advisory: never fails.

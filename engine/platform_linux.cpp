@@ -6,37 +6,20 @@
 
 #include <string>
 
+#include "paths.h"
+
 namespace velmora {
 
-// Linux has no separate device-cache flush: fsync reaches stable storage.
-Status full_flush(const File& file) {
-    while (::fsync(file.fd()) != 0) {
-        if (errno != EINTR) return fail(system_error_text(errno));
-    }
-    return {};
-}
-
 void start_writeback(const File& file, std::uint64_t offset, std::uint64_t length) {
-    ::sync_file_range(file.fd(), static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(file.get(), static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
 Status flush_parent_folder(const std::string& path) {
     TRY(const std::optional<File> folder, open_parent_folder(path));
     if (!folder) return {};
-    if (::fsync(folder->fd()) != 0 && errno != EINVAL && errno != EROFS) return fail(system_error_text(errno));
+    if (::fsync(folder->get()) != 0 && errno != EINVAL && errno != EROFS) return fail(system_error_text(errno));
     return {};
 }
-
-namespace {
-
-std::string folder_of(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-}  // namespace
 
 Result<std::optional<File>> create_unnamed_beside(const std::string& path) {
     int fd;
@@ -50,7 +33,7 @@ Result<std::optional<File>> create_unnamed_beside(const std::string& path) {
     return fail(system_error_text(errno));
 }
 
-std::string reopen_path(const File& file) { return "/proc/self/fd/" + std::to_string(file.fd()); }
+std::string reopen_path(const File& file) { return "/proc/self/fd/" + std::to_string(file.get()); }
 
 // Linking by descriptor (AT_EMPTY_PATH) needs a privilege; the /proc link of
 // the descriptor does not.
@@ -66,7 +49,7 @@ Result<std::optional<std::uint64_t>> kernel_copy(const File& in, std::uint64_t i
     auto out_position = static_cast<loff_t>(out_offset);
     for (;;) {
         const ssize_t copied =
-            ::copy_file_range(in.fd(), &in_position, out.fd(), &out_position, static_cast<std::size_t>(length), 0);
+            ::copy_file_range(in.get(), &in_position, out.get(), &out_position, static_cast<std::size_t>(length), 0);
         if (copied >= 0) return std::optional<std::uint64_t>{static_cast<std::uint64_t>(copied)};
         switch (errno) {
             case EINTR:

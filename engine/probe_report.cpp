@@ -1,11 +1,11 @@
 #include "probe_report.h"
 
 #include <array>
-#include <charconv>
-#include <cstdio>
 #include <numeric>
 
+#include "json_writer.h"
 #include "movie.h"
+#include "names.h"
 #include "utf8.h"
 
 namespace velmora {
@@ -33,7 +33,7 @@ std::string_view stream_type(FourCC handler) {
 }
 
 std::string tag_text(FourCC code) {
-    return utf8_lossy(std::string_view(reinterpret_cast<const char*>(code.bytes.data()), code.bytes.size()));
+    return decode_utf8_lossy(std::string_view(reinterpret_cast<const char*>(code.bytes.data()), code.bytes.size()));
 }
 
 bool is_attached_picture(const Track& track) {
@@ -45,13 +45,27 @@ std::string reduced_rate(std::uint32_t timescale, std::uint32_t delta) {
     return std::to_string(timescale / g) + "/" + std::to_string(delta / g);
 }
 
+// Opens a member: a comma unless it is the object's first, then the quoted key.
+void append_key(std::string& out, std::string_view key) {
+    if (out.back() != '{') out += ',';
+    append_json_string(out, key);
+    out += ':';
+}
+
 std::string stream_object(std::size_t index, const Track& track) {
-    std::string out = "{\"index\":" + std::to_string(index);
-    out += ",\"trackId\":" + std::to_string(track.track_id);
-    out += ",\"type\":" + json_string(stream_type(track.handler));
-    out += ",\"codec\":" + json_string(codec_name(track.sample_entry));
-    out += ",\"tag\":" + json_string(tag_text(track.sample_entry));
-    out += ",\"attachedPicture\":";
+    using namespace report_key;
+    std::string out = "{";
+    append_key(out, kIndex);
+    out += std::to_string(index);
+    append_key(out, kTrackId);
+    out += std::to_string(track.track_id);
+    append_key(out, kType);
+    out += json_string(stream_type(track.handler));
+    append_key(out, kCodec);
+    out += json_string(codec_name(track.sample_entry));
+    append_key(out, kTag);
+    out += json_string(tag_text(track.sample_entry));
+    append_key(out, kAttachedPicture);
     out += is_attached_picture(track) ? "true" : "false";
     out += "}";
     return out;
@@ -65,43 +79,7 @@ std::string_view codec_name(FourCC sample_entry) {
     return "opaque";
 }
 
-std::string format_duration(double seconds) {
-    // The shortest digits that read back as the same double come from the
-    // scientific form; they are then laid out positionally, padded with zeros.
-    std::array<char, 64> text{};
-    const auto written =
-        std::to_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::scientific);
-    const std::string_view scientific(text.data(), static_cast<std::size_t>(written.ptr - text.data()));
-    const std::size_t e = scientific.find('e');
-    std::string_view mantissa = scientific.substr(0, e);
-    std::string out;
-    if (mantissa.starts_with('-')) {
-        out += '-';
-        mantissa.remove_prefix(1);
-    }
-    std::string digits;
-    for (char c : mantissa)
-        if (c != '.') digits += c;
-    int exponent = 0;
-    std::string_view exponent_text = scientific.substr(e + 1);
-    if (exponent_text.starts_with('+')) exponent_text.remove_prefix(1);
-    std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
-
-    const auto count = static_cast<int>(digits.size());
-    if (exponent >= count - 1) {
-        out += digits;
-        out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
-    } else if (exponent >= 0) {
-        out += digits.substr(0, static_cast<std::size_t>(exponent + 1));
-        out += '.';
-        out += digits.substr(static_cast<std::size_t>(exponent + 1));
-    } else {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-exponent - 1), '0');
-        out += digits;
-    }
-    return out;
-}
+std::string format_duration(double seconds) { return positional_decimal(seconds); }
 
 std::string format_created_unix(std::uint64_t creation_time) {
     if (creation_time == 0) return "null";
@@ -109,50 +87,42 @@ std::string format_created_unix(std::uint64_t creation_time) {
     return "-" + std::to_string(kUnixEpochFrom1904 - creation_time);
 }
 
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    std::array<char, 8> escape{};
-                    std::snprintf(escape.data(), escape.size(), "\\u%04x", static_cast<unsigned>(c));
-                    out += escape.data();
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += "\"";
-    return out;
-}
-
 std::string probe_report(const Movie& movie) {
+    using namespace report_key;
     const Track& video = movie.video();
     const double duration = static_cast<double>(video.media_duration) / static_cast<double>(video.media_timescale);
-    std::string out = "{\"engine\":\"velmora-native\"";
+    std::string out = "{";
+    append_key(out, kEngine);
+    out += "\"velmora-native\"";
     const FrameRate rate = movie.video_rate();
-    out += ",\"rate\":\"" + reduced_rate(rate.timescale, rate.frame_duration) + "\"";
-    out += ",\"duration\":" + format_duration(duration);
-    out += ",\"timecode\":" + (movie.existing_timecode ? json_string(*movie.existing_timecode) : "null");
-    out += ",\"createdUnix\":" + format_created_unix(movie.creation_time);
-    out += ",\"width\":" + std::to_string(video.width);
-    out += ",\"height\":" + std::to_string(video.height);
-    out += ",\"codec\":" + json_string(codec_name(video.sample_entry));
-    out += ",\"videoIndex\":" + std::to_string(movie.video_index);
-    out += ",\"streams\":[";
+    append_key(out, kRate);
+    out += json_string(reduced_rate(rate.timescale, rate.frame_duration));
+    append_key(out, kDuration);
+    out += format_duration(duration);
+    append_key(out, kTimecode);
+    out += movie.existing_timecode ? json_string(*movie.existing_timecode) : "null";
+    append_key(out, kCreatedUnix);
+    out += format_created_unix(movie.creation_time);
+    append_key(out, kWidth);
+    out += std::to_string(video.width);
+    append_key(out, kHeight);
+    out += std::to_string(video.height);
+    append_key(out, kCodec);
+    out += json_string(codec_name(video.sample_entry));
+    append_key(out, kVideoIndex);
+    out += std::to_string(movie.video_index);
+    append_key(out, kStreams);
+    out += "[";
     for (std::size_t i = 0; i < movie.tracks.size(); ++i) {
         if (i != 0) out += ",";
         out += stream_object(i, movie.tracks[i]);
     }
     out += "]";
     // Only a video labelled at a standard rate it does not keep tells what it measured.
-    if (movie.variable_rate) out += ",\"measuredRate\":\"" + movie.variable_rate->measured + "\"";
+    if (movie.variable_rate) {
+        append_key(out, kMeasuredRate);
+        out += json_string(movie.variable_rate->measured);
+    }
     out += "}";
     return out;
 }

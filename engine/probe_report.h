@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "atoms.h"
+#include "json_writer.h"
 
 namespace velmora {
 
@@ -22,8 +23,5 @@ std::string format_duration(double seconds);
 
 // Seconds since 1904 as Unix seconds, possibly negative; "null" for 0.
 std::string format_created_unix(std::uint64_t creation_time);
-
-// A JSON string literal, quotes included.
-std::string json_string(std::string_view text);
 
 }  // namespace velmora

@@ -67,7 +67,7 @@ private:
 
     Result<std::uint64_t> read_some_at(std::uint64_t offset, std::uint64_t length) {
         for (;;) {
-            const ssize_t got = ::pread(in_.fd(), buffer_.data(), length, static_cast<off_t>(offset));
+            const ssize_t got = ::pread(in_.get(), buffer_.data(), length, static_cast<off_t>(offset));
             if (got >= 0) return static_cast<std::uint64_t>(got);
             if (errno != EINTR) return fail(system_error_text(errno));
         }

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <vector>
 
+#include "names.h"
+
 namespace velmora {
 
 namespace {
@@ -36,7 +38,7 @@ std::string progress_line(unsigned k) {
     char number[32];
     const auto end = std::to_chars(number, number + sizeof number, static_cast<double>(k) / 100.0,
                                    std::chars_format::fixed).ptr;
-    return "progress=" + std::string(number, end) + "\n";
+    return std::string(kProgressPrefix) + std::string(number, end) + "\n";
 }
 
 Result<Movie> verify_written_movie(const Movie& input, const std::string& output, const std::string& timecode) {

@@ -24,7 +24,7 @@ const velmora::File& memory_file() {
 }
 
 bool store(const std::uint8_t* data, std::size_t size) {
-    const int fd = memory_file().fd();
+    const int fd = memory_file().get();
     if (fd < 0 || ::ftruncate(fd, 0) != 0) return false;
     std::size_t done = 0;
     while (done < size) {
@@ -78,7 +78,7 @@ void check_write(const std::string& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (!store(data, size)) return 0;
-    const std::string path = "/proc/self/fd/" + std::to_string(memory_file().fd());
+    const std::string path = "/proc/self/fd/" + std::to_string(memory_file().get());
     auto movie = velmora::open_movie(path);
     if (movie) {
         const std::string report = velmora::probe_report(*movie);

@@ -396,7 +396,7 @@ TEST(OpenMovie, FillsTheMovieModel) {
     const auto movie = open_movie(file.path());
     ASSERT_TRUE(movie.has_value()) << movie.error();
     EXPECT_EQ(movie->file_size, bytes.size());
-    EXPECT_TRUE(movie->file.is_open());
+    EXPECT_TRUE(static_cast<bool>(movie->file));
     EXPECT_EQ(movie->creation_time, 3'000'000'000u);
     ASSERT_EQ(movie->atoms.size(), 3u);
     EXPECT_EQ(movie->atoms[2].atom_type, FourCC("moov"));

@@ -8,7 +8,6 @@
 
 #include "movie.h"
 #include "support/movie_builder.h"
-#include "utf8.h"
 
 namespace velmora {
 namespace {
@@ -227,40 +226,6 @@ TEST(ProbeReport, RateOfDifferingFrameDurations) {
                                                        : "\"attachedPicture\":false}],\"measuredRate\":\"" +
                                                              std::string(c.measured) + "\"}";
         EXPECT_TRUE(report.ends_with(tail)) << report;
-    }
-}
-
-TEST(JsonString, EscapesExactly) {
-    EXPECT_EQ(json_string(""), "\"\"");
-    EXPECT_EQ(json_string("a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");
-    EXPECT_EQ(json_string(std::string("\x00\x1f\x7f", 3)), "\"\\u0000\\u001f\x7f\"");
-    EXPECT_EQ(json_string("\b\f\t\n\r"), "\"\\u0008\\u000c\\t\\n\\r\"");
-    EXPECT_EQ(json_string("\xC3\xA9\xE2\x82\xAC"), "\"\xC3\xA9\xE2\x82\xAC\"");
-}
-
-TEST(Utf8, ValidityAndReplacement) {
-    struct Case {
-        std::string bytes;
-        bool valid;
-        std::string lossy;
-    };
-    const std::string r = "\xEF\xBF\xBD";
-    const Case cases[] = {
-        {"abcd", true, "abcd"},
-        {"\xC3\xA9", true, "\xC3\xA9"},
-        {"\xF0\x9F\x98\x80", true, "\xF0\x9F\x98\x80"},
-        {"\xC0\xAF", false, r + r},             // overlong
-        {"\xED\xA0\x80", false, r + r + r},     // surrogate
-        {"\xF4\x90\x80\x80", false, r + r + r + r},  // above U+10FFFF
-        {"\xE2\x82", false, r},                 // cut short: one replacement
-        {"\xE2\x82" "a", false, r + "a"},
-        {"\xF0\x9F\x98", false, r},
-        {"\x80\x80", false, r + r},
-        {"\xFF", false, r},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(is_valid_utf8(c.bytes), c.valid) << ::testing::PrintToString(c.bytes);
-        EXPECT_EQ(utf8_lossy(c.bytes), c.lossy) << ::testing::PrintToString(c.bytes);
     }
 }
 

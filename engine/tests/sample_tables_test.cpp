@@ -284,10 +284,10 @@ TEST(SampleLayout, SixtyFourBitOffsetsBeyondFourGiB) {
     TempFile file(head);
     {
         File out(::open(file.path().c_str(), O_WRONLY));
-        ASSERT_TRUE(out.is_open());
-        ASSERT_EQ(::pwrite(out.fd(), samples.data(), samples.size(), static_cast<off_t>(data_at)),
+        ASSERT_TRUE(out);
+        ASSERT_EQ(::pwrite(out.get(), samples.data(), samples.size(), static_cast<off_t>(data_at)),
                   static_cast<ssize_t>(samples.size()));
-        ASSERT_EQ(::pwrite(out.fd(), moov.data(), moov.size(), static_cast<off_t>(data_at + samples.size())),
+        ASSERT_EQ(::pwrite(out.get(), moov.data(), moov.size(), static_cast<off_t>(data_at + samples.size())),
                   static_cast<ssize_t>(moov.size()));
     }
     const auto movie = open_movie(file.path());

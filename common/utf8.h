@@ -1,17 +1,24 @@
 #pragma once
 
-// Streaming checks and trimming; whole-text validation and lossy decoding
-// live in utf8.h.
+// UTF-8 as the programs check, repair, count and trim it. Strict UTF-8
+// throughout: no overlong forms, no surrogates, nothing above U+10FFFF.
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace velmora {
 
-// Byte-at-a-time UTF-8 well-formedness check (no overlong forms, no
-// surrogates, nothing above U+10FFFF), for text that arrives in pieces.
+bool is_valid_utf8(std::string_view bytes);
+
+// The bytes as UTF-8 text, each invalid sequence (its longest valid prefix,
+// or one stray byte) replaced by one U+FFFD.
+std::string decode_utf8_lossy(std::string_view bytes);
+
+// Number of Unicode scalar values in valid UTF-8 text (lead bytes counted).
+std::size_t count_scalar_values(std::string_view text);
+
+// Byte-at-a-time well-formedness check, for text that arrives in pieces.
 class Utf8Validator {
 public:
     // False once an ill-formed byte has been seen; stays false.
@@ -22,8 +29,8 @@ public:
 
 private:
     bool ok_ = true;
-    int remaining_ = 0;
-    unsigned char low_ = 0x80;   // allowed range of the next continuation byte
+    std::size_t remaining_ = 0;
+    unsigned char low_ = 0x80;  // allowed range of the next continuation byte
     unsigned char high_ = 0xBF;
 };
 

@@ -5,8 +5,9 @@
 
 namespace velmora {
 
-// Every engine operation answers a value or one message; the message travels
-// unchanged to the command line, which prints it.
+// Every operation answers a value or one message; the message travels
+// unchanged to whoever shows it (the engine's command line, the backend's
+// reply "error").
 template <typename T>
 using Result = std::expected<T, std::string>;
 

@@ -23,6 +23,7 @@ TEST(Utf8, ValidationAndLossyDecoding) {
         {std::string("a\0b", 3), true, std::string("a\0b", 3)},
         {"a\xff" "b", false, "a" + r + "b"},
         {"\x80", false, r},                                        // lone continuation
+        {"\x80\x80", false, r + r},                                // one replacement each
         {"\xc0\xaf", false, r + r},                                // overlong "/"
         {"\xe0\x80\xaf", false, r + r + r},                        // overlong, three bytes
         {"\xed\xa0\x80", false, r + r + r},                        // surrogate U+D800
@@ -44,6 +45,28 @@ TEST(Utf8, CountsScalarValuesNotBytes) {
     EXPECT_EQ(count_scalar_values("\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\xac"), 3u);
     // "e" plus a combining acute accent: two scalar values, one glyph.
     EXPECT_EQ(count_scalar_values("e\xcc\x81"), 2u);
+}
+
+// The streaming validator must agree with whole-text validation on every
+// case, also when the text stops inside a sequence.
+TEST(Utf8, StreamingValidatorAgreesWithWholeText) {
+    const std::string cases[] = {"", "a\xc3\xa9", "\xe2\x82", "\xe0\x80\xaf", "\xed\xa0\x80",
+                                 "\xf4\x8f\xbf\xbf", "\xf4\x90", "\xc1\xbf", "\xf5"};
+    for (const std::string& bytes : cases) {
+        Utf8Validator validator;
+        for (const char c : bytes) validator.feed(static_cast<unsigned char>(c));
+        EXPECT_EQ(validator.at_boundary(), is_valid_utf8(bytes)) << testing::PrintToString(bytes);
+    }
+}
+
+TEST(Utf8, TrimsUnicodeWhiteSpaceAndCutsOnBoundaries) {
+    EXPECT_EQ(trim_whitespace("\xe3\x80\x80 \t\xc2\xa0x y\n\xe2\x80\xa8"), "x y");
+    EXPECT_EQ(trim_whitespace("\xc3\xa9"), "\xc3\xa9");
+    EXPECT_EQ(trim_whitespace(" \r\n"), "");
+    EXPECT_EQ(complete_utf8_prefix_length("ab"), 2u);
+    EXPECT_EQ(complete_utf8_prefix_length("a\xe2\x82"), 1u);
+    EXPECT_EQ(complete_utf8_prefix_length("a\xe2\x82\xac"), 4u);
+    EXPECT_EQ(complete_utf8_prefix_length("\xf0\x9f\x8e"), 0u);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "sample_tables.h"
-#include "timecode.h"
+#include "timecode_track.h"
 
 namespace velmora {
 

@@ -11,6 +11,7 @@
 #include "probe_report.h"
 #include "timecode.h"
 #include "track_builder.h"
+#include "copy_progress.h"
 #include "verify.h"
 
 namespace velmora {

@@ -20,6 +20,8 @@ Result<std::uint32_t> read_u32_at(ByteView range, std::uint64_t offset);
 Result<std::uint64_t> read_u64_at(ByteView range, std::uint64_t offset);
 Result<FourCC> read_fourcc_at(ByteView range, std::uint64_t offset);
 Result<ByteView> slice_at(ByteView range, std::uint64_t offset, std::uint64_t length);
+// The bytes from `offset` to the end of the range.
+Result<ByteView> tail_at(ByteView range, std::uint64_t offset);
 
 // The atoms that follow one another in a container's payload.
 Result<std::vector<AtomSpan>> list_children(ByteView range);
@@ -28,9 +30,20 @@ ByteView atom_bytes(ByteView range, const AtomSpan& span);
 // The payload of a listed child.
 ByteView atom_payload(ByteView range, const AtomSpan& span);
 
-// Payload of the single child of the given type.
+// A container's children, listed once; every lookup by type reuses the list.
+struct Children {
+    ByteView range;
+    std::vector<AtomSpan> spans;
+
+    // Payload of the single child of the given type.
+    Result<ByteView> required(FourCC type) const;
+    // Payload of the child of the given type, or nullopt when there is none.
+    Result<std::optional<ByteView>> optional(FourCC type) const;
+};
+Result<Children> parse_children(ByteView range);
+
+// One lookup in a container that is read only once.
 Result<ByteView> required_child(ByteView range, FourCC type);
-// Payload of the child of the given type, or nullopt when there is none.
 Result<std::optional<ByteView>> optional_child(ByteView range, FourCC type);
 
 // Writers for the atoms the engine builds: always a 32-bit size header.

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "boxes.h"
 #include "file_io.h"
 #include "movie.h"
 #include "sample_tables.h"
@@ -34,12 +35,15 @@ Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
     if (timecode == nullptr) return std::optional<std::string>{};
     if (timecode->sample_count != 1) return fail("Discontinuous timecode is not supported yet");
 
-    TRY(const ByteView stbl, sample_table_of(timecode->trak_bytes));
-    TRY(const ByteView stsd, required_child(stbl, "stsd"));
-    TRY(const std::uint32_t flags, read_u32_at(stsd, 28));
-    TRY(const std::uint32_t timescale, read_u32_at(stsd, 32));
-    TRY(const std::uint32_t frame_duration, read_u32_at(stsd, 36));
-    TRY(const std::uint8_t frames_per_second, read_u8_at(stsd, 40));
+    TRY(const ByteView stbl_payload, sample_table_of(timecode->trak_bytes));
+    TRY(const Children stbl, parse_children(stbl_payload));
+    TRY(const ByteView stsd, stbl.required("stsd"));
+    TRY(const std::uint64_t flags, read_sample_entry_field(stsd, kTimecodeEntry.flags));
+    TRY(const std::uint64_t timescale_field, read_sample_entry_field(stsd, kTimecodeEntry.timescale));
+    TRY(const std::uint64_t duration_field, read_sample_entry_field(stsd, kTimecodeEntry.frame_duration));
+    TRY(const std::uint64_t frames_per_second, read_sample_entry_field(stsd, kTimecodeEntry.frames_byte));
+    const auto timescale = static_cast<std::uint32_t>(timescale_field);
+    const auto frame_duration = static_cast<std::uint32_t>(duration_field);
     if (flags > 3 || frame_duration == 0 || frames_per_second == 0)
         return fail("Unsupported timecode format flags");
 
@@ -47,25 +51,25 @@ Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
     const std::uint64_t video_side = std::uint64_t{video.frame_duration} * timescale;
     const std::uint64_t timecode_side = std::uint64_t{video.timescale} * frame_duration;
     const std::uint32_t video_fps = nominal_fps(video.timescale, video.frame_duration);
-    if (video_side != timecode_side || !frames_byte_matches(timescale, frame_duration, frames_per_second, video_fps))
+    const auto frames_byte = static_cast<std::uint8_t>(frames_per_second);
+    if (video_side != timecode_side || !frames_byte_matches(timescale, frame_duration, frames_byte, video_fps))
         return fail("Timecode and video rates disagree");
 
-    TRY(const ByteView stsz, required_child(stbl, "stsz"));
-    TRY(std::uint32_t sample_size, read_u32_at(stsz, 4));
+    TRY(const ByteView stsz, stbl.required("stsz"));
+    TRY(std::uint64_t sample_size, read_field(stsz, kConstantSampleSize));
     if (sample_size == 0) {
-        TRY(const std::uint32_t first_size, read_u32_at(stsz, 12));
+        TRY(const std::uint64_t first_size, read_field(stsz, {kSampleSizeTable, 4}));
         sample_size = first_size;
     }
     if (sample_size != 4) return fail("Expected a 32-bit timecode sample");
 
-    TRY(const std::vector<std::uint64_t> offsets, chunk_offsets(timecode->trak_bytes));
+    TRY(const std::vector<std::uint64_t> offsets, chunk_offsets(stbl));
     if (offsets.size() != 1) return fail("Unsupported timecode sample layout");
 
     std::array<std::uint8_t, 4> sample{};
     TRY_VOID(read_exact_at(movie.file, offsets.front(), sample));
-    if (sample[0] & 0x80) return fail("Negative timecode is not supported yet");
-    const std::uint32_t start = (std::uint32_t{sample[0]} << 24) | (std::uint32_t{sample[1]} << 16) |
-                                (std::uint32_t{sample[2]} << 8) | std::uint32_t{sample[3]};
+    TRY(const std::uint32_t start, read_u32_at(sample, 0));
+    if (start & 0x80000000u) return fail("Negative timecode is not supported yet");
     TRY(std::string text, format_timecode(start, timescale, frame_duration, (flags & 1u) != 0));
     return std::optional<std::string>{std::move(text)};
 }

@@ -98,11 +98,12 @@ inline constexpr std::uint64_t kHandlerFixedSize = 24;  // up to the name
 // ---- elst ----
 struct EditListLayout {
     std::uint64_t entry_size;
-    Field media_time;  // inside an entry; all ones marks an empty edit
+    Field media_time;  // inside an entry
     Field rate;        // inside an entry, 16.16
+    std::uint64_t empty_media_time;  // all ones: an empty edit, a delayed start
 };
 inline constexpr Versioned<EditListLayout> kEditList{
-    {{{12, {4, 4}, {8, 4}}, {20, {8, 8}, {16, 4}}}},
+    {{{12, {4, 4}, {8, 4}, UINT32_MAX}, {20, {8, 8}, {16, 4}, UINT64_MAX}}},
     "Unsupported edit list version",
     "Unsupported edit list version",
 };
@@ -111,6 +112,11 @@ inline constexpr Versioned<EditListLayout> kEditList{
 // Every table starts with version and flags, then its entry count.
 inline constexpr Field kEntryCount{4, 4};
 inline constexpr std::uint64_t kTableEntries = 8;
+
+// Where a field of entry `index` lies in a table's payload.
+constexpr Field entry_field(std::uint64_t entry_size, std::uint64_t index, Field field) {
+    return {kTableEntries + index * entry_size + field.offset, field.width};
+}
 
 // stts: sample count and sample delta per entry.
 inline constexpr std::uint64_t kTimeToSampleEntrySize = 8;

@@ -232,22 +232,16 @@ struct Edit {
     std::uint32_t rate = 0;
 };
 
-Result<std::uint64_t> read_edit_field(ByteView elst, const EditListLayout& layout, std::uint64_t index, Field field) {
-    return read_field(elst, {kTableEntries + index * layout.entry_size + field.offset, field.width});
-}
-
 Result<Edit> read_edit(ByteView elst, const EditListLayout& layout, std::uint64_t index) {
     Edit edit;
-    TRY(edit.media_time, read_edit_field(elst, layout, index, layout.media_time));
-    TRY(const std::uint64_t rate, read_edit_field(elst, layout, index, layout.rate));
+    TRY(edit.media_time, read_field(elst, entry_field(layout.entry_size, index, layout.media_time)));
+    TRY(const std::uint64_t rate, read_field(elst, entry_field(layout.entry_size, index, layout.rate)));
     edit.rate = static_cast<std::uint32_t>(rate);
     return edit;
 }
 
-std::uint64_t all_ones(std::uint64_t width) { return width >= 8 ? UINT64_MAX : (std::uint64_t{1} << (8 * width)) - 1; }
-
 bool is_empty_edit(const Edit& edit, const EditListLayout& layout) {
-    return edit.media_time == all_ones(layout.media_time.width);
+    return edit.media_time == layout.empty_media_time;
 }
 
 bool is_negative(const Edit& edit, const EditListLayout& layout) {
@@ -263,10 +257,10 @@ Status check_edit_list(const Track& video) {
     if (!edts) return {};
     TRY(const ByteView elst, required_child(*edts, "elst"));
     TRY(const EditListLayout* layout, choose_layout(kEditList, elst));
-    TRY(const std::uint64_t media_time, read_edit_field(elst, *layout, 0, layout->media_time));
+    TRY(const std::uint64_t media_time, read_field(elst, entry_field(layout->entry_size, 0, layout->media_time)));
     TRY(const std::uint64_t entries, read_field(elst, kEntryCount));
     if (entries == 1 && media_time == 0) {
-        TRY(const std::uint64_t rate, read_edit_field(elst, *layout, 0, layout->rate));
+        TRY(const std::uint64_t rate, read_field(elst, entry_field(layout->entry_size, 0, layout->rate)));
         if (rate == kUnityRate) return {};
     }
     const auto refused = [] { return fail("Trimmed or complex video edit lists are not supported yet"); };

@@ -31,7 +31,7 @@ struct SampleSizes {
 
 // A field of entry `index` in a table box.
 Result<std::uint64_t> read_entry_field(ByteView table, std::uint64_t entry_size, std::uint64_t index, Field field) {
-    return read_field(table, {kTableEntries + index * entry_size + field.offset, field.width});
+    return read_field(table, entry_field(entry_size, index, field));
 }
 
 Result<SampleSizes> read_sample_sizes(const Children& stbl, std::uint64_t sample_count) {

@@ -70,12 +70,10 @@ Result<Bytes> edit_list_from_start(ByteView edts_payload) {
         const Result<const EditListLayout*> layout = layout_for_version(kEditList, version);
         if (!layout) continue;  // copied as it is
         TRY(const std::uint64_t count, read_field(elst, kEntryCount));
-        const Field media_time = (*layout)->media_time;
-        const std::uint64_t empty_edit = media_time.width == 8 ? UINT64_MAX : UINT32_MAX;
         for (std::uint64_t i = 0; i < count; ++i) {
-            const std::uint64_t at = kTableEntries + i * (*layout)->entry_size + media_time.offset;
-            TRY(const std::uint64_t value, read_field(elst, {at, media_time.width}));
-            if (value != empty_edit) fill_zero(edts, base + at, media_time.width);
+            const Field media_time = entry_field((*layout)->entry_size, i, (*layout)->media_time);
+            TRY(const std::uint64_t value, read_field(elst, media_time));
+            if (value != (*layout)->empty_media_time) fill_zero(edts, base + media_time.offset, media_time.width);
         }
     }
     return make_atom(FourCC("edts"), edts);

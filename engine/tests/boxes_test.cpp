@@ -56,6 +56,11 @@ TEST(BoxLayouts, FixedPayloadSizes) {
     EXPECT_EQ(v1_duration.offset + v1_duration.width + kLanguageFromEnd, 36u);
     EXPECT_EQ(kEditList.layouts[0].rate.offset + 4, kEditList.layouts[0].entry_size);
     EXPECT_EQ(kEditList.layouts[1].rate.offset + 4, kEditList.layouts[1].entry_size);
+    // An empty edit's media time is all ones across the field's own width.
+    for (const EditListLayout& layout : kEditList.layouts) {
+        const std::uint64_t bits = 8 * layout.media_time.width;
+        EXPECT_EQ(layout.empty_media_time, bits == 64 ? UINT64_MAX : (std::uint64_t{1} << bits) - 1);
+    }
     // The tmcd entry: the frames byte, then three reserved bytes.
     EXPECT_EQ(kTimecodeEntry.frames_byte.offset + 4, kTimecodeEntry.size);
 }

@@ -26,14 +26,18 @@ Result<std::uint64_t> offset_of(const Versioned<Layout>& box, ByteView payload) 
 }
 
 TEST(BoxLayouts, VersionChoiceAndItsMessages) {
+    using Mvhd = MovieHeaderLayout;
+    using Tkhd = TrackHeaderLayout;
+    using Mdhd = MediaHeaderLayout;
+    using Elst = EditListLayout;
     const std::vector<VersionCase> cases = {
-        {"mvhd", [](ByteView p) { return offset_of<MovieHeaderLayout, &MovieHeaderLayout::timescale>(kMovieHeader, p); },
+        {"mvhd", [](ByteView p) { return offset_of<Mvhd, &Mvhd::timescale>(kMovieHeader, p); },
          "Unsupported movie header version", "Unsupported movie header version", 12, 20},
-        {"tkhd", [](ByteView p) { return offset_of<TrackHeaderLayout, &TrackHeaderLayout::track_id>(kTrackHeader, p); },
-         "Empty tkhd", "Unsupported track header version", 12, 20},
-        {"mdhd", [](ByteView p) { return offset_of<MediaHeaderLayout, &MediaHeaderLayout::timescale>(kMediaHeader, p); },
+        {"tkhd", [](ByteView p) { return offset_of<Tkhd, &Tkhd::track_id>(kTrackHeader, p); }, "Empty tkhd",
+         "Unsupported track header version", 12, 20},
+        {"mdhd", [](ByteView p) { return offset_of<Mdhd, &Mdhd::timescale>(kMediaHeader, p); },
          "Unsupported mdhd version", "Unsupported mdhd version", 12, 20},
-        {"elst", [](ByteView p) { return offset_of<EditListLayout, &EditListLayout::media_time>(kEditList, p); },
+        {"elst", [](ByteView p) { return offset_of<Elst, &Elst::media_time>(kEditList, p); },
          "Unsupported edit list version", "Unsupported edit list version", 4, 8},
     };
     for (const VersionCase& c : cases) {

@@ -29,8 +29,7 @@ std::vector<AtomSpan> of_type(const std::vector<AtomSpan>& children, FourCC type
 }
 
 Result<ByteView> payload_checked(ByteView range, const AtomSpan& span) {
-    if (span.offset > UINT64_MAX - span.size) return fail("Offset overflow");
-    if (span.offset + span.size > range.size()) return fail("Truncated movie metadata");
+    TRY_VOID(slice_at(range, span.offset, span.size));
     return atom_payload(range, span);
 }
 
@@ -72,6 +71,11 @@ Result<ByteView> slice_at(ByteView range, std::uint64_t offset, std::uint64_t le
     return range.subspan(offset, length);
 }
 
+Result<ByteView> tail_at(ByteView range, std::uint64_t offset) {
+    if (offset > range.size()) return fail("Truncated movie metadata");
+    return range.subspan(offset);
+}
+
 Result<std::vector<AtomSpan>> list_children(ByteView range) {
     const std::uint64_t length = range.size();
     std::vector<AtomSpan> children;
@@ -102,20 +106,33 @@ ByteView atom_payload(ByteView range, const AtomSpan& span) {
     return range.subspan(span.payload_offset(), span.payload_size());
 }
 
-Result<ByteView> required_child(ByteView range, FourCC type) {
-    TRY(const auto children, list_children(range));
-    const auto matches = of_type(children, type);
+Result<Children> parse_children(ByteView range) {
+    TRY(std::vector<AtomSpan> spans, list_children(range));
+    return Children{range, std::move(spans)};
+}
+
+Result<ByteView> Children::required(FourCC type) const {
+    const auto matches = of_type(spans, type);
     if (matches.size() != 1) return fail("Missing or duplicate required metadata atom");
     return payload_checked(range, matches.front());
 }
 
-Result<std::optional<ByteView>> optional_child(ByteView range, FourCC type) {
-    TRY(const auto children, list_children(range));
-    const auto matches = of_type(children, type);
+Result<std::optional<ByteView>> Children::optional(FourCC type) const {
+    const auto matches = of_type(spans, type);
     if (matches.empty()) return std::optional<ByteView>{};
     if (matches.size() > 1) return fail("Duplicate metadata atom");
     TRY(const ByteView payload, payload_checked(range, matches.front()));
     return std::optional<ByteView>{payload};
+}
+
+Result<ByteView> required_child(ByteView range, FourCC type) {
+    TRY(const Children children, parse_children(range));
+    return children.required(type);
+}
+
+Result<std::optional<ByteView>> optional_child(ByteView range, FourCC type) {
+    TRY(const Children children, parse_children(range));
+    return children.optional(type);
 }
 
 void append_bytes(Bytes& out, ByteView bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }

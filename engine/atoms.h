@@ -9,36 +9,9 @@
 #include <vector>
 
 #include "result.h"
+#include "types.h"
 
 namespace velmora {
-
-using Bytes = std::vector<std::uint8_t>;
-using ByteView = std::span<const std::uint8_t>;
-
-// A four-character code, stored as the four bytes in file order.
-struct FourCC {
-    std::array<std::uint8_t, 4> bytes{};
-
-    constexpr FourCC() = default;
-    // From a four-character literal such as "moov" or "url ".
-    constexpr FourCC(const char (&text)[5])
-        : bytes{static_cast<std::uint8_t>(text[0]), static_cast<std::uint8_t>(text[1]),
-                static_cast<std::uint8_t>(text[2]), static_cast<std::uint8_t>(text[3])} {}
-    static FourCC from_bytes(ByteView four);
-
-    friend constexpr bool operator==(const FourCC&, const FourCC&) = default;
-};
-
-// One atom inside a byte range; offset counts from the start of that range.
-struct AtomSpan {
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    std::uint64_t header_size = 0;
-    FourCC atom_type;
-
-    std::uint64_t payload_offset() const { return offset + header_size; }
-    std::uint64_t payload_size() const { return size - header_size; }
-};
 
 // Bounded reads: every read of metadata goes through these.
 Result<std::uint8_t> read_u8_at(ByteView range, std::uint64_t offset);
@@ -47,6 +20,8 @@ Result<std::uint32_t> read_u32_at(ByteView range, std::uint64_t offset);
 Result<std::uint64_t> read_u64_at(ByteView range, std::uint64_t offset);
 Result<FourCC> read_fourcc_at(ByteView range, std::uint64_t offset);
 Result<ByteView> slice_at(ByteView range, std::uint64_t offset, std::uint64_t length);
+// The bytes from `offset` to the end of the range.
+Result<ByteView> tail_at(ByteView range, std::uint64_t offset);
 
 // The atoms that follow one another in a container's payload.
 Result<std::vector<AtomSpan>> list_children(ByteView range);
@@ -55,9 +30,20 @@ ByteView atom_bytes(ByteView range, const AtomSpan& span);
 // The payload of a listed child.
 ByteView atom_payload(ByteView range, const AtomSpan& span);
 
-// Payload of the single child of the given type.
+// A container's children, listed once; every lookup by type reuses the list.
+struct Children {
+    ByteView range;
+    std::vector<AtomSpan> spans;
+
+    // Payload of the single child of the given type.
+    Result<ByteView> required(FourCC type) const;
+    // Payload of the child of the given type, or nullopt when there is none.
+    Result<std::optional<ByteView>> optional(FourCC type) const;
+};
+Result<Children> parse_children(ByteView range);
+
+// One lookup in a container that is read only once.
 Result<ByteView> required_child(ByteView range, FourCC type);
-// Payload of the child of the given type, or nullopt when there is none.
 Result<std::optional<ByteView>> optional_child(ByteView range, FourCC type);
 
 // Writers for the atoms the engine builds: always a 32-bit size header.

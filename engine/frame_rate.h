@@ -7,22 +7,9 @@
 #include <vector>
 
 #include "result.h"
+#include "types.h"
 
 namespace velmora {
-
-// A rate as a time scale and a frame duration: 30000/1001 is 29.97 fps.
-struct FrameRate {
-    std::uint32_t timescale = 0;
-    std::uint32_t frame_duration = 0;
-    bool operator==(const FrameRate&) const = default;
-};
-
-// A video whose frame durations differ, labelled at the standard rate its
-// durations stand for.
-struct VariableRate {
-    FrameRate standard;    // reduced, one of the standard rates (30000/1001, 25/1 ...)
-    std::string measured;  // frames over their total duration, reduced ("36000/1201")
-};
 
 // How the video's frame durations were read: a constant rate keeps its
 // common delta, anything else gets a standard rate.

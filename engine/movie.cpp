@@ -3,8 +3,9 @@
 #include <array>
 #include <set>
 
+#include "boxes.h"
 #include "sample_tables.h"
-#include "timecode.h"
+#include "timecode_track.h"
 
 namespace velmora {
 
@@ -78,31 +79,20 @@ Result<Bytes> read_metadata(const File& file, const AtomSpan& moov) {
 }
 
 // Creation time from mvhd; the movie time scale is checked but not kept.
-Result<std::uint64_t> read_movie_header(ByteView metadata) {
-    TRY(const ByteView mvhd, required_child(metadata, "mvhd"));
-    if (mvhd.empty() || mvhd[0] > 1) return fail("Unsupported movie header version");
-    std::uint64_t creation_time = 0;
-    std::uint32_t timescale = 0;
-    if (mvhd[0] == 0) {
-        TRY(const std::uint32_t created, read_u32_at(mvhd, 4));
-        TRY(const std::uint32_t scale, read_u32_at(mvhd, 12));
-        creation_time = created;
-        timescale = scale;
-    } else {
-        TRY(const std::uint64_t created, read_u64_at(mvhd, 4));
-        TRY(const std::uint32_t scale, read_u32_at(mvhd, 20));
-        creation_time = created;
-        timescale = scale;
-    }
+Result<std::uint64_t> read_movie_header(const Children& moov) {
+    TRY(const ByteView mvhd, moov.required("mvhd"));
+    TRY(const MovieHeaderLayout* layout, choose_layout(kMovieHeader, mvhd));
+    TRY(const std::uint64_t creation_time, read_field(mvhd, layout->creation_time));
+    TRY(const std::uint64_t timescale, read_field(mvhd, layout->timescale));
     if (timescale == 0) return fail("Invalid movie time scale");
     return creation_time;
 }
 
-Result<std::uint32_t> read_track_id(ByteView trak) {
-    TRY(const ByteView tkhd, required_child(trak, "tkhd"));
-    if (tkhd.empty()) return fail("Empty tkhd");
-    if (tkhd[0] > 1) return fail("Unsupported track header version");
-    return read_u32_at(tkhd, tkhd[0] == 1 ? 20 : 12);
+Result<std::uint32_t> read_track_id(const Children& trak) {
+    TRY(const ByteView tkhd, trak.required("tkhd"));
+    TRY(const TrackHeaderLayout* layout, choose_layout(kTrackHeader, tkhd));
+    TRY(const std::uint64_t track_id, read_field(tkhd, layout->track_id));
+    return static_cast<std::uint32_t>(track_id);
 }
 
 struct MediaHeader {
@@ -111,23 +101,18 @@ struct MediaHeader {
 };
 
 Result<MediaHeader> read_media_header(ByteView mdhd) {
-    if (mdhd.empty() || mdhd[0] > 1) return fail("Unsupported mdhd version");
-    const bool v1 = mdhd[0] == 1;
-    TRY(const std::uint32_t timescale, read_u32_at(mdhd, v1 ? 20 : 12));
+    TRY(const MediaHeaderLayout* layout, choose_layout(kMediaHeader, mdhd));
+    TRY(const std::uint64_t timescale, read_field(mdhd, layout->timescale));
     if (timescale == 0) return fail("Invalid media time scale");
-    if (v1) {
-        TRY(const std::uint64_t duration, read_u64_at(mdhd, 24));
-        return MediaHeader{timescale, duration};
-    }
-    TRY(const std::uint32_t duration, read_u32_at(mdhd, 16));
-    return MediaHeader{timescale, duration};
+    TRY(const std::uint64_t duration, read_field(mdhd, layout->duration));
+    return MediaHeader{static_cast<std::uint32_t>(timescale), duration};
 }
 
 Result<FourCC> read_sample_entry(ByteView stsd) {
-    if (stsd.size() < 8) return fail("Truncated movie metadata");
-    TRY(const std::uint32_t entries, read_u32_at(stsd, 4));
+    TRY(const ByteView entries_bytes, tail_at(stsd, kTableEntries));
+    TRY(const std::uint64_t entries, read_field(stsd, kEntryCount));
     if (entries != 1) return fail("Multiple sample descriptions are not supported yet");
-    TRY(const auto listed, list_children(stsd.subspan(8)));
+    TRY(const auto listed, list_children(entries_bytes));
     if (listed.size() != 1) return fail("Invalid sample descriptions");
     return listed.front().atom_type;
 }
@@ -135,16 +120,16 @@ Result<FourCC> read_sample_entry(ByteView stsd) {
 // One data reference entry, of any type, flagged as "media in this file".
 // Apple's frameworks write `alis`, iTunes-era files `cios`, others `url `;
 // the self-contained flag means the same in all of them.
-Status check_self_contained(ByteView minf) {
-    TRY(const ByteView dinf, required_child(minf, "dinf"));
+Status check_self_contained(const Children& minf) {
+    TRY(const ByteView dinf, minf.required("dinf"));
     TRY(const ByteView dref, required_child(dinf, "dref"));
-    if (dref.size() < 8) return fail("Truncated dref");
-    const ByteView entries_bytes = dref.subspan(8);
-    TRY(const auto entries, list_children(entries_bytes));
+    const Result<ByteView> entries_bytes = tail_at(dref, kTableEntries);
+    if (!entries_bytes) return fail("Truncated dref");
+    TRY(const auto entries, list_children(*entries_bytes));
     if (entries.size() != 1) return fail("External media references are not supported");
-    TRY(const std::uint32_t count, read_u32_at(dref, 4));
+    TRY(const std::uint64_t count, read_field(dref, kEntryCount));
     if (count != 1) return fail("External media references are not supported");
-    TRY(const std::uint32_t flags, read_u32_at(atom_payload(entries_bytes, entries.front()), 0));
+    TRY(const std::uint32_t flags, read_u32_at(atom_payload(*entries_bytes, entries.front()), 0));
     if ((flags & 1u) == 0) return fail("External media references are not supported");
     return {};
 }
@@ -155,30 +140,33 @@ TimingKind timing_kind(const Track& track) {
 }
 
 Result<Track> read_track(const AtomSpan& span, ByteView metadata) {
-    if (span.offset > UINT64_MAX - span.size) return fail("Offset overflow");
-    if (span.offset + span.size > metadata.size()) return fail("Truncated movie metadata");
-    const ByteView atom = atom_bytes(metadata, span);
+    TRY(const ByteView atom, slice_at(metadata, span.offset, span.size));
     Track track;
-    TRY(const ByteView trak, required_child(atom, "trak"));
+    TRY(const ByteView trak_payload, required_child(atom, "trak"));
+    TRY(const Children trak, parse_children(trak_payload));
     TRY(track.track_id, read_track_id(trak));
 
-    TRY(const ByteView mdia, required_child(trak, "mdia"));
-    TRY(const ByteView hdlr, required_child(mdia, "hdlr"));
-    TRY(const ByteView mdhd, required_child(mdia, "mdhd"));
+    TRY(const ByteView mdia_payload, trak.required("mdia"));
+    TRY(const Children mdia, parse_children(mdia_payload));
+    TRY(const ByteView hdlr, mdia.required("hdlr"));
+    TRY(const ByteView mdhd, mdia.required("mdhd"));
     TRY(const MediaHeader media, read_media_header(mdhd));
     track.media_timescale = media.timescale;
     track.media_duration = media.duration;
 
-    TRY(const ByteView minf, required_child(mdia, "minf"));
-    TRY(const ByteView stbl, required_child(minf, "stbl"));
-    TRY(const ByteView stsd, required_child(stbl, "stsd"));
+    TRY(const ByteView minf_payload, mdia.required("minf"));
+    TRY(const Children minf, parse_children(minf_payload));
+    TRY(const ByteView stbl_payload, minf.required("stbl"));
+    TRY(const Children stbl, parse_children(stbl_payload));
+    TRY(const ByteView stsd, stbl.required("stsd"));
     TRY(track.sample_entry, read_sample_entry(stsd));
 
-    if (hdlr.size() < 12) return fail("Truncated movie metadata");
-    TRY(track.handler, read_fourcc_at(hdlr, 8));
+    TRY(track.handler, read_fourcc_at(hdlr, kHandlerType.offset));
     if (track.handler == FourCC("vide")) {
-        TRY(track.width, read_u16_at(stsd, 40));
-        TRY(track.height, read_u16_at(stsd, 42));
+        TRY(const std::uint64_t width, read_sample_entry_field(stsd, kVisualWidth));
+        TRY(const std::uint64_t height, read_sample_entry_field(stsd, kVisualHeight));
+        track.width = static_cast<std::uint16_t>(width);
+        track.height = static_cast<std::uint16_t>(height);
     }
 
     TRY(const SampleTiming timing, read_sample_timing(stbl, track.media_duration, timing_kind(track)));
@@ -186,7 +174,7 @@ Result<Track> read_track(const AtomSpan& span, ByteView metadata) {
     track.sample_delta = timing.sample_delta;
 
     TRY_VOID(check_self_contained(minf));
-    TRY(const std::uint16_t data_reference, read_u16_at(stsd, 22));
+    TRY(const std::uint64_t data_reference, read_sample_entry_field(stsd, kDataReferenceIndex));
     if (data_reference != 1) return fail("Unsupported sample data reference");
 
     track.trak_bytes.assign(atom.begin(), atom.end());
@@ -244,21 +232,21 @@ struct Edit {
     std::uint32_t rate = 0;
 };
 
-// An edit list entry: segment duration, media time, rate (16.16), with the
-// first two 32 bits wide in version 0 and 64 bits in version 1.
-Result<Edit> read_edit(ByteView elst, bool v1, std::uint64_t index) {
-    const std::uint64_t at = 8 + index * (v1 ? 20 : 12);
+Result<Edit> read_edit(ByteView elst, const EditListLayout& layout, std::uint64_t index) {
     Edit edit;
-    if (v1) {
-        TRY(edit.media_time, read_u64_at(elst, at + 8));
-    } else {
-        TRY(edit.media_time, read_u32_at(elst, at + 4));
-    }
-    TRY(edit.rate, read_u32_at(elst, at + (v1 ? 16 : 8)));
+    TRY(edit.media_time, read_field(elst, entry_field(layout.entry_size, index, layout.media_time)));
+    TRY(const std::uint64_t rate, read_field(elst, entry_field(layout.entry_size, index, layout.rate)));
+    edit.rate = static_cast<std::uint32_t>(rate);
     return edit;
 }
 
-bool is_empty_edit(const Edit& edit, bool v1) { return edit.media_time == (v1 ? UINT64_MAX : UINT32_MAX); }
+bool is_empty_edit(const Edit& edit, const EditListLayout& layout) {
+    return edit.media_time == layout.empty_media_time;
+}
+
+bool is_negative(const Edit& edit, const EditListLayout& layout) {
+    return (edit.media_time >> (8 * layout.media_time.width - 1)) & 1u;
+}
 
 // Carried over: one edit at normal speed, optionally after a leading empty
 // edit (a delayed start). Its media time may skip the composition delay of
@@ -268,47 +256,38 @@ Status check_edit_list(const Track& video) {
     TRY(const std::optional<ByteView> edts, optional_child(trak, "edts"));
     if (!edts) return {};
     TRY(const ByteView elst, required_child(*edts, "elst"));
-    if (elst.empty() || elst[0] > 1) return fail("Unsupported edit list version");
-    const bool v1 = elst[0] == 1;
-    std::uint64_t media_time = 0;
-    if (v1) {
-        TRY(media_time, read_u64_at(elst, 16));
-    } else {
-        TRY(media_time, read_u32_at(elst, 12));
-    }
-    TRY(const std::uint32_t entries, read_u32_at(elst, 4));
+    TRY(const EditListLayout* layout, choose_layout(kEditList, elst));
+    TRY(const std::uint64_t media_time, read_field(elst, entry_field(layout->entry_size, 0, layout->media_time)));
+    TRY(const std::uint64_t entries, read_field(elst, kEntryCount));
     if (entries == 1 && media_time == 0) {
-        TRY(const std::uint32_t rate, read_u32_at(elst, v1 ? 24 : 16));
+        TRY(const std::uint64_t rate, read_field(elst, entry_field(layout->entry_size, 0, layout->rate)));
         if (rate == kUnityRate) return {};
     }
     const auto refused = [] { return fail("Trimmed or complex video edit lists are not supported yet"); };
     if (entries == 0 || entries > kEditCountLimit) return refused();
-    TRY(const Edit first, read_edit(elst, v1, 0));
+    TRY(const Edit first, read_edit(elst, *layout, 0));
     Edit shown = first;
     if (entries == 2) {
-        if (!is_empty_edit(first, v1)) return refused();
-        TRY(shown, read_edit(elst, v1, 1));
+        if (!is_empty_edit(first, *layout)) return refused();
+        TRY(shown, read_edit(elst, *layout, 1));
     }
-    const bool negative = v1 ? static_cast<std::int64_t>(shown.media_time) < 0
-                             : static_cast<std::int32_t>(shown.media_time) < 0;
-    if (negative || shown.rate != kUnityRate || shown.media_time >= video.media_duration) return refused();
+    if (is_negative(shown, *layout) || shown.rate != kUnityRate || shown.media_time >= video.media_duration)
+        return refused();
     return {};
 }
 
-Status check_not_fragmented_metadata(ByteView metadata) {
-    TRY(const auto children, list_children(metadata));
-    for (const AtomSpan& child : children)
+Status check_not_fragmented_metadata(const Children& moov) {
+    for (const AtomSpan& child : moov.spans)
         if (child.atom_type == FourCC("cmov") || child.atom_type == FourCC("mvex"))
             return fail("Fragmented or compressed movie metadata is not supported yet");
     return {};
 }
 
-Result<std::vector<Track>> read_tracks(ByteView metadata) {
-    TRY(const auto children, list_children(metadata));
+Result<std::vector<Track>> read_tracks(const Children& moov) {
     std::vector<Track> tracks;
-    for (const AtomSpan& child : children) {
+    for (const AtomSpan& child : moov.spans) {
         if (child.atom_type != FourCC("trak")) continue;
-        TRY(Track track, read_track(child, metadata));
+        TRY(Track track, read_track(child, moov.range));
         tracks.push_back(std::move(track));
     }
     return tracks;
@@ -342,9 +321,10 @@ Result<Movie> open_movie(const std::string& path) {
     TRY(movie.atoms, list_top_level(movie.file, movie.file_size));
     TRY(const AtomSpan moov, single_moov(movie.atoms));
     TRY(movie.metadata, read_metadata(movie.file, moov));
-    TRY_VOID(check_not_fragmented_metadata(movie.metadata));
-    TRY(movie.creation_time, read_movie_header(movie.metadata));
-    TRY(movie.tracks, read_tracks(movie.metadata));
+    TRY(const Children moov_children, parse_children(movie.metadata));
+    TRY_VOID(check_not_fragmented_metadata(moov_children));
+    TRY(movie.creation_time, read_movie_header(moov_children));
+    TRY(movie.tracks, read_tracks(moov_children));
     TRY_VOID(check_track_ids(movie.tracks));
     TRY(movie.video_index, find_primary_video(movie.tracks));
     TRY_VOID(decide_frame_rate(movie));

@@ -11,6 +11,8 @@
 #include "probe_report.h"
 #include "timecode.h"
 #include "track_builder.h"
+#include "boxes.h"
+#include "copy_progress.h"
 #include "verify.h"
 
 namespace velmora {
@@ -27,10 +29,11 @@ void print_flushed(std::FILE* stream, std::string_view text) {
 // mvhd with its next track identifier raised past the timecode track.
 Result<Bytes> raised_mvhd(ByteView payload, std::uint32_t timecode_track_id) {
     if (timecode_track_id == UINT32_MAX) return fail("Track identifier overflow");
-    if (payload.size() < 4) return fail("Offset overflow");
+    // Below four bytes the offset wraps, and the bounded read refuses it as an overflow.
+    const Field next_track_id{payload.size() - kNextTrackIdFromEnd, 4};
+    TRY(const std::uint64_t stored, read_field(payload, next_track_id));
     Bytes mvhd(payload.begin(), payload.end());
-    TRY(const std::uint32_t stored, read_u32_at(payload, payload.size() - 4));
-    put_u32_be(mvhd, mvhd.size() - 4, std::max(stored, timecode_track_id + 1));
+    put_field(mvhd, next_track_id, std::max<std::uint64_t>(stored, timecode_track_id + 1));
     return make_atom(FourCC("mvhd"), mvhd);
 }
 

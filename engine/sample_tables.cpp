@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "boxes.h"
+
 namespace velmora {
 
 namespace {
 
-constexpr std::uint32_t kSampleDescriptionIndex = 1;
+constexpr std::uint64_t kOnlySampleDescription = 1;
 
 // The stsz fields the chunk walk needs; the per-sample sizes stay in the
 // metadata buffer and are read in place.
@@ -19,7 +21,7 @@ struct SampleSizes {
         if (constant_size != 0) return samples * constant_size;
         std::uint64_t total = 0;
         for (std::uint64_t j = first_sample; j < first_sample + samples; ++j) {
-            TRY(const std::uint32_t size, read_u32_at(table, 12 + 4 * j));
+            TRY(const std::uint32_t size, read_u32_at(table, kSampleSizeTable + 4 * j));
             if (total > UINT64_MAX - size) return fail("Chunk size overflow");
             total += size;
         }
@@ -27,34 +29,40 @@ struct SampleSizes {
     }
 };
 
-Result<SampleSizes> read_sample_sizes(ByteView stbl, std::uint64_t sample_count) {
-    TRY(const ByteView stsz, required_child(stbl, "stsz"));
-    if (stsz.size() < 8 || stsz.size() < 12) return fail("Truncated movie metadata");
-    TRY(const std::uint32_t constant_size, read_u32_at(stsz, 4));
-    TRY(const std::uint32_t count, read_u32_at(stsz, 8));
-    const std::uint64_t expected = constant_size != 0 ? 12 : 12 + 4 * std::uint64_t{count};
-    if (count != sample_count || stsz.size() != expected) return fail("Invalid sample size table");
-    return SampleSizes{constant_size, count, stsz};
+// A field of entry `index` in a table box.
+Result<std::uint64_t> read_entry_field(ByteView table, std::uint64_t entry_size, std::uint64_t index, Field field) {
+    return read_field(table, entry_field(entry_size, index, field));
 }
 
-Result<ByteView> read_sample_to_chunk(ByteView stbl) {
-    TRY(const ByteView stsc, required_child(stbl, "stsc"));
-    TRY(const std::uint32_t entries, read_u32_at(stsc, 4));
-    if (entries == 0 || stsc.size() != 8 + 12 * std::uint64_t{entries})
+Result<SampleSizes> read_sample_sizes(const Children& stbl, std::uint64_t sample_count) {
+    TRY(const ByteView stsz, stbl.required("stsz"));
+    TRY(const std::uint64_t constant_size, read_field(stsz, kConstantSampleSize));
+    TRY(const std::uint64_t count, read_field(stsz, kSampleSizeCount));
+    const std::uint64_t expected = constant_size != 0 ? kSampleSizeTable : kSampleSizeTable + 4 * count;
+    if (count != sample_count || stsz.size() != expected) return fail("Invalid sample size table");
+    return SampleSizes{static_cast<std::uint32_t>(constant_size), count, stsz};
+}
+
+Result<ByteView> read_sample_to_chunk(const Children& stbl) {
+    TRY(const ByteView stsc, stbl.required("stsc"));
+    TRY(const std::uint64_t entries, read_field(stsc, kEntryCount));
+    if (entries == 0 || stsc.size() != kTableEntries + kSampleToChunkEntrySize * entries)
         return fail("Invalid sample-to-chunk table");
     return stsc;
 }
 
 Result<std::vector<ChunkRun>> chunk_runs(ByteView stsc, std::uint64_t chunk_count) {
-    TRY(const std::uint32_t entries, read_u32_at(stsc, 4));
+    TRY(const std::uint64_t entries, read_field(stsc, kEntryCount));
     std::vector<ChunkRun> runs;
     runs.reserve(entries);
     for (std::uint64_t i = 0; i < entries; ++i) {
-        TRY(const std::uint32_t first_chunk, read_u32_at(stsc, 8 + 12 * i));
-        TRY(const std::uint32_t samples_per_chunk, read_u32_at(stsc, 12 + 12 * i));
-        TRY(const std::uint32_t description, read_u32_at(stsc, 16 + 12 * i));
+        TRY(const std::uint64_t first_chunk, read_entry_field(stsc, kSampleToChunkEntrySize, i, kFirstChunk));
+        TRY(const std::uint64_t samples_per_chunk,
+            read_entry_field(stsc, kSampleToChunkEntrySize, i, kSamplesPerChunk));
+        TRY(const std::uint64_t description,
+            read_entry_field(stsc, kSampleToChunkEntrySize, i, kSampleDescriptionIndex));
         const bool ordered = runs.empty() ? first_chunk == 1 : first_chunk > runs.back().first_chunk;
-        if (first_chunk == 0 || samples_per_chunk == 0 || description != kSampleDescriptionIndex ||
+        if (first_chunk == 0 || samples_per_chunk == 0 || description != kOnlySampleDescription ||
             first_chunk > chunk_count || !ordered)
             return fail("Invalid sample-to-chunk mapping");
         runs.push_back({first_chunk, samples_per_chunk});
@@ -65,18 +73,22 @@ Result<std::vector<ChunkRun>> chunk_runs(ByteView stsc, std::uint64_t chunk_coun
 }  // namespace
 
 Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration, TimingKind kind) {
-    TRY(const ByteView stts, required_child(stbl, "stts"));
-    if (stts.size() < 8) return fail("Truncated movie metadata");
-    TRY(const std::uint32_t entries, read_u32_at(stts, 4));
-    if (stts.size() != 8 + 8 * std::uint64_t{entries}) return fail("Invalid sample timing table");
+    TRY(const Children children, parse_children(stbl));
+    return read_sample_timing(children, media_duration, kind);
+}
+
+Result<SampleTiming> read_sample_timing(const Children& stbl, std::uint64_t media_duration, TimingKind kind) {
+    TRY(const ByteView stts, stbl.required("stts"));
+    TRY(const std::uint64_t entries, read_field(stts, kEntryCount));
+    if (stts.size() != kTableEntries + kTimeToSampleEntrySize * entries) return fail("Invalid sample timing table");
 
     std::uint64_t total_samples = 0;
     std::uint64_t total_duration = 0;
     std::uint32_t first_delta = 0;
     bool constant = true;
     for (std::uint64_t i = 0; i < entries; ++i) {
-        TRY(const std::uint32_t count, read_u32_at(stts, 8 + 8 * i));
-        TRY(const std::uint32_t delta, read_u32_at(stts, 12 + 8 * i));
+        TRY(const std::uint64_t count, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleCount));
+        TRY(const std::uint64_t delta, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleDelta));
         if (count == 0) return fail("Invalid sample duration");
         if (delta == 0 && kind != TimingKind::other) {
             // Phones close the video with one zero-length sample; a lone
@@ -88,10 +100,10 @@ Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_durat
         }
         if (total_samples > UINT64_MAX - count) return fail("Sample count overflow");
         total_samples += count;
-        const std::uint64_t span = std::uint64_t{count} * delta;
+        const std::uint64_t span = count * delta;
         if (total_duration > UINT64_MAX - span) return fail("Duration overflow");
         total_duration += span;
-        if (i == 0) first_delta = delta;
+        if (i == 0) first_delta = static_cast<std::uint32_t>(delta);
         constant = constant && delta == first_delta;
     }
     const bool primary_video =
@@ -103,43 +115,42 @@ Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_durat
 
 Result<std::vector<TimingEntry>> timing_entries(ByteView stbl) {
     TRY(const ByteView stts, required_child(stbl, "stts"));
-    TRY(const std::uint32_t count, read_u32_at(stts, 4));
+    TRY(const std::uint64_t count, read_field(stts, kEntryCount));
     std::vector<TimingEntry> entries;
     entries.reserve(count);
     for (std::uint64_t i = 0; i < count; ++i) {
-        TRY(const std::uint32_t samples, read_u32_at(stts, 8 + 8 * i));
-        TRY(const std::uint32_t delta, read_u32_at(stts, 12 + 8 * i));
-        entries.emplace_back(samples, delta);
+        TRY(const std::uint64_t samples, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleCount));
+        TRY(const std::uint64_t delta, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleDelta));
+        entries.emplace_back(static_cast<std::uint32_t>(samples), static_cast<std::uint32_t>(delta));
     }
     return entries;
 }
 
 Result<std::vector<std::uint64_t>> chunk_offsets(ByteView trak_bytes) {
-    TRY(const ByteView stbl, sample_table_of(trak_bytes));
-    TRY(const std::optional<ByteView> stco, optional_child(stbl, "stco"));
+    TRY(const ByteView stbl_payload, sample_table_of(trak_bytes));
+    TRY(const Children stbl, parse_children(stbl_payload));
+    return chunk_offsets(stbl);
+}
+
+Result<std::vector<std::uint64_t>> chunk_offsets(const Children& stbl) {
+    TRY(const std::optional<ByteView> stco, stbl.optional("stco"));
     ByteView table;
-    std::uint64_t width = 4;
+    std::uint64_t width = kChunkOffsetWidth32;
     if (stco) {
         table = *stco;
     } else {
-        TRY(const ByteView co64, required_child(stbl, "co64"));
+        TRY(const ByteView co64, stbl.required("co64"));
         table = co64;
-        width = 8;
+        width = kChunkOffsetWidth64;
     }
-    if (table.size() < 8) return fail("Truncated movie metadata");
-    TRY(const std::uint32_t count, read_u32_at(table, 4));
-    if (table.size() != 8 + width * count) return fail("Invalid chunk offset table");
+    TRY(const std::uint64_t count, read_field(table, kEntryCount));
+    if (table.size() != kTableEntries + width * count) return fail("Invalid chunk offset table");
 
     std::vector<std::uint64_t> offsets;
     offsets.reserve(count);
     for (std::uint64_t i = 0; i < count; ++i) {
-        if (width == 4) {
-            TRY(const std::uint32_t offset, read_u32_at(table, 8 + 4 * i));
-            offsets.push_back(offset);
-        } else {
-            TRY(const std::uint64_t offset, read_u64_at(table, 8 + 8 * i));
-            offsets.push_back(offset);
-        }
+        TRY(const std::uint64_t offset, read_entry_field(table, width, i, {0, width}));
+        offsets.push_back(offset);
     }
     return offsets;
 }
@@ -157,10 +168,11 @@ std::optional<MediaRange> range_holding(const std::vector<MediaRange>& ranges, s
 }
 
 Status validate_sample_layout(const Track& track, const std::vector<MediaRange>& ranges) {
-    TRY(const ByteView stbl, sample_table_of(track.trak_bytes));
+    TRY(const ByteView stbl_payload, sample_table_of(track.trak_bytes));
+    TRY(const Children stbl, parse_children(stbl_payload));
     TRY(const SampleSizes sizes, read_sample_sizes(stbl, track.sample_count));
     TRY(const ByteView stsc, read_sample_to_chunk(stbl));
-    TRY(const std::vector<std::uint64_t> offsets, chunk_offsets(track.trak_bytes));
+    TRY(const std::vector<std::uint64_t> offsets, chunk_offsets(stbl));
     TRY(const std::vector<ChunkRun> runs, chunk_runs(stsc, offsets.size()));
 
     std::size_t run = 0;

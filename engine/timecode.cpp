@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "movie.h"
-#include "sample_tables.h"
 
 namespace velmora {
 
@@ -42,17 +40,6 @@ std::uint32_t undo_drops(std::uint32_t n, std::uint32_t fps, std::uint32_t d) {
     const std::uint32_t r = n % block;
     if (r >= d) n += d * ((r - d) / minute);
     return n + 9u * d * q;
-}
-
-// The frames-per-second byte names the rounded rate; some action cameras
-// store the whole part instead (29 at 29.97), read as the rounded rate when
-// that is the video's.
-bool frames_byte_matches(std::uint32_t timescale, std::uint32_t frame_duration, std::uint8_t frames_byte,
-                         std::uint32_t video_fps) {
-    const std::uint32_t rounded = nominal_fps(timescale, frame_duration);
-    if (frames_byte == rounded) return true;
-    const bool whole_part = frames_byte == timescale / frame_duration && timescale % frame_duration != 0;
-    return whole_part && rounded == video_fps;
 }
 
 }  // namespace
@@ -119,52 +106,6 @@ Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale
     const int length = std::snprintf(text.data(), text.size(), "%02u:%02u:%02u%c%02u", hours, minutes,
                                      seconds, separator, frames);
     return std::string(text.data(), static_cast<std::size_t>(length));
-}
-
-Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
-    const Track* timecode = nullptr;
-    for (const Track& track : movie.tracks) {
-        if (track.sample_entry != FourCC("tmcd")) continue;
-        if (timecode != nullptr) return fail("Multiple timecode tracks are not supported yet");
-        timecode = &track;
-    }
-    if (timecode == nullptr) return std::optional<std::string>{};
-    if (timecode->sample_count != 1) return fail("Discontinuous timecode is not supported yet");
-
-    TRY(const ByteView stbl, sample_table_of(timecode->trak_bytes));
-    TRY(const ByteView stsd, required_child(stbl, "stsd"));
-    TRY(const std::uint32_t flags, read_u32_at(stsd, 28));
-    TRY(const std::uint32_t timescale, read_u32_at(stsd, 32));
-    TRY(const std::uint32_t frame_duration, read_u32_at(stsd, 36));
-    TRY(const std::uint8_t frames_per_second, read_u8_at(stsd, 40));
-    if (flags > 3 || frame_duration == 0 || frames_per_second == 0)
-        return fail("Unsupported timecode format flags");
-
-    const FrameRate video = movie.video_rate();
-    const std::uint64_t video_side = std::uint64_t{video.frame_duration} * timescale;
-    const std::uint64_t timecode_side = std::uint64_t{video.timescale} * frame_duration;
-    const std::uint32_t video_fps = nominal_fps(video.timescale, video.frame_duration);
-    if (video_side != timecode_side || !frames_byte_matches(timescale, frame_duration, frames_per_second, video_fps))
-        return fail("Timecode and video rates disagree");
-
-    TRY(const ByteView stsz, required_child(stbl, "stsz"));
-    TRY(std::uint32_t sample_size, read_u32_at(stsz, 4));
-    if (sample_size == 0) {
-        TRY(const std::uint32_t first_size, read_u32_at(stsz, 12));
-        sample_size = first_size;
-    }
-    if (sample_size != 4) return fail("Expected a 32-bit timecode sample");
-
-    TRY(const std::vector<std::uint64_t> offsets, chunk_offsets(timecode->trak_bytes));
-    if (offsets.size() != 1) return fail("Unsupported timecode sample layout");
-
-    std::array<std::uint8_t, 4> sample{};
-    TRY_VOID(read_exact_at(movie.file, offsets.front(), sample));
-    if (sample[0] & 0x80) return fail("Negative timecode is not supported yet");
-    const std::uint32_t start = (std::uint32_t{sample[0]} << 24) | (std::uint32_t{sample[1]} << 16) |
-                                (std::uint32_t{sample[2]} << 8) | std::uint32_t{sample[3]};
-    TRY(std::string text, format_timecode(start, timescale, frame_duration, (flags & 1u) != 0));
-    return std::optional<std::string>{std::move(text)};
 }
 
 }  // namespace velmora

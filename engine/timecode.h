@@ -9,8 +9,6 @@
 
 namespace velmora {
 
-struct Movie;
-
 // A timecode label resolved to frames since 00:00:00:00.
 struct TimecodeValue {
     std::uint32_t frame = 0;
@@ -32,9 +30,5 @@ Result<TimecodeValue> parse_timecode(std::string_view text, std::uint32_t timesc
 // The label of a frame number; a day or more wraps around.
 Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale,
                                     std::uint32_t frame_duration, bool drop_frame);
-
-// The start timecode of the movie's own timecode track, or nullopt when it
-// has none. Reads the single timecode sample through the movie's file.
-Result<std::optional<std::string>> read_existing_timecode(const Movie& movie);
 
 }  // namespace velmora

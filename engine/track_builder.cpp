@@ -4,21 +4,13 @@
 #include <cmath>
 #include <optional>
 
+#include "boxes.h"
+
 namespace velmora {
 
 namespace {
 
 constexpr FourCC kTmcd("tmcd");
-
-// Field positions in a tkhd payload, by version.
-struct TrackHeaderLayout {
-    std::uint64_t track_id;
-    std::uint64_t layer;   // layer, alternate group, volume, reserved: 8 bytes
-    std::uint64_t matrix;  // 36 bytes
-    std::uint64_t size;    // width and height: 8 bytes
-};
-constexpr TrackHeaderLayout kTrackHeaderV0{12, 32, 40, 76};
-constexpr TrackHeaderLayout kTrackHeaderV1{20, 44, 52, 88};
 
 // Identity in QuickTime's matrix encoding: a, d in 16.16, w in 2.30.
 constexpr std::uint32_t kIdentityMatrix[9] = {0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000};
@@ -27,22 +19,21 @@ void fill_zero(Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
     std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), length, std::uint8_t{0});
 }
 
-Result<Bytes> timecode_tkhd(ByteView trak_payload, std::uint32_t track_id) {
-    TRY(const ByteView video_tkhd, required_child(trak_payload, FourCC("tkhd")));
+// In movie only: neither enabled nor shown in previews.
+constexpr std::uint32_t kInMovieOnly = 2;
+
+Result<Bytes> timecode_tkhd(const Children& trak, std::uint32_t track_id) {
+    TRY(const ByteView video_tkhd, trak.required(FourCC("tkhd")));
     TRY(const std::uint8_t version, read_u8_at(video_tkhd, 0));
-    if (version > 1) return fail("Unsupported track header version");
-    const TrackHeaderLayout& layout = version == 0 ? kTrackHeaderV0 : kTrackHeaderV1;
-    TRY_VOID(slice_at(video_tkhd, 0, layout.size + 8));
+    TRY(const TrackHeaderLayout* layout, layout_for_version(kTrackHeader, version));
+    TRY_VOID(slice_at(video_tkhd, 0, layout->size + kTrackHeaderSizeWidth));
 
     Bytes tkhd(video_tkhd.begin(), video_tkhd.end());
-    // In movie only: neither enabled nor shown in previews.
-    tkhd[1] = 0;
-    tkhd[2] = 0;
-    tkhd[3] = 2;
-    put_u32_be(tkhd, layout.track_id, track_id);
-    fill_zero(tkhd, layout.layer, 8);
-    for (unsigned i = 0; i < 9; ++i) put_u32_be(tkhd, layout.matrix + 4 * i, kIdentityMatrix[i]);
-    fill_zero(tkhd, layout.size, 8);
+    put_field(tkhd, {kTrackHeaderFlags, 3}, kInMovieOnly);
+    put_field(tkhd, layout->track_id, track_id);
+    fill_zero(tkhd, layout->layer, 8);
+    for (unsigned i = 0; i < 9; ++i) put_u32_be(tkhd, layout->matrix + 4 * i, kIdentityMatrix[i]);
+    fill_zero(tkhd, layout->size, kTrackHeaderSizeWidth);
     return make_atom(FourCC("tkhd"), tkhd);
 }
 
@@ -76,25 +67,20 @@ Result<Bytes> edit_list_from_start(ByteView edts_payload) {
         const ByteView elst = atom_payload(edts_payload, child);
         const std::uint64_t base = child.offset + child.header_size;
         TRY(const std::uint8_t version, read_u8_at(elst, 0));
-        if (version > 1) continue;
-        TRY(const std::uint32_t count, read_u32_at(elst, 4));
+        const Result<const EditListLayout*> layout = layout_for_version(kEditList, version);
+        if (!layout) continue;  // copied as it is
+        TRY(const std::uint64_t count, read_field(elst, kEntryCount));
         for (std::uint64_t i = 0; i < count; ++i) {
-            if (version == 1) {
-                const std::uint64_t at = 16 + 20 * i;
-                TRY(const std::uint64_t media_time, read_u64_at(elst, at));
-                if (media_time != UINT64_MAX) fill_zero(edts, base + at, 8);
-            } else {
-                const std::uint64_t at = 12 + 12 * i;
-                TRY(const std::uint32_t media_time, read_u32_at(elst, at));
-                if (media_time != UINT32_MAX) fill_zero(edts, base + at, 4);
-            }
+            const Field media_time = entry_field((*layout)->entry_size, i, (*layout)->media_time);
+            TRY(const std::uint64_t value, read_field(elst, media_time));
+            if (value != (*layout)->empty_media_time) fill_zero(edts, base + media_time.offset, media_time.width);
         }
     }
     return make_atom(FourCC("edts"), edts);
 }
 
-Result<std::optional<Bytes>> copied_edit_list(ByteView trak_payload) {
-    TRY(const std::optional<ByteView> edts, optional_child(trak_payload, FourCC("edts")));
+Result<std::optional<Bytes>> copied_edit_list(const Children& trak) {
+    TRY(const std::optional<ByteView> edts, trak.optional(FourCC("edts")));
     if (!edts) return std::optional<Bytes>{};
     TRY(Bytes copy, edit_list_from_start(*edts));
     return std::optional<Bytes>{std::move(copy)};
@@ -104,27 +90,21 @@ Result<std::optional<Bytes>> copied_edit_list(ByteView trak_payload) {
 // (variable-rate video) with that time scale and duration.
 Result<Bytes> timecode_mdhd(ByteView mdia_payload, const std::optional<TimecodeClock>& own_clock) {
     TRY(const ByteView video_mdhd, required_child(mdia_payload, FourCC("mdhd")));
-    if (video_mdhd.size() < 4) return fail("Truncated movie metadata");
+    TRY_VOID(slice_at(video_mdhd, 0, kLanguageFromEnd));
     Bytes mdhd(video_mdhd.begin(), video_mdhd.end());
-    fill_zero(mdhd, mdhd.size() - 4, 2);
+    fill_zero(mdhd, mdhd.size() - kLanguageFromEnd, kLanguageWidth);
     if (own_clock) {
-        const bool v1 = mdhd[0] == 1;
-        TRY_VOID(slice_at(video_mdhd, 0, v1 ? 32 : 20));
-        put_u32_be(mdhd, v1 ? 20 : 12, own_clock->timescale);
-        if (v1) {
-            put_u32_be(mdhd, 24, static_cast<std::uint32_t>(own_clock->duration >> 32));
-            put_u32_be(mdhd, 28, static_cast<std::uint32_t>(own_clock->duration));
-        } else {
-            put_u32_be(mdhd, 16, static_cast<std::uint32_t>(own_clock->duration));
-        }
+        TRY(const MediaHeaderLayout* layout, choose_layout(kMediaHeader, video_mdhd));
+        TRY_VOID(slice_at(video_mdhd, 0, layout->duration.offset + layout->duration.width));
+        put_field(mdhd, layout->timescale, own_clock->timescale);
+        put_field(mdhd, layout->duration, own_clock->duration);
     }
     return make_atom(FourCC("mdhd"), mdhd);
 }
 
 Bytes timecode_hdlr() {
-    Bytes payload = pack_u32_be({0, 0});
-    append_bytes(payload, kTmcd.bytes);
-    payload.resize(payload.size() + 12, 0);
+    Bytes payload(kHandlerFixedSize, 0);
+    std::copy(kTmcd.bytes.begin(), kTmcd.bytes.end(), payload.begin() + kHandlerType.offset);
     constexpr char kName[] = "TimeCodeHandler";  // the terminating zero is part of the field
     payload.insert(payload.end(), kName, kName + sizeof kName);
     return make_atom(FourCC("hdlr"), payload);
@@ -143,10 +123,17 @@ Bytes timecode_gmhd() {
                                            make_container(FourCC("tmcd"), {make_atom(FourCC("tcmi"), tcmi)})});
 }
 
+// A table box payload (version 0, no flags) holding one entry.
+Bytes one_entry_table(ByteView entry) {
+    Bytes table(kTableEntries, 0);
+    put_field(table, kEntryCount, 1);
+    append_bytes(table, entry);
+    return table;
+}
+
 // One self-contained data reference: the sample lies in this file.
 Bytes timecode_dinf() {
-    Bytes dref = pack_u32_be({0, 1});
-    append_bytes(dref, make_atom(FourCC("url "), pack_u32_be({1})));
+    const Bytes dref = one_entry_table(make_atom(FourCC("url "), pack_u32_be({1})));
     return make_container(FourCC("dinf"), {make_atom(FourCC("dref"), dref)});
 }
 
@@ -156,43 +143,61 @@ std::uint8_t frames_per_second_byte(std::uint32_t timescale, std::uint32_t frame
 }
 
 Bytes timecode_sample_description(const TimecodeClock& clock, bool drop_frame) {
-    Bytes entry(6, 0);
-    append_u16_be(entry, 1);  // data reference index
-    append_u32_be(entry, 0);
-    append_u32_be(entry, drop_frame ? 3u : 2u);  // 24-hour maximum, plus drop frame
-    append_u32_be(entry, clock.timescale);
-    append_u32_be(entry, clock.frame_duration);
-    entry.push_back(frames_per_second_byte(clock.timescale, clock.frame_duration));
-    entry.resize(entry.size() + 3, 0);
-
-    Bytes stsd = pack_u32_be({0, 1});
-    append_bytes(stsd, make_atom(kTmcd, entry));
-    return make_atom(FourCC("stsd"), stsd);
+    Bytes entry(kTimecodeEntry.size, 0);
+    put_field(entry, kDataReferenceIndex, 1);
+    put_field(entry, kTimecodeEntry.flags, drop_frame ? 3u : 2u);  // 24-hour maximum, plus drop frame
+    put_field(entry, kTimecodeEntry.timescale, clock.timescale);
+    put_field(entry, kTimecodeEntry.frame_duration, clock.frame_duration);
+    put_field(entry, kTimecodeEntry.frames_byte, frames_per_second_byte(clock.timescale, clock.frame_duration));
+    return make_atom(FourCC("stsd"), one_entry_table(make_atom(kTmcd, entry)));
 }
 
 Bytes chunk_offset_table(std::uint64_t sample_offset) {
-    if (sample_offset > UINT32_MAX) {
-        Bytes co64 = pack_u32_be({0, 1});
-        append_u64_be(co64, sample_offset);
-        return make_atom(FourCC("co64"), co64);
-    }
-    return make_atom(FourCC("stco"), pack_u32_be({0, 1, static_cast<std::uint32_t>(sample_offset)}));
+    const bool wide = sample_offset > UINT32_MAX;
+    const std::uint64_t width = wide ? kChunkOffsetWidth64 : kChunkOffsetWidth32;
+    Bytes offset(width, 0);
+    put_field(offset, {0, width}, sample_offset);
+    return make_atom(FourCC(wide ? "co64" : "stco"), one_entry_table(offset));
+}
+
+// The single sample lasts the whole video; check_timecode_limits keeps it in 32 bits.
+Bytes timecode_stts(std::uint64_t duration) {
+    Bytes entry(kTimeToSampleEntrySize, 0);
+    put_field(entry, kTimeToSampleCount, 1);
+    put_field(entry, kTimeToSampleDelta, static_cast<std::uint32_t>(duration));
+    return make_atom(FourCC("stts"), one_entry_table(entry));
+}
+
+Bytes timecode_stsc() {
+    Bytes entry(kSampleToChunkEntrySize, 0);
+    put_field(entry, kFirstChunk, 1);
+    put_field(entry, kSamplesPerChunk, 1);
+    put_field(entry, kSampleDescriptionIndex, 1);
+    return make_atom(FourCC("stsc"), one_entry_table(entry));
+}
+
+// One sample of four bytes: the start frame.
+Bytes timecode_stsz() {
+    Bytes stsz(kSampleSizeTable, 0);
+    put_field(stsz, kConstantSampleSize, 4);
+    put_field(stsz, kSampleSizeCount, 1);
+    return make_atom(FourCC("stsz"), stsz);
 }
 
 Bytes timecode_stbl(const TimecodeClock& clock, bool drop_frame, std::uint64_t sample_offset) {
-    // The single sample lasts the whole video; check_timecode_limits keeps it in 32 bits.
-    const auto duration = static_cast<std::uint32_t>(clock.duration);
     return make_container(FourCC("stbl"), {
                                               timecode_sample_description(clock, drop_frame),
-                                              make_atom(FourCC("stts"), pack_u32_be({0, 1, 1, duration})),
-                                              make_atom(FourCC("stsc"), pack_u32_be({0, 1, 1, 1, 1})),
-                                              make_atom(FourCC("stsz"), pack_u32_be({0, 4, 1})),
+                                              timecode_stts(clock.duration),
+                                              timecode_stsc(),
+                                              timecode_stsz(),
                                               chunk_offset_table(sample_offset),
                                           });
 }
 
 Bytes timecode_reference(std::uint32_t timecode_track_id) {
-    return make_atom(kTmcd, pack_u32_be({timecode_track_id}));
+    Bytes reference(kReferencedTrackId.width, 0);
+    put_field(reference, kReferencedTrackId, timecode_track_id);
+    return make_atom(kTmcd, reference);
 }
 
 Result<Bytes> rebuilt_tref(ByteView tref_payload, std::uint32_t timecode_track_id) {
@@ -242,9 +247,10 @@ Result<Bytes> build_timecode_trak(const Track& video, std::uint32_t timecode_tra
     std::optional<TimecodeClock> own_clock;
     if (standard_rate) own_clock = clock;
     TRY(const ByteView trak_payload, required_child(video.trak_bytes, FourCC("trak")));
-    TRY(Bytes tkhd, timecode_tkhd(trak_payload, timecode_track_id));
-    TRY(std::optional<Bytes> edts, copied_edit_list(trak_payload));
-    TRY(const ByteView mdia_payload, required_child(trak_payload, FourCC("mdia")));
+    TRY(const Children trak, parse_children(trak_payload));
+    TRY(Bytes tkhd, timecode_tkhd(trak, timecode_track_id));
+    TRY(std::optional<Bytes> edts, copied_edit_list(trak));
+    TRY(const ByteView mdia_payload, trak.required(FourCC("mdia")));
     TRY(Bytes mdhd, timecode_mdhd(mdia_payload, own_clock));
 
     Bytes minf = make_container(FourCC("minf"),

@@ -1,10 +1,7 @@
 #include "verify.h"
 
 #include <algorithm>
-#include <charconv>
 #include <vector>
-
-#include "names.h"
 
 namespace velmora {
 
@@ -26,20 +23,6 @@ bool same_tracks(const std::vector<ByteView>& a, const std::vector<ByteView>& b)
 }
 
 }  // namespace
-
-std::optional<unsigned> CopyProgress::advance(std::uint64_t copied) {
-    const auto k = static_cast<unsigned>(copied * 90 / total_);
-    if (k == last_) return std::nullopt;
-    last_ = k;
-    return k;
-}
-
-std::string progress_line(unsigned k) {
-    char number[32];
-    const auto end = std::to_chars(number, number + sizeof number, static_cast<double>(k) / 100.0,
-                                   std::chars_format::fixed).ptr;
-    return std::string(kProgressPrefix) + std::string(number, end) + "\n";
-}
 
 Result<Movie> verify_written_movie(const Movie& input, const std::string& output, const std::string& timecode) {
     TRY(Movie written, open_movie(output));

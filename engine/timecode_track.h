@@ -1,0 +1,15 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "result.h"
+#include "types.h"
+
+namespace velmora {
+
+// The start timecode of the movie's own timecode track, or nullopt when it
+// has none. Reads the single timecode sample through the movie's file.
+Result<std::optional<std::string>> read_existing_timecode(const Movie& movie);
+
+}  // namespace velmora

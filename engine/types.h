@@ -1,0 +1,92 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "file_io.h"
+
+namespace velmora {
+
+using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
+
+// A four-character code, stored as the four bytes in file order.
+struct FourCC {
+    std::array<std::uint8_t, 4> bytes{};
+
+    constexpr FourCC() = default;
+    // From a four-character literal such as "moov" or "url ".
+    constexpr FourCC(const char (&text)[5])
+        : bytes{static_cast<std::uint8_t>(text[0]), static_cast<std::uint8_t>(text[1]),
+                static_cast<std::uint8_t>(text[2]), static_cast<std::uint8_t>(text[3])} {}
+    static FourCC from_bytes(ByteView four);
+
+    friend constexpr bool operator==(const FourCC&, const FourCC&) = default;
+};
+
+// One atom inside a byte range; offset counts from the start of that range.
+struct AtomSpan {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint64_t header_size = 0;
+    FourCC atom_type;
+
+    std::uint64_t payload_offset() const { return offset + header_size; }
+    std::uint64_t payload_size() const { return size - header_size; }
+};
+
+// A rate as a time scale and a frame duration: 30000/1001 is 29.97 fps.
+struct FrameRate {
+    std::uint32_t timescale = 0;
+    std::uint32_t frame_duration = 0;
+    bool operator==(const FrameRate&) const = default;
+};
+
+// A video whose frame durations differ, labelled at the standard rate its
+// durations stand for.
+struct VariableRate {
+    FrameRate standard;    // reduced, one of the standard rates (30000/1001, 25/1 ...)
+    std::string measured;  // frames over their total duration, reduced ("36000/1201")
+};
+
+struct Track {
+    Bytes trak_bytes;  // the whole trak atom, header included
+    std::uint64_t media_duration = 0;
+    std::uint64_t sample_count = 0;
+    std::uint32_t track_id = 0;
+    FourCC handler;
+    FourCC sample_entry;
+    std::uint32_t media_timescale = 0;
+    std::uint32_t sample_delta = 0;  // 0 when the sample durations differ
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+};
+
+struct Movie {
+    File file;
+    std::uint64_t file_size = 0;
+    std::vector<AtomSpan> atoms;  // top level, offsets absolute in the file
+    Bytes metadata;               // payload of the moov atom
+    std::vector<Track> tracks;
+    std::size_t video_index = 0;
+    std::uint64_t creation_time = 0;  // seconds since 1904-01-01 UTC
+    std::optional<std::string> existing_timecode;
+    std::optional<VariableRate> variable_rate;  // set when the video's frame durations differ
+
+    const Track& video() const { return tracks[video_index]; }
+    // The rate the video is labelled at: its own for a constant rate, else the standard rate.
+    FrameRate video_rate() const {
+        if (variable_rate) return variable_rate->standard;
+        return {video().media_timescale, video().sample_delta};
+    }
+};
+
+// A top-level mdat payload: [start, end) in the file.
+using MediaRange = std::pair<std::uint64_t, std::uint64_t>;
+
+}  // namespace velmora

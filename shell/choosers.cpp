@@ -7,18 +7,21 @@ namespace velmora {
 
 namespace {
 
+// An open chooser and what to do with its answer; freed when it answers.
+template <typename Answer>
 struct ChooserRun {
     GtkFileChooserNative* native;
-    std::function<void(std::vector<std::string>)> done;
-    ChooserRun(GtkFileChooserNative* dialog, std::function<void(std::vector<std::string>)> then)
-        : native(dialog), done(std::move(then)) {}
+    std::function<void(Answer)> done;
+    ChooserRun(GtkFileChooserNative* dialog, std::function<void(Answer)> then) : native(dialog), done(std::move(then)) {}
     ChooserRun(const ChooserRun&) = delete;
     ChooserRun& operator=(const ChooserRun&) = delete;
     ~ChooserRun() { g_object_unref(native); }
 };
+using OpenRun = ChooserRun<std::vector<std::string>>;
+using SaveRun = ChooserRun<std::optional<SaveChoice>>;
 
 void on_chooser_response(GtkNativeDialog* dialog, int response, gpointer data) {
-    std::unique_ptr<ChooserRun> run(static_cast<ChooserRun*>(data));
+    std::unique_ptr<OpenRun> run(static_cast<OpenRun*>(data));
     std::vector<std::string> paths;
     if (response == GTK_RESPONSE_ACCEPT) {
         GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
@@ -35,16 +38,6 @@ void on_chooser_response(GtkNativeDialog* dialog, int response, gpointer data) {
     gtk_native_dialog_hide(dialog);
     run->done(std::move(paths));
 }
-
-struct SaveRun {
-    GtkFileChooserNative* native;
-    std::function<void(std::optional<SaveChoice>)> done;
-    SaveRun(GtkFileChooserNative* dialog, std::function<void(std::optional<SaveChoice>)> then)
-        : native(dialog), done(std::move(then)) {}
-    SaveRun(const SaveRun&) = delete;
-    SaveRun& operator=(const SaveRun&) = delete;
-    ~SaveRun() { g_object_unref(native); }
-};
 
 // GTK 4's save chooser always asks before it accepts an existing name, so a
 // name that exists now is one the user agreed to replace.
@@ -79,7 +72,7 @@ void show_open_chooser(GtkWindow* parent, const ChooserSpec& recipe,
         gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(native), filter);
         g_object_unref(filter);
     }
-    auto* run = std::make_unique<ChooserRun>(native, std::move(done)).release();
+    auto* run = std::make_unique<OpenRun>(native, std::move(done)).release();
     g_signal_connect(native, "response", G_CALLBACK(on_chooser_response), run);
     gtk_native_dialog_show(GTK_NATIVE_DIALOG(native));
 }

@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "choosers.h"
 #include "page_script.h"
 #include "screen.h"
 #include "window_geometry.h"
@@ -33,79 +34,10 @@ constexpr const char* kWindowCss =
     "window.velmora-window { background-color: rgb(246, 247, 246); }\n"
     "window.velmora-window.dark { background-color: rgb(16, 19, 17); }";
 
-struct ChooserRun {
-    GtkFileChooserNative* native;
-    std::function<void(std::vector<std::string>)> done;
-    ChooserRun(GtkFileChooserNative* dialog, std::function<void(std::vector<std::string>)> then)
-        : native(dialog), done(std::move(then)) {}
-    ChooserRun(const ChooserRun&) = delete;
-    ChooserRun& operator=(const ChooserRun&) = delete;
-    ~ChooserRun() { g_object_unref(native); }
-};
-
-void on_chooser_response(GtkNativeDialog* dialog, int response, gpointer data) {
-    std::unique_ptr<ChooserRun> run(static_cast<ChooserRun*>(data));
-    std::vector<std::string> paths;
-    if (response == GTK_RESPONSE_ACCEPT) {
-        GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
-        for (guint i = 0; i < g_list_model_get_n_items(files); ++i) {
-            auto* file = G_FILE(g_list_model_get_item(files, i));
-            if (char* path = g_file_get_path(file)) {
-                paths.emplace_back(path);
-                g_free(path);
-            }
-            g_object_unref(file);
-        }
-        g_object_unref(files);
-    }
-    gtk_native_dialog_hide(dialog);
-    run->done(std::move(paths));
-}
-
-struct SaveRun {
-    GtkFileChooserNative* native;
-    std::function<void(std::optional<SaveChoice>)> done;
-    SaveRun(GtkFileChooserNative* dialog, std::function<void(std::optional<SaveChoice>)> then)
-        : native(dialog), done(std::move(then)) {}
-    SaveRun(const SaveRun&) = delete;
-    SaveRun& operator=(const SaveRun&) = delete;
-    ~SaveRun() { g_object_unref(native); }
-};
-
-// GTK 4's save chooser always asks before it accepts an existing name, so a
-// name that exists now is one the user agreed to replace.
-void on_save_response(GtkNativeDialog* dialog, int response, gpointer data) {
-    std::unique_ptr<SaveRun> run(static_cast<SaveRun*>(data));
-    std::optional<SaveChoice> choice;
-    if (response == GTK_RESPONSE_ACCEPT) {
-        if (GFile* file = gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog))) {
-            if (char* path = g_file_get_path(file)) {
-                choice = SaveChoice{path, g_file_query_exists(file, nullptr) == TRUE};
-                g_free(path);
-            }
-            g_object_unref(file);
-        }
-    }
-    gtk_native_dialog_hide(dialog);
-    run->done(std::move(choice));
-}
-
 void on_alert_response(GtkDialog* dialog, int, gpointer app) {
     gtk_window_destroy(GTK_WINDOW(dialog));
     g_application_quit(G_APPLICATION(app));
 }
-
-template <void (ApplicationDelegate::*Method)()>
-void action(GSimpleAction*, GVariant*, gpointer self) {
-    (static_cast<ApplicationDelegate*>(self)->*Method)();
-}
-
-// The Edit menu acts on the page's focused text, as WebKit's own commands.
-constexpr char kUndo[] = WEBKIT_EDITING_COMMAND_UNDO;
-constexpr char kCut[] = WEBKIT_EDITING_COMMAND_CUT;
-constexpr char kCopy[] = WEBKIT_EDITING_COMMAND_COPY;
-constexpr char kPaste[] = WEBKIT_EDITING_COMMAND_PASTE;
-constexpr char kSelectAll[] = WEBKIT_EDITING_COMMAND_SELECT_ALL;
 
 }  // namespace
 
@@ -197,7 +129,7 @@ void ApplicationDelegate::launch() {
     process_ = std::move(*process);
     backend_ = std::make_unique<BackendClient>(*process_);
 
-    install_menu();
+    primary_menu_ = install_menus(app_, *this);
     const auto ui = resources_ + "/ui";
     bridge_ = std::make_unique<Bridge>(state_, *this, canonical_path(ui).value_or(ui));
     create_web_view();
@@ -206,80 +138,6 @@ void ApplicationDelegate::launch() {
     appearance_ = std::make_unique<DesktopAppearance>([this](const DesktopAppearance::Look& look) { apply_look(look); });
     web_view_->load_file(ui + "/index.html");
     gtk_window_present(window_);
-}
-
-void ApplicationDelegate::install_menu() {
-    static const GActionEntry entries[] = {
-        {"add-movies", page_action<kAddMoviesScript>, nullptr, nullptr, nullptr, {}},
-        {"add-folder", page_action<kAddFolderScript>, nullptr, nullptr, nullptr, {}},
-        {"process", page_action<kProcessScript>, nullptr, nullptr, nullptr, {}},
-        {"cancel", page_action<kCancelScript>, nullptr, nullptr, nullptr, {}},
-        {"help", page_action<kHelpScript>, nullptr, nullptr, nullptr, {}},
-        {"about", action<&ApplicationDelegate::show_about>, nullptr, nullptr, nullptr, {}},
-        {"save-report", action<&ApplicationDelegate::request_report>, nullptr, nullptr, nullptr, {}},
-        {"quit", action<&ApplicationDelegate::quit_requested>, nullptr, nullptr, nullptr, {}},
-        {"undo", edit_action<kUndo>, nullptr, nullptr, nullptr, {}},
-        {"cut", edit_action<kCut>, nullptr, nullptr, nullptr, {}},
-        {"copy", edit_action<kCopy>, nullptr, nullptr, nullptr, {}},
-        {"paste", edit_action<kPaste>, nullptr, nullptr, nullptr, {}},
-        {"select-all", edit_action<kSelectAll>, nullptr, nullptr, nullptr, {}},
-    };
-    g_action_map_add_action_entries(G_ACTION_MAP(app_), entries, G_N_ELEMENTS(entries), this);
-
-    struct Item {
-        const char* label;
-        const char* action;
-        const char* accelerator;
-        bool bound = true;  // false: the key is shown, the page handles it
-    };
-    auto bind = [this](const char* action, const char* accelerator) {
-        const char* accelerators[] = {accelerator, nullptr};
-        gtk_application_set_accels_for_action(app_, action, accelerators);
-    };
-    auto section = [&bind](std::initializer_list<Item> items) {
-        GMenu* menu = g_menu_new();
-        for (const auto& item : items) {
-            GMenuItem* entry = g_menu_item_new(item.label, item.action);
-            if (item.accelerator != nullptr) {
-                if (item.bound) bind(item.action, item.accelerator);
-                // The accelerator map stays inside the process; the attribute
-                // also shows the key wherever the menu is exported and drawn.
-                g_menu_item_set_attribute(entry, "accel", "s", item.accelerator);
-            }
-            g_menu_append_item(menu, entry);
-            g_object_unref(entry);
-        }
-        return menu;
-    };
-    // Escape cancels only while a batch runs and must reach the page's
-    // fields and dialogs otherwise, so the page handles it.
-    GMenu* add = section({{"Add Movies…", "app.add-movies", "<Control>o"},
-                          {"Add Folder…", "app.add-folder", "<Shift><Control>o"}});
-    GMenu* run = section({{"Process", "app.process", "<Control>Return"}, {"Cancel", "app.cancel", "Escape", false}});
-    GMenu* report = section({{"Save Report…", "app.save-report", "<Control>s"}});
-    GMenu* about = section({{"Help", "app.help", "F1"}, {"About Velmora", "app.about", nullptr}});
-    GMenu* quit = section({{"Quit", "app.quit", "<Control>q"}});
-    primary_menu_ = g_menu_new();
-    for (GMenu* part : {add, run, report, about, quit}) {
-        g_menu_append_section(primary_menu_, nullptr, G_MENU_MODEL(part));
-        g_object_unref(part);
-    }
-    // The text fields' editing keys, as WebKit's own commands, without menu items.
-    bind("app.undo", "<Control>z");
-    bind("app.cut", "<Control>x");
-    bind("app.copy", "<Control>c");
-    bind("app.paste", "<Control>v");
-    bind("app.select-all", "<Control>a");
-    // Exported for desktops that show an application's menu themselves; the
-    // window shows it as the header bar's primary menu.
-    gtk_application_set_menubar(app_, G_MENU_MODEL(primary_menu_));
-    set_cancel_enabled(false);
-}
-
-// Cancel is offered in the menu only while a batch runs.
-void ApplicationDelegate::set_cancel_enabled(bool enabled) {
-    GAction* cancel = g_action_map_lookup_action(G_ACTION_MAP(app_), "cancel");
-    if (cancel != nullptr) g_simple_action_set_enabled(G_SIMPLE_ACTION(cancel), enabled ? TRUE : FALSE);
 }
 
 void ApplicationDelegate::create_web_view() {
@@ -386,7 +244,7 @@ void ApplicationDelegate::close_quit_dialog() {
 }
 
 void ApplicationDelegate::batch_ended() {
-    set_cancel_enabled(false);
+    enable_cancel(app_, false);
     // Whatever the user would have answered, the batch is over.
     close_quit_dialog();
     if (batch_answered(state_, *this) == QuitAnswer::now) terminate();
@@ -441,16 +299,6 @@ void ApplicationDelegate::evaluate(std::string_view script) {
     if (web_view_) web_view_->evaluate(std::string(script));
 }
 
-template <const std::string_view& Script>
-void ApplicationDelegate::page_action(GSimpleAction*, GVariant*, gpointer self) {
-    static_cast<ApplicationDelegate*>(self)->evaluate(Script);
-}
-
-template <const char* Command>
-void ApplicationDelegate::edit_action(GSimpleAction*, GVariant*, gpointer self) {
-    static_cast<ApplicationDelegate*>(self)->edit(Command);
-}
-
 void ApplicationDelegate::edit(const char* command) {
     if (web_view_) web_view_->execute_editing_command(command);
 }
@@ -460,41 +308,16 @@ void ApplicationDelegate::forward(const std::string& command, const Json& args, 
         done(fail(std::string(kBackendUnavailable)));
         return;
     }
-    if (command == "process_movies") set_cancel_enabled(true);
+    if (command == "process_movies") enable_cancel(app_, true);
     backend_->request(command, args, std::move(done));
 }
 
 void ApplicationDelegate::choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) {
-    const auto action = recipe.directories ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN;
-    GtkFileChooserNative* native = gtk_file_chooser_native_new(recipe.title.c_str(), window_, action, nullptr, nullptr);
-    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(native), TRUE);
-    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(native), recipe.multiple ? TRUE : FALSE);
-    if (!recipe.extensions.empty()) {
-        GtkFileFilter* filter = gtk_file_filter_new();
-        gtk_file_filter_set_name(filter, "Movies");
-        for (const auto& extension : recipe.extensions) gtk_file_filter_add_suffix(filter, extension.c_str());
-        gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(native), filter);
-        g_object_unref(filter);
-    }
-    auto* run = std::make_unique<ChooserRun>(native, std::move(done)).release();
-    g_signal_connect(native, "response", G_CALLBACK(on_chooser_response), run);
-    gtk_native_dialog_show(GTK_NATIVE_DIALOG(native));
+    show_open_chooser(window_, recipe, std::move(done));
 }
 
 void ApplicationDelegate::choose_save(const SaveSpec& recipe, std::function<void(std::optional<SaveChoice>)> done) {
-    GtkFileChooserNative* native =
-        gtk_file_chooser_native_new(recipe.title.c_str(), window_, GTK_FILE_CHOOSER_ACTION_SAVE, nullptr, nullptr);
-    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(native), TRUE);
-    if (!recipe.folder.empty()) {
-        GFile* folder = g_file_new_for_path(recipe.folder.c_str());
-        // A folder that is gone leaves the chooser where it would open anyway.
-        (void)gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(native), folder, nullptr);
-        g_object_unref(folder);
-    }
-    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(native), recipe.name.c_str());
-    auto* run = std::make_unique<SaveRun>(native, std::move(done)).release();
-    g_signal_connect(native, "response", G_CALLBACK(on_save_response), run);
-    gtk_native_dialog_show(GTK_NATIVE_DIALOG(native));
+    show_save_chooser(window_, recipe, std::move(done));
 }
 
 void ApplicationDelegate::emit(std::string_view name, const Json& payload) {

@@ -10,6 +10,7 @@
 #include "backend_process.h"
 #include "bridge.h"
 #include "desktop_appearance.h"
+#include "menus.h"
 #include "movie_web_view.h"
 #include "quitting.h"
 
@@ -19,7 +20,7 @@ namespace velmora {
 // the bridge state. Launch, files handed over by the desktop, About, and
 // quitting, which never happens while a batch runs and otherwise waits for
 // the backend's "shutdown" reply.
-class ApplicationDelegate final : public BridgeHost, public QuitHost {
+class ApplicationDelegate final : public BridgeHost, public QuitHost, public MenuHost {
 public:
     ApplicationDelegate(std::string resources, bool page_console);
     ApplicationDelegate(const ApplicationDelegate&) = delete;
@@ -40,6 +41,12 @@ public:
     void send_shutdown(Completion done) override;
     void send_cancel() override;
     void terminate() override;
+    // MenuHost
+    void evaluate(std::string_view script) override;
+    void edit(const char* command) override;
+    void show_about() override;
+    void request_report() override;
+    void quit_requested() override;
 
 private:
     static void on_startup(GApplication*, gpointer self);
@@ -47,27 +54,16 @@ private:
     static void on_open(GApplication*, GFile** files, int count, const char* hint, gpointer self);
     static gboolean on_close_request(GtkWindow*, gpointer self);
     static gboolean on_termination_signal(gpointer self);
-    template <const char* Command>
-    static void edit_action(GSimpleAction*, GVariant*, gpointer self);
-    template <const std::string_view& Script>
-    static void page_action(GSimpleAction*, GVariant*, gpointer self);
     static void on_quit_dialog_response(GtkDialog* dialog, int response, gpointer self);
     static gboolean on_about_link(GtkAboutDialog*, const char* uri, gpointer self);
 
     void launch();
-    void install_menu();
     void create_web_view();
     void create_window();
     void show_start_failure(const std::string& detail);
-    void quit_requested();
-    void show_about();
-    void request_report();
     void ask_stop_and_quit();
     void close_quit_dialog();
     void apply_look(const DesktopAppearance::Look& look);
-    void set_cancel_enabled(bool enabled);
-    void evaluate(std::string_view script);
-    void edit(const char* command);
     void remember_window_size();
 
     GtkApplication* app_;

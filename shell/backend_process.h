@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "backend_client.h"
-#include "unique_fd.h"
+#include "descriptor.h"
 
 namespace velmora {
 

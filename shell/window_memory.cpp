@@ -5,15 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "descriptor.h"
+#include "flush.h"
 #include "json_text.h"
-#include "unique_fd.h"
+#include "token.h"
 
 namespace velmora {
 
@@ -27,32 +27,6 @@ std::optional<int> side(const Json& object, const char* key) {
     auto value = found->get<long long>();
     if (value < 1 || value > kLargestSide) return std::nullopt;
     return static_cast<int>(value);
-}
-
-// Same shape as the backend's tokens: process id, nanoseconds, counter.
-std::string unique_token() {
-    static std::atomic<unsigned long long> counter{0};
-    auto now = std::chrono::system_clock::now().time_since_epoch();
-    auto nanoseconds = std::max<long long>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
-    return std::to_string(::getpid()) + "-" + std::to_string(nanoseconds) + "-" + std::to_string(counter++);
-}
-
-Status write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        auto written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return fail(system_error_text(errno));
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return {};
-}
-
-Status sync_folder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd || ::fsync(fd.get()) != 0) return fail(system_error_text(errno));
-    return {};
 }
 
 }  // namespace
@@ -96,12 +70,12 @@ Status save_window_memory(const std::string& folder, Size size) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) return fail(system_error_text(error.value()));
-    const auto temporary = folder + "/.velmora-" + unique_token() + "." + std::string(kWindowMemoryName);
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!fd) return fail(system_error_text(errno));
-    auto written = write_all(fd.get(), window_memory_text(size));
-    if (written && ::fsync(fd.get()) != 0) written = fail(system_error_text(errno));
-    fd.reset();
+    const auto temporary = folder + "/.velmora-" + make_unique_token() + "." + std::string(kWindowMemoryName);
+    auto fd = create_exclusive(temporary, 0666);
+    if (!fd) return fail(std::move(fd).error());
+    auto written = write_all(fd->get(), window_memory_text(size));
+    if (written) written = full_flush(fd->get());
+    fd->reset();
     if (written && ::rename(temporary.c_str(), (folder + "/" + std::string(kWindowMemoryName)).c_str()) != 0) {
         written = fail(system_error_text(errno));
     }
@@ -109,7 +83,7 @@ Status save_window_memory(const std::string& folder, Size size) {
         ::unlink(temporary.c_str());
         return written;
     }
-    return sync_folder(folder);
+    return flush_folder(folder);
 }
 
 }  // namespace velmora

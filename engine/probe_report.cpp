@@ -92,9 +92,10 @@ std::string format_duration(double seconds) {
         out += digits;
         out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
     } else if (exponent >= 0) {
-        out += digits.substr(0, static_cast<std::size_t>(exponent + 1));
+        const std::size_t whole_digits = static_cast<std::size_t>(exponent) + 1;
+        out += digits.substr(0, whole_digits);
         out += '.';
-        out += digits.substr(static_cast<std::size_t>(exponent + 1));
+        out += digits.substr(whole_digits);
     } else {
         out += "0.";
         out.append(static_cast<std::size_t>(-exponent - 1), '0');

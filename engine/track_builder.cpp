@@ -41,7 +41,7 @@ Result<Bytes> timecode_tkhd(ByteView trak_payload, std::uint32_t track_id) {
     tkhd[3] = 2;
     put_u32_be(tkhd, layout.track_id, track_id);
     fill_zero(tkhd, layout.layer, 8);
-    for (unsigned i = 0; i < 9; ++i) put_u32_be(tkhd, layout.matrix + 4 * i, kIdentityMatrix[i]);
+    for (unsigned i = 0; i < 9; ++i) put_u32_be(tkhd, layout.matrix + std::uint64_t{4} * i, kIdentityMatrix[i]);
     fill_zero(tkhd, layout.size, 8);
     return make_atom(FourCC("tkhd"), tkhd);
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -64,9 +65,10 @@ void read_requests(std::string_view bytes) {
             if (line.error() != "stream did not contain valid UTF-8") __builtin_trap();
             return;
         }
-        if (!*line) return;
-        if ((*line)->find('\n') != std::string::npos) __builtin_trap();
-        auto request = velmora::parse_json(**line);
+        const std::optional<std::string>& text = *line;
+        if (!text) return;
+        if (text->find('\n') != std::string::npos) __builtin_trap();
+        auto request = velmora::parse_json(*text);
         if (!request) {
             if (request.error().find(" at line ") == std::string::npos) __builtin_trap();
             continue;

@@ -145,7 +145,7 @@ WaitOutcome wait_for_write(ChildProcess& child, const std::atomic<bool>& cancel,
             (void)child.wait();
             return {0, polled.error()};
         }
-        if (*polled) return {**polled, std::nullopt};
+        if (const std::optional<int>& exited = *polled) return {*exited, std::nullopt};
         pause.wait();
     }
 }
@@ -176,12 +176,13 @@ Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::st
     if (!streams) return fail(streams.error());
     auto status = streams->timed_out ? Result<std::optional<int>>(std::optional<int>()) : wait_until(*child, deadline);
     if (!status) return fail(status.error());
-    if (!*status) {
+    const std::optional<int>& exit_status = *status;
+    if (!exit_status) {
         child->kill();  // its whole process group; reaped when `child` goes
         return fail(std::string(probe_timeout_message));
     }
 
-    if (**status != 0) return fail(trim_whitespace(decode_utf8_lossy(streams->error)));
+    if (*exit_status != 0) return fail(trim_whitespace(decode_utf8_lossy(streams->error)));
     return parse_json(streams->output);
 }
 

@@ -136,7 +136,7 @@ void append_value(std::string& out, const nlohmann::json& value, int indent, int
     const auto new_line = [&](int depth) {
         if (indent < 0) return;
         out += '\n';
-        out.append(static_cast<std::size_t>(indent * depth), ' ');
+        out.append(static_cast<std::size_t>(indent) * static_cast<std::size_t>(depth), ' ');
     };
     switch (value.type()) {
         case nlohmann::json::value_t::null:

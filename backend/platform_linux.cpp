@@ -25,7 +25,7 @@ int exchange_at(int folder, const std::string& a, const std::string& b) {
 // Our own /proc entry, so the engine child resolves the folder through the
 // backend's descriptor; without /proc the path it was opened by must do.
 std::string path_through_descriptor(int folder, const std::string& opened_as) {
-    const std::string through = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(folder);
+    std::string through = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(folder);
     struct stat status {};
     if (::stat(through.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return opened_as;
     return through;

@@ -98,9 +98,10 @@ Status serve_requests(const std::shared_ptr<ServiceState>& state) {
     for (;;) {
         auto line = reader.next_line();
         if (!line) return fail(std::move(line).error());
-        if (!*line) return {};
+        const std::optional<std::string>& text = *line;
+        if (!text) return {};
 
-        auto request = parse_json(**line);
+        auto request = parse_json(*text);
         if (!request) return fail(std::move(request).error());
         nlohmann::json id = member_or_null(*request, "id");
         const nlohmann::json command = member_or_null(*request, "command");

@@ -10,7 +10,7 @@ namespace velmora {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 
 void strip_line_ending(std::string& line) {
     if (!line.empty() && line.back() == '\n') line.pop_back();

@@ -38,7 +38,7 @@ Result<WorkerThread> WorkerThread::start(std::function<void()> body, std::size_t
     if (::pthread_create(&thread, attributes.get(), &WorkerThread::run, handed_over.get()) != 0) {
         return fail("failed to spawn thread");
     }
-    handed_over.release();  // adopted by run()
+    (void)handed_over.release();  // adopted by run()
     return WorkerThread(thread, std::move(shared));
 }
 

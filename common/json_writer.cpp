@@ -90,9 +90,9 @@ std::string positional_decimal(double number) {
         out += digits;
         out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
     } else if (exponent >= 0) {
-        out += digits.substr(0, static_cast<std::size_t>(exponent + 1));
+        out += digits.substr(0, static_cast<std::size_t>(exponent) + 1);
         out += '.';
-        out += digits.substr(static_cast<std::size_t>(exponent + 1));
+        out += digits.substr(static_cast<std::size_t>(exponent) + 1);
     } else {
         out += "0.";
         out.append(static_cast<std::size_t>(-exponent - 1), '0');

@@ -23,6 +23,8 @@ std::string system_error_text(int error_number);
 }  // namespace velmora
 
 // Unwraps a Result or returns its message from the enclosing function.
+// `decl` is a declaration and `tmp` a name: neither can be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define VELMORA_CONCAT_INNER(a, b) a##b
 #define VELMORA_CONCAT(a, b) VELMORA_CONCAT_INNER(a, b)
 #define VELMORA_TRY_IMPL(tmp, decl, expr)            \
@@ -35,3 +37,4 @@ std::string system_error_text(int error_number);
         auto try_status_ = (expr);                                      \
         if (!try_status_) return std::unexpected(std::move(try_status_).error()); \
     } while (0)
+// NOLINTEND(bugprone-macro-parentheses)

@@ -19,7 +19,7 @@ namespace velmora {
 
 namespace {
 
-constexpr std::uint64_t kCopyStep = 4 * 1024 * 1024;
+constexpr std::uint64_t kCopyStep = std::uint64_t{4} * 1024 * 1024;
 
 void print_flushed(std::FILE* stream, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stream);

@@ -32,7 +32,7 @@ Result<Bytes> timecode_tkhd(const Children& trak, std::uint32_t track_id) {
     put_field(tkhd, {kTrackHeaderFlags, 3}, kInMovieOnly);
     put_field(tkhd, layout->track_id, track_id);
     fill_zero(tkhd, layout->layer, 8);
-    for (unsigned i = 0; i < 9; ++i) put_u32_be(tkhd, layout->matrix + 4 * i, kIdentityMatrix[i]);
+    for (unsigned i = 0; i < 9; ++i) put_u32_be(tkhd, layout->matrix + std::uint64_t{4} * i, kIdentityMatrix[i]);
     fill_zero(tkhd, layout->size, kTrackHeaderSizeWidth);
     return make_atom(FourCC("tkhd"), tkhd);
 }

@@ -71,6 +71,7 @@ ApplicationDelegate::~ApplicationDelegate() {
 int ApplicationDelegate::run(const std::vector<std::string>& arguments) {
     std::vector<std::string> owned = arguments;
     std::vector<char*> argv;
+    argv.reserve(owned.size() + 1);
     for (auto& argument : owned) argv.push_back(argument.data());
     argv.push_back(nullptr);
     return g_application_run(G_APPLICATION(app_), static_cast<int>(owned.size()), argv.data());

@@ -74,6 +74,7 @@ Result<std::unique_ptr<BackendProcess>> BackendProcess::launch(const std::string
     std::vector<std::string> owned_arguments{executable};
     owned_arguments.insert(owned_arguments.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(owned_arguments.size() + 1);
     for (auto& argument : owned_arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
 

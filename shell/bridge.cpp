@@ -90,7 +90,7 @@ void Bridge::handle_message(const MessageOrigin& origin, const Json& body, Compl
     }
     if (command == "pick" || command == "destination") {
         auto recipe = chooser_for(command, args);
-        host_.choose(recipe, [kind = recipe.kind, answer = std::move(answer)](std::vector<std::string> paths) {
+        host_.choose(recipe, [kind = recipe.kind, answer = std::move(answer)](const std::vector<std::string>& paths) {
             answer(chooser_answer(kind, paths));
         });
         return;

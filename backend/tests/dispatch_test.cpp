@@ -103,6 +103,7 @@ TEST(EmitMessage, LinesFromManyThreadsNeverInterleave) {
     const std::string filler(200000, 'x');
     StdoutCapture capture;
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kPerThread; ++i) {

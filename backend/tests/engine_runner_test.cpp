@@ -277,7 +277,7 @@ TEST_F(EngineRunnerTest, MissingOrUnrunnableEngineGivesTheSystemErrorText) {
 }
 
 TEST_F(EngineRunnerTest, PathWithNulByteIsRefusedBeforeAnyEngineRuns) {
-    const std::string with_nul("/tmp/a\0/report.mov", 19);
+    const std::string with_nul("/tmp/a\0/report.mov", 18);
     std::atomic<bool> cancel{false};
     auto report = probe_movie(fake_engine(), with_nul);
     ASSERT_FALSE(report);

@@ -93,7 +93,7 @@ protected:
     }
 
     std::string copy_movie(const std::string& name, const std::string& as) {
-        const std::string path = dir.join(as);
+        std::string path = dir.join(as);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         std::filesystem::copy_file(movies_->join(name), path);
         return path;

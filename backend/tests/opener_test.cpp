@@ -65,7 +65,7 @@ TEST_F(Opener, RevealRefusesWhatThisProcessDidNotPublish) {
         {{{"file", "/movies/velmora output/clip_TC.mov"}}, "Unknown output file"},
         {{{"file", "/movies/x/../Velmora Output/clip_TC.mov"}}, "Unknown output file"},
         {{{"file", "/movies/Velmora Output/clip_TC.mov.velmora-backup-1-2-3"}}, "Unknown output file"},
-        {{{"file", std::string("/movies/Velmora Output/clip_TC.mov\0x", 37)}}, "Unknown output file"},
+        {{{"file", std::string("/movies/Velmora Output/clip_TC.mov\0x", 36)}}, "Unknown output file"},
     };
     for (const Case& c : cases) {
         const auto result = reveal(state, c.args);

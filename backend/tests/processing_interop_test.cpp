@@ -106,7 +106,7 @@ protected:
     }
 
     std::string copy_movie(const std::string& relative) {
-        const std::string path = dir.join(relative);
+        std::string path = dir.join(relative);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         std::filesystem::copy_file(movies_->join("small.mov"), path);
         return path;
@@ -157,7 +157,7 @@ TEST_F(ProcessingInterop, BatchLevelRefusalsOnTheWire) {
         nlohmann::json args;
         std::string reply;
     };
-    const std::string id = ids[0];
+    const std::string& id = ids[0];
     const std::vector<Case> cases = {
         {"empty list", {{"ids", nlohmann::json::array()}, {"timecodes", nlohmann::json::object()}},
          R"({"id":ID,"result":{"cancelled":false,"results":[]}})"},
@@ -397,6 +397,7 @@ TEST_F(ProcessingInterop, RevealForgetsEarlierRunsAndNoticesNeedNoPage) {
     const auto runs = fakes.wait_for_lines(2);
     ASSERT_EQ(runs.size(), 2u) << "one reveal and the notices, nothing for the refusals";
     std::vector<std::string> programs;
+    programs.reserve(runs.size());
     for (const auto& run : runs) programs.push_back(run.arguments.substr(0, run.arguments.find('|')));
     std::ranges::sort(programs);
     EXPECT_EQ(programs, (std::vector<std::string>{"gdbus", "xdg-open"}));
@@ -462,6 +463,7 @@ TEST_F(ProcessingInterop, LongNamesThroughAWholeBatch) {
     for (int i = 0; i < 123; ++i) accented += "\xc3\xa9";
     const std::vector<std::string> stems = {std::string(216, 'a'), accented};
     std::vector<std::string> sources;
+    sources.reserve(stems.size());
     for (const auto& stem : stems) sources.push_back(copy_movie("long/" + stem + ".mov"));
     EXPECT_EQ(std::filesystem::path(sources[0]).filename().string().size(), 220u);
     EXPECT_EQ(std::filesystem::path(sources[1]).filename().string().size(), 250u);

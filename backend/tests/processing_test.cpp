@@ -72,7 +72,7 @@ protected:
     // A source file and its store entry, as import would leave them.
     std::string add_movie(const std::string& id, const std::string& relative_path, const std::string& relative_dir = "",
                           const std::string& bytes = "source bytes") {
-        const std::string path = dir.join(relative_path);
+        std::string path = dir.join(relative_path);
         write_file(path, bytes + " of " + id);
         struct stat info {};
         ::stat(path.c_str(), &info);
@@ -165,7 +165,7 @@ TEST_F(Batch, BusyWhileRunningAndASecondBatchMeanwhileIsRefused) {
     std::vector<std::string> seen;
     on_event = [&](const nlohmann::json&) {
         if (!seen.empty()) return;
-        seen.push_back(state.busy.load() ? "busy" : "idle");
+        seen.emplace_back(state.busy.load() ? "busy" : "idle");
         const auto second = run_batch(state, {"a"}, {{"a", "01:00:00:00"}}, new_file, [](const nlohmann::json&) {});
         seen.push_back(second ? "admitted" : second.error());
     };
@@ -199,6 +199,7 @@ TEST_F(Batch, EventsComeInOrderAndRecordsAreComplete) {
         return R"({"id":")" + id + R"(","index":)" + std::to_string(index) + rest + R"(,"total":2})";
     };
     std::vector<std::string> dumped;
+    dumped.reserve(events.size());
     for (const auto& e : events) dumped.push_back(e.dump());
     const std::vector<std::string> expected = {
         event("m0", 0, R"(,"progress":0,"state":"processing")"),
@@ -535,7 +536,7 @@ TEST_F(Restore, RefusalsChangeNothing) {
          [](auto&, auto&) { return std::string("invalid type: integer `7`, expected a string"); }},
         {"no id", nullptr, nlohmann::json::object(),
          [](auto&, auto&) { return std::string("invalid type: null, expected a string"); }},
-        {"imported, processed as a new file", nullptr, {{"id", "n"}}, [&](auto&, auto&) { return not_in_place; }},
+        {"imported, processed as a new file", nullptr, {{"id", "n"}}, [&](auto&, auto&) { return std::string(not_in_place); }},
         {"stamped movie missing", [](auto& path, auto&) { std::filesystem::rename(path, path + ".moved"); }, id_a,
          [](auto& path, auto&) { return "The stamped movie is missing: " + path + ". Nothing was changed."; }},
         {"backup missing", [](auto&, auto& backup) { std::filesystem::rename(backup, backup + ".moved"); }, id_a,

@@ -43,8 +43,8 @@ struct Recorded {
 PublishCalls calls_refusing(Recorded& log, int rename_no_replace_error, int link_error, int exchange_error = 0) {
     const PublishCalls real = system_publish_calls();
     const auto recorded = [&log](const char* name, PublishCalls::Call call, int error) {
-        return [&log, name, call, error](int folder, const std::string& a, const std::string& b) {
-            log.calls.push_back(name);
+        return [&log, name, call = std::move(call), error](int folder, const std::string& a, const std::string& b) {
+            log.calls.emplace_back(name);
             return error != 0 ? error : call(folder, a, b);
         };
     };

@@ -36,7 +36,7 @@ public:
         EXPECT_EQ(::pipe(output), 0);
         EXPECT_EQ(::pipe(error), 0);
         const std::string program = backend_program();
-        const std::string resources = home;  // never looked at by these tests
+        const std::string& resources = home;  // never looked at by these tests
         const std::string home_entry = "HOME=" + home;
         std::vector<char*> arguments{const_cast<char*>(program.c_str()), const_cast<char*>(resources.c_str()),
                                      nullptr};

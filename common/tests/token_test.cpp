@@ -54,6 +54,7 @@ TEST(UniqueToken, ThreadsNeverShareACounterValue) {
     constexpr int kPerThread = 2000;
     std::vector<std::vector<std::string>> made(kThreads);
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&made, t] {
             for (int i = 0; i < kPerThread; ++i) made[t].push_back(make_unique_token());

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the coverage-guided fuzzer over open_movie and the probe report.
 #   engine/fuzz/run.sh [SECONDS] [JOBS]
-# Builds with clang (16 or later: the engine needs std::expected) into
-# build-fuzz/, fuzzes a working copy of the seed corpus, and leaves any crash
+# Builds the fuzz preset (clang 16 or later: the engine needs std::expected)
+# into build-fuzz/, fuzzes a working copy of the seed corpus, and leaves any crash
 # as build-fuzz/crash-* . Add a fixed crash to engine/fuzz/corpus/ so that the
 # unit tests replay it from then on.
 set -euo pipefail
@@ -10,10 +10,11 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-300}
 jobs=${2:-1}
 build=${VELMORA_FUZZ_BUILD_DIR:-$top/build-fuzz}
-compiler=${CXX_FUZZ:-$(command -v clang++-16 || command -v clang++)}
-cc=${compiler/clang++/clang}
-cmake -S "$top" -B "$build" -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$compiler" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TESTS=OFF -DVELMORA_BUILD_SHELL=OFF >/dev/null
+compiler=()
+if [ -n "${CXX_FUZZ:-}" ]; then
+  compiler=(-DCMAKE_CXX_COMPILER="$CXX_FUZZ" -DCMAKE_C_COMPILER="${CXX_FUZZ/clang++/clang}")
+fi
+cmake --preset fuzz -S "$top" -B "$build" "${compiler[@]}" >/dev/null
 cmake --build "$build" -j2 --target engine_open_movie_fuzzer
 work="$build/fuzz-corpus"
 mkdir -p "$work"

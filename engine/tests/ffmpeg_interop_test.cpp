@@ -64,7 +64,7 @@ protected:
 };
 
 std::string make_movie(const testing::TempDir& dir, const Fixture& f) {
-    const std::string path = dir.file(f.name);
+    std::string path = dir.file(f.name);
     std::vector<std::string> argv{"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                                   std::string("testsrc2=size=160x120:rate=") + f.rate};
     if (f.audio) argv.insert(argv.end(), {"-f", "lavfi", "-i", kAudio});

@@ -145,7 +145,7 @@ std::string sparse_movie(const testing::TempDir& dir, std::uint64_t size) {
     Bytes padding_header = cat({u32s({1}), tag("free")});
     const std::uint64_t free_size = size - movie.size();
     append_u64_be(padding_header, free_size);
-    const std::string path = dir.file("sparse.mov");
+    std::string path = dir.file("sparse.mov");
     testing::write_file(path, cat({movie, padding_header}));
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     EXPECT_GE(fd, 0);

@@ -25,7 +25,7 @@ namespace {
 using testing::MovieSpec;
 using testing::TempDir;
 
-constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uint64_t kMiB = std::uint64_t{1024} * 1024;
 
 bool exists(const std::string& path) {
     struct stat status {};

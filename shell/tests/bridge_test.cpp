@@ -16,7 +16,7 @@ constexpr const char* kPage = "file:///app/resources/ui/index.html";
 
 // Paths resolve to themselves, except the links listed here.
 PathResolver fake_resolver(std::map<std::string, std::string> links = {}) {
-    return [links](const std::string& path) -> std::optional<std::string> {
+    return [links = std::move(links)](const std::string& path) -> std::optional<std::string> {
         if (auto link = links.find(path); link != links.end()) return link->second;
         return path;
     };
@@ -69,7 +69,7 @@ protected:
     Bridge bridge{state, host, kUi, fake_resolver({{"/app/resources/ui/escape.html", "/etc/passwd"}})};
     Answers answers;
 
-    void send(const Json& body, MessageOrigin origin = page_origin()) {
+    void send(const Json& body, const MessageOrigin& origin = page_origin()) {
         bridge.handle_message(origin, body, answers.sink());
     }
 };
@@ -156,7 +156,7 @@ TEST_F(BridgeTest, AllowListAndArguments) {
         send(c.body);
         if (c.forwarded_args) {
             ASSERT_EQ(host.forwarded.size(), 1u) << c.body.dump();
-            EXPECT_EQ(host.forwarded[0].command, c.body.at("command"));
+            EXPECT_EQ(host.forwarded[0].command, c.body.at("command").get<std::string>());
             EXPECT_EQ(host.forwarded[0].args, *c.forwarded_args);
             EXPECT_TRUE(answers.calls.empty()) << "answered only when the backend replies";
         } else {

@@ -211,9 +211,11 @@ Backend::Backend(BackendOptions options) {
     env_text.insert(env_text.end(), options.environment.begin(), options.environment.end());
 
     std::vector<char*> argv;
+    argv.reserve(argv_text.size() + 1);
     for (auto& arg : argv_text) argv.push_back(arg.data());
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(env_text.size() + 1);
     for (auto& entry : env_text) envp.push_back(entry.data());
     envp.push_back(nullptr);
 

@@ -18,6 +18,7 @@ namespace {
 
 int run_quietly(const std::vector<std::string>& argv) {
     std::vector<char*> raw;
+    raw.reserve(argv.size() + 1);
     for (const std::string& a : argv) raw.push_back(const_cast<char*>(a.c_str()));
     raw.push_back(nullptr);
     posix_spawn_file_actions_t actions;

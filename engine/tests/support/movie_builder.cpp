@@ -246,6 +246,7 @@ Atom track_atom(const TrackSpec& track, std::uint32_t track_id, const std::vecto
         offsets_atom = leaf("co64", co64_payload(offsets));
     } else {
         std::vector<std::uint32_t> narrow;
+        narrow.reserve(offsets.size());
         for (std::uint64_t offset : offsets) narrow.push_back(static_cast<std::uint32_t>(offset));
         offsets_atom = leaf("stco", stco_payload(narrow));
     }

@@ -41,6 +41,7 @@ ProgramOutput run_program(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_adddup2(&actions, out.ends[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err.ends[1], 2);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     pid_t pid = -1;

@@ -9,6 +9,18 @@
 
 namespace velmora {
 
+Result<FileDates> read_file_dates(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return fail(system_error_text(errno));
+    return file_dates_of(status);
+}
+
+Result<FileDates> read_descriptor_dates(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return fail(system_error_text(errno));
+    return file_dates_of(status);
+}
+
 Status set_file_dates(int fd, const FileDates& dates) {
     const struct timespec times[2] = {
         {static_cast<time_t>(dates.accessed.seconds), static_cast<long>(dates.accessed.nanoseconds)},

@@ -11,6 +11,11 @@
 
 namespace velmora {
 
+// Of `path` (symbolic links followed) and of an open file; the system's
+// error text on failure.
+Result<FileDates> read_file_dates(const std::string& path);
+Result<FileDates> read_descriptor_dates(int fd);
+
 // Sets both dates of an open file, to the nanosecond.
 Status set_file_dates(int fd, const FileDates& dates);
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <vector>
 
 #include "flush.h"
@@ -73,10 +74,8 @@ struct FileDates {
     FileInstant accessed;
     FileInstant modified;
 };
-// Of `path` (symbolic links followed) and of an open file; the system's
-// error text on failure.
-Result<FileDates> read_file_dates(const std::string& path);
-Result<FileDates> read_descriptor_dates(int fd);
+// The dates in a file status; the platforms name the fields differently.
+FileDates file_dates_of(const struct stat& status);
 
 // Makes a spawned child start with only the descriptors its file actions
 // set up (0, 1 and 2), whatever else this process holds open. Returns 0 or

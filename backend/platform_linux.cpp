@@ -83,24 +83,8 @@ Result<FileStatus> read_file_status(const std::string& path) {
     return FileStatus{static_cast<std::uint64_t>(plain.st_size), {plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec}, std::nullopt};
 }
 
-namespace {
-
-FileDates dates_of(const struct stat& status) {
+FileDates file_dates_of(const struct stat& status) {
     return {{status.st_atim.tv_sec, status.st_atim.tv_nsec}, {status.st_mtim.tv_sec, status.st_mtim.tv_nsec}};
-}
-
-}  // namespace
-
-Result<FileDates> read_file_dates(const std::string& path) {
-    struct stat status;
-    if (::stat(path.c_str(), &status) != 0) return fail(system_error_text(errno));
-    return dates_of(status);
-}
-
-Result<FileDates> read_descriptor_dates(int fd) {
-    struct stat status;
-    if (::fstat(fd, &status) != 0) return fail(system_error_text(errno));
-    return dates_of(status);
 }
 
 int limit_child_descriptors(posix_spawn_file_actions_t& actions, posix_spawnattr_t&) {

@@ -44,25 +44,9 @@ Result<FileStatus> read_file_status(const std::string& path) {
     return result;
 }
 
-namespace {
-
-FileDates dates_of(const struct stat& status) {
+FileDates file_dates_of(const struct stat& status) {
     return {{status.st_atimespec.tv_sec, status.st_atimespec.tv_nsec},
             {status.st_mtimespec.tv_sec, status.st_mtimespec.tv_nsec}};
-}
-
-}  // namespace
-
-Result<FileDates> read_file_dates(const std::string& path) {
-    struct stat status;
-    if (::stat(path.c_str(), &status) != 0) return fail(system_error_text(errno));
-    return dates_of(status);
-}
-
-Result<FileDates> read_descriptor_dates(int fd) {
-    struct stat status;
-    if (::fstat(fd, &status) != 0) return fail(system_error_text(errno));
-    return dates_of(status);
 }
 
 // Descriptors named in the file actions survive; every other one is closed.

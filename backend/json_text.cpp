@@ -1,6 +1,7 @@
 #include "json_text.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -90,21 +91,17 @@ std::size_t find_literal_end(std::string_view text, std::string_view what) {
 std::string debug_quoted(std::string_view text) {
     std::string quoted = "\"";
     for (const char c : text) {
-        switch (c) {
-            case '"': quoted += "\\\""; break;
-            case '\\': quoted += "\\\\"; break;
-            case '\n': quoted += "\\n"; break;
-            case '\r': quoted += "\\r"; break;
-            case '\t': quoted += "\\t"; break;
-            case '\0': quoted += "\\0"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                    char escape[16];
-                    std::snprintf(escape, sizeof escape, "\\u{%x}", static_cast<unsigned>(static_cast<unsigned char>(c)));
-                    quoted += escape;
-                } else {
-                    quoted += c;
-                }
+        const auto byte = static_cast<unsigned char>(c);
+        if (const auto escape = short_escape(c); !escape.empty()) {
+            quoted += escape;
+        } else if (c == '\0') {
+            quoted += "\\0";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            std::array<char, 16> braced{};
+            std::snprintf(braced.data(), braced.size(), "\\u{%x}", static_cast<unsigned>(byte));
+            quoted += braced.data();
+        } else {
+            quoted += c;
         }
     }
     return quoted + "\"";
@@ -132,12 +129,33 @@ void append_quoted(std::string& out, std::string_view text) {
 
 // `indent` < 0 writes compactly; otherwise nested lines are indented by
 // `indent` spaces per level.
-void append_value(std::string& out, const nlohmann::json& value, int indent, int level) {
+void append_value(std::string& out, const nlohmann::json& value, int indent, int level);
+
+// An array's elements or an object's members between their brackets, each
+// on a line of its own when indenting.
+template <typename Items, typename AppendItem>
+void append_container(std::string& out, const nlohmann::json& value, std::string_view brackets, const Items& items,
+                      int indent, int level, AppendItem append_item) {
     const auto new_line = [&](int depth) {
         if (indent < 0) return;
         out += '\n';
         out.append(static_cast<std::size_t>(indent) * static_cast<std::size_t>(depth), ' ');
     };
+    out += brackets.front();
+    if (!value.empty()) {
+        bool first = true;
+        for (const auto& item : items) {
+            if (!first) out += ',';
+            first = false;
+            new_line(level + 1);
+            append_item(item);
+        }
+        new_line(level);
+    }
+    out += brackets.back();
+}
+
+void append_value(std::string& out, const nlohmann::json& value, int indent, int level) {
     switch (value.type()) {
         case nlohmann::json::value_t::null:
         case nlohmann::json::value_t::discarded:
@@ -147,42 +165,17 @@ void append_value(std::string& out, const nlohmann::json& value, int indent, int
         case nlohmann::json::value_t::number_unsigned: out += std::to_string(value.get<std::uint64_t>()); return;
         case nlohmann::json::value_t::number_float: append_json_number(out, value.get<double>()); return;
         case nlohmann::json::value_t::string: append_quoted(out, value.get_ref<const std::string&>()); return;
-        case nlohmann::json::value_t::array: {
-            if (value.empty()) {
-                out += "[]";
-                return;
-            }
-            out += '[';
-            bool first = true;
-            for (const auto& element : value) {
-                if (!first) out += ',';
-                first = false;
-                new_line(level + 1);
-                append_value(out, element, indent, level + 1);
-            }
-            new_line(level);
-            out += ']';
+        case nlohmann::json::value_t::array:
+            append_container(out, value, "[]", value, indent, level,
+                             [&](const nlohmann::json& element) { append_value(out, element, indent, level + 1); });
             return;
-        }
-        case nlohmann::json::value_t::object: {
-            if (value.empty()) {
-                out += "{}";
-                return;
-            }
-            out += '{';
-            bool first = true;
-            for (const auto& [key, member] : value.items()) {
-                if (!first) out += ',';
-                first = false;
-                new_line(level + 1);
-                append_quoted(out, key);
+        case nlohmann::json::value_t::object:
+            append_container(out, value, "{}", value.items(), indent, level, [&](const auto& member) {
+                append_quoted(out, member.key());
                 out += indent < 0 ? ":" : ": ";
-                append_value(out, member, indent, level + 1);
-            }
-            new_line(level);
-            out += '}';
+                append_value(out, member.value(), indent, level + 1);
+            });
             return;
-        }
     }
 }
 

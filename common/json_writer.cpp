@@ -45,30 +45,29 @@ void append_unicode_escape(std::string& out, char c) {
 
 }  // namespace
 
+std::string_view short_escape(char c) {
+    switch (c) {
+        case '"': return "\\\"";
+        case '\\': return "\\\\";
+        case '\t': return "\\t";
+        case '\n': return "\\n";
+        case '\r': return "\\r";
+        default: return {};
+    }
+}
+
 void append_json_string(std::string& out, std::string_view text, ControlEscapes escapes) {
     const bool short_forms = escapes == ControlEscapes::kShortBackspaceAndFormFeed;
     out += '"';
     for (const char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\b':
-            case '\f':
-                if (short_forms) {
-                    out += c == '\b' ? "\\b" : "\\f";
-                } else {
-                    append_unicode_escape(out, c);
-                }
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    append_unicode_escape(out, c);
-                } else {
-                    out += c;
-                }
+        if (const auto escape = short_escape(c); !escape.empty()) {
+            out += escape;
+        } else if (short_forms && (c == '\b' || c == '\f')) {
+            out += c == '\b' ? "\\b" : "\\f";
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            append_unicode_escape(out, c);
+        } else {
+            out += c;
         }
     }
     out += '"';

@@ -13,6 +13,10 @@ namespace velmora {
 // \u0008 and \u000c; the backend's wire as \b and \f. Both are JSON.
 enum class ControlEscapes { kAllAsUnicode, kShortBackspaceAndFormFeed };
 
+// The two-character escape of a quote, a backslash, a tab, a line feed or a
+// carriage return; empty for every other byte.
+std::string_view short_escape(char c);
+
 // Appends `text` (valid UTF-8; repair it first where it may not be) as a
 // JSON string literal, quotes included; other bytes pass unchanged.
 void append_json_string(std::string& out, std::string_view text,

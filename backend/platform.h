@@ -15,15 +15,21 @@
 
 namespace velmora {
 
-// Renames on names inside one open folder, so that a folder renamed or
-// replaced by a symbolic link meanwhile changes nothing. Each answers 0 or
-// the error number.
-// Never replaces: EEXIST when the target exists; EINVAL, ENOSYS or ENOTSUP
-// where the file system cannot.
-int rename_no_replace_at(int folder, const std::string& from, const std::string& to);
-// Swaps two names atomically; EINVAL, ENOSYS or ENOTSUP where the file
-// system cannot (exFAT and older FAT drivers among them).
-int exchange_at(int folder, const std::string& a, const std::string& b);
+// The renames plain rename() cannot do.
+// no_replace never replaces: EEXIST when the target exists.
+// exchange swaps two names atomically (exFAT and older FAT drivers cannot).
+enum class RenameKind { no_replace, exchange };
+
+// A rename of names inside one open folder, so that a folder renamed or
+// replaced by a symbolic link meanwhile changes nothing. Answers 0 or the
+// error number: EINVAL, ENOSYS or ENOTSUP where the file system cannot.
+int rename_at(int folder, const std::string& from, const std::string& to, RenameKind kind);
+inline int rename_no_replace_at(int folder, const std::string& from, const std::string& to) {
+    return rename_at(folder, from, to, RenameKind::no_replace);
+}
+inline int exchange_at(int folder, const std::string& a, const std::string& b) {
+    return rename_at(folder, a, b, RenameKind::exchange);
+}
 // True for the error numbers with which a file system says it cannot do
 // such a rename at all, as opposed to failing it for these names.
 inline bool rename_kind_unsupported(int error) {

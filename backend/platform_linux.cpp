@@ -14,12 +14,9 @@
 
 namespace velmora {
 
-int rename_no_replace_at(int folder, const std::string& from, const std::string& to) {
-    return ::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
-}
-
-int exchange_at(int folder, const std::string& a, const std::string& b) {
-    return ::renameat2(folder, a.c_str(), folder, b.c_str(), RENAME_EXCHANGE) == 0 ? 0 : errno;
+int rename_at(int folder, const std::string& from, const std::string& to, RenameKind kind) {
+    const unsigned flags = kind == RenameKind::exchange ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+    return ::renameat2(folder, from.c_str(), folder, to.c_str(), flags) == 0 ? 0 : errno;
 }
 
 // Our own /proc entry, so the engine child resolves the folder through the

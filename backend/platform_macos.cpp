@@ -13,12 +13,9 @@
 
 namespace velmora {
 
-int rename_no_replace_at(int folder, const std::string& from, const std::string& to) {
-    return ::renameatx_np(folder, from.c_str(), folder, to.c_str(), RENAME_EXCL) == 0 ? 0 : errno;
-}
-
-int exchange_at(int folder, const std::string& a, const std::string& b) {
-    return ::renameatx_np(folder, a.c_str(), folder, b.c_str(), RENAME_SWAP) == 0 ? 0 : errno;
+int rename_at(int folder, const std::string& from, const std::string& to, RenameKind kind) {
+    const unsigned flags = kind == RenameKind::exchange ? RENAME_SWAP : RENAME_EXCL;
+    return ::renameatx_np(folder, from.c_str(), folder, to.c_str(), flags) == 0 ? 0 : errno;
 }
 
 // No /proc: the kernel's current path of the held folder follows a rename,

@@ -66,18 +66,31 @@ Status copy_from(const HeldFolder& folder, const std::string& temporary, int to,
 
 void remove_name(const HeldFolder& folder, const std::string& name) { ::unlinkat(folder.fd(), name.c_str(), 0); }
 
+// The names one in-place publish works with, all in one held folder.
+struct InPlaceNames {
+    const HeldFolder& folder;
+    const std::string& temporary;
+    const std::string& source;
+    const std::string& backup;
+    const PublishCalls& calls;
+};
+
+// A route's first step failed: nullopt (try the next route) when the file
+// system lacks that kind of call, else the failure itself.
+std::optional<Status> next_route_or_failure(int error, bool unsupported) {
+    if (unsupported) return std::nullopt;
+    return fail(system_error_text(error));
+}
+
 // Backup as a second name of the source, then one atomic rename over the
 // source name. Answers nullopt when the file system has no hard links.
-std::optional<Status> publish_by_hard_link(const HeldFolder& folder, const std::string& temporary,
-                                           const std::string& source, const std::string& backup,
-                                           const PublishCalls& calls) {
-    const int linked = calls.link(folder.fd(), source, backup);
-    if (linked != 0) {
-        if (hard_link_unsupported(linked)) return std::nullopt;
-        return fail(system_error_text(linked));
+std::optional<Status> publish_by_hard_link(const InPlaceNames& n) {
+    const int fd = n.folder.fd();
+    if (const int linked = n.calls.link(fd, n.source, n.backup); linked != 0) {
+        return next_route_or_failure(linked, hard_link_unsupported(linked));
     }
-    if (const int replaced = calls.rename(folder.fd(), temporary, source); replaced != 0) {
-        remove_name(folder, backup);  // the source never moved: only the extra name goes
+    if (const int replaced = n.calls.rename(fd, n.temporary, n.source); replaced != 0) {
+        remove_name(n.folder, n.backup);  // the source never moved: only the extra name goes
         return fail(system_error_text(replaced));
     }
     return Status{};
@@ -87,35 +100,32 @@ std::optional<Status> publish_by_hard_link(const HeldFolder& folder, const std::
 // the source, so the original never lies under a temporary name that the
 // clean-up after a crash would remove. Answers nullopt when the file system
 // cannot rename without replacing or cannot exchange.
-std::optional<Status> publish_by_exchange(const HeldFolder& folder, const std::string& temporary,
-                                          const std::string& source, const std::string& backup,
-                                          const PublishCalls& calls) {
-    const int named = calls.rename_no_replace(folder.fd(), temporary, backup);
-    if (named != 0) {
-        if (rename_kind_unsupported(named)) return std::nullopt;
-        return fail(system_error_text(named));
+std::optional<Status> publish_by_exchange(const InPlaceNames& n) {
+    const int fd = n.folder.fd();
+    if (const int named = n.calls.rename_no_replace(fd, n.temporary, n.backup); named != 0) {
+        return next_route_or_failure(named, rename_kind_unsupported(named));
     }
-    const int exchanged = calls.exchange(folder.fd(), backup, source);
+    const int exchanged = n.calls.exchange(fd, n.backup, n.source);
     if (exchanged == 0) return Status{};
     // The source never moved: the written file goes back to its own name for
     // the two renames, or, failing that, away.
-    if (rename_kind_unsupported(exchanged) && calls.rename(folder.fd(), backup, temporary) == 0) return std::nullopt;
-    remove_name(folder, backup);
+    if (rename_kind_unsupported(exchanged) && n.calls.rename(fd, n.backup, n.temporary) == 0) return std::nullopt;
+    remove_name(n.folder, n.backup);
     return fail(system_error_text(exchanged));
 }
 
-Status publish_by_two_renames(const HeldFolder& folder, const std::string& temporary, const std::string& source,
-                              const std::string& backup, const PublishCalls& calls) {
-    if (const int moved_aside = calls.rename(folder.fd(), source, backup); moved_aside != 0) {
+Status publish_by_two_renames(const InPlaceNames& n) {
+    const int fd = n.folder.fd();
+    if (const int moved_aside = n.calls.rename(fd, n.source, n.backup); moved_aside != 0) {
         return fail(system_error_text(moved_aside));
     }
-    const int replaced = calls.rename(folder.fd(), temporary, source);
+    const int replaced = n.calls.rename(fd, n.temporary, n.source);
     if (replaced == 0) return {};
     const std::string first = system_error_text(replaced);
-    const int restored = calls.rename(folder.fd(), backup, source);
+    const int restored = n.calls.rename(fd, n.backup, n.source);
     if (restored == 0) return fail(first);
     return fail(first + "; restore failed: " + system_error_text(restored) + ". Original is safe at " +
-                folder.path_of(backup));
+                n.folder.path_of(n.backup));
 }
 
 }  // namespace
@@ -190,9 +200,10 @@ Status publish_new_file(const HeldFolder& folder, const std::string& temporary, 
 
 Status publish_in_place(const HeldFolder& folder, const std::string& temporary, const std::string& source,
                         const std::string& backup, const PublishCalls& calls) {
-    auto published = publish_by_hard_link(folder, temporary, source, backup, calls);
-    if (!published) published = publish_by_exchange(folder, temporary, source, backup, calls);
-    if (!published) published = publish_by_two_renames(folder, temporary, source, backup, calls);
+    const InPlaceNames names{folder, temporary, source, backup, calls};
+    auto published = publish_by_hard_link(names);
+    if (!published) published = publish_by_exchange(names);
+    if (!published) published = publish_by_two_renames(names);
     if (*published) folder.flush();
     return *published;
 }

@@ -13,6 +13,24 @@ namespace {
 // One write call passes at most this many bytes.
 constexpr std::size_t kMaxWrite = INT_MAX;
 
+// Repeats `step(done)` (a read or write call that moves bytes from `done`
+// on) until `total` bytes have moved; a call that moves none ends it with
+// `short_message`.
+template <typename Step>
+Status move_exactly(std::size_t total, const char* short_message, Step step) {
+    std::size_t done = 0;
+    while (done < total) {
+        const ssize_t moved = step(done);
+        if (moved < 0) {
+            if (errno == EINTR) continue;
+            return fail(system_error_text(errno));
+        }
+        if (moved == 0) return fail(short_message);
+        done += static_cast<std::size_t>(moved);
+    }
+    return {};
+}
+
 }  // namespace
 
 void UniqueFd::reset() {
@@ -39,32 +57,16 @@ Status write_all(int fd, std::string_view bytes) {
 }
 
 Status write_all_at(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    return move_exactly(bytes.size(), "failed to write whole buffer", [&](std::size_t done) {
         const std::size_t count = std::min(bytes.size() - done, kMaxWrite);
-        const ssize_t written = ::pwrite(fd, bytes.data() + done, count, static_cast<off_t>(offset + done));
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return fail(system_error_text(errno));
-        }
-        if (written == 0) return fail("failed to write whole buffer");
-        done += static_cast<std::size_t>(written);
-    }
-    return {};
+        return ::pwrite(fd, bytes.data() + done, count, static_cast<off_t>(offset + done));
+    });
 }
 
 Status read_exact_at(int fd, std::uint64_t offset, std::span<std::uint8_t> out) {
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t got = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return fail(system_error_text(errno));
-        }
-        if (got == 0) return fail("failed to fill whole buffer");
-        done += static_cast<std::size_t>(got);
-    }
-    return {};
+    return move_exactly(out.size(), "failed to fill whole buffer", [&](std::size_t done) {
+        return ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+    });
 }
 
 Result<UniqueFd> create_exclusive(const std::string& path, mode_t mode) {

@@ -1,8 +1,9 @@
 #pragma once
 
 // The names more than one program spells: the engine's command line and
-// what the backend reads of it, and the backend's wire as the shell and the
-// page speak it. A name changes here or nowhere.
+// what the backend reads of it, the backend's wire as the shell and the page
+// speak it, and the shell's own events to the page. A name changes here or
+// nowhere (the page's scripts spell them too; docs/wire.md lists them all).
 
 #include <string_view>
 
@@ -61,5 +62,15 @@ inline constexpr std::string_view kEventKey = "event";
 inline constexpr std::string_view kPayloadKey = "payload";
 inline constexpr std::string_view kProgress = "progress";
 }  // namespace backend_event
+
+// The events the shell sends the page on its own.
+namespace page_event {
+inline constexpr std::string_view kDragEnter = "native://drag-enter";
+inline constexpr std::string_view kDragLeave = "native://drag-leave";
+inline constexpr std::string_view kDragDrop = "native://drag-drop";
+inline constexpr std::string_view kCloseBlocked = "close-blocked";
+// The menu's "Save Report…": the page holds the batch, so it builds the text.
+inline constexpr std::string_view kSaveReportRequested = "native://save-report";
+}  // namespace page_event
 
 }  // namespace velmora

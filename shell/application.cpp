@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "choosers.h"
+#include "names.h"
 #include "page_script.h"
 #include "screen.h"
 #include "window_geometry.h"
@@ -276,7 +277,7 @@ void ApplicationDelegate::show_about() {
 }
 
 // The page has the batch and builds the report; it asks back with "save_report".
-void ApplicationDelegate::request_report() { emit(kSaveReportRequested, Json()); }
+void ApplicationDelegate::request_report() { emit(page_event::kSaveReportRequested, Json()); }
 
 // The notices open the way the page's link opens them: through the backend.
 gboolean ApplicationDelegate::on_about_link(GtkAboutDialog*, const char* uri, gpointer self) {

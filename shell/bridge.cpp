@@ -2,13 +2,21 @@
 
 #include <array>
 
+#include "names.h"
+
 namespace velmora {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kBackendCommands = {
-    "load_settings", "save_settings", "import_movies", "process_movies", "cancel", "reveal", "third_party_notices",
-    "restore",
+constexpr std::string_view kUntrustedRequest = "Untrusted native request";
+constexpr std::string_view kUnavailableCommand = "Unknown or unavailable native command";
+constexpr std::string_view kProcessingRunning = "Processing is already running";
+
+// The backend's commands the page may send through the bridge.
+constexpr std::array kBackendCommands = {
+    backend_command::kLoadSettings, backend_command::kSaveSettings,      backend_command::kImportMovies,
+    backend_command::kProcessMovies, backend_command::kCancel,           backend_command::kReveal,
+    backend_command::kThirdPartyNotices, backend_command::kRestore,
 };
 
 constexpr const char* kDefaultReportName = "Velmora report.csv";
@@ -83,7 +91,7 @@ void Bridge::handle_message(const MessageOrigin& origin, const Json& body, Compl
         state_.ready = true;
         if (!state_.pending_files.empty()) {
             auto files = std::exchange(state_.pending_files, {});
-            host_.emit(kDragDrop, paths_payload(files));
+            host_.emit(page_event::kDragDrop, paths_payload(files));
         }
         answer(Json());
         return;
@@ -139,7 +147,7 @@ void Bridge::save_report(const Json& args, Completion answer) {
 
 void Bridge::files_opened(const std::vector<std::string>& paths) {
     if (state_.ready) {
-        host_.emit(kDragDrop, paths_payload(paths));
+        host_.emit(page_event::kDragDrop, paths_payload(paths));
         return;
     }
     state_.pending_files.insert(state_.pending_files.end(), paths.begin(), paths.end());

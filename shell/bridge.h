@@ -12,17 +12,6 @@
 
 namespace velmora {
 
-inline constexpr std::string_view kUntrustedRequest = "Untrusted native request";
-inline constexpr std::string_view kUnavailableCommand = "Unknown or unavailable native command";
-inline constexpr std::string_view kProcessingRunning = "Processing is already running";
-
-inline constexpr std::string_view kDragEnter = "native://drag-enter";
-inline constexpr std::string_view kDragLeave = "native://drag-leave";
-inline constexpr std::string_view kDragDrop = "native://drag-drop";
-inline constexpr std::string_view kCloseBlocked = "close-blocked";
-// The menu's "Save Report…": the page holds the batch, so it builds the text.
-inline constexpr std::string_view kSaveReportRequested = "native://save-report";
-
 // What the application owns and the bridge and the quitting steps share.
 struct BridgeState {
     bool processing = false;

@@ -15,9 +15,9 @@ void host_action(GSimpleAction*, GVariant*, gpointer host) {
     (static_cast<MenuHost*>(host)->*Method)();
 }
 
-template <const std::string_view& Script>
-void page_action(GSimpleAction*, GVariant*, gpointer host) {
-    static_cast<MenuHost*>(host)->evaluate(Script);
+// Each such action is named after the page's button it presses.
+void page_action(GSimpleAction* action, GVariant*, gpointer host) {
+    static_cast<MenuHost*>(host)->evaluate(click_script(g_action_get_name(G_ACTION(action))));
 }
 
 template <const char* Command>
@@ -64,11 +64,11 @@ GMenu* section(GtkApplication* app, std::initializer_list<Item> items) {
 
 GMenu* install_menus(GtkApplication* app, MenuHost& host) {
     static const GActionEntry entries[] = {
-        {"add-movies", page_action<kAddMoviesScript>, nullptr, nullptr, nullptr, {}},
-        {"add-folder", page_action<kAddFolderScript>, nullptr, nullptr, nullptr, {}},
-        {"process", page_action<kProcessScript>, nullptr, nullptr, nullptr, {}},
-        {"cancel", page_action<kCancelScript>, nullptr, nullptr, nullptr, {}},
-        {"help", page_action<kHelpScript>, nullptr, nullptr, nullptr, {}},
+        {"add-movies", page_action, nullptr, nullptr, nullptr, {}},
+        {"add-folder", page_action, nullptr, nullptr, nullptr, {}},
+        {"process", page_action, nullptr, nullptr, nullptr, {}},
+        {"cancel", page_action, nullptr, nullptr, nullptr, {}},
+        {"help", page_action, nullptr, nullptr, nullptr, {}},
         {"about", host_action<&MenuHost::show_about>, nullptr, nullptr, nullptr, {}},
         {"save-report", host_action<&MenuHost::request_report>, nullptr, nullptr, nullptr, {}},
         {"quit", host_action<&MenuHost::quit_requested>, nullptr, nullptr, nullptr, {}},

@@ -14,6 +14,10 @@ std::string with_handler_name(std::string script) {
 
 }  // namespace
 
+std::string click_script(std::string_view button_id) {
+    return "document.getElementById('" + std::string(button_id) + "').click()";
+}
+
 std::string injected_script() {
     std::string script = R"JS((() => {
   const handlers = window.webkit && window.webkit.messageHandlers;

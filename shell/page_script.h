@@ -9,13 +9,10 @@
 namespace velmora {
 
 inline constexpr std::string_view kMessageHandlerName = "velmora";
+
 // The primary menu's items press the page's own buttons, so a menu item and
 // the button behave alike (a disabled button ignores the click).
-inline constexpr std::string_view kHelpScript = "document.getElementById('help').click()";
-inline constexpr std::string_view kAddMoviesScript = "document.getElementById('add-movies').click()";
-inline constexpr std::string_view kAddFolderScript = "document.getElementById('add-folder').click()";
-inline constexpr std::string_view kProcessScript = "document.getElementById('process').click()";
-inline constexpr std::string_view kCancelScript = "document.getElementById('cancel').click()";
+std::string click_script(std::string_view button_id);
 
 // The page API injected at document start into the top frame:
 // window.__VELMORA_NATIVE__ (invoke, listen) and window.__VELMORA_EVENT__.

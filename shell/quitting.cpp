@@ -1,10 +1,12 @@
 #include "quitting.h"
 
+#include "names.h"
+
 namespace velmora {
 
 QuitAnswer request_quit(BridgeState& state, QuitHost& host) {
     if (state.processing) {
-        host.emit(kCloseBlocked, Json());
+        host.emit(page_event::kCloseBlocked, Json());
         return QuitAnswer::cancel;
     }
     if (!host.backend_running()) return QuitAnswer::now;

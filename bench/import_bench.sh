@@ -9,20 +9,16 @@
 # BUILD_DIR defaults to build/; MOVIES (default 2000) movies and as many other files.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/bench/lib.sh"
 build=${1:-$top/build}
 movies=${2:-2000}
-[ -d "$build" ] || cmake -S "$top" -B "$build" >/dev/null
-if ! cmake --build "$build" -j2 --target velmora-engine velmora-mac-backend >"$build/import_bench_build.log" 2>&1; then
-  cat "$build/import_bench_build.log" >&2
-  exit 1
-fi
+command -v ffmpeg >/dev/null || { echo "ffmpeg is needed" >&2; exit 1; }
+build_targets "$build" import_bench_build.log velmora-engine velmora-mac-backend
 resources="$build/resources"
 engine="$resources/bin/velmora-engine"
 backend="$resources/bin/velmora-mac-backend"
-command -v ffmpeg >/dev/null || { echo "ffmpeg is needed" >&2; exit 1; }
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch_folder
 ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=64x48:rate=25:duration=0.2 -c:v libx264 \
   -preset ultrafast -pix_fmt yuv420p "$work/seed.mov"
 

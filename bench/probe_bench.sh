@@ -10,19 +10,15 @@
 # velmora-make-movie); ROUNDS (default 10) runs per movie and program.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/bench/lib.sh"
 build=${1:-$top/build}
 rounds=${2:-10}
-[ -d "$build" ] || cmake -S "$top" -B "$build" >/dev/null
-if ! cmake --build "$build" -j2 --target velmora-engine velmora-make-movie >"$build/probe_bench_build.log" 2>&1; then
-  cat "$build/probe_bench_build.log" >&2
-  exit 1
-fi
+command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null || { echo "ffmpeg and ffprobe are needed" >&2; exit 1; }
+build_targets "$build" probe_bench_build.log velmora-engine velmora-make-movie
 engine="$build/resources/bin/velmora-engine"
 maker="$build/engine/tests/velmora-make-movie"
-command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null || { echo "ffmpeg and ffprobe are needed" >&2; exit 1; }
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch_folder
 ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=sample_rate=48000 \
   -t 2 -c:v libx264 -bf 0 -c:a aac "$work/short.mov"
 ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=32x32:rate=25 -f lavfi -i sine=sample_rate=48000 \

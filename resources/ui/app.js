@@ -2,11 +2,7 @@
 (function (root) {
   'use strict';
 
-  const Bridge = root.VelmoraBridge;
-  const H = root.VelmoraRefusalHints;
-  const S = root.VelmoraSettings;
-  const T = root.VelmoraTimecode;
-  const R = root.VelmoraReport;
+  const { VelmoraBridge: Bridge, VelmoraRefusalHints: H, VelmoraSettings: S, VelmoraTimecode: T, VelmoraReport: R } = root;
 
   const CLOSE_BLOCKED = 'Velmora is processing movies. Cancel processing or let it finish before quitting.';
   const $ = (id) => document.getElementById(id);

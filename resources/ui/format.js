@@ -1,11 +1,6 @@
 // How movie facts read in the list: frame rate, duration, size, instants in the
 // chosen zone, track counts. Pure.
-(function (root, factory) {
-  'use strict';
-  const api = factory();
-  if (typeof module === 'object' && module.exports) module.exports = api;
-  if (root) root.VelmoraFormat = api;
-})(typeof window !== 'undefined' ? window : null, function () {
+const VelmoraFormat = (function () {
   'use strict';
 
   const pad = (n, width) => String(n).padStart(width, '0');
@@ -102,4 +97,7 @@
   }
 
   return Object.freeze({ fpsText, rateText, measuredRateText, durationText, sizeText, instantText, trackCounts, tracksText, baseName });
-});
+})();
+
+if (typeof module === 'object' && module.exports) module.exports = VelmoraFormat;
+else window.VelmoraFormat = VelmoraFormat;

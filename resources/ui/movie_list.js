@@ -4,10 +4,7 @@
 (function (root) {
   'use strict';
 
-  const T = root.VelmoraTimecode;
-  const F = root.VelmoraFormat;
-  const N = root.VelmoraOutputNaming;
-  const H = root.VelmoraRefusalHints;
+  const { VelmoraTimecode: T, VelmoraFormat: F, VelmoraOutputNaming: N, VelmoraRefusalHints: H } = root;
 
   const STATE_TEXT = {
     ready: 'Ready', left: 'Left out', queued: 'Queued', processing: 'Processing',

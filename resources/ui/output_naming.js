@@ -4,12 +4,7 @@
 // ("_TC" suffix, or prefix and running number) and, in place, the backup
 // pattern. The backend makes the folder canonical later; symbolic links and
 // ".." parts are therefore shown as written. Pure.
-(function (root, factory) {
-  'use strict';
-  const api = factory(root && root.VelmoraSettings ? root.VelmoraSettings : require('./settings.js'));
-  if (typeof module === 'object' && module.exports) module.exports = api;
-  if (root) root.VelmoraOutputNaming = api;
-})(typeof window !== 'undefined' ? window : null, function (S) {
+const VelmoraOutputNaming = (function (S) {
   'use strict';
 
   const DEFAULT_FOLDER = 'Velmora Output';
@@ -61,4 +56,7 @@
   }
 
   return Object.freeze({ DEFAULT_FOLDER, BACKUP_MARK, folderFor, preview });
-});
+})(typeof module === 'object' && module.exports ? require('./settings.js') : window.VelmoraSettings);
+
+if (typeof module === 'object' && module.exports) module.exports = VelmoraOutputNaming;
+else window.VelmoraOutputNaming = VelmoraOutputNaming;

@@ -1,12 +1,7 @@
 // One plain line under a refusal or failure: is the file damaged, or only of
 // a kind not supported yet, and what can the user do. The engine's and the
 // backend's messages themselves are shown unchanged above it. Pure.
-(function (root, factory) {
-  'use strict';
-  const api = factory();
-  if (typeof module === 'object' && module.exports) module.exports = api;
-  if (root) root.VelmoraRefusalHints = api;
-})(typeof window !== 'undefined' ? window : null, function () {
+const VelmoraRefusalHints = (function () {
   'use strict';
 
   const NOT_A_MOVIE = 'Supported formats: MOV, MP4, M4V.';
@@ -109,4 +104,7 @@
   }
 
   return Object.freeze({ NOT_A_MOVIE, hintFor, isNotAMovie, otherFilesLine });
-});
+})();
+
+if (typeof module === 'object' && module.exports) module.exports = VelmoraRefusalHints;
+else window.VelmoraRefusalHints = VelmoraRefusalHints;

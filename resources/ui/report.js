@@ -4,13 +4,7 @@
 // row), as UTF-8 text. Pure: the page hands in the batch, the clock and the
 // time zone; nothing here reads the DOM. Loaded as a classic script by the
 // page and with require() by node's test runner.
-(function (root, factory) {
-  'use strict';
-  const inNode = typeof module === 'object' && module.exports;
-  const api = factory(inNode ? require('./format.js') : root.VelmoraFormat);
-  if (inNode) module.exports = api;
-  if (root) root.VelmoraReport = api;
-})(typeof window !== 'undefined' ? window : null, function (F) {
+const VelmoraReport = (function (F) {
   'use strict';
 
   const COLUMNS = Object.freeze([
@@ -124,4 +118,7 @@
   }
 
   return Object.freeze({ COLUMNS, buildReport, row, reducedRate, fileName, folder });
-});
+})(typeof module === 'object' && module.exports ? require('./format.js') : window.VelmoraFormat);
+
+if (typeof module === 'object' && module.exports) module.exports = VelmoraReport;
+else window.VelmoraReport = VelmoraReport;

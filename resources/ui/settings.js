@@ -1,11 +1,6 @@
 // The thirteen user settings: defaults, the same forgiving normalisation the
 // backend applies, and the output names they lead to. Pure.
-(function (root, factory) {
-  'use strict';
-  const api = factory();
-  if (typeof module === 'object' && module.exports) module.exports = api;
-  if (root) root.VelmoraSettings = api;
-})(typeof window !== 'undefined' ? window : null, function () {
+const VelmoraSettings = (function () {
   'use strict';
 
   const DEFAULTS = Object.freeze({
@@ -86,13 +81,9 @@
     return trim(settings.prefix) + stem + number + '.' + ext;
   }
 
-  return Object.freeze({
-    DEFAULTS,
-    CHOICES,
-    KEYS: Object.freeze(Object.keys(DEFAULTS)),
-    PREFIX_MESSAGE,
-    normalize,
-    prefixProblem,
-    outputName,
-  });
-});
+  return Object.freeze({ DEFAULTS, CHOICES, KEYS: Object.freeze(Object.keys(DEFAULTS)), PREFIX_MESSAGE,
+    normalize, prefixProblem, outputName });
+})();
+
+if (typeof module === 'object' && module.exports) module.exports = VelmoraSettings;
+else window.VelmoraSettings = VelmoraSettings;

@@ -1,12 +1,7 @@
 // Start timecode arithmetic and derivation, shared rules with velmora-engine.
 // Pure: no DOM, no clock. Loaded as a classic script by the page and with
 // require() by node's test runner.
-(function (root, factory) {
-  'use strict';
-  const api = factory();
-  if (typeof module === 'object' && module.exports) module.exports = api;
-  if (root) root.VelmoraTimecode = api;
-})(typeof window !== 'undefined' ? window : null, function () {
+const VelmoraTimecode = (function () {
   'use strict';
 
   const NTSC30 = 30000 / 1001;
@@ -304,16 +299,9 @@
     return parsed.ok ? ok(text) : parsed;
   }
 
-  return Object.freeze({
-    MESSAGES: MSG,
-    nominalFps,
-    dropFramesPerMinute,
-    allowsDrop,
-    parseTimecode,
-    formatTimecode,
-    parseRate,
-    recordingStart,
-    deriveStart,
-    validateFor,
-  });
-});
+  return Object.freeze({ MESSAGES: MSG, nominalFps, dropFramesPerMinute, allowsDrop, parseTimecode, formatTimecode, parseRate,
+    recordingStart, deriveStart, validateFor });
+})();
+
+if (typeof module === 'object' && module.exports) module.exports = VelmoraTimecode;
+else window.VelmoraTimecode = VelmoraTimecode;

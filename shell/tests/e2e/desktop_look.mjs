@@ -9,6 +9,7 @@ import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
+import { activate, check, finish, installPrograms, launch, makeMovie, sessionEnv, sleep, stopped } from "./harness.mjs";
 
 const [velmora, binDir, uiDir, artifacts] = process.argv.slice(2);
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -17,30 +18,14 @@ const home = path.join(root, "home");
 const config = path.join(home, ".config");
 const resources = path.join(root, "resources");
 const movies = path.join(root, "movies");
-const failures = [];
 const notes = [];
 
-function check(what, test) {
-  try {
-    test();
-    console.log(`ok - ${what}`);
-  } catch (error) {
-    failures.push(what);
-    console.log(`not ok - ${what}\n  ${String(error.message).split("\n").join("\n  ")}`);
-  }
-}
-
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
 function prepare(env) {
-  for (const folder of [config, path.join(resources, "bin"), movies, env.XDG_RUNTIME_DIR]) {
+  for (const folder of [config, movies, env.XDG_RUNTIME_DIR]) {
     fs.mkdirSync(folder, { recursive: true, mode: 0o700 });
   }
-  fs.symlinkSync(path.join(binDir, "velmora-mac-backend"), path.join(resources, "bin", "velmora-mac-backend"));
   // Writes wait long enough for the quit questions to be asked and answered.
-  fs.writeFileSync(path.join(resources, "bin", "velmora-engine"),
-    `#!/bin/sh\nif [ "$1" = write ]; then sleep 4; fi\nexec '${path.join(binDir, "velmora-engine")}' "$@"\n`,
-    { mode: 0o755 });
+  installPrograms(resources, binDir, 4);
   fs.cpSync(uiDir, path.join(resources, "ui"), { recursive: true, filter: (source) => path.basename(source) !== "tests" });
   fs.copyFileSync(path.join(here, "look", "look_probe.js"), path.join(resources, "ui", "look_probe.js"));
   const index = path.join(resources, "ui", "index.html");
@@ -50,9 +35,7 @@ function prepare(env) {
   fs.mkdirSync(data, { recursive: true });
   fs.writeFileSync(path.join(data, "settings.json"), JSON.stringify({ source: "custom", start: "01:00:00:00" }));
   const movie = path.join(movies, "clip.mov");
-  const made = spawnSync("ffmpeg", ["-v", "error", "-f", "lavfi", "-i", "testsrc=duration=2:size=320x240:rate=25",
-    "-c:v", "mpeg4", "-pix_fmt", "yuv420p", movie]);
-  assert.equal(made.status, 0, String(made.stderr));
+  makeMovie(movie);
   return movie;
 }
 
@@ -64,12 +47,6 @@ function textScale(file, scale) {
 
 function gsettings(env, ...args) {
   return spawnSync("gsettings", args, { env, encoding: "utf8" });
-}
-
-function activate(action) {
-  const call = spawnSync("gdbus", ["call", "--session", "--dest", "org.velmora.Velmora", "--object-path",
-    "/org/velmora/Velmora", "--method", "org.gtk.Actions.Activate", action, "[]", "{}"], { encoding: "utf8" });
-  assert.equal(call.status, 0, call.stderr);
 }
 
 // Whether the application's action is enabled, as the desktop's menu sees it.
@@ -112,11 +89,7 @@ async function screenshot(name) {
 }
 
 async function main() {
-  const env = { ...process.env, HOME: home, LANG: "C.UTF-8", XDG_CONFIG_HOME: config, GSETTINGS_BACKEND: "keyfile",
-    XDG_RUNTIME_DIR: path.join(root, "runtime") };
-  for (const name of ["XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"]) delete env[name];
-  if (process.getuid() === 0) env.WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS = "1";
-  env.GSK_RENDERER = env.GSK_RENDERER || "cairo";
+  const env = sessionEnv(home, { XDG_CONFIG_HOME: config, GSETTINGS_BACKEND: "keyfile", XDG_RUNTIME_DIR: path.join(root, "runtime") });
   const movie = prepare(env);
   const gnome = gsettings(env, "set", "org.gnome.desktop.interface", "color-scheme", "default").status === 0;
   if (!gnome) notes.push("GNOME's interface schema is missing: the live colour scheme switch was not exercised");
@@ -128,35 +101,13 @@ async function main() {
   if (manager) await sleep(500);
   else notes.push("xsettingsd is missing: the text scale was not exercised");
 
-  const shell = spawn(velmora, ["--resources", resources, "--page-console", movie], { env, stdio: ["ignore", "pipe", "pipe"] });
-  const reports = [];
-  const waiters = [];
-  let buffered = "";
-  let exit = null;
-  const exited = new Promise((resolve) => shell.on("exit", (code, signal) => resolve((exit = { code, signal }))));
-  shell.stderr.on("data", (chunk) => process.stderr.write(chunk));
-  shell.stdout.on("data", (chunk) => {
-    buffered += chunk;
-    for (let end = buffered.indexOf("\n"); end >= 0; end = buffered.indexOf("\n")) {
-      const line = buffered.slice(0, end);
-      buffered = buffered.slice(end + 1);
-      const at = line.indexOf("VELMORA-E2E ");
-      if (at < 0) continue;
-      const report = JSON.parse(line.slice(at + "VELMORA-E2E ".length));
-      console.log(`page: ${report.step} ${JSON.stringify(report.data)}`);
-      reports.push(report);
-      for (const waiter of waiters.splice(0)) waiter();
-    }
-  });
+  const app = launch(velmora, ["--resources", resources, "--page-console", movie], env);
+  const { shell, reports } = app;
   // The first report of `step` (after `from`) whose data passes `test`.
   const seen = async (step, test, ms, from = 0) => {
-    const deadline = Date.now() + ms;
-    for (;;) {
-      const found = reports.slice(from).find((r) => r.step === step && test(r.data));
-      if (found) return found.data;
-      if (exit || Date.now() > deadline) throw new Error(`the page never reported a matching "${step}"`);
-      await new Promise((resolve) => { waiters.push(resolve); setTimeout(resolve, 200); });
-    }
+    const found = () => reports.slice(from).find((r) => r.step === step && test(r.data));
+    if (!(await app.until(() => found() !== undefined, ms))) throw new Error(`the page never reported a matching "${step}"`);
+    return found().data;
   };
 
   try {
@@ -223,7 +174,7 @@ async function main() {
     await waitForWindow("Stop processing and quit?", false);
     await sleep(300);
     check("Keep Processing keeps Velmora and the batch running", () => {
-      assert.equal(exit, null);
+      assert.equal(app.exit, null);
       assert.equal(reports.filter((r) => r.step === "processing").at(-1).data, true);
     });
 
@@ -231,9 +182,7 @@ async function main() {
     const [again] = await waitForWindow("Stop processing and quit?", true);
     const asked = Date.now();
     press(again, "alt+s");
-    const timer = setTimeout(() => shell.kill("SIGKILL"), 30000);
-    const ended = await exited;
-    clearTimeout(timer);
+    const ended = await app.endWithin(30000);
     check("Stop and Quit cancels the batch and quits once it has answered", () => {
       assert.deepEqual(ended, { code: 0, signal: null });
       assert.ok(Date.now() - asked < 20000);
@@ -241,17 +190,12 @@ async function main() {
       assert.deepEqual(fs.existsSync(outputs) ? fs.readdirSync(outputs) : [], [], "nothing was published");
     });
   } catch (error) {
-    failures.push(error.message);
-    console.log(`not ok - ${error.message}`);
+    stopped(error);
   } finally {
-    if (!exit) shell.kill("SIGKILL");
-    await exited;
+    await app.stop();
     if (manager) manager.kill();
   }
-  for (const note of notes) console.log(`# ${note}`);
-  if (failures.length === 0) fs.rmSync(root, { recursive: true, force: true });
-  else console.log(`# kept ${root} for inspection`);
-  process.exit(failures.length === 0 ? 0 : 1);
+  finish(root, notes);
 }
 
 main();

@@ -6,6 +6,7 @@ import assert from "node:assert/strict";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
+import { activate, check, finish, installPrograms, launch, makeMovie, sessionEnv, stopped } from "./harness.mjs";
 
 const [velmora, binDir, pageDir, artifacts, dragTool = "none"] = process.argv.slice(2);
 const root = fs.mkdtempSync(path.join(os.tmpdir(), "velmora-shell-e2e-"));
@@ -13,40 +14,20 @@ const home = path.join(root, "home");
 const resources = path.join(root, "resources");
 const movies = path.join(root, "movies");
 const screenshot = path.join(artifacts, "shell-e2e.png");
-const failures = [];
 // With a session bus, the second launch and the menu actions go through
 // D-Bus as on a desktop; without one, only signals can ask Velmora to quit.
 const bus = Boolean(process.env.DBUS_SESSION_BUS_ADDRESS);
 const notes = [];
 
-function check(what, test) {
-  try {
-    test();
-    console.log(`ok - ${what}`);
-  } catch (error) {
-    failures.push(what);
-    console.log(`not ok - ${what}\n  ${String(error.message).split("\n").join("\n  ")}`);
-  }
-}
-
 function prepare() {
-  for (const folder of [home, path.join(resources, "bin"), path.join(resources, "notices"), movies]) {
+  for (const folder of [home, path.join(resources, "notices"), movies]) {
     fs.mkdirSync(folder, { recursive: true });
   }
-  fs.symlinkSync(path.join(binDir, "velmora-mac-backend"), path.join(resources, "bin", "velmora-mac-backend"));
-  // The real engine, with every write held back long enough for the test to
-  // ask for a quit while the batch is running.
-  fs.writeFileSync(
-    path.join(resources, "bin", "velmora-engine"),
-    `#!/bin/sh\nif [ "$1" = write ]; then sleep 3; fi\nexec '${path.join(binDir, "velmora-engine")}' "$@"\n`,
-    { mode: 0o755 },
-  );
+  installPrograms(resources, binDir, 3);
   fs.cpSync(pageDir, path.join(resources, "ui"), { recursive: true });
   fs.writeFileSync(path.join(resources, "notices", "index.html"), "<!doctype html><title>Notices</title>\n");
   const movie = path.join(movies, "clip.mov");
-  const made = spawnSync("ffmpeg", ["-v", "error", "-f", "lavfi", "-i", "testsrc=duration=2:size=320x240:rate=25",
-    "-c:v", "mpeg4", "-pix_fmt", "yuv420p", movie]);
-  assert.equal(made.status, 0, String(made.stderr));
+  makeMovie(movie);
   fs.writeFileSync(path.join(movies, "second.mp4"), "");
   fs.writeFileSync(path.join(movies, "dragged.m4v"), "");
   return movie;
@@ -87,14 +68,6 @@ function strayFiles(folder, relative = "") {
   return found;
 }
 
-// Runs one of the application's menu actions ("about", "quit") the way the
-// desktop's menu does, through the actions Velmora exports on the bus.
-function activate(action) {
-  const call = spawnSync("gdbus", ["call", "--session", "--dest", "org.velmora.Velmora", "--object-path",
-    "/org/velmora/Velmora", "--method", "org.gtk.Actions.Activate", action, "[]", "{}"], { encoding: "utf8" });
-  assert.equal(call.status, 0, call.stderr);
-}
-
 // The menu bar as Velmora exports it on the bus: [label, key] for every
 // item with a label, in menu order.
 function exportedMenu() {
@@ -116,42 +89,16 @@ function askToQuit(shell) {
 
 async function main() {
   const movie = prepare();
-  const env = { ...process.env, HOME: home, LANG: "C.UTF-8" };
-  for (const name of ["XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"]) delete env[name];
   // A desktop session has a runtime folder; without one, GSettings' dconf
   // client keeps its invalidation file under HOME instead.
-  env.XDG_RUNTIME_DIR = fs.mkdtempSync(path.join(os.tmpdir(), "velmora-runtime-"));
-  // WebKit's bubblewrap sandbox may fail to start for root inside a container;
-  // the test page is our own, so running it unsandboxed costs nothing.
-  if (process.getuid() === 0) env.WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS = "1";
-  env.GSK_RENDERER = env.GSK_RENDERER || "cairo";
+  const env = sessionEnv(home, { XDG_RUNTIME_DIR: fs.mkdtempSync(path.join(os.tmpdir(), "velmora-runtime-")) });
 
-  const shell = spawn(velmora, ["--resources", resources, "--page-console", movie], { env, stdio: ["ignore", "pipe", "pipe"] });
-  const steps = new Map();
-  const waiters = [];
-  let buffered = "";
-  let exit = null;
-  const exited = new Promise((resolve) => shell.on("exit", (code, signal) => resolve((exit = { code, signal }))));
-  shell.stderr.on("data", (chunk) => process.stderr.write(chunk));
-  shell.stdout.on("data", (chunk) => {
-    buffered += chunk;
-    for (let end = buffered.indexOf("\n"); end >= 0; end = buffered.indexOf("\n")) {
-      const line = buffered.slice(0, end);
-      buffered = buffered.slice(end + 1);
-      const at = line.indexOf("VELMORA-E2E ");
-      if (at < 0) continue;
-      const { step, data } = JSON.parse(line.slice(at + "VELMORA-E2E ".length));
-      console.log(`page: ${step} ${JSON.stringify(data)}`);
-      steps.set(step, data);
-      for (const waiter of waiters.splice(0)) waiter();
-    }
-  });
+  const app = launch(velmora, ["--resources", resources, "--page-console", movie], env);
+  const { shell, steps } = app;
   const step = async (name, ms) => {
-    const deadline = Date.now() + ms;
-    while (!steps.has(name) && !exit && Date.now() < deadline) {
-      await new Promise((resolve) => { waiters.push(resolve); setTimeout(resolve, 200); });
+    if (!(await app.until(() => steps.has(name), ms))) {
+      throw new Error(`the page never reported "${name}"` + (app.exit ? ` (Velmora exited ${JSON.stringify(app.exit)})` : ""));
     }
-    if (!steps.has(name)) throw new Error(`the page never reported "${name}"` + (exit ? ` (Velmora exited ${JSON.stringify(exit)})` : ""));
     return steps.get(name);
   };
 
@@ -281,7 +228,7 @@ async function main() {
       const blocked = await step("close_blocked", 20000);
       check("quitting while processing sends close-blocked with a null payload", () =>
         assert.deepEqual(blocked, { seen: true, payloads: [null, null] }));
-      check("the shell stays up while processing", () => assert.equal(exit, null));
+      check("the shell stays up while processing", () => assert.equal(app.exit, null));
       const processed = await step("process", 60000);
       check("process_movies publishes the stamped copy", () => {
         assert.equal(processed.reply.ok, true, JSON.stringify(processed.reply));
@@ -311,9 +258,7 @@ async function main() {
     check(`screenshot saved to ${screenshot}`, () => assert.equal(shot.status, 0, String(shot.stderr)));
 
     askToQuit(shell);
-    const timer = setTimeout(() => shell.kill("SIGKILL"), 20000);
-    const ended = await exited;
-    clearTimeout(timer);
+    const ended = await app.endWithin(20000);
     check("quitting shuts the backend down and exits with status 0", () => {
       assert.deepEqual(ended, { code: 0, signal: null });
       for (const pid of backendPids) assert.equal(alive(pid), false, `backend ${pid} still runs`);
@@ -327,17 +272,12 @@ async function main() {
       assert.deepEqual(fs.readdirSync(folder).filter((name) => name.startsWith(".")), [], "no temporary file is left");
     });
   } catch (error) {
-    failures.push(error.message);
-    console.log(`not ok - ${error.message}`);
+    stopped(error);
   } finally {
-    if (!exit) shell.kill("SIGKILL");
-    await exited;
+    await app.stop();
   }
-  for (const note of notes) console.log(`# ${note}`);
   fs.rmSync(env.XDG_RUNTIME_DIR, { recursive: true, force: true });
-  if (failures.length === 0) fs.rmSync(root, { recursive: true, force: true });
-  else console.log(`# kept ${root} for inspection`);
-  process.exit(failures.length === 0 ? 0 : 1);
+  finish(root, notes);
 }
 
 main();

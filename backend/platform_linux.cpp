@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,14 +82,5 @@ Result<FileStatus> read_file_status(const std::string& path) {
 FileDates file_dates_of(const struct stat& status) {
     return {{status.st_atim.tv_sec, status.st_atim.tv_nsec}, {status.st_mtim.tv_sec, status.st_mtim.tv_nsec}};
 }
-
-int limit_child_descriptors(posix_spawn_file_actions_t& actions, posix_spawnattr_t&) {
-    return ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-}
-
-// Closing from 3 upwards already leaves the standard streams alone.
-int inherit_in_child(posix_spawn_file_actions_t&, int fd) { return fd >= 0 && fd <= 2 ? 0 : EINVAL; }
-
-int open_close_on_exec_pipe(int ends[2]) { return ::pipe2(ends, O_CLOEXEC) == 0 ? 0 : errno; }
 
 }  // namespace velmora

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/param.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,32 +43,6 @@ Result<FileStatus> read_file_status(const std::string& path) {
 FileDates file_dates_of(const struct stat& status) {
     return {{status.st_atimespec.tv_sec, status.st_atimespec.tv_nsec},
             {status.st_mtimespec.tv_sec, status.st_mtimespec.tv_nsec}};
-}
-
-// Descriptors named in the file actions survive; every other one is closed.
-int limit_child_descriptors(posix_spawn_file_actions_t&, posix_spawnattr_t& attributes) {
-    short flags = 0;
-    if (int error = ::posix_spawnattr_getflags(&attributes, &flags); error != 0) return error;
-    return ::posix_spawnattr_setflags(&attributes, static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT));
-}
-
-int inherit_in_child(posix_spawn_file_actions_t& actions, int fd) {
-    return ::posix_spawn_file_actions_addinherit_np(&actions, fd);
-}
-
-// No pipe2 here; children are spawned with POSIX_SPAWN_CLOEXEC_DEFAULT, so
-// the short window before the flags are set leaks nothing into them.
-int open_close_on_exec_pipe(int ends[2]) {
-    if (::pipe(ends) != 0) return errno;
-    for (int i = 0; i < 2; ++i) {
-        if (::fcntl(ends[i], F_SETFD, FD_CLOEXEC) != 0) {
-            const int error = errno;
-            ::close(ends[0]);
-            ::close(ends[1]);
-            return error;
-        }
-    }
-    return 0;
 }
 
 }  // namespace velmora

@@ -2,14 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "child_process.h"
 #include "platform.h"
-
-extern char** environ;
 
 namespace velmora {
 
@@ -25,33 +23,6 @@ struct BackendProcess::Shared {
     StopGate gate;
 };
 
-namespace {
-
-struct Pipe {
-    UniqueFd read;
-    UniqueFd write;
-};
-
-Result<Pipe> make_pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return fail(system_error_text(errno));
-    return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
-}
-
-class SpawnActions {
-public:
-    SpawnActions() { ::posix_spawn_file_actions_init(&actions_); }
-    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-};
-
-}  // namespace
-
 Result<std::unique_ptr<BackendProcess>> BackendProcess::launch_backend(const std::string& resources,
                                                                        Callbacks callbacks) {
     return launch(resources + "/bin/velmora-mac-backend", {resources}, std::move(callbacks));
@@ -60,33 +31,20 @@ Result<std::unique_ptr<BackendProcess>> BackendProcess::launch_backend(const std
 Result<std::unique_ptr<BackendProcess>> BackendProcess::launch(const std::string& executable,
                                                                const std::vector<std::string>& arguments,
                                                                Callbacks callbacks) {
-    auto input = make_pipe();
-    if (!input) return fail(input.error());
-    auto output = make_pipe();
-    if (!output) return fail(output.error());
-    auto wake = make_pipe();
-    if (!wake) return fail(wake.error());
-
-    SpawnActions actions;
-    ::posix_spawn_file_actions_adddup2(actions.get(), input->read.get(), STDIN_FILENO);
-    ::posix_spawn_file_actions_adddup2(actions.get(), output->write.get(), STDOUT_FILENO);
-
-    std::vector<std::string> owned_arguments{executable};
-    owned_arguments.insert(owned_arguments.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    argv.reserve(owned_arguments.size() + 1);
-    for (auto& argument : owned_arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = 0;
-    if (int error = ::posix_spawn(&pid, executable.c_str(), actions.get(), nullptr, argv.data(), environ); error != 0) {
-        return fail(system_error_text(error));
-    }
+    TRY(Pipe input, make_pipe());
+    TRY(Pipe output, make_pipe());
+    TRY(Pipe wake, make_pipe());
+    // The service stays in our process group, so Ctrl+C on a terminal reaches
+    // it too; GLib's child watch reaps it.
+    SpawnOptions options;
+    options.streams = {input.read_end.get(), output.write_end.get(), ChildStreams::kInherit};
+    options.own_process_group = false;
+    TRY(const pid_t pid, spawn_child(executable, arguments, options));
     // The child holds its own ends now; ours would keep the pipes open forever.
-    input->read.reset();
-    output->write.reset();
-    return std::make_unique<BackendProcess>(pid, std::move(input->write), std::move(output->read),
-                                            std::move(wake->read), std::move(wake->write), std::move(callbacks));
+    input.read_end.reset();
+    output.write_end.reset();
+    return std::make_unique<BackendProcess>(pid, std::move(input.write_end), std::move(output.read_end),
+                                            std::move(wake.read_end), std::move(wake.write_end), std::move(callbacks));
 }
 
 BackendProcess::BackendProcess(pid_t pid, UniqueFd input, UniqueFd output, UniqueFd wake_read, UniqueFd wake_write,
@@ -116,17 +74,7 @@ BackendProcess::~BackendProcess() {
 
 bool BackendProcess::running() const { return shared_->gate.child_running(); }
 
-Status BackendProcess::write(std::string_view bytes) {
-    while (!bytes.empty()) {
-        auto written = ::write(input_.get(), bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return fail(system_error_text(errno));
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return {};
-}
+Status BackendProcess::write(std::string_view bytes) { return write_all(input_.get(), bytes); }
 
 void BackendProcess::child_ended() {
     watch_ = 0;

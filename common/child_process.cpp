@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "platform.h"
+#include "spawn_platform.h"
 
 extern char** environ;
 
@@ -48,31 +48,34 @@ struct SpawnAttributes {
 // A source descriptor below 3 could be overwritten by an earlier dup2 in the
 // child; move it out of the way first.
 Result<UniqueFd> duplicate_if_standard(int fd) {
-    if (fd >= 3) return UniqueFd();
+    if (fd >= 3 || fd == ChildStreams::kInherit) return UniqueFd();
     int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     if (copy < 0) return fail(system_error_text(errno));
     return UniqueFd(copy);
 }
 
-int configure_attributes(posix_spawnattr_t& attributes) {
+int configure_attributes(posix_spawnattr_t& attributes, bool own_process_group) {
     sigset_t empty;
     sigemptyset(&empty);
     sigset_t defaults;
     sigemptyset(&defaults);
-    // The backend ignores SIGPIPE; an ignored signal would survive exec.
+    // The programs ignore SIGPIPE; an ignored signal would survive exec.
     sigaddset(&defaults, SIGPIPE);
     if (int e = posix_spawnattr_setsigmask(&attributes, &empty); e != 0) return e;
     if (int e = posix_spawnattr_setsigdefault(&attributes, &defaults); e != 0) return e;
-    if (int e = posix_spawnattr_setpgroup(&attributes, 0); e != 0) return e;
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (own_process_group) {
+        if (int e = posix_spawnattr_setpgroup(&attributes, 0); e != 0) return e;
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
     return posix_spawnattr_setflags(&attributes, flags);
 }
 
 }  // namespace
 
-Result<ChildProcess> ChildProcess::spawn(const std::string& program, const std::vector<std::string>& arguments,
-                                         ChildStreams streams) {
-    int sources[3] = {streams.input, streams.output, streams.error};
+Result<pid_t> spawn_child(const std::string& program, const std::vector<std::string>& arguments,
+                          const SpawnOptions& options) {
+    int sources[3] = {options.streams.input, options.streams.output, options.streams.error};
     UniqueFd moved[3];
     for (int target = 0; target < 3; ++target) {
         auto copy = duplicate_if_standard(sources[target]);
@@ -86,12 +89,15 @@ Result<ChildProcess> ChildProcess::spawn(const std::string& program, const std::
     SpawnFileActions actions;
     if (actions.error != 0) return fail(system_error_text(actions.error));
     for (int target = 0; target < 3; ++target) {
-        if (int e = posix_spawn_file_actions_adddup2(&actions.value, sources[target], target); e != 0)
-            return fail(system_error_text(e));
+        const int e = sources[target] == ChildStreams::kInherit
+                          ? inherit_in_child(actions.value, target)
+                          : posix_spawn_file_actions_adddup2(&actions.value, sources[target], target);
+        if (e != 0) return fail(system_error_text(e));
     }
     SpawnAttributes attributes;
     if (attributes.error != 0) return fail(system_error_text(attributes.error));
-    if (int e = configure_attributes(attributes.value); e != 0) return fail(system_error_text(e));
+    if (int e = configure_attributes(attributes.value, options.own_process_group); e != 0)
+        return fail(system_error_text(e));
     // Close-on-exec covers our own descriptors; this also covers any that
     // other code in the process opened without it.
     if (int e = limit_child_descriptors(actions.value, attributes.value); e != 0) return fail(system_error_text(e));
@@ -103,9 +109,17 @@ Result<ChildProcess> ChildProcess::spawn(const std::string& program, const std::
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    int e = posix_spawn(&pid, program.c_str(), &actions.value, &attributes.value, argv.data(), environ);
+    const auto start = options.search_path ? posix_spawnp : posix_spawn;
+    int e = start(&pid, program.c_str(), &actions.value, &attributes.value, argv.data(), environ);
     if (e != 0) return fail(system_error_text(e));
-    return ChildProcess(pid);
+    return pid;
+}
+
+Result<ChildProcess> ChildProcess::spawn(const std::string& program, const std::vector<std::string>& arguments,
+                                         ChildStreams streams) {
+    auto pid = spawn_child(program, arguments, SpawnOptions{streams, true, false});
+    if (!pid) return std::unexpected(std::move(pid).error());
+    return ChildProcess(*pid);
 }
 
 ChildProcess::~ChildProcess() {

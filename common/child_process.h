@@ -1,5 +1,8 @@
 #pragma once
 
+// Starting child processes: pipes, the null device, and one spawn every
+// program uses, so each child starts with the same clean state.
+
 #include <sys/types.h>
 
 #include <optional>
@@ -7,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "file_system.h"
+#include "descriptor.h"
 #include "result.h"
 
 namespace velmora {
@@ -22,22 +25,39 @@ Result<Pipe> make_pipe();
 // The null device, open for reading and writing, close-on-exec.
 Result<UniqueFd> open_null_device();
 
-// The descriptors (in this process) that become the child's standard streams.
+// The descriptors (in this process) that become the child's standard streams;
+// kInherit leaves the child this process's own stream of that number.
 struct ChildStreams {
-    int input = -1;
-    int output = -1;
-    int error = -1;
+    static constexpr int kInherit = -1;
+    int input = kInherit;
+    int output = kInherit;
+    int error = kInherit;
 };
+
+struct SpawnOptions {
+    ChildStreams streams;
+    // A child leading a process group of its own can be stopped together with
+    // whatever it started; one that stays in ours also gets the terminal's
+    // Ctrl+C.
+    bool own_process_group = true;
+    // Looks `program` up on PATH when it has no "/".
+    bool search_path = false;
+};
+
+// Runs `program` (no shell) with `arguments` as argv[1..] and answers its
+// pid, which the caller reaps. Only the three standard streams reach the
+// child, whatever else this process holds open; its signal mask is cleared
+// and SIGPIPE is back to its default action.
+Result<pid_t> spawn_child(const std::string& program, const std::vector<std::string>& arguments,
+                          const SpawnOptions& options);
 
 // One started child process. It is reaped exactly once; a child still
 // unreaped when its owner goes away is killed and reaped then, so no zombie
 // and no orphan outlives the call that started it.
 class ChildProcess {
 public:
-    // Runs `program` (no PATH search, no shell) with `arguments` as argv[1..].
-    // Only the three given descriptors reach the child; its signal mask is
-    // cleared and SIGPIPE is back to its default action. The child leads a
-    // process group of its own, so kill() also stops anything it started.
+    // spawn_child without PATH search; the child leads a process group of its
+    // own, so kill() also stops anything it started.
     static Result<ChildProcess> spawn(const std::string& program, const std::vector<std::string>& arguments,
                                       ChildStreams streams);
 

@@ -12,8 +12,6 @@
 
 #include "file_system.h"
 #include "json_text.h"
-#include "platform.h"
-#include "token.h"
 #include "utf8.h"
 
 namespace velmora {
@@ -61,32 +59,6 @@ bool is_accepted_destination(const nlohmann::json& member) {
     const auto& text = member.get_ref<const std::string&>();
     return !text.empty() && text.size() <= kDestinationLimit && text.front() == '/';
 }
-
-// A temporary file that is removed unless it has been renamed into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-    ~TemporaryFile() {
-        if (created_) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    Result<UniqueFd> create() {
-        auto fd = create_exclusive(path_, 0600);
-        if (fd) created_ = true;
-        return fd;
-    }
-    Status rename_to(const std::string& target) {
-        if (::rename(path_.c_str(), target.c_str()) != 0) return fail(system_error_text(errno));
-        created_ = false;
-        return {};
-    }
-
-private:
-    std::string path_;
-    bool created_ = false;
-};
 
 }  // namespace
 
@@ -139,21 +111,9 @@ std::optional<nlohmann::json> read_json_file(const std::string& path) {
 }
 
 Status write_json_file_atomically(const std::string& path, const nlohmann::json& value) {
-    const std::string parent = parent_folder(path);
     if (last_component(path).empty() || path == "/") return fail("Invalid settings path");
-    if (auto made = create_folders(parent); !made) return made;
-
-    TemporaryFile temporary(with_extension(path, make_unique_token() + ".tmp"));
-    auto fd = temporary.create();
-    if (!fd) return fail(std::move(fd).error());
-    if (auto written = write_all(fd->get(), to_pretty_json(value)); !written) return written;
-    if (auto flushed = full_flush(fd->get()); !flushed) return flushed;
-    if (auto renamed = temporary.rename_to(path); !renamed) return renamed;
-    fd->reset();
-    // The rename is done; syncing the folder only makes it survive a power
-    // cut, so a failure here must not report the completed save as failed.
-    (void)flush_folder(parent.empty() ? "." : parent);
-    return {};
+    // Private: the settings name the user's folders.
+    return write_file_atomically(path, to_pretty_json(value), 0600);
 }
 
 nlohmann::json read_stored_settings(const std::string& data_dir) {

@@ -1,9 +1,5 @@
 #include "paths.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <memory>
-
 namespace velmora {
 
 std::string join_path(std::string_view base, std::string_view relative) {
@@ -40,12 +36,6 @@ std::string with_extension(std::string_view path, std::string_view extension) {
         result.resize(path.size() - name.size() + dot);
     }
     return result + "." + std::string(extension);
-}
-
-Result<std::string> canonical_path(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) return fail(system_error_text(errno));
-    return std::string(resolved.get());
 }
 
 }  // namespace velmora

@@ -1,19 +1,10 @@
 #include "window_memory.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "descriptor.h"
-#include "flush.h"
+#include "file_system.h"
 #include "json_text.h"
-#include "token.h"
 
 namespace velmora {
 
@@ -67,23 +58,7 @@ std::optional<Size> load_window_memory(const std::string& folder) {
 }
 
 Status save_window_memory(const std::string& folder, Size size) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) return fail(system_error_text(error.value()));
-    const auto temporary = folder + "/.velmora-" + make_unique_token() + "." + std::string(kWindowMemoryName);
-    auto fd = create_exclusive(temporary, 0666);
-    if (!fd) return fail(std::move(fd).error());
-    auto written = write_all(fd->get(), window_memory_text(size));
-    if (written) written = full_flush(fd->get());
-    fd->reset();
-    if (written && ::rename(temporary.c_str(), (folder + "/" + std::string(kWindowMemoryName)).c_str()) != 0) {
-        written = fail(system_error_text(errno));
-    }
-    if (!written) {
-        ::unlink(temporary.c_str());
-        return written;
-    }
-    return flush_folder(folder);
+    return write_file_atomically(join_path(folder, kWindowMemoryName), window_memory_text(size), 0666);
 }
 
 }  // namespace velmora

@@ -24,7 +24,7 @@ std::string window_memory_text(Size size);
 Size restored_size(std::optional<Size> remembered, const WindowGeometry& geometry, std::optional<Size> visible_area);
 
 std::optional<Size> load_window_memory(const std::string& folder);
-// Written as a new hidden file, flushed, then renamed over the old one.
+// Written as a new file beside the old one, flushed, then renamed over it.
 Status save_window_memory(const std::string& folder, Size size);
 
 }  // namespace velmora

@@ -164,53 +164,6 @@ TEST(WriteJsonFileAtomically, WritesPrettyTextWithPrivateModeAndLeavesNoTemporar
     EXPECT_EQ(testing::list_folder(dir.join("a/b")), std::vector<std::string>{"settings.json"});
 }
 
-TEST(WriteJsonFileAtomically, ReplacesAnExistingFileWhole) {
-    TempDir dir;
-    const std::string target = dir.join("settings.json");
-    testing::write_file(target, std::string(100000, 'x'));
-    ASSERT_TRUE(write_json_file_atomically(target, json{{"k", 1}}).has_value());
-    EXPECT_EQ(testing::read_file(target), "{\n  \"k\": 1\n}");
-}
-
-TEST(WriteJsonFileAtomically, FailuresLeaveTheTargetAndNoTemporary) {
-    struct Case {
-        const char* name;
-        std::string relative_target;
-        std::string message;
-    } const cases[] = {
-        // "blocker" is a regular file, so nothing can be created below it.
-        {"parent_is_a_file", "blocker/settings.json", "File exists (os error 17)"},
-        {"ancestor_is_a_file", "blocker/x/y/settings.json", "Not a directory (os error 20)"},
-        // The rename cannot replace a folder with a file.
-        {"target_is_a_folder", "folder", "Is a directory (os error 21)"},
-    };
-    for (const auto& c : cases) {
-        TempDir dir;
-        testing::write_file(dir.join("blocker"), "keep");
-        ASSERT_EQ(::mkdir(dir.join("folder").c_str(), 0700), 0);
-        testing::write_file(dir.join("folder/inside"), "keep");
-        const auto written = write_json_file_atomically(dir.join(c.relative_target), json{{"k", 1}});
-        ASSERT_FALSE(written.has_value()) << c.name;
-        EXPECT_EQ(written.error(), c.message) << c.name;
-        EXPECT_EQ(testing::list_folder(dir.path()), (std::vector<std::string>{"blocker", "folder"})) << c.name;
-        EXPECT_EQ(testing::list_folder(dir.join("folder")), std::vector<std::string>{"inside"}) << c.name;
-        EXPECT_EQ(testing::read_file(dir.join("blocker")), "keep") << c.name;
-    }
-}
-
-TEST(WriteJsonFileAtomically, ReadOnlyFolderFailsWithPermissionDenied) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
-    TempDir dir;
-    const std::string target = dir.join("settings.json");
-    testing::write_file(target, "old");
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
-    const auto written = write_json_file_atomically(target, json{{"k", 1}});
-    ::chmod(dir.path().c_str(), 0700);
-    ASSERT_FALSE(written.has_value());
-    EXPECT_EQ(written.error(), "Permission denied (os error 13)");
-    EXPECT_EQ(testing::read_file(target), "old");
-}
-
 TEST(WriteJsonFileAtomically, RefusesAPathWithoutAFileName) {
     const auto written = write_json_file_atomically("/", json::object());
     ASSERT_FALSE(written.has_value());

@@ -1,0 +1,84 @@
+#include "file_system.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "flush.h"
+#include "token.h"
+
+namespace velmora {
+
+namespace {
+
+bool is_folder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// A temporary file that is removed unless it has been renamed into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (created_) ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    Result<UniqueFd> create(mode_t mode) {
+        auto fd = create_exclusive(path_, mode);
+        if (fd) created_ = true;
+        return fd;
+    }
+    Status rename_to(const std::string& target) {
+        if (::rename(path_.c_str(), target.c_str()) != 0) return fail(system_error_text(errno));
+        created_ = false;
+        return {};
+    }
+
+private:
+    std::string path_;
+    bool created_ = false;
+};
+
+}  // namespace
+
+Status create_folders(const std::string& folder) {
+    if (folder.empty() || is_folder(folder)) return {};
+    if (::mkdir(folder.c_str(), 0777) == 0) return {};
+    int error = errno;
+    if (error == ENOENT) {
+        const std::string parent = parent_folder(folder);
+        if (parent != folder) {
+            if (auto made = create_folders(parent); !made) return made;
+            if (::mkdir(folder.c_str(), 0777) == 0) return {};
+            error = errno;
+        }
+    }
+    // Someone else may have made it meanwhile.
+    if (is_folder(folder)) return {};
+    return fail(system_error_text(error));
+}
+
+Status write_file_atomically(const std::string& path, std::string_view text, mode_t mode) {
+    if (last_component(path).empty()) return fail(system_error_text(EINVAL));
+    const std::string parent = parent_folder(path);
+    TRY_VOID(create_folders(parent));
+
+    TemporaryFile temporary(with_extension(path, make_unique_token() + ".tmp"));
+    TRY(UniqueFd fd, temporary.create(mode));
+    TRY_VOID(write_all(fd.get(), text));
+    TRY_VOID(full_flush(fd.get()));
+    TRY_VOID(temporary.rename_to(path));
+    fd.reset();
+    // The rename is done; syncing the folder only makes it survive a power
+    // cut, so a failure here must not report the completed write as failed.
+    (void)flush_folder(parent.empty() ? "." : parent);
+    return {};
+}
+
+}  // namespace velmora

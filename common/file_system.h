@@ -1,0 +1,30 @@
+#pragma once
+
+// Folder creation and whole-file replacement; descriptors and paths come
+// from their own headers.
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+#include "descriptor.h"
+#include "paths.h"
+#include "result.h"
+
+namespace velmora {
+
+// Creates `folder` and its missing ancestors (0777 before the umask); an
+// existing folder is fine, anything else in the way fails.
+Status create_folders(const std::string& folder);
+
+// Replaces the file `path` with `text` so that a reader (also after a power
+// cut) finds either the old file or the whole new one: the folders are
+// created, the text goes to a temporary created exclusively with `mode`
+// beside the target (the target's name with its extension replaced by
+// "PID-NANOS-COUNT.tmp"), is flushed and renamed over the target. The
+// temporary is removed on every failure. A failing flush of the folder after
+// the rename is ignored, as the file is in place by then. Fails with the
+// system's error text.
+Status write_file_atomically(const std::string& path, std::string_view text, mode_t mode);
+
+}  // namespace velmora

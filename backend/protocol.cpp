@@ -87,7 +87,7 @@ Result<std::shared_ptr<ServiceState>> start_service(const std::vector<std::strin
     state->resources_dir = arguments.front();
     state->engine_path = join_path(state->resources_dir, "bin/velmora-engine");
     if (home == nullptr) return fail("Application data directory is unavailable");
-    state->data_dir = join_path(join_path(home, "Library/Application Support"), "Velmora");
+    state->data_dir = data_folder(home);
     state->settings = read_stored_settings(state->data_dir);
     return state;
 }

@@ -38,4 +38,8 @@ std::string with_extension(std::string_view path, std::string_view extension) {
     return result + "." + std::string(extension);
 }
 
+std::string data_folder(std::string_view home) {
+    return join_path(join_path(home, "Library/Application Support"), "Velmora");
+}
+
 }  // namespace velmora

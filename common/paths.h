@@ -23,6 +23,9 @@ std::string_view last_component(std::string_view path);
 // that dot is not the first character) replaced by `extension`, or with "."
 // and `extension` appended when it has none.
 std::string with_extension(std::string_view path, std::string_view extension);
+// Where the programs keep what they remember for the user (the backend's
+// settings, the shell's window size): HOME/Library/Application Support/Velmora.
+std::string data_folder(std::string_view home);
 // The absolute path without links, "." or ".."; the system's error text
 // when `path` cannot be resolved.
 Result<std::string> canonical_path(const std::string& path);

@@ -160,7 +160,7 @@ void ApplicationDelegate::create_window() {
     const auto visible = visible_area();
     const auto geometry = window_geometry(visible);
     std::optional<Size> remembered;
-    if (auto folder = data_folder(g_getenv("HOME"))) remembered = load_window_memory(*folder);
+    if (auto folder = window_memory_folder(g_getenv("HOME"))) remembered = load_window_memory(*folder);
     const auto size = restored_size(remembered, geometry, visible);
     window_ = GTK_WINDOW(gtk_application_window_new(app_));
     g_object_ref_sink(window_);
@@ -349,7 +349,7 @@ void ApplicationDelegate::remember_window_size() {
     gtk_window_get_default_size(window_, &size.width, &size.height);
     if (size.width <= 0 || size.height <= 0) return;
     // Losing the size costs the user one resize next time; nothing to report.
-    if (auto folder = data_folder(g_getenv("HOME"))) (void)save_window_memory(*folder, size);
+    if (auto folder = window_memory_folder(g_getenv("HOME"))) (void)save_window_memory(*folder, size);
 }
 
 }  // namespace velmora

@@ -22,9 +22,9 @@ std::optional<int> side(const Json& object, const char* key) {
 
 }  // namespace
 
-std::optional<std::string> data_folder(const char* home) {
+std::optional<std::string> window_memory_folder(const char* home) {
     if (home == nullptr || *home == '\0') return std::nullopt;
-    return std::string(home) + "/Library/Application Support/Velmora";
+    return data_folder(home);
 }
 
 std::optional<Size> parse_window_memory(std::string_view text) {

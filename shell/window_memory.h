@@ -13,8 +13,8 @@ namespace velmora {
 // folder, beside the backend's "settings.json".
 inline constexpr std::string_view kWindowMemoryName = "window.json";
 
-// HOME/Library/Application Support/Velmora, or nothing without HOME.
-std::optional<std::string> data_folder(const char* home);
+// The data folder under HOME, or nothing without HOME.
+std::optional<std::string> window_memory_folder(const char* home);
 
 // {"height":H,"width":W} with both in 1..100000; anything else is forgotten.
 std::optional<Size> parse_window_memory(std::string_view text);

@@ -35,6 +35,8 @@ TEST(Paths, JoinLastComponentAndExtension) {
     EXPECT_EQ(last_component("/a/"), "");
     EXPECT_EQ(with_extension("/a.b/c.json", "x.tmp"), "/a.b/c.x.tmp");
     EXPECT_EQ(with_extension("/a.b/.hidden", "tmp"), "/a.b/.hidden.tmp");
+    EXPECT_EQ(data_folder("/home/ann"), "/home/ann/Library/Application Support/Velmora");
+    EXPECT_EQ(data_folder("/home/ann/"), "/home/ann/Library/Application Support/Velmora");
 }
 
 TEST(Paths, CanonicalPathResolvesOrGivesTheSystemText) {

@@ -51,16 +51,16 @@ TEST(WindowMemory, RestoredSizeStaysBetweenMinimumAndScreen) {
     for (const auto& c : cases) EXPECT_EQ(restored_size(c.remembered, geometry, c.visible), c.restored);
 }
 
-TEST(WindowMemory, DataFolderFollowsHome) {
-    EXPECT_EQ(data_folder("/home/ann"), "/home/ann/Library/Application Support/Velmora");
-    EXPECT_EQ(data_folder(""), std::nullopt);
-    EXPECT_EQ(data_folder(nullptr), std::nullopt);
+TEST(WindowMemory, FolderIsTheDataFolderUnderHome) {
+    EXPECT_EQ(window_memory_folder("/home/ann"), "/home/ann/Library/Application Support/Velmora");
+    EXPECT_EQ(window_memory_folder(""), std::nullopt);
+    EXPECT_EQ(window_memory_folder(nullptr), std::nullopt);
 }
 
 TEST(WindowMemory, SavesByRenamingANewFileAndLeavesNoTemporary) {
     auto home = fs::temp_directory_path() / ("velmora-window-" + std::to_string(::getpid()));
     fs::remove_all(home);
-    const auto folder = data_folder(home.c_str()).value();
+    const auto folder = window_memory_folder(home.c_str()).value();
     EXPECT_EQ(load_window_memory(folder), std::nullopt);
 
     ASSERT_TRUE(save_window_memory(folder, {1200, 800})) << "creates the folder with its parents";

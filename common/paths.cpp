@@ -1,5 +1,9 @@
 #include "paths.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
 namespace velmora {
 
 std::string join_path(std::string_view base, std::string_view relative) {
@@ -40,6 +44,12 @@ std::string with_extension(std::string_view path, std::string_view extension) {
 
 std::string data_folder(std::string_view home) {
     return join_path(join_path(home, "Library/Application Support"), "Velmora");
+}
+
+Result<std::string> canonical_path(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) return fail(system_error_text(errno));
+    return std::string(resolved.get());
 }
 
 }  // namespace velmora

@@ -77,7 +77,7 @@ public:
 // the allow-list, one batch at a time, and forwarding to the backend.
 class Bridge {
 public:
-    Bridge(BridgeState& state, BridgeHost& host, std::string ui_folder, PathResolver resolve = canonical_path);
+    Bridge(BridgeState& state, BridgeHost& host, std::string ui_folder, PathResolver resolve = resolve_links);
 
     // Answers exactly once, now or when the chooser or the backend is done.
     void handle_message(const MessageOrigin& origin, const Json& body, Completion answer);

@@ -1,8 +1,6 @@
 #include "navigation.h"
 
-#include <climits>
-#include <cstdlib>
-#include <memory>
+#include <utility>
 
 namespace velmora {
 
@@ -37,10 +35,10 @@ std::optional<std::string> percent_decoded(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string> canonical_path(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+std::optional<std::string> resolve_links(const std::string& path) {
+    auto resolved = canonical_path(path);
     if (!resolved) return std::nullopt;
-    return std::string(resolved.get());
+    return std::move(*resolved);
 }
 
 std::optional<std::string> file_url_path(std::string_view url) {

@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "paths.h"
+
 namespace velmora {
 
 // Resolves symbolic links; nothing when the path does not exist.
 using PathResolver = std::function<std::optional<std::string>(const std::string&)>;
-std::optional<std::string> canonical_path(const std::string& path);
+// The real one: the canonical path, the failure's reason dropped.
+std::optional<std::string> resolve_links(const std::string& path);
 
 // The local path of a "file:" URL (empty or "localhost" host, percent escapes
 // decoded, query and fragment dropped); nothing for any other URL.

@@ -310,7 +310,7 @@ void ApplicationDelegate::forward(const std::string& command, const Json& args, 
         done(fail(std::string(kBackendUnavailable)));
         return;
     }
-    if (command == "process_movies") enable_cancel(app_, true);
+    if (command == backend_command::kProcessMovies) enable_cancel(app_, true);
     backend_->request(command, args, std::move(done));
 }
 
@@ -329,10 +329,10 @@ void ApplicationDelegate::emit(std::string_view name, const Json& payload) {
 
 bool ApplicationDelegate::backend_running() const { return backend_ && backend_->running(); }
 
-void ApplicationDelegate::send_shutdown(Completion done) { backend_->request("shutdown", Json::object(), std::move(done)); }
+void ApplicationDelegate::send_shutdown(Completion done) { backend_->request(backend_command::kShutdown, std::move(done)); }
 
 void ApplicationDelegate::send_cancel() {
-    if (backend_) backend_->request("cancel", Json::object(), [](Result<Json>) {});
+    if (backend_) backend_->request(backend_command::kCancel, [](Result<Json>) {});
 }
 
 void ApplicationDelegate::terminate() {

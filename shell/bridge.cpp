@@ -103,7 +103,7 @@ void Bridge::handle_message(const MessageOrigin& origin, const Json& body, Compl
         });
         return;
     }
-    if (command == "save_report" && !state_.quitting) {
+    if (command == backend_command::kSaveReport && !state_.quitting) {
         save_report(args, std::move(answer));
         return;
     }
@@ -111,7 +111,7 @@ void Bridge::handle_message(const MessageOrigin& origin, const Json& body, Compl
         answer(fail(std::string(kUnavailableCommand)));
         return;
     }
-    if (command == "process_movies") {
+    if (command == backend_command::kProcessMovies) {
         if (state_.processing) {
             answer(fail(std::string(kProcessingRunning)));
             return;
@@ -122,7 +122,7 @@ void Bridge::handle_message(const MessageOrigin& origin, const Json& body, Compl
 }
 
 void Bridge::forward(const std::string& command, const Json& args, Completion answer) {
-    const bool batch = command == "process_movies";
+    const bool batch = command == backend_command::kProcessMovies;
     host_.forward(command, args, [this, batch, answer = std::move(answer)](Result<Json> reply) {
         if (batch) state_.processing = false;
         answer(std::move(reply));
@@ -138,7 +138,7 @@ void Bridge::save_report(const Json& args, Completion answer) {
         if (!choice) return answer(Json());
         if (state_.quitting) return answer(fail(std::string(kUnavailableCommand)));
         Json request{{"path", choice->path}, {"replace", choice->replace}, {"text", text}};
-        host_.forward("save_report", request, [path = choice->path, answer](Result<Json> reply) {
+        host_.forward(std::string(backend_command::kSaveReport), request, [path = choice->path, answer](Result<Json> reply) {
             if (!reply) return answer(std::move(reply));
             answer(Json(path));
         });

@@ -120,10 +120,10 @@ void ApplicationDelegate::launch() {
     if (launched_) return;
     launched_ = true;
 
-    auto process = BackendProcess::launch_backend(resources_, {
-        [this](const Json& message) { backend_->dispatch(message); },
-        [this] { backend_->backend_stopped(); },
-    });
+    BackendProcess::Callbacks callbacks;
+    callbacks.message = [this](const Json& message) { backend_->dispatch(message); };
+    callbacks.stopped = [this] { backend_->backend_stopped(); };
+    auto process = BackendProcess::launch_backend(resources_, std::move(callbacks));
     if (!process) {
         show_start_failure(process.error());
         return;

@@ -72,13 +72,13 @@ protected:
     }
 
     void launch() {
-        auto launched = BackendProcess::launch_backend(resources.string(), {
-            [this](const Json& message) { client->dispatch(message); },
-            [this] {
-                ++stopped;
-                client->backend_stopped();
-            },
-        });
+        BackendProcess::Callbacks callbacks;
+        callbacks.message = [this](const Json& message) { client->dispatch(message); };
+        callbacks.stopped = [this] {
+            ++stopped;
+            client->backend_stopped();
+        };
+        auto launched = BackendProcess::launch_backend(resources.string(), std::move(callbacks));
         ASSERT_TRUE(launched) << launched.error();
         process = std::move(*launched);
         client = std::make_unique<BackendClient>(*process);

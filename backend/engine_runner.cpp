@@ -37,7 +37,8 @@ using Deadline = std::chrono::steady_clock::time_point;
 
 // Milliseconds left for poll(), at least 0.
 int milliseconds_until(Deadline deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, std::numeric_limits<int>::max()));
 }
 
@@ -130,8 +131,8 @@ Result<std::optional<int>> wait_until(ChildProcess& child, Deadline deadline) {
         if (!polled) return fail(polled.error());
         if (*polled) return polled;
         if (milliseconds_until(deadline) == 0) return std::optional<int>();
-        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
-            pause, std::chrono::milliseconds(milliseconds_until(deadline))));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::milliseconds>(pause, std::chrono::milliseconds(milliseconds_until(deadline))));
         pause = std::min(pause * 2, write_poll_interval);
     }
 }
@@ -186,9 +187,8 @@ Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::st
     return parse_json(streams->output);
 }
 
-Status write_timecode(const std::string& engine_path, const std::string& source_path,
-                      const std::string& output_path, const std::string& timecode,
-                      const std::atomic<bool>& cancel, const ProgressSink& on_progress) {
+Status write_timecode(const std::string& engine_path, const std::string& source_path, const std::string& output_path,
+                      const std::string& timecode, const std::atomic<bool>& cancel, const ProgressSink& on_progress) {
     if (contains_nul(source_path) || contains_nul(output_path)) return fail(std::string(nul_path_message));
     if (contains_nul(timecode)) return fail(std::string(nul_timecode_message));
 
@@ -199,8 +199,9 @@ Status write_timecode(const std::string& engine_path, const std::string& source_
     auto error = make_pipe();
     if (!error) return fail(error.error());
 
-    auto child = ChildProcess::spawn(engine_path, {std::string(engine_command::kWrite), source_path, output_path, timecode},
-                                     {null_device->get(), null_device->get(), error->write_end.get()});
+    auto child =
+        ChildProcess::spawn(engine_path, {std::string(engine_command::kWrite), source_path, output_path, timecode},
+                            {null_device->get(), null_device->get(), error->write_end.get()});
     error->write_end.reset();
     null_device->reset();
     if (!child) return fail(child.error());

@@ -36,8 +36,7 @@ Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::st
 // reach `on_progress` from a reader thread that ends before this returns.
 // While `cancel` is set the engine is killed; the result is then "Cancelled.".
 // The output file, if any, is the caller's to remove.
-Status write_timecode(const std::string& engine_path, const std::string& source_path,
-                      const std::string& output_path, const std::string& timecode,
-                      const std::atomic<bool>& cancel, const ProgressSink& on_progress);
+Status write_timecode(const std::string& engine_path, const std::string& source_path, const std::string& output_path,
+                      const std::string& timecode, const std::atomic<bool>& cancel, const ProgressSink& on_progress);
 
 }  // namespace velmora

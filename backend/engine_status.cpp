@@ -32,7 +32,7 @@ bool equals_ignoring_case(std::string_view text, std::string_view lower) noexcep
 struct DecimalParts {
     std::string_view integer;
     std::string_view fraction;
-    long long exponent = 0;   // saturated, only its sign and size matter
+    long long exponent = 0;  // saturated, only its sign and size matter
 };
 
 std::optional<DecimalParts> split_decimal(std::string_view text) noexcept {
@@ -140,7 +140,7 @@ private:
 
     const ProgressSink& on_progress_;
     Utf8Validator validator_;
-    std::string line_;           // the kept bytes of the current line
+    std::string line_;             // the kept bytes of the current line
     std::size_t line_length_ = 0;  // its full length
     std::string collected_;
 };

@@ -214,7 +214,8 @@ void import_folder(ImportRun& run, const std::string& path, std::string_view nam
     for (const auto& entry : *entries) {
         auto type = entry_type(path, entry);
         if (!type) return run.add_error(name, type.error());
-        if (*type == DT_REG || (*type == DT_DIR && run.recursive)) import_path(run, join_path(path, entry.name), walk_root);
+        if (*type == DT_REG || (*type == DT_DIR && run.recursive))
+            import_path(run, join_path(path, entry.name), walk_root);
     }
 }
 

@@ -190,9 +190,10 @@ Result<nlohmann::json> parse_json(std::string_view text) {
     // nlohmann skips a leading byte order mark, but only white space may
     // stand before the value.
     if (text.starts_with("\xEF\xBB\xBF")) {
-        return fail(located("syntax error while parsing value - unexpected byte order mark; expected '[', '{', or a "
-                            "literal",
-                            text, 0));
+        return fail(
+            located("syntax error while parsing value - unexpected byte order mark; expected '[', '{', or a "
+                    "literal",
+                    text, 0));
     }
     if (const auto excess = find_excess_nesting(text); excess != std::string_view::npos) {
         return fail(located("recursion limit exceeded", text, excess));

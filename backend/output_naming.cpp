@@ -79,8 +79,7 @@ std::vector<Decoded> decode(std::string_view text) {
 // The Unicode White_Space property.
 bool is_white_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 bool is_forbidden_in_prefix(char32_t c) {
@@ -137,8 +136,7 @@ Result<std::string> checked_prefix(std::string_view prefix) {
     return std::string(prefix.substr(begin_byte, length));
 }
 
-Result<std::string> output_file_name(std::string_view source_name, const OutputOptions& options,
-                                     std::size_t position) {
+Result<std::string> output_file_name(std::string_view source_name, const OutputOptions& options, std::size_t position) {
     const NameParts parts = split_file_name(source_name);
     if (!options.rename) return parts.stem + "_TC." + parts.extension;
     auto prefix = checked_prefix(options.prefix);
@@ -148,8 +146,7 @@ Result<std::string> output_file_name(std::string_view source_name, const OutputO
     return name + "." + parts.extension;
 }
 
-Result<std::filesystem::path> output_folder_for(const std::filesystem::path& source,
-                                                std::string_view relative_dir,
+Result<std::filesystem::path> output_folder_for(const std::filesystem::path& source, std::string_view relative_dir,
                                                 const OutputOptions& options) {
     if (!source.has_relative_path() || !source.has_parent_path()) return fail("Invalid source path");
     const std::filesystem::path source_folder = source.parent_path();

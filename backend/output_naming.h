@@ -41,14 +41,12 @@ NameParts split_file_name(std::string_view file_name);
 Result<std::string> checked_prefix(std::string_view prefix);
 
 // The published file name of a new-file batch; position is 0-based.
-Result<std::string> output_file_name(std::string_view source_name, const OutputOptions& options,
-                                     std::size_t position);
+Result<std::string> output_file_name(std::string_view source_name, const OutputOptions& options, std::size_t position);
 
 // The folder that receives the output, before it is created or resolved.
 // "retain" only applies below a chosen destination: the default folder
 // already sits beside each source, inside its relative folder.
-Result<std::filesystem::path> output_folder_for(const std::filesystem::path& source,
-                                                std::string_view relative_dir,
+Result<std::filesystem::path> output_folder_for(const std::filesystem::path& source, std::string_view relative_dir,
                                                 const OutputOptions& options);
 
 // The longest file name most file systems take (NAME_MAX on Linux and macOS).

@@ -1,7 +1,7 @@
 #include "platform.h"
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <string_view>
 
@@ -54,8 +54,8 @@ std::string file_uri(std::string_view path) {
 OpenerPlan reveal_in_file_manager(const std::string& file) {
     OpenerCommand show_items{"gdbus",
                              {"call", "--session", "--dest", "org.freedesktop.FileManager1", "--object-path",
-                              "/org/freedesktop/FileManager1", "--method",
-                              "org.freedesktop.FileManager1.ShowItems", "['" + file_uri(file) + "']", ""}};
+                              "/org/freedesktop/FileManager1", "--method", "org.freedesktop.FileManager1.ShowItems",
+                              "['" + file_uri(file) + "']", ""}};
     std::string folder = parent_folder(file);
     if (folder.empty()) folder = ".";
     return {std::move(show_items), OpenerCommand{"xdg-open", {std::move(folder)}}};
@@ -69,14 +69,16 @@ Result<FileStatus> read_file_status(const std::string& path) {
     struct statx status;
     if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &status) == 0) {
         FileStatus result{status.stx_size, {status.stx_mtime.tv_sec, status.stx_mtime.tv_nsec}, std::nullopt};
-        if (status.stx_mask & STATX_BTIME) result.birth = FileInstant{status.stx_btime.tv_sec, status.stx_btime.tv_nsec};
+        if (status.stx_mask & STATX_BTIME)
+            result.birth = FileInstant{status.stx_btime.tv_sec, status.stx_btime.tv_nsec};
         return result;
     }
     if (errno != ENOSYS) return fail(system_error_text(errno));
     // Kernels without statx know no birth time either.
     struct stat plain;
     if (::stat(path.c_str(), &plain) != 0) return fail(system_error_text(errno));
-    return FileStatus{static_cast<std::uint64_t>(plain.st_size), {plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec}, std::nullopt};
+    return FileStatus{
+        static_cast<std::uint64_t>(plain.st_size), {plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec}, std::nullopt};
 }
 
 FileDates file_dates_of(const struct stat& status) {

@@ -25,7 +25,9 @@ std::string path_through_descriptor(int folder, const std::string& opened_as) {
     return path;
 }
 
-OpenerPlan reveal_in_file_manager(const std::string& file) { return {OpenerCommand{"open", {"-R", file}}, std::nullopt}; }
+OpenerPlan reveal_in_file_manager(const std::string& file) {
+    return {OpenerCommand{"open", {"-R", file}}, std::nullopt};
+}
 
 OpenerPlan open_with_default_application(const std::string& file) {
     return {OpenerCommand{"open", {file}}, std::nullopt};
@@ -35,7 +37,8 @@ Result<FileStatus> read_file_status(const std::string& path) {
     struct stat status;
     if (::stat(path.c_str(), &status) != 0) return fail(system_error_text(errno));
     FileStatus result{static_cast<std::uint64_t>(status.st_size),
-                      {status.st_mtimespec.tv_sec, status.st_mtimespec.tv_nsec}, std::nullopt};
+                      {status.st_mtimespec.tv_sec, status.st_mtimespec.tv_nsec},
+                      std::nullopt};
     result.birth = FileInstant{status.st_birthtimespec.tv_sec, status.st_birthtimespec.tv_nsec};
     return result;
 }

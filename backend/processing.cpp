@@ -81,8 +81,8 @@ struct Batch {
 // names are relative to it.
 struct OutputLocation {
     HeldFolder folder;
-    std::string output;          // the published path, for the record
-    std::string output_name;     // in place: the source's own name
+    std::string output;       // the published path, for the record
+    std::string output_name;  // in place: the source's own name
     std::string temporary_name;
     std::string temporary_for_engine;  // the temporary file as the engine reaches it
 };
@@ -133,9 +133,7 @@ Status source_unchanged(const MovieRecord& record) {
     return {};
 }
 
-bool same_path(const std::string& a, const std::string& b) {
-    return path_comparison_key(a) == path_comparison_key(b);
-}
+bool same_path(const std::string& a, const std::string& b) { return path_comparison_key(a) == path_comparison_key(b); }
 
 bool would_overwrite_source(const std::string& output, const std::string& source) {
     if (same_path(output, source)) return true;
@@ -234,8 +232,8 @@ Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& mov
         batch.emit(with_context(processing_payload(std::move(progress)), movie, index, batch.total));
     };
     const std::string& engine = batch.state.engine_path;
-    if (auto written = write_timecode(engine, movie.record.source_path, location.temporary_for_engine,
-                                      movie.timecode, batch.state.cancel, on_progress);
+    if (auto written = write_timecode(engine, movie.record.source_path, location.temporary_for_engine, movie.timecode,
+                                      batch.state.cancel, on_progress);
         !written) {
         return fail(written.error());
     }
@@ -328,8 +326,8 @@ Status verify_written_report(const nlohmann::json& report, const std::string& ti
 }
 
 Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::string>& ids,
-                                 const std::map<std::string, std::string>& timecodes,
-                                 const nlohmann::json& options, const ProgressEventSink& emit) {
+                                 const std::map<std::string, std::string>& timecodes, const nlohmann::json& options,
+                                 const ProgressEventSink& emit) {
     {
         std::lock_guard gate(state.batch_gate);
         if (state.busy.exchange(true)) return fail("A batch is already running.");
@@ -359,7 +357,8 @@ Result<nlohmann::json> process_movies(ServiceState& state, const std::vector<std
                                       const std::map<std::string, std::string>& timecodes,
                                       const nlohmann::json& options) {
     return run_batch(state, ids, timecodes, options, [](const nlohmann::json& payload) {
-        emit_message(nlohmann::json{{backend_event::kEventKey, backend_event::kProgress}, {backend_event::kPayloadKey, payload}});
+        emit_message(nlohmann::json{{backend_event::kEventKey, backend_event::kProgress},
+                                    {backend_event::kPayloadKey, payload}});
     });
 }
 

@@ -24,8 +24,8 @@ using ProgressEventSink = std::function<void(const nlohmann::json& payload)>;
 
 // The same batch with the events handed to `emit`.
 Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::string>& ids,
-                                 const std::map<std::string, std::string>& timecodes,
-                                 const nlohmann::json& options, const ProgressEventSink& emit);
+                                 const std::map<std::string, std::string>& timecodes, const nlohmann::json& options,
+                                 const ProgressEventSink& emit);
 
 // The verification of a written file against the source's movie record; the
 // report is the written file's probe report.

@@ -17,8 +17,7 @@ inline constexpr std::size_t kRequestStackBytes = 4u << 20;
 // Start-up: resources folder (first argument), engine path, data folder from
 // HOME, stored settings. Fails with "Missing resources" or "Application data
 // directory is unavailable".
-Result<std::shared_ptr<ServiceState>> start_service(const std::vector<std::string>& arguments,
-                                                    const char* home);
+Result<std::shared_ptr<ServiceState>> start_service(const std::vector<std::string>& arguments, const char* home);
 
 // Reads requests from standard input until its end or "shutdown", running each
 // on its own thread. A failure (read error, bad line, missing "command") ends

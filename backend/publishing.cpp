@@ -45,8 +45,7 @@ Status copy_chunks(int from, int to, const CopyGuards& guards) {
             return fail(system_error_text(errno));
         }
         if (got == 0) break;
-        if (auto written = write_all(to, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-            !written) {
+        if (auto written = write_all(to, std::string_view(buffer.data(), static_cast<std::size_t>(got))); !written) {
             return written;
         }
     }

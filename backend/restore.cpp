@@ -95,7 +95,9 @@ Status exchange_through_hidden_name(const std::string& path, const std::string& 
 
 ExchangeCalls system_exchange_calls() {
     ExchangeCalls calls;
-    calls.exchange = [](const std::string& first, const std::string& second) { return exchange_at(AT_FDCWD, first, second); };
+    calls.exchange = [](const std::string& first, const std::string& second) {
+        return exchange_at(AT_FDCWD, first, second);
+    };
     calls.rename_no_replace = [](const std::string& from, const std::string& to) {
         return rename_no_replace_at(AT_FDCWD, from, to);
     };

@@ -15,13 +15,13 @@ namespace velmora {
 // What processing needs to know about one imported movie.
 // The exception analysis follows nlohmann::json into throws that the implicit
 // members (default construction, moves, destruction) never reach.
-struct MovieRecord {  // NOLINT(bugprone-exception-escape)
-    std::string source_path;    // canonical path
-    std::string relative_dir;   // as "relativeDir"
+struct MovieRecord {           // NOLINT(bugprone-exception-escape)
+    std::string source_path;   // canonical path
+    std::string relative_dir;  // as "relativeDir"
     std::uint64_t size = 0;
     std::int64_t modified_seconds = 0;
     std::int64_t modified_nanoseconds = 0;
-    nlohmann::json record;      // the record returned to the shell
+    nlohmann::json record;  // the record returned to the shell
 };
 
 // Size and modification time of a file at one moment.
@@ -34,9 +34,9 @@ struct FileSnapshot {
 
 // A movie that this process published in place, as "restore" needs it.
 struct InPlaceResult {
-    std::string path;       // holds the stamped movie
-    std::string backup;     // holds the original
-    FileSnapshot stamped;   // both as they were right after publishing
+    std::string path;      // holds the stamped movie
+    std::string backup;    // holds the original
+    FileSnapshot stamped;  // both as they were right after publishing
     FileSnapshot original;
 };
 

@@ -19,9 +19,9 @@ namespace velmora {
 namespace {
 
 constexpr std::string_view kSettingsFile = "settings.json";
-constexpr std::size_t kTimecodeFieldLimit = 11;     // characters
-constexpr std::size_t kPrefixLimit = 100;           // characters
-constexpr std::size_t kDestinationLimit = 4096;     // bytes
+constexpr std::size_t kTimecodeFieldLimit = 11;  // characters
+constexpr std::size_t kPrefixLimit = 100;        // characters
+constexpr std::size_t kDestinationLimit = 4096;  // bytes
 
 struct Choice {
     const char* key;
@@ -64,9 +64,9 @@ bool is_accepted_destination(const nlohmann::json& member) {
 
 nlohmann::json default_settings() {
     return {
-        {"source", "embedded"}, {"start", "01:00:00:00"}, {"mode", "auto"},   {"offset", "00:00:00:00"},
-        {"direction", "add"},   {"timezone", "local"},    {"copy", true},     {"destination", nullptr},
-        {"retain", true},       {"rename", false},        {"prefix", "TC_"},  {"number", false},
+        {"source", "embedded"}, {"start", "01:00:00:00"}, {"mode", "auto"},  {"offset", "00:00:00:00"},
+        {"direction", "add"},   {"timezone", "local"},    {"copy", true},    {"destination", nullptr},
+        {"retain", true},       {"rename", false},        {"prefix", "TC_"}, {"number", false},
         {"recursive", true},
     };
 }

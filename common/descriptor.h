@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <utility>
+#include <sys/types.h>
 
 #include "result.h"
 

@@ -19,8 +19,8 @@ struct ShortestDigits {
 
 ShortestDigits shortest_digits(double number) {
     std::array<char, 64> buffer{};
-    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), number,
-                                   std::chars_format::scientific).ptr;
+    const auto end =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), number, std::chars_format::scientific).ptr;
     std::string_view scientific(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
     ShortestDigits result;
     if (scientific.starts_with('-')) {

@@ -27,14 +27,14 @@ std::string system_error_text(int error_number);
 // NOLINTBEGIN(bugprone-macro-parentheses)
 #define VELMORA_CONCAT_INNER(a, b) a##b
 #define VELMORA_CONCAT(a, b) VELMORA_CONCAT_INNER(a, b)
-#define VELMORA_TRY_IMPL(tmp, decl, expr)            \
-    auto tmp = (expr);                               \
+#define VELMORA_TRY_IMPL(tmp, decl, expr)                     \
+    auto tmp = (expr);                                        \
     if (!tmp) return std::unexpected(std::move(tmp).error()); \
     decl = std::move(*tmp)
 #define TRY(decl, expr) VELMORA_TRY_IMPL(VELMORA_CONCAT(try_result_, __LINE__), decl, expr)
-#define TRY_VOID(expr)                                                  \
-    do {                                                                \
-        auto try_status_ = (expr);                                      \
+#define TRY_VOID(expr)                                                            \
+    do {                                                                          \
+        auto try_status_ = (expr);                                                \
         if (!try_status_) return std::unexpected(std::move(try_status_).error()); \
     } while (0)
 // NOLINTEND(bugprone-macro-parentheses)

@@ -22,8 +22,7 @@ std::int64_t nanoseconds_since_epoch() {
 
 std::string make_unique_token() {
     const std::uint64_t count = token_counter.fetch_add(1);
-    return std::to_string(::getpid()) + "-" + std::to_string(nanoseconds_since_epoch()) + "-" +
-           std::to_string(count);
+    return std::to_string(::getpid()) + "-" + std::to_string(nanoseconds_since_epoch()) + "-" + std::to_string(count);
 }
 
 }  // namespace velmora

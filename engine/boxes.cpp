@@ -4,20 +4,16 @@ namespace velmora {
 
 Result<std::uint64_t> read_field(ByteView payload, Field field) {
     switch (field.width) {
-    case 1:
-        return read_u8_at(payload, field.offset);
-    case 2:
-        return read_u16_at(payload, field.offset);
-    case 4:
-        return read_u32_at(payload, field.offset);
-    case 8:
-        return read_u64_at(payload, field.offset);
-    default: {
-        TRY(const ByteView bytes, slice_at(payload, field.offset, field.width));
-        std::uint64_t value = 0;
-        for (std::uint8_t byte : bytes) value = (value << 8) | byte;
-        return value;
-    }
+        case 1: return read_u8_at(payload, field.offset);
+        case 2: return read_u16_at(payload, field.offset);
+        case 4: return read_u32_at(payload, field.offset);
+        case 8: return read_u64_at(payload, field.offset);
+        default: {
+            TRY(const ByteView bytes, slice_at(payload, field.offset, field.width));
+            std::uint64_t value = 0;
+            for (std::uint8_t byte : bytes) value = (value << 8) | byte;
+            return value;
+        }
     }
 }
 

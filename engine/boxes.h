@@ -92,14 +92,14 @@ inline constexpr std::uint64_t kLanguageFromEnd = 4;
 inline constexpr std::uint64_t kLanguageWidth = 2;
 
 // ---- hdlr ----
-inline constexpr Field kHandlerType{8, 4};   // after version, flags and the predefined field
+inline constexpr Field kHandlerType{8, 4};              // after version, flags and the predefined field
 inline constexpr std::uint64_t kHandlerFixedSize = 24;  // up to the name
 
 // ---- elst ----
 struct EditListLayout {
     std::uint64_t entry_size;
-    Field media_time;  // inside an entry
-    Field rate;        // inside an entry, 16.16
+    Field media_time;                // inside an entry
+    Field rate;                      // inside an entry, 16.16
     std::uint64_t empty_media_time;  // all ones: an empty edit, a delayed start
 };
 inline constexpr Versioned<EditListLayout> kEditList{
@@ -147,10 +147,10 @@ inline constexpr Field kVisualHeight{26, 2};
 
 // The tmcd entry.
 struct TimecodeEntryLayout {
-    Field flags;           // 1 drop frame, 2 24-hour maximum
+    Field flags;  // 1 drop frame, 2 24-hour maximum
     Field timescale;
     Field frame_duration;
-    Field frames_byte;     // frames per second, rounded
+    Field frames_byte;  // frames per second, rounded
     std::uint64_t size;
 };
 inline constexpr TimecodeEntryLayout kTimecodeEntry{{12, 4}, {16, 4}, {20, 4}, {24, 1}, 28};

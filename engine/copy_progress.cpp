@@ -15,8 +15,8 @@ std::optional<unsigned> CopyProgress::advance(std::uint64_t copied) {
 
 std::string progress_line(unsigned k) {
     char number[32];
-    const auto end = std::to_chars(number, number + sizeof number, static_cast<double>(k) / 100.0,
-                                   std::chars_format::fixed).ptr;
+    const auto end =
+        std::to_chars(number, number + sizeof number, static_cast<double>(k) / 100.0, std::chars_format::fixed).ptr;
     return std::string(kProgressPrefix) + std::string(number, end) + "\n";
 }
 

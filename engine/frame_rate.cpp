@@ -11,10 +11,12 @@ namespace {
 __extension__ using Wide = unsigned __int128;
 
 // The rates cameras and editors label footage at, in the order ties go.
+// clang-format off
 constexpr std::array<FrameRate, 10> kStandardRates{{
     {24000, 1001}, {24, 1}, {25, 1}, {30000, 1001}, {30, 1},
     {48000, 1001}, {48, 1}, {50, 1}, {60000, 1001}, {60, 1},
 }};
+// clang-format on
 
 // Within 1 % of a standard rate counts as that rate.
 constexpr unsigned kToleranceDivisor = 100;
@@ -63,8 +65,7 @@ std::optional<FrameRate> standard_rate_of(std::uint32_t timescale, std::uint32_t
 
 // The standard rate nearest to samples / duration (in time-scale units) by
 // relative difference, or nullopt when even the nearest is more than 1 % off.
-std::optional<FrameRate> nearest_standard_rate(std::uint32_t timescale, std::uint64_t samples,
-                                               std::uint64_t duration) {
+std::optional<FrameRate> nearest_standard_rate(std::uint32_t timescale, std::uint64_t samples, std::uint64_t duration) {
     // |r/s - 1| = |timescale * samples * den - duration * num| / (duration * num);
     // comparing two of them, the common factor `duration` cancels.
     const Wide measured = Wide{timescale} * samples;

@@ -12,8 +12,7 @@
 namespace {
 
 constexpr const char* kUsage = "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | --version";
-constexpr const char* kVersion =
-    "velmora-engine 0.5.0 (Velmora's own container engine; no external media framework)";
+constexpr const char* kVersion = "velmora-engine 0.5.0 (Velmora's own container engine; no external media framework)";
 
 int report_failure(const std::string& message) {
     std::fprintf(stderr, "%s\n", message.c_str());

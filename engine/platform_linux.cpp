@@ -52,15 +52,12 @@ Result<std::optional<std::uint64_t>> kernel_copy(const File& in, std::uint64_t i
             ::copy_file_range(in.get(), &in_position, out.get(), &out_position, static_cast<std::size_t>(length), 0);
         if (copied >= 0) return std::optional<std::uint64_t>{static_cast<std::uint64_t>(copied)};
         switch (errno) {
-            case EINTR:
-                continue;
+            case EINTR: continue;
             case EXDEV:
             case EINVAL:
             case ENOSYS:
-            case EOPNOTSUPP:
-                return std::optional<std::uint64_t>{};
-            default:
-                return fail(system_error_text(errno));
+            case EOPNOTSUPP: return std::optional<std::uint64_t>{};
+            default: return fail(system_error_text(errno));
         }
     }
 }

@@ -19,12 +19,14 @@ struct CodecName {
     std::string_view name;
 };
 
+// clang-format off
 constexpr std::array<CodecName, 16> kCodecNames{{
     {"hvc1", "hevc"},   {"hev1", "hevc"},      {"avc1", "h264"},      {"avc3", "h264"},
     {"apch", "prores"}, {"apcn", "prores"},    {"apcs", "prores"},    {"apco", "prores"},
     {"ap4h", "prores"}, {"ap4x", "prores"},    {"mp4v", "mpeg4"},     {"mp4a", "aac"},
     {"sowt", "pcm_s16le"}, {"twos", "pcm_s16be"}, {"jpeg", "mjpeg"}, {"tmcd", "timecode"},
 }};
+// clang-format on
 
 std::string_view stream_type(FourCC handler) {
     if (handler == FourCC("vide")) return "video";
@@ -36,9 +38,7 @@ std::string tag_text(FourCC code) {
     return decode_utf8_lossy(std::string_view(reinterpret_cast<const char*>(code.bytes.data()), code.bytes.size()));
 }
 
-bool is_attached_picture(const Track& track) {
-    return track.sample_entry == FourCC("jpeg") && track.sample_count == 1;
-}
+bool is_attached_picture(const Track& track) { return track.sample_entry == FourCC("jpeg") && track.sample_count == 1; }
 
 std::string reduced_rate(std::uint32_t timescale, std::uint32_t delta) {
     const std::uint32_t g = std::gcd(timescale, delta);

@@ -6,13 +6,13 @@
 #include <optional>
 #include <unistd.h>
 
+#include "boxes.h"
+#include "copy_progress.h"
 #include "output_file.h"
 #include "platform.h"
 #include "probe_report.h"
 #include "timecode.h"
 #include "track_builder.h"
-#include "boxes.h"
-#include "copy_progress.h"
 #include "verify.h"
 
 namespace velmora {

@@ -32,8 +32,8 @@ Status write_movie(const std::string& input, const std::string& output, const st
 // Everything appended to or patched into the copy of the input.
 struct WritePlan {
     std::uint32_t timecode_track_id = 0;
-    Bytes sample_atom;                  // 12-byte mdat at the input's end
-    Bytes moov;                         // the rebuilt movie atom behind it
+    Bytes sample_atom;                    // 12-byte mdat at the input's end
+    Bytes moov;                           // the rebuilt movie atom behind it
     std::uint64_t free_patch_offset = 0;  // type field of the input's first moov
 };
 

@@ -106,8 +106,7 @@ Result<SampleTiming> read_sample_timing(const Children& stbl, std::uint64_t medi
         if (i == 0) first_delta = static_cast<std::uint32_t>(delta);
         constant = constant && delta == first_delta;
     }
-    const bool primary_video =
-        kind == TimingKind::video || (kind == TimingKind::jpeg_video && total_samples != 1);
+    const bool primary_video = kind == TimingKind::video || (kind == TimingKind::jpeg_video && total_samples != 1);
     if (total_samples == 0 || (primary_video && total_duration != media_duration))
         return fail("Incomplete sample timing is not supported");
     return SampleTiming{total_samples, constant ? first_delta : 0};
@@ -155,8 +154,7 @@ Result<std::vector<std::uint64_t>> chunk_offsets(const Children& stbl) {
     return offsets;
 }
 
-std::optional<MediaRange> range_holding(const std::vector<MediaRange>& ranges, std::uint64_t start,
-                                        std::uint64_t end) {
+std::optional<MediaRange> range_holding(const std::vector<MediaRange>& ranges, std::uint64_t start, std::uint64_t end) {
     // The last range starting at or before `start` is the only candidate: every
     // earlier one ends before that range starts.
     const auto after = std::upper_bound(ranges.begin(), ranges.end(), start,

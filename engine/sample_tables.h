@@ -49,7 +49,6 @@ Status validate_sample_layout(const Track& track, const std::vector<MediaRange>&
 
 // The first range that holds [start, end], found by binary search: the ranges
 // come from consecutive top-level atoms, so they are sorted and disjoint.
-std::optional<MediaRange> range_holding(const std::vector<MediaRange>& ranges, std::uint64_t start,
-                                        std::uint64_t end);
+std::optional<MediaRange> range_holding(const std::vector<MediaRange>& ranges, std::uint64_t start, std::uint64_t end);
 
 }  // namespace velmora

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-
 namespace velmora {
 
 namespace {
@@ -24,8 +23,8 @@ std::uint32_t two_digits(std::string_view text, std::size_t at) {
 }
 
 // Non-drop frames from the label fields, in wrapping 32-bit arithmetic.
-std::uint32_t label_frames(std::uint32_t fps, std::uint32_t hours, std::uint32_t minutes,
-                           std::uint32_t seconds, std::uint32_t frames) {
+std::uint32_t label_frames(std::uint32_t fps, std::uint32_t hours, std::uint32_t minutes, std::uint32_t seconds,
+                           std::uint32_t frames) {
     return frames + fps * (3600u * hours + 60u * minutes + seconds);
 }
 
@@ -58,8 +57,7 @@ Result<std::uint32_t> drop_frames_per_minute(std::uint32_t timescale, std::uint3
     return fail("Drop-frame requires 29.97 or 59.94 fps");
 }
 
-Result<TimecodeValue> parse_timecode(std::string_view text, std::uint32_t timescale,
-                                     std::uint32_t frame_duration) {
+Result<TimecodeValue> parse_timecode(std::string_view text, std::uint32_t timescale, std::uint32_t frame_duration) {
     if (text.size() != 11 || text[2] != ':' || text[5] != ':' || (text[8] != ':' && text[8] != ';'))
         return fail("Use HH:MM:SS:FF timecode");
     for (std::size_t at : {0u, 3u, 6u, 9u})
@@ -84,8 +82,8 @@ Result<TimecodeValue> parse_timecode(std::string_view text, std::uint32_t timesc
     return TimecodeValue{frame, drop};
 }
 
-Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale,
-                                    std::uint32_t frame_duration, bool drop_frame) {
+Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale, std::uint32_t frame_duration,
+                                    bool drop_frame) {
     const std::uint32_t fps = nominal_fps(timescale, frame_duration);
     // Every caller has already refused rates below one frame per second.
     if (fps == 0) return fail("Unsupported frame rate");
@@ -103,8 +101,8 @@ Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale
     const std::uint32_t seconds = (n / fps) % 60u;
     const std::uint32_t frames = n % fps;
     std::array<char, 48> text{};
-    const int length = std::snprintf(text.data(), text.size(), "%02u:%02u:%02u%c%02u", hours, minutes,
-                                     seconds, separator, frames);
+    const int length =
+        std::snprintf(text.data(), text.size(), "%02u:%02u:%02u%c%02u", hours, minutes, seconds, separator, frames);
     return std::string(text.data(), static_cast<std::size_t>(length));
 }
 

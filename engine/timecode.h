@@ -24,11 +24,10 @@ std::uint32_t nominal_fps(std::uint32_t timescale, std::uint32_t frame_duration)
 Result<std::uint32_t> drop_frames_per_minute(std::uint32_t timescale, std::uint32_t frame_duration);
 
 // "HH:MM:SS:FF" (or "HH:MM:SS;FF" for drop-frame) at the given rate.
-Result<TimecodeValue> parse_timecode(std::string_view text, std::uint32_t timescale,
-                                     std::uint32_t frame_duration);
+Result<TimecodeValue> parse_timecode(std::string_view text, std::uint32_t timescale, std::uint32_t frame_duration);
 
 // The label of a frame number; a day or more wraps around.
-Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale,
-                                    std::uint32_t frame_duration, bool drop_frame);
+Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale, std::uint32_t frame_duration,
+                                    bool drop_frame);
 
 }  // namespace velmora

@@ -44,8 +44,7 @@ Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
     TRY(const std::uint64_t frames_per_second, read_sample_entry_field(stsd, kTimecodeEntry.frames_byte));
     const auto timescale = static_cast<std::uint32_t>(timescale_field);
     const auto frame_duration = static_cast<std::uint32_t>(duration_field);
-    if (flags > 3 || frame_duration == 0 || frames_per_second == 0)
-        return fail("Unsupported timecode format flags");
+    if (flags > 3 || frame_duration == 0 || frames_per_second == 0) return fail("Unsupported timecode format flags");
 
     const FrameRate video = movie.video_rate();
     const std::uint64_t video_side = std::uint64_t{video.frame_duration} * timescale;

@@ -112,11 +112,13 @@ Bytes timecode_hdlr() {
 
 Bytes timecode_gmhd() {
     Bytes gmin = pack_u32_be({0});
-    for (std::uint16_t field : std::initializer_list<std::uint16_t>{0x0040, 0x8000, 0x8000, 0x8000, 0, 0}) append_u16_be(gmin, field);
+    for (std::uint16_t field : std::initializer_list<std::uint16_t>{0x0040, 0x8000, 0x8000, 0x8000, 0, 0})
+        append_u16_be(gmin, field);
 
     Bytes tcmi = pack_u32_be({0});
     // font, face, size 12, reserved, text colour black, background white
-    for (std::uint16_t field : std::initializer_list<std::uint16_t>{0, 0, 12, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF}) append_u16_be(tcmi, field);
+    for (std::uint16_t field : std::initializer_list<std::uint16_t>{0, 0, 12, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF})
+        append_u16_be(tcmi, field);
     tcmi.push_back(0);  // empty counted font name
 
     return make_container(FourCC("gmhd"), {make_atom(FourCC("gmin"), gmin),
@@ -264,9 +266,7 @@ Result<Bytes> build_timecode_trak(const Track& video, std::uint32_t timecode_tra
     return make_container(FourCC("trak"), children);
 }
 
-Bytes timecode_sample_atom(std::uint32_t start_frame) {
-    return make_atom(FourCC("mdat"), pack_u32_be({start_frame}));
-}
+Bytes timecode_sample_atom(std::uint32_t start_frame) { return make_atom(FourCC("mdat"), pack_u32_be({start_frame})); }
 
 Result<Bytes> reference_timecode_track(ByteView video_trak, std::uint32_t timecode_track_id) {
     TRY(const ByteView trak_payload, required_child(video_trak, FourCC("trak")));

@@ -137,7 +137,8 @@ void ApplicationDelegate::launch() {
     create_web_view();
     backend_->set_on_event([this](const std::string& name, const Json& payload) { emit(name, payload); });
     create_window();
-    appearance_ = std::make_unique<DesktopAppearance>([this](const DesktopAppearance::Look& look) { apply_look(look); });
+    appearance_ =
+        std::make_unique<DesktopAppearance>([this](const DesktopAppearance::Look& look) { apply_look(look); });
     web_view_->load_file(ui + "/index.html");
     gtk_window_present(window_);
 }
@@ -190,8 +191,8 @@ void ApplicationDelegate::create_window() {
 }
 
 void ApplicationDelegate::show_start_failure(const std::string& detail) {
-    GtkWidget* alert = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s",
-                                              kStartFailure);
+    GtkWidget* alert =
+        gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", kStartFailure);
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(alert), "%s", detail.c_str());
     gtk_window_set_title(GTK_WINDOW(alert), "Velmora");
     gtk_window_set_application(GTK_WINDOW(alert), app_);
@@ -215,8 +216,9 @@ void ApplicationDelegate::ask_stop_and_quit() {
         gtk_window_present(GTK_WINDOW(quit_dialog_));
         return;
     }
-    GtkWidget* dialog = gtk_message_dialog_new(window_, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                               GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", kStopQuestion);
+    GtkWidget* dialog =
+        gtk_message_dialog_new(window_, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+                               GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", kStopQuestion);
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", kStopDetail);
     gtk_dialog_add_buttons(GTK_DIALOG(dialog), "_Keep Processing", GTK_RESPONSE_CANCEL, "_Stop and Quit",
                            GTK_RESPONSE_ACCEPT, nullptr);
@@ -264,7 +266,8 @@ void ApplicationDelegate::show_about() {
     gtk_about_dialog_set_comments(about, "Gives QuickTime movies a start timecode without re-encoding them.");
     // Installed with the application; a build tree has no icon to show.
     GtkIconTheme* icons = gtk_icon_theme_get_for_display(gtk_widget_get_display(about_));
-    gtk_about_dialog_set_logo_icon_name(about, gtk_icon_theme_has_icon(icons, "velmora") ? "velmora" : "video-x-generic");
+    gtk_about_dialog_set_logo_icon_name(about,
+                                        gtk_icon_theme_has_icon(icons, "velmora") ? "velmora" : "video-x-generic");
     gtk_about_dialog_set_license(about, kLicence);
     gtk_about_dialog_set_wrap_license(about, TRUE);
     gtk_about_dialog_set_website(about, kNoticesLink);
@@ -289,8 +292,10 @@ gboolean ApplicationDelegate::on_about_link(GtkAboutDialog*, const char* uri, gp
 
 void ApplicationDelegate::apply_look(const DesktopAppearance::Look& look) {
     if (window_ != nullptr) {
-        if (look.dark) gtk_widget_add_css_class(GTK_WIDGET(window_), "dark");
-        else gtk_widget_remove_css_class(GTK_WIDGET(window_), "dark");
+        if (look.dark)
+            gtk_widget_add_css_class(GTK_WIDGET(window_), "dark");
+        else
+            gtk_widget_remove_css_class(GTK_WIDGET(window_), "dark");
     }
     if (!web_view_) return;
     auto* view = WEBKIT_WEB_VIEW(web_view_->widget());
@@ -329,7 +334,9 @@ void ApplicationDelegate::emit(std::string_view name, const Json& payload) {
 
 bool ApplicationDelegate::backend_running() const { return backend_ && backend_->running(); }
 
-void ApplicationDelegate::send_shutdown(Completion done) { backend_->request(backend_command::kShutdown, std::move(done)); }
+void ApplicationDelegate::send_shutdown(Completion done) {
+    backend_->request(backend_command::kShutdown, std::move(done));
+}
 
 void ApplicationDelegate::send_cancel() {
     if (backend_) backend_->request(backend_command::kCancel, [](Result<Json>) {});

@@ -14,8 +14,7 @@
 namespace velmora {
 
 inline constexpr std::string_view kBackendUnavailable = "The native backend is unavailable.";
-inline constexpr std::string_view kBackendStopped =
-    "The native backend stopped. Reopen Velmora before continuing.";
+inline constexpr std::string_view kBackendStopped = "The native backend stopped. Reopen Velmora before continuing.";
 
 // A reply's result (JSON null when the backend sent none) or its error text.
 using Completion = std::function<void(Result<Json>)>;

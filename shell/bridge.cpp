@@ -14,8 +14,8 @@ constexpr std::string_view kProcessingRunning = "Processing is already running";
 
 // The backend's commands the page may send through the bridge.
 constexpr std::array kBackendCommands = {
-    backend_command::kLoadSettings, backend_command::kSaveSettings,      backend_command::kImportMovies,
-    backend_command::kProcessMovies, backend_command::kCancel,           backend_command::kReveal,
+    backend_command::kLoadSettings,      backend_command::kSaveSettings, backend_command::kImportMovies,
+    backend_command::kProcessMovies,     backend_command::kCancel,       backend_command::kReveal,
     backend_command::kThirdPartyNotices, backend_command::kRestore,
 };
 
@@ -138,10 +138,11 @@ void Bridge::save_report(const Json& args, Completion answer) {
         if (!choice) return answer(Json());
         if (state_.quitting) return answer(fail(std::string(kUnavailableCommand)));
         Json request{{"path", choice->path}, {"replace", choice->replace}, {"text", text}};
-        host_.forward(std::string(backend_command::kSaveReport), request, [path = choice->path, answer](Result<Json> reply) {
-            if (!reply) return answer(std::move(reply));
-            answer(Json(path));
-        });
+        host_.forward(std::string(backend_command::kSaveReport), request,
+                      [path = choice->path, answer](Result<Json> reply) {
+                          if (!reply) return answer(std::move(reply));
+                          answer(Json(path));
+                      });
     });
 }
 

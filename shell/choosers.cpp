@@ -12,7 +12,8 @@ template <typename Answer>
 struct ChooserRun {
     GtkFileChooserNative* native;
     std::function<void(Answer)> done;
-    ChooserRun(GtkFileChooserNative* dialog, std::function<void(Answer)> then) : native(dialog), done(std::move(then)) {}
+    ChooserRun(GtkFileChooserNative* dialog, std::function<void(Answer)> then)
+        : native(dialog), done(std::move(then)) {}
     ChooserRun(const ChooserRun&) = delete;
     ChooserRun& operator=(const ChooserRun&) = delete;
     ~ChooserRun() { g_object_unref(native); }

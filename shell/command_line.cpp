@@ -44,9 +44,9 @@ std::vector<std::string> resource_candidates(const std::string& executable) {
     const auto folder = parent_of(executable);
     const auto above = parent_of(folder);
     return {
-        above + "/resources",              // build tree: build/shell/Velmora, build/resources
+        above + "/resources",                // build tree: build/shell/Velmora, build/resources
         above + "/share/velmora/resources",  // installed: PREFIX/bin/Velmora
-        folder + "/resources",             // a folder carried around as one piece
+        folder + "/resources",               // a folder carried around as one piece
     };
 }
 

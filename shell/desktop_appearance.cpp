@@ -75,7 +75,8 @@ void DesktopAppearance::update() {
         g_free(name);
     }
     Look next;
-    next.dark = dark_preferred(scheme ? std::optional<std::string_view>(*scheme) : std::nullopt, gtk_prefer_dark_, theme);
+    next.dark =
+        dark_preferred(scheme ? std::optional<std::string_view>(*scheme) : std::nullopt, gtk_prefer_dark_, theme);
     if (gtk_ != nullptr) {
         // GTK's own widgets (menus, choosers, dialogs) and WebKit follow this.
         applying_ = true;

@@ -7,9 +7,9 @@
 
 namespace velmora {
 
-// Follows the desktop's colour scheme while the application runs. GTK 4 without libadwaita does not follow GNOME's "color-scheme"
-// itself, so its dark preference is set from it; WebKit takes the page's
-// prefers-color-scheme from that preference.
+// Follows the desktop's colour scheme while the application runs. GTK 4 without libadwaita does not follow GNOME's
+// "color-scheme" itself, so its dark preference is set from it; WebKit takes the page's prefers-color-scheme from that
+// preference.
 class DesktopAppearance {
 public:
     struct Look {
@@ -30,7 +30,7 @@ private:
 
     std::function<void(const Look&)> on_change_;
     GtkSettings* gtk_ = nullptr;
-    GSettings* gnome_ = nullptr;  // absent without GNOME's schema
+    GSettings* gnome_ = nullptr;    // absent without GNOME's schema
     bool gtk_prefer_dark_ = false;  // GTK's own preference, before ours
     bool applying_ = false;
     Look look_;

@@ -82,8 +82,8 @@ GMenu* install_menus(GtkApplication* app, MenuHost& host) {
 
     // Escape cancels only while a batch runs and must reach the page's
     // fields and dialogs otherwise, so the page handles it.
-    GMenu* add = section(app, {{"Add Movies…", "app.add-movies", "<Control>o"},
-                               {"Add Folder…", "app.add-folder", "<Shift><Control>o"}});
+    GMenu* add = section(
+        app, {{"Add Movies…", "app.add-movies", "<Control>o"}, {"Add Folder…", "app.add-folder", "<Shift><Control>o"}});
     GMenu* run =
         section(app, {{"Process", "app.process", "<Control>Return"}, {"Cancel", "app.cancel", "Escape", false}});
     GMenu* report = section(app, {{"Save Report…", "app.save-report", "<Control>s"}});

@@ -1,7 +1,7 @@
 #include "movie_web_view.h"
 
-#include <memory>
 #include <cstdio>
+#include <memory>
 
 #include "drag_events.h"
 #include "page_script.h"
@@ -66,8 +66,8 @@ void answer_page(const std::shared_ptr<PendingReply>& pending, Result<Json> outc
 
 void add_document_start_script(WebKitUserContentManager* content, const std::string& source,
                                WebKitUserContentInjectedFrames frames) {
-    WebKitUserScript* script = webkit_user_script_new(source.c_str(), frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-                                                      nullptr, nullptr);
+    WebKitUserScript* script =
+        webkit_user_script_new(source.c_str(), frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(content, script);
     webkit_user_script_unref(script);
 }
@@ -101,8 +101,7 @@ void forward_console(WebKitUserContentManager* content) {
 
 }  // namespace
 
-MovieWebView::MovieWebView(bool page_console, Handlers handlers)
-    : handlers_(std::move(handlers)) {
+MovieWebView::MovieWebView(bool page_console, Handlers handlers) : handlers_(std::move(handlers)) {
     // Ephemeral: WebKit would otherwise keep caches and storage under the
     // user's home, named after the program.
     std::unique_ptr<WebKitNetworkSession, ObjectUnref> session(webkit_network_session_new_ephemeral());
@@ -121,8 +120,8 @@ MovieWebView::MovieWebView(bool page_console, Handlers handlers)
     add_document_start_script(content.get(), frame_guard_script(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES);
     if (page_console) forward_console(content.get());
 
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(),
-                                         "user-content-manager", content.get(), "settings", settings.get(), nullptr));
+    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(), "user-content-manager",
+                                         content.get(), "settings", settings.get(), nullptr));
     g_object_ref_sink(view_);
     g_signal_connect(view_, "decide-policy", G_CALLBACK(on_decide_policy), this);
     g_signal_connect(view_, "create", G_CALLBACK(on_create), this);
@@ -169,7 +168,8 @@ gboolean MovieWebView::on_script_message(WebKitUserContentManager*, JSCValue* va
     // The content manager belongs to this view alone, so the message is ours.
     MessageOrigin origin{true, std::nullopt};
     if (const char* uri = webkit_web_view_get_uri(web_view->view_)) origin.page_url = uri;
-    web_view->handlers_.message(origin, body, [pending](Result<Json> outcome) { answer_page(pending, std::move(outcome)); });
+    web_view->handlers_.message(origin, body,
+                                [pending](Result<Json> outcome) { answer_page(pending, std::move(outcome)); });
     return TRUE;
 }
 

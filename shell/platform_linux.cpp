@@ -3,9 +3,9 @@
 #include <glib.h>
 #include <signal.h>
 
+#include <filesystem>
 #include <memory>
 #include <system_error>
-#include <filesystem>
 
 namespace velmora::platform {
 
@@ -20,9 +20,7 @@ gboolean run_posted(gpointer data) {
 // GLib hands ownership back here; the unique_ptr releases it.
 void delete_posted(gpointer data) { std::unique_ptr<std::function<void()>>(static_cast<std::function<void()>*>(data)); }
 
-void child_ended(GPid, gint, gpointer data) {
-    (*static_cast<std::function<void()>*>(data))();
-}
+void child_ended(GPid, gint, gpointer data) { (*static_cast<std::function<void()>*>(data))(); }
 
 }  // namespace
 

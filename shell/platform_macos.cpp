@@ -37,16 +37,17 @@ void post_to_main(std::function<void()> work) {
 unsigned watch_child(pid_t pid, std::function<void()> on_exit) {
     static unsigned next = 0;
     const unsigned id = ++next;
-    dispatch_source_t source = dispatch_source_create(
-        DISPATCH_SOURCE_TYPE_PROC, static_cast<uintptr_t>(pid), DISPATCH_PROC_EXIT, dispatch_get_main_queue());
+    dispatch_source_t source = dispatch_source_create(DISPATCH_SOURCE_TYPE_PROC, static_cast<uintptr_t>(pid),
+                                                      DISPATCH_PROC_EXIT, dispatch_get_main_queue());
     auto* handler = std::make_unique<std::function<void()>>([pid, id, on_exit = std::move(on_exit)] {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        unwatch_child(id);
-        on_exit();
-    }).release();
+                        int status = 0;
+                        ::waitpid(pid, &status, 0);
+                        unwatch_child(id);
+                        on_exit();
+                    }).release();
     dispatch_set_context(source, handler);
-    dispatch_source_set_event_handler_f(source, [](void* context) { (*static_cast<std::function<void()>*>(context))(); });
+    dispatch_source_set_event_handler_f(source,
+                                        [](void* context) { (*static_cast<std::function<void()>*>(context))(); });
     dispatch_set_finalizer_f(source, [](void* context) {
         std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(context));
     });

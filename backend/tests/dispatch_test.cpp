@@ -76,7 +76,8 @@ public:
         reader_ = std::thread([this] {
             char buffer[65536];
             ssize_t got;
-            while ((got = ::read(read_end_, buffer, sizeof buffer)) > 0) text_.append(buffer, static_cast<std::size_t>(got));
+            while ((got = ::read(read_end_, buffer, sizeof buffer)) > 0)
+                text_.append(buffer, static_cast<std::size_t>(got));
         });
     }
     // Restores standard output and returns everything written meanwhile.

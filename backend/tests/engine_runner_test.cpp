@@ -101,8 +101,7 @@ protected:
     }
 
     Status write_case(const std::string& name, ProgressLog& log, const std::atomic<bool>& cancel) {
-        return write_timecode(fake_engine(), case_path(name), temp_.join("out.mov"), "01:00:00:00", cancel,
-                              log.sink());
+        return write_timecode(fake_engine(), case_path(name), temp_.join("out.mov"), "01:00:00:00", cancel, log.sink());
     }
 
     TempFolder temp_;
@@ -122,7 +121,9 @@ TEST_F(EngineRunnerTest, ProbeOutcomes) {
         {"spaced-failure", false, "Unsupported frame rate"},
         {"silent-failure", false, ""},
         {"report-then-failure", false, "late failure"},
-        {"lossy-failure", false, "\xEF\xBF\xBD" "bad \xEF\xBF\xBD"},
+        {"lossy-failure", false,
+         "\xEF\xBF\xBD"
+         "bad \xEF\xBF\xBD"},
         {"killed", false, "dying"},
     };
     for (const auto& c : cases) {
@@ -289,8 +290,8 @@ TEST_F(EngineRunnerTest, PathWithNulByteIsRefusedBeforeAnyEngineRuns) {
         ASSERT_FALSE(written);
         EXPECT_EQ(written.error(), "Invalid path: it contains a NUL byte.");
     }
-    auto written = write_timecode(fake_engine(), case_path("success"), output, std::string("00:00:00:00\0x", 13),
-                                  cancel, {});
+    auto written =
+        write_timecode(fake_engine(), case_path("success"), output, std::string("00:00:00:00\0x", 13), cancel, {});
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Invalid timecode: it contains a NUL byte.");
     EXPECT_FALSE(std::filesystem::exists(output));
@@ -408,7 +409,8 @@ TEST_F(EngineRunnerTest, CancelReportsCancelledEvenWhenTheEngineSucceeded) {
     ProgressSink sink = [&](double value) {
         if (value == 1) cancel = true;
     };
-    auto written = write_timecode(fake_engine(), case_path("success"), temp_.join("out.mov"), "00:00:00:00", cancel, sink);
+    auto written =
+        write_timecode(fake_engine(), case_path("success"), temp_.join("out.mov"), "00:00:00:00", cancel, sink);
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Cancelled.");
 
@@ -428,8 +430,8 @@ TEST_F(EngineRunnerTest, ShortWriteEndsWithItsEngineNotOnTheNextPollTick) {
     std::vector<std::chrono::steady_clock::duration> took;
     for (int run = 0; run < 9; ++run) {
         auto begun = std::chrono::steady_clock::now();
-        auto written = write_timecode(fake_engine(), case_path("success"), temp_.join("out.mov"), "00:00:00:00",
-                                      cancel, {});
+        auto written =
+            write_timecode(fake_engine(), case_path("success"), temp_.join("out.mov"), "00:00:00:00", cancel, {});
         took.push_back(std::chrono::steady_clock::now() - begun);
         ASSERT_TRUE(written) << written.error();
     }
@@ -443,13 +445,13 @@ TEST_F(EngineRunnerTest, ShortWriteEndsWithItsEngineNotOnTheNextPollTick) {
 TEST_F(EngineRunnerTest, EngineThatFallsSilentIsWaitedForUntilItExits) {
     std::atomic<bool> cancel{false};
     auto begun = std::chrono::steady_clock::now();
-    auto written = write_timecode(fake_engine(), case_path("quiet-then-succeeds"), temp_.join("out.mov"),
-                                  "00:00:00:00", cancel, {});
+    auto written = write_timecode(fake_engine(), case_path("quiet-then-succeeds"), temp_.join("out.mov"), "00:00:00:00",
+                                  cancel, {});
     EXPECT_TRUE(written) << written.error();
     EXPECT_GE(std::chrono::steady_clock::now() - begun, 300ms);
 
-    written = write_timecode(fake_engine(), case_path("quiet-then-fails"), temp_.join("out.mov"), "00:00:00:00",
-                             cancel, {});
+    written =
+        write_timecode(fake_engine(), case_path("quiet-then-fails"), temp_.join("out.mov"), "00:00:00:00", cancel, {});
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Native timecode engine failed.");
     EXPECT_TRUE(no_child_left());
@@ -458,7 +460,8 @@ TEST_F(EngineRunnerTest, EngineThatFallsSilentIsWaitedForUntilItExits) {
 TEST_F(EngineRunnerTest, ProgressSinkThatThrowsEndsTheReaderAbnormally) {
     std::atomic<bool> cancel{false};
     ProgressSink sink = [](double) { throw std::runtime_error("sink broke"); };
-    auto written = write_timecode(fake_engine(), case_path("success"), temp_.join("out.mov"), "00:00:00:00", cancel, sink);
+    auto written =
+        write_timecode(fake_engine(), case_path("success"), temp_.join("out.mov"), "00:00:00:00", cancel, sink);
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Engine status reader failed");
 }
@@ -470,6 +473,7 @@ struct NumberCase {
 
 TEST(DecimalNumber, AcceptsThePlainDecimalFormOnly) {
     const double inf = std::numeric_limits<double>::infinity();
+    // clang-format off
     const NumberCase cases[] = {
         {"0.5", 0.5},       {"1", 1},          {"-2", -2},        {"+.5", 0.5},       {"5.", 5},
         {"1e-1", 0.1},      {"1.5E+2", 150},   {"inf", inf},      {"-Infinity", -inf}, {"INF", inf},
@@ -479,6 +483,7 @@ TEST(DecimalNumber, AcceptsThePlainDecimalFormOnly) {
         {"1_0", std::nullopt}, {"--1", std::nullopt}, {"nan(1)", std::nullopt}, {"infinit", std::nullopt},
         {"1.2.3", std::nullopt}, {"+", std::nullopt},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         auto value = parse_decimal_number(c.text);

@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <csignal>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -38,9 +38,14 @@ using testing::TempDir;
 std::string wrapper_script(const std::string& on_verify) {
     const std::string engine = testing::engine_program();
     return "#!/bin/sh\nhere=$(dirname \"$0\")\ncase \"$1:$2\" in\n"
-           "write:*) echo $$ > \"$here/write.pid\"; exec '" + engine + "' \"$@\" ;;\n"
-           "probe:*/.velmora-*) echo $$ > \"$here/verify.pid\"; " + on_verify + " ;;\n"
-           "*) exec '" + engine + "' \"$@\" ;;\nesac\n";
+           "write:*) echo $$ > \"$here/write.pid\"; exec '" +
+           engine +
+           "' \"$@\" ;;\n"
+           "probe:*/.velmora-*) echo $$ > \"$here/verify.pid\"; " +
+           on_verify +
+           " ;;\n"
+           "*) exec '" +
+           engine + "' \"$@\" ;;\nesac\n";
 }
 
 const std::string hold_verification = "sleep 60";
@@ -79,9 +84,7 @@ protected:
         movies_ = std::make_unique<TempDir>("velmora-fault-movies");
         testing::make_small_movie(movies_->join("small.mov"));
     }
-    static void TearDownTestSuite() {
-        movies_.reset();
-    }
+    static void TearDownTestSuite() { movies_.reset(); }
     void SetUp() override {
         if (movies_ == nullptr) GTEST_SKIP() << "needs the engine and ffmpeg";
     }
@@ -109,9 +112,10 @@ protected:
     }
 
     void send_batch(Backend& backend, const std::string& id, bool copy) {
-        ASSERT_TRUE(backend.send({{"id", 50},
-                                  {"command", "process_movies"},
-                                  {"args", {{"ids", {id}}, {"timecodes", {{id, "02:00:00:00"}}}, {"options", {{"copy", copy}}}}}}));
+        ASSERT_TRUE(backend.send(
+            {{"id", 50},
+             {"command", "process_movies"},
+             {"args", {{"ids", {id}}, {"timecodes", {{id, "02:00:00:00"}}}, {"options", {{"copy", copy}}}}}}));
     }
 
     // What may be left in a folder after a crash: the given names, plus at
@@ -148,7 +152,8 @@ protected:
         const std::string folder = std::filesystem::path(source).parent_path().string();
         const std::string name = std::filesystem::path(source).filename().string();
         for (const auto& entry : list_folder(folder))
-            if (entry.rfind(name + ".velmora-backup-", 0) == 0 && file_digest(folder + "/" + entry) == before) ++originals;
+            if (entry.rfind(name + ".velmora-backup-", 0) == 0 && file_digest(folder + "/" + entry) == before)
+                ++originals;
         EXPECT_GE(originals, 1) << "the source changed and no backup holds the original";
     }
 
@@ -158,10 +163,12 @@ protected:
         ResourcesDir resources = ResourcesDir::with_real_engine();
         auto backend = start(resources);
         const std::string id = import_one(*backend, source);
-        const auto reply = backend->call(
-            "process_movies",
-            {{"ids", {id}}, {"timecodes", {{id, "03:00:00:00"}}}, {"options", {{"copy", copy}, {"rename", true}, {"number", true}, {"prefix", "again-"}}}},
-            60s);
+        const auto reply =
+            backend->call("process_movies",
+                          {{"ids", {id}},
+                           {"timecodes", {{id, "03:00:00:00"}}},
+                           {"options", {{"copy", copy}, {"rename", true}, {"number", true}, {"prefix", "again-"}}}},
+                          60s);
         ASSERT_TRUE(reply.has_value());
         EXPECT_EQ(reply->at("result").at("results").at(0).at("state"), "done") << reply->dump();
     }
@@ -248,8 +255,9 @@ TEST_F(Fault, FailedSecondRenameRestoresTheSource) {
     const auto reply = backend->call(
         "process_movies", {{"ids", {id}}, {"timecodes", {{id, "02:00:00:00"}}}, {"options", {{"copy", false}}}}, 60s);
     ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(reply->at("result").dump(), R"J({"cancelled":false,"results":[{"error":"No such file or directory (os error 2)","id":")J" +
-                                              id + R"(","progress":0,"state":"error"}]})");
+    EXPECT_EQ(reply->at("result").dump(),
+              R"J({"cancelled":false,"results":[{"error":"No such file or directory (os error 2)","id":")J" + id +
+                  R"(","progress":0,"state":"error"}]})");
     EXPECT_EQ(file_digest(source), before);
     EXPECT_EQ(list_folder(dir.path()), std::vector<std::string>{"clip.mov"}) << "the backup was renamed back";
     const auto reveal = backend->call("reveal", {{"file", source}});

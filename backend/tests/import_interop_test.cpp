@@ -105,7 +105,8 @@ protected:
 
 TEST_F(ImportInteropTest, FolderOfRealMovies) {
     const auto& movies = GeneratedMovies::get();
-    for (const char* name : {"drop/b.mov", "drop/A.MOV", "drop/a.mp4", "drop/A/B/deep.mov"}) place(movies.plain(), name);
+    for (const char* name : {"drop/b.mov", "drop/A.MOV", "drop/a.mp4", "drop/A/B/deep.mov"})
+        place(movies.plain(), name);
     write_file(scratch_.join("drop/garbage.mov"), "this is not a movie at all");
     write_file(scratch_.join("drop/notes.txt"), "text");
 

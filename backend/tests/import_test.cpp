@@ -115,12 +115,11 @@ json import_error(const std::string& name, const std::string& message) {
 }
 
 TEST_F(ImportTest, FolderEntriesInByteOrderWithSkippedNames) {
-    for (const char* name : {"b.mov", "A.MOV", "a.mp4", "c.M4v", ".DS_Store", "._a.mov", "notes.txt", "noext",
-                             ".mov", "movie.mov.txt", "__MACOSX/inner.mov", "sub/__MACOSX/inner.mov",
+    for (const char* name : {"b.mov", "A.MOV", "a.mp4", "c.M4v", ".DS_Store", "._a.mov", "notes.txt", "noext", ".mov",
+                             "movie.mov.txt", "__MACOSX/inner.mov", "sub/__MACOSX/inner.mov",
                              // our own backups and hidden temporaries, also of non-movies
-                             "A003.mp4.velmora-backup-19543-1765000000000000000-666",
-                             "x.txt.velmora-backup-1-2-3", ".velmora-19543-1-7.b.mov", ".velmora-1-2-3.report.csv",
-                             "sub/c.mov.velmora-backup-1-2-3"})
+                             "A003.mp4.velmora-backup-19543-1765000000000000000-666", "x.txt.velmora-backup-1-2-3",
+                             ".velmora-19543-1-7.b.mov", ".velmora-1-2-3.report.csv", "sub/c.mov.velmora-backup-1-2-3"})
         movie(std::string("drop/") + name);
     const json result = import({folder("drop")}, true);
 
@@ -180,11 +179,10 @@ TEST_F(ImportTest, GivenLinksAreFollowedOnceAndOtherKindsAreReported) {
     EXPECT_EQ(names_of(result["files"]), (std::vector<std::string>{"link.mov", "inner.mov"}));
     EXPECT_EQ(result["files"][0]["path"], std::filesystem::canonical(target).string());
     EXPECT_EQ(result["files"][0]["relativeDir"], "");
-    EXPECT_EQ(result["errors"],
-              json({import_error("dangling.mov", "No such file or directory (os error 2)"),
-                    import_error("pipe.mov", "Not a movie file or folder."),
-                    import_error("pipe-link.mov", "Not a movie file or folder."),
-                    import_error("null", "Not a movie file or folder.")}));
+    EXPECT_EQ(result["errors"], json({import_error("dangling.mov", "No such file or directory (os error 2)"),
+                                      import_error("pipe.mov", "Not a movie file or folder."),
+                                      import_error("pipe-link.mov", "Not a movie file or folder."),
+                                      import_error("null", "Not a movie file or folder.")}));
     // "folder-link" reached target.mov a second time: one probe per file.
     EXPECT_EQ(probed().size(), 2u);
 }
@@ -274,8 +272,9 @@ TEST_F(ImportTest, RecordMembersBesideTheReport) {
     std::smatch parts;
     ASSERT_TRUE(std::regex_match(id, parts, std::regex(R"((\d+)-(\d+)-(\d+))"))) << id;
     EXPECT_EQ(parts[1], std::to_string(backend_.pid()));
-    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                         std::chrono::system_clock::now().time_since_epoch()).count();
+    const auto now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     EXPECT_LE(std::stoll(parts[2]), now);
     EXPECT_GT(std::stoll(parts[2]), now - std::chrono::nanoseconds(60s).count());
 }
@@ -337,11 +336,10 @@ TEST_F(ImportTest, PerMovieFailuresAreErrorsAndTheImportGoesOn) {
         movie(std::string("drop/") + name);
     const json result = import({folder("drop")});
     EXPECT_EQ(names_of(result["files"]), (std::vector<std::string>{"e-fine.mov"}));
-    EXPECT_EQ(result["errors"],
-              json({import_error("a-refused.mov", "Unsupported frame rate"),
-                    import_error("b-changing.mov", "Source changed during import. Import it again."),
-                    import_error("c-vanishing.mov", "No such file or directory (os error 2)"),
-                    import_error("d-array.mov", "The engine's report is not a JSON object.")}));
+    EXPECT_EQ(result["errors"], json({import_error("a-refused.mov", "Unsupported frame rate"),
+                                      import_error("b-changing.mov", "Source changed during import. Import it again."),
+                                      import_error("c-vanishing.mov", "No such file or directory (os error 2)"),
+                                      import_error("d-array.mov", "The engine's report is not a JSON object.")}));
 }
 
 TEST_F(ImportTest, ImportsRunOneAfterTheOther) {
@@ -409,7 +407,8 @@ TEST(ImportFolders, UnreadableFolderGivesOneErrorForTheFolder) {
     ::close(pipe_ends[1]);
     std::string text;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
     ::close(pipe_ends[0]);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);

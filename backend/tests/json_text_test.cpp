@@ -38,8 +38,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseErrorCase{"trailing_comma", "{\"a\":1,}",
                        "syntax error while parsing object key - unexpected '}'; expected string literal "
                        "at line 1 column 8"},
-        ParseErrorCase{"third_line", "[1,\n2,\n x]",
-                       "syntax error while parsing value - invalid literal; last read: '2,<U+000A> x' at line 3 column 2"},
+        ParseErrorCase{
+            "third_line", "[1,\n2,\n x]",
+            "syntax error while parsing value - invalid literal; last read: '2,<U+000A> x' at line 3 column 2"},
         ParseErrorCase{"end_after_line_feed", "[1,\n",
                        "syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal "
                        "at line 2 column 0"},
@@ -65,9 +66,7 @@ TEST(ParseJson, AcceptsSurroundingWhiteSpaceAndTheDeepestAllowedNesting) {
     EXPECT_TRUE(parse_json(deepest).has_value());
 }
 
-TEST(ParseJson, ByteOrderMarkInsideAStringIsText) {
-    EXPECT_EQ(parse_json("\"\xef\xbb\xbf\""), json("\xef\xbb\xbf"));
-}
+TEST(ParseJson, ByteOrderMarkInsideAStringIsText) { EXPECT_EQ(parse_json("\"\xef\xbb\xbf\""), json("\xef\xbb\xbf")); }
 
 TEST(ParseJson, BracketsInsideStringsDoNotCountAsNesting) {
     const std::string text = "[\"" + std::string(2000, '[') + "\\\"" + std::string(2000, '{') + "\"]";
@@ -152,7 +151,8 @@ TEST(MemberOrNull, FindsOnlyMembersOfObjects) {
 
 TEST(Serialisation, CompactHasNoSpacesAndSortedKeys) {
     const json value = json::parse(R"({"b":[1, 2.5, "x y"], "a": {"z": null, "B": true}, "é": "ü"})");
-    EXPECT_EQ(to_compact_json(value), "{\"a\":{\"B\":true,\"z\":null},\"b\":[1,2.5,\"x y\"],\"\xc3\xa9\":\"\xc3\xbc\"}");
+    EXPECT_EQ(to_compact_json(value),
+              "{\"a\":{\"B\":true,\"z\":null},\"b\":[1,2.5,\"x y\"],\"\xc3\xa9\":\"\xc3\xbc\"}");
     EXPECT_EQ(to_compact_json(json("line\nbreak\x01")), "\"line\\nbreak\\u0001\"");
 }
 
@@ -209,13 +209,19 @@ TEST(Serialisation, IntegersAndEscapesAreWrittenExactly) {
               "{\"max\":18446744073709551615,\"min\":-9223372036854775808,"
               "\"s\":\"\\\"\\\\\\b\\f\\n\\r\\t\\u0000\\u001f\x7f/\xc3\xa9\xe2\x80\xa8\",\"zero\":0}");
     EXPECT_EQ(to_pretty_json(json::parse(R"({"a":[[],{},[{"b":null}]],"c":"x"})")),
-              "{\n  \"a\": [\n    [],\n    {},\n    [\n      {\n        \"b\": null\n      }\n    ]\n  ],\n  \"c\": \"x\"\n}");
+              "{\n  \"a\": [\n    [],\n    {},\n    [\n      {\n        \"b\": null\n      }\n    ]\n  ],\n  \"c\": "
+              "\"x\"\n}");
 }
 
 TEST(Serialisation, InvalidUtf8InAStringIsReplacedInsteadOfThrowing) {
-    const json value = {{"k", std::string("a\xff" "b")}};
-    EXPECT_EQ(to_compact_json(value), "{\"k\":\"a\xef\xbf\xbd" "b\"}");
-    EXPECT_EQ(to_pretty_json(value), "{\n  \"k\": \"a\xef\xbf\xbd" "b\"\n}");
+    const json value = {{"k", std::string("a\xff"
+                                          "b")}};
+    EXPECT_EQ(to_compact_json(value),
+              "{\"k\":\"a\xef\xbf\xbd"
+              "b\"}");
+    EXPECT_EQ(to_pretty_json(value),
+              "{\n  \"k\": \"a\xef\xbf\xbd"
+              "b\"\n}");
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(Leftovers, OnlyOurTemporaryNamesHaveAnOwner) {
         {".velmora-4242-1765000000000000000-7.clip.mov", 4242},
         {".velmora-1-0-0.", 1},
         {".velmora-4242-1-7clip.mov", std::nullopt},  // no dot after the token
-        {".velmora-4242-1.clip.mov", std::nullopt},     // two numbers only
+        {".velmora-4242-1.clip.mov", std::nullopt},   // two numbers only
         {".velmora-x-1-7.clip.mov", std::nullopt},
         {".velmora-0-1-7.clip.mov", std::nullopt},
         {".velmora-99999999999-1-7.clip.mov", std::nullopt},

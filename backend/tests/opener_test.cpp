@@ -25,7 +25,8 @@ using testing::FakeOpeners;
 
 std::string gdbus_line(const std::string& uri) {
     return "gdbus|call|--session|--dest|org.freedesktop.FileManager1|--object-path|/org/freedesktop/"
-           "FileManager1|--method|org.freedesktop.FileManager1.ShowItems|['" + uri + "']|";
+           "FileManager1|--method|org.freedesktop.FileManager1.ShowItems|['" +
+           uri + "']|";
 }
 
 // Puts the fakes first on this process's PATH for one test.

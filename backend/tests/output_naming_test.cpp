@@ -33,8 +33,8 @@ TEST(OutputNaming, OptionsCountOnlyTrueBooleansAndNonEmptyStrings) {
     EXPECT_FALSE(defaults.rename);
     EXPECT_EQ(defaults.prefix, "TC_");
 
-    const OutputOptions odd = output_options_from(nlohmann::json::parse(
-        R"({"copy":"yes","destination":"","retain":1,"rename":true,"prefix":5,"number":true})"));
+    const OutputOptions odd = output_options_from(
+        nlohmann::json::parse(R"({"copy":"yes","destination":"","retain":1,"rename":true,"prefix":5,"number":true})"));
     EXPECT_FALSE(odd.copy);
     EXPECT_FALSE(odd.destination.has_value());
     EXPECT_FALSE(odd.retain);
@@ -51,9 +51,8 @@ TEST(OutputNaming, SplitsStemAndExtensionAtTheLastDotAfterTheFirstByte) {
         std::string name, stem, extension;
     };
     const std::vector<Case> cases = {
-        {"clip.mov", "clip", "mov"},     {"a.b.MP4", "a.b", "MP4"}, {".mov", ".mov", ""},
-        {"noext", "noext", ""},          {"trail.", "trail", ""},   {"..mov", ".", "mov"},
-        {"", "", ""},
+        {"clip.mov", "clip", "mov"}, {"a.b.MP4", "a.b", "MP4"}, {".mov", ".mov", ""}, {"noext", "noext", ""},
+        {"trail.", "trail", ""},     {"..mov", ".", "mov"},     {"", "", ""},
     };
     for (const Case& c : cases) {
         const NameParts parts = split_file_name(c.name);
@@ -69,6 +68,7 @@ TEST(OutputNaming, FileNames) {
         std::size_t position;
         std::string expected;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {"clip.mov", new_file(), 0, "clip_TC.mov"},
         {"A.MOV", new_file(), 7, "A_TC.MOV"},
@@ -84,6 +84,7 @@ TEST(OutputNaming, FileNames) {
         // "copy" must not change the rule for the name itself.
         {"b.mov", [] { OutputOptions o = renamed("P", false); o.copy = false; return o; }(), 0, "Pb.mov"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const auto name = output_file_name(c.source, c.options, c.position);
         ASSERT_TRUE(name.has_value()) << c.source << ": " << name.error();
@@ -122,8 +123,8 @@ TEST(OutputNaming, PrefixRuleCountsScalarValuesAfterTrimming) {
         {"a\tb", false, ""},
         {std::string("a\0b", 3), false, ""},
         {"a\x1f", false, ""},
-        {"a\x7f", true, "a\x7f"},    // DEL is not below U+0020
-        {"\t", true, ""},            // a tab at the end is trimmed away, not refused
+        {"a\x7f", true, "a\x7f"},  // DEL is not below U+0020
+        {"\t", true, ""},          // a tab at the end is trimmed away, not refused
         {"new\nline", false, ""},
     };
     for (const Case& c : cases) {
@@ -132,8 +133,7 @@ TEST(OutputNaming, PrefixRuleCountsScalarValuesAfterTrimming) {
         if (c.accepted) {
             EXPECT_EQ(*result, c.trimmed);
         } else {
-            EXPECT_EQ(result.error(),
-                      "Use a filename prefix without special characters (up to 100 characters).");
+            EXPECT_EQ(result.error(), "Use a filename prefix without special characters (up to 100 characters).");
         }
     }
 }
@@ -169,11 +169,9 @@ TEST(OutputNaming, Folders) {
         {"default", "/card/A.MOV", "", new_file(), "/card/Velmora Output"},
         // Without a destination the relative folder is not repeated below the
         // folder beside the source, whatever "retain" says.
-        {"default retained", "/card/DCIM/100/A.MOV", "DCIM/100", default_retained,
-         "/card/DCIM/100/Velmora Output"},
+        {"default retained", "/card/DCIM/100/A.MOV", "DCIM/100", default_retained, "/card/DCIM/100/Velmora Output"},
         {"destination", "/card/DCIM/100/A.MOV", "DCIM/100", destination, "/out"},
-        {"destination retained", "/card/DCIM/100/A.MOV", "DCIM/100", destination_retained,
-         "/out/DCIM/100"},
+        {"destination retained", "/card/DCIM/100/A.MOV", "DCIM/100", destination_retained, "/out/DCIM/100"},
         {"destination retained, no relative folder", "/card/A.MOV", "", destination_retained, "/out"},
     };
     for (const Case& c : cases) {
@@ -229,7 +227,10 @@ TEST(OutputNaming, SharedCaseTableWithThePagePreview) {
 
 TEST(OutputNaming, HiddenTemporaryAndBackupNames) {
     EXPECT_EQ(temporary_file_name("12-34-5", "clip.mov"), ".velmora-12-34-5.clip.mov");
-    EXPECT_EQ(temporary_file_name("1-2-3", "bad\xff" "name.mov"), ".velmora-1-2-3.bad\uFFFDname.mov");
+    EXPECT_EQ(temporary_file_name("1-2-3",
+                                  "bad\xff"
+                                  "name.mov"),
+              ".velmora-1-2-3.bad\uFFFDname.mov");
     EXPECT_EQ(temporary_file_name("1-2-3", ""), ".velmora-1-2-3.");
     EXPECT_EQ(backup_path_for("/a/clip.mov", "7-8-9"), "/a/clip.mov.velmora-backup-7-8-9");
 }

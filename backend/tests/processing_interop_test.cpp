@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -68,7 +68,8 @@ public:
 
 private:
     bool read_one(std::chrono::steady_clock::time_point deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left <= 0ms) return false;
         auto message = backend_.read_message(left);
         if (!message) return false;
@@ -93,9 +94,7 @@ protected:
         movies_ = std::make_unique<TempDir>("velmora-movies");
         testing::make_small_movie(movies_->join("small.mov"));
     }
-    static void TearDownTestSuite() {
-        movies_.reset();
-    }
+    static void TearDownTestSuite() { movies_.reset(); }
 
     void SetUp() override {
         if (movies_ == nullptr) GTEST_SKIP() << "needs the engine and ffmpeg";
@@ -119,7 +118,8 @@ protected:
         std::vector<std::string> ids;
         if (!reply) return ids;
         EXPECT_TRUE(reply->contains("result")) << reply->dump();
-        for (const auto& error : reply->value("result", nlohmann::json::object()).value("errors", nlohmann::json::array())) {
+        for (const auto& error :
+             reply->value("result", nlohmann::json::object()).value("errors", nlohmann::json::array())) {
             ADD_FAILURE() << "import error: " << error.dump();
         }
         for (const auto& file : reply->at("result").at("files")) ids.push_back(file.at("id"));
@@ -130,8 +130,8 @@ protected:
                            const nlohmann::json& options) {
         nlohmann::json timecodes = nlohmann::json::object();
         for (const auto& id : ids) timecodes[id] = timecode;
-        const auto reply = backend->call("process_movies", {{"ids", ids}, {"timecodes", timecodes}, {"options", options}},
-                                         60s);
+        const auto reply =
+            backend->call("process_movies", {{"ids", ids}, {"timecodes", timecodes}, {"options", options}}, 60s);
         EXPECT_TRUE(reply.has_value());
         return reply.value_or(nullptr);
     }
@@ -158,6 +158,7 @@ TEST_F(ProcessingInterop, BatchLevelRefusalsOnTheWire) {
         std::string reply;
     };
     const std::string& id = ids[0];
+    // clang-format off
     const std::vector<Case> cases = {
         {"empty list", {{"ids", nlohmann::json::array()}, {"timecodes", nlohmann::json::object()}},
          R"({"id":ID,"result":{"cancelled":false,"results":[]}})"},
@@ -170,6 +171,7 @@ TEST_F(ProcessingInterop, BatchLevelRefusalsOnTheWire) {
         {"ids missing", {{"timecodes", nlohmann::json::object()}},
          R"({"error":"invalid type: null, expected a sequence","id":ID})"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const auto reply = backend->call("process_movies", c.args);
         ASSERT_TRUE(reply.has_value()) << c.label;
@@ -230,7 +232,8 @@ TEST_F(ProcessingInterop, PrefixNumberingAndABadPrefix) {
     copy_movie("in/a.mp4");
     const auto ids = import({dir.join("in/c.mov"), dir.join("in/b.mov"), dir.join("in/a.mp4")});
     ASSERT_EQ(ids.size(), 3u);
-    const auto reply = process(ids, "01:00:00:00", {{"copy", true}, {"rename", true}, {"prefix", "Day1 "}, {"number", true}});
+    const auto reply =
+        process(ids, "01:00:00:00", {{"copy", true}, {"rename", true}, {"prefix", "Day1 "}, {"number", true}});
     for (const auto& record : reply.at("result").at("results")) EXPECT_EQ(record.at("state"), "done") << record.dump();
     EXPECT_EQ(list_folder(dir.join("in/Velmora Output")),
               (std::vector<std::string>{"Day1a_003.mp4", "Day1b_002.mov", "Day1c_001.mov"}));
@@ -246,8 +249,8 @@ TEST_F(ProcessingInterop, OutputWouldOverwriteTheSource) {
     copy_movie("a.mov");
     const auto ids = import({dir.join("a.mov")});
     ASSERT_EQ(ids.size(), 1u);
-    const auto reply = process(ids, "01:00:00:00",
-                               {{"copy", true}, {"rename", true}, {"prefix", ""}, {"destination", dir.path()}});
+    const auto reply =
+        process(ids, "01:00:00:00", {{"copy", true}, {"rename", true}, {"prefix", ""}, {"destination", dir.path()}});
     EXPECT_EQ(reply.at("result").at("results").at(0).at("error"), "Output would overwrite the source.");
     EXPECT_EQ(list_folder(dir.path()), std::vector<std::string>{"a.mov"});
 }
@@ -353,7 +356,8 @@ TEST_F(ProcessingInterop, DatesRestoreAndReportEndToEnd) {
     EXPECT_EQ(process(ids, "01:00:00:00", {{"copy", false}}).at("result").at("results").at(0).at("state"), "done");
 
     const std::string report = dir.join("Velmora report 2026-12-08 11-05.csv");
-    const std::string text = "Source path,State\r\n\"" + std::string("/day/A,001 \"\"x\"\".mov") + "\",done\r\n"
+    const std::string text = "Source path,State\r\n\"" + std::string("/day/A,001 \"\"x\"\".mov") +
+                             "\",done\r\n"
                              "/day/\xC3\xA9t\xC3\xA9.mov,restored\r\n";
     const auto saved = backend->call("save_report", {{"path", report}, {"text", text}});
     ASSERT_TRUE(saved.has_value());
@@ -401,7 +405,8 @@ TEST_F(ProcessingInterop, RevealForgetsEarlierRunsAndNoticesNeedNoPage) {
     for (const auto& run : runs) programs.push_back(run.arguments.substr(0, run.arguments.find('|')));
     std::ranges::sort(programs);
     EXPECT_EQ(programs, (std::vector<std::string>{"gdbus", "xdg-open"}));
-    const auto notices_run = std::ranges::find_if(runs, [](const auto& run) { return run.arguments.starts_with("xdg-open|"); });
+    const auto notices_run =
+        std::ranges::find_if(runs, [](const auto& run) { return run.arguments.starts_with("xdg-open|"); });
     ASSERT_NE(notices_run, runs.end());
     EXPECT_EQ(notices_run->arguments, "xdg-open|" + resources.path() + "/notices/index.html");
 }
@@ -446,9 +451,9 @@ TEST_F(ProcessingInterop, WrittenReportsThatDoNotMatchAreNotPublished) {
         const auto imported = other.call("import_movies", {{"paths", {source}}});
         ASSERT_TRUE(imported.has_value());
         const std::string id = imported->at("result").at("files").at(0).at("id");
-        const auto reply = other.call(
-            "process_movies",
-            {{"ids", {id}}, {"timecodes", {{id, "01:00:00:00"}}}, {"options", {{"copy", true}}}}, 60s);
+        const auto reply =
+            other.call("process_movies",
+                       {{"ids", {id}}, {"timecodes", {{id, "01:00:00:00"}}}, {"options", {{"copy", true}}}}, 60s);
         ASSERT_TRUE(reply.has_value());
         EXPECT_EQ(reply->at("result").at("results").at(0).at("error"), c.message);
         EXPECT_TRUE(list_folder(dir.join("x/Velmora Output")).empty());
@@ -484,11 +489,11 @@ TEST_F(ProcessingInterop, LongNamesThroughAWholeBatch) {
 // movie is verified: the output lands beside its temporary file in the moved
 // folder, and nothing reaches the link's target.
 TEST_F(ProcessingInterop, OutputFolderMovedAwayMidMovie) {
-    const std::string script = "#!/bin/sh\nhere=$(dirname \"$0\")\ncase \"$1:$2\" in\n"
-                               "probe:*/.velmora-*) touch \"$here/verifying\"; i=0; "
-                               "while [ ! -e \"$here/release\" ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i + 1)); done; exec '" +
-                               testing::engine_program() + "' \"$@\" ;;\n*) exec '" + testing::engine_program() +
-                               "' \"$@\" ;;\nesac\n";
+    const std::string script =
+        "#!/bin/sh\nhere=$(dirname \"$0\")\ncase \"$1:$2\" in\n"
+        "probe:*/.velmora-*) touch \"$here/verifying\"; i=0; "
+        "while [ ! -e \"$here/release\" ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i + 1)); done; exec '" +
+        testing::engine_program() + "' \"$@\" ;;\n*) exec '" + testing::engine_program() + "' \"$@\" ;;\nesac\n";
     ResourcesDir wrapped = ResourcesDir::with_engine_script(script);
     BackendOptions options;
     options.resources = wrapped.path();
@@ -498,9 +503,10 @@ TEST_F(ProcessingInterop, OutputFolderMovedAwayMidMovie) {
     const auto imported = other.call("import_movies", {{"paths", {source}}});
     ASSERT_TRUE(imported.has_value());
     const std::string id = imported->at("result").at("files").at(0).at("id");
-    ASSERT_TRUE(other.send({{"id", 9},
-                            {"command", "process_movies"},
-                            {"args", {{"ids", {id}}, {"timecodes", {{id, "01:00:00:00"}}}, {"options", {{"copy", true}}}}}}));
+    ASSERT_TRUE(
+        other.send({{"id", 9},
+                    {"command", "process_movies"},
+                    {"args", {{"ids", {id}}, {"timecodes", {{id, "01:00:00:00"}}}, {"options", {{"copy", true}}}}}}));
     for (int i = 0; i < 600 && !testing::path_exists(wrapped.bin_path() + "/verifying"); ++i)
         std::this_thread::sleep_for(50ms);
     ASSERT_TRUE(testing::path_exists(wrapped.bin_path() + "/verifying"));
@@ -530,7 +536,9 @@ TEST_F(ProcessingInterop, CancelDuringALargeWrite) {
 
     Wire wire(*backend);
     wire.send(100, "process_movies",
-              {{"ids", ids}, {"timecodes", {{ids[0], "01:00:00:00"}, {ids[1], "01:00:00:00"}}}, {"options", {{"copy", true}}}});
+              {{"ids", ids},
+               {"timecodes", {{ids[0], "01:00:00:00"}, {ids[1], "01:00:00:00"}}},
+               {"options", {{"copy", true}}}});
     ASSERT_TRUE(wire.wait_for_event([](const nlohmann::json& e) {
         return e.at("progress").is_number_float() && e.at("progress").get<double>() > 0.0;
     })) << "no engine progress";

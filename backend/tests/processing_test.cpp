@@ -9,8 +9,8 @@
 #include <mutex>
 #include <regex>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -57,8 +57,8 @@ exit 2
 constexpr const char* good_report =
     R"({"streams":[{"tag":"avc1","trackId":1,"type":"video"},{"tag":"sowt","trackId":2,"type":"audio"},)"
     R"({"tag":"tmcd","trackId":3,"type":"data"}],"timecode":"01:00:00:00"})";
-const nlohmann::json source_streams = nlohmann::json::parse(
-    R"([{"tag":"sowt","trackId":2,"type":"audio"},{"tag":"avc1","trackId":1,"type":"video"}])");
+const nlohmann::json source_streams =
+    nlohmann::json::parse(R"([{"tag":"sowt","trackId":2,"type":"audio"},{"tag":"avc1","trackId":1,"type":"video"}])");
 
 const std::string changed_message = "Source changed since import. Import it again. No output was published.";
 
@@ -127,6 +127,7 @@ TEST_F(Batch, RefusalsBeforeAnythingIsTouched) {
         std::map<std::string, std::string> timecodes;
         std::string message;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {"unknown id", {"a", "zz"}, {{"a", "01:00:00:00"}, {"zz", "01:00:00:00"}}, "Import files before processing."},
         {"unknown id after a duplicate", {"a", "a", "zz"}, {{"a", "01:00:00:00"}}, "Import files before processing."},
@@ -135,6 +136,7 @@ TEST_F(Batch, RefusalsBeforeAnythingIsTouched) {
         {"id without timecode", {"a", "b"}, {{"a", "01:00:00:00"}, {"c", "01:00:00:00"}},
          "Invalid file list or timecode settings."},
     };
+    // clang-format on
     for (const Case& c : cases) {
         state.cancel = true;
         const auto reply = run(c.ids, c.timecodes, new_file);
@@ -216,8 +218,8 @@ TEST_F(Batch, EventsComeInOrderAndRecordsAreComplete) {
             R"(/b_TC.mp4","progress":1,"state":"done","timecode":"01:00:00:00","total":2})",
     };
     EXPECT_EQ(dumped, expected);
-    EXPECT_EQ(reply->dump(), R"({"cancelled":false,"results":[)" + done("m0", "a_TC.mov") + "," +
-                                 done("m1", "b_TC.mp4") + "]}");
+    EXPECT_EQ(reply->dump(),
+              R"({"cancelled":false,"results":[)" + done("m0", "a_TC.mov") + "," + done("m1", "b_TC.mp4") + "]}");
 
     EXPECT_EQ(list_folder(out), (std::vector<std::string>{"a_TC.mov", "b_TC.mp4"}));
     EXPECT_EQ(read_file(out + "/a_TC.mov"), read_file(first));
@@ -242,6 +244,7 @@ TEST_F(Batch, OutputNamesAndFolders) {
         std::string expected;  // relative to the test folder
     };
     const std::string destination = dir.join("dest");
+    // clang-format off
     const std::vector<Case> cases = {
         {"default settings", nullptr, "card/DCIM/100/Velmora Output/c_TC.mov"},
         {"retain without destination stays beside the source", {{"copy", true}, {"retain", true}},
@@ -255,6 +258,7 @@ TEST_F(Batch, OutputNamesAndFolders) {
         {"relative destination counts as none", {{"copy", true}, {"destination", "relative/out"}},
          "card/DCIM/100/Velmora Output/c_TC.mov"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         std::filesystem::remove_all(dir.join("card"));
@@ -281,8 +285,9 @@ TEST_F(Batch, AnExistingOutputIsRefusedAndKept) {
 
     const auto again = run({"a"}, {{"a", "01:00:00:00"}}, new_file);
     ASSERT_TRUE(again.has_value()) << again.error();
-    EXPECT_EQ(again->dump(),
-              R"J({"cancelled":false,"results":[{"error":"File exists (os error 17)","id":"a","progress":0,"state":"error"}]})J");
+    EXPECT_EQ(
+        again->dump(),
+        R"J({"cancelled":false,"results":[{"error":"File exists (os error 17)","id":"a","progress":0,"state":"error"}]})J");
     EXPECT_EQ(read_file(output), "the first output, edited by the user");
     EXPECT_EQ(list_folder(dir.join("Velmora Output")), std::vector<std::string>{"clip_TC.mov"});
 }
@@ -300,7 +305,8 @@ TEST_F(Batch, FailuresBeforeTheEngineRuns) {
         {"output would be the source",
          {{"copy", true}, {"rename", true}, {"prefix", ""}, {"destination", dir.path()}, {"number", false}},
          "Output would overwrite the source."},
-        {"destination with a NUL byte", {{"copy", true}, {"destination", std::string("/tmp/out\0side", 13)}},
+        {"destination with a NUL byte",
+         {{"copy", true}, {"destination", std::string("/tmp/out\0side", 13)}},
          "Invalid path: it contains a NUL byte."},
         {"destination through a link to the source folder",
          {{"copy", true}, {"rename", true}, {"prefix", " "}, {"destination", dir.join("link")}},
@@ -390,8 +396,9 @@ TEST_F(Batch, VerificationFailuresPublishNothing) {
     const std::string video = R"({"tag":"avc1","trackId":1,"type":"video"})";
     const std::string tmcd = R"({"tag":"tmcd","trackId":3,"type":"data"})";
     const std::vector<Case> cases = {
-        {"two timecode tracks", R"({"streams":[)" + video + "," + audio + "," + tmcd + "," + tmcd +
-                                    R"(],"timecode":"01:00:00:00"})", timecode_message},
+        {"two timecode tracks",
+         R"({"streams":[)" + video + "," + audio + "," + tmcd + "," + tmcd + R"(],"timecode":"01:00:00:00"})",
+         timecode_message},
         {"no timecode track", R"({"streams":[)" + video + "," + audio + R"(],"timecode":"01:00:00:00"})",
          timecode_message},
         {"another timecode", R"({"streams":[)" + video + "," + audio + "," + tmcd + R"(],"timecode":"01:00:00;00"})",
@@ -410,8 +417,10 @@ TEST_F(Batch, VerificationFailuresPublishNothing) {
         ASSERT_TRUE(reply.has_value()) << reply.error();
         const auto& record = reply->at("results").at(0);
         EXPECT_EQ(record.at("state"), "error");
-        if (!c.message.empty()) EXPECT_EQ(record.at("error"), c.message);
-        else EXPECT_NE(record.at("error").get<std::string>().find(" at line 1 column "), std::string::npos);
+        if (!c.message.empty())
+            EXPECT_EQ(record.at("error"), c.message);
+        else
+            EXPECT_NE(record.at("error").get<std::string>().find(" at line 1 column "), std::string::npos);
         EXPECT_TRUE(list_folder(dir.join("Velmora Output")).empty());
         EXPECT_EQ(read_file(source), "source bytes of a");
         EXPECT_FALSE(is_published_output(state, dir.join("Velmora Output/a_TC.mov")));
@@ -497,7 +506,8 @@ protected:
 
     std::map<std::string, std::string> folder_contents() const {
         std::map<std::string, std::string> contents;
-        for (const auto& name : list_folder(dir.path())) contents[name] = read_file(dir.join(name)).value_or("<unreadable>");
+        for (const auto& name : list_folder(dir.path()))
+            contents[name] = read_file(dir.join(name)).value_or("<unreadable>");
         return contents;
     }
 };
@@ -521,8 +531,9 @@ TEST_F(Restore, TheOriginalComesBackAndTheStampedCopyStays) {
 }
 
 TEST_F(Restore, RefusalsChangeNothing) {
-    const std::string not_in_place = "Only a movie processed in place since Velmora started can be restored. "
-                                     "Nothing was changed.";
+    const std::string not_in_place =
+        "Only a movie processed in place since Velmora started can be restored. "
+        "Nothing was changed.";
     struct Case {
         const char* label;
         std::function<void(const std::string& path, const std::string& backup)> disturb;
@@ -530,6 +541,7 @@ TEST_F(Restore, RefusalsChangeNothing) {
         std::function<std::string(const std::string& path, const std::string& backup)> message;
     };
     const nlohmann::json id_a = {{"id", "a"}};
+    // clang-format off
     const std::vector<Case> cases = {
         {"unknown id", nullptr, {{"id", "zz"}}, [](auto&, auto&) { return std::string("Unknown movie. Import it again."); }},
         {"id not a string", nullptr, {{"id", 7}},
@@ -565,6 +577,7 @@ TEST_F(Restore, RefusalsChangeNothing) {
         {"a batch is running", [this](auto&, auto&) { state.busy = true; }, id_a,
          [](auto&, auto&) { return std::string("Wait for the current batch to finish."); }},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         std::filesystem::remove_all(dir.path());
@@ -585,8 +598,8 @@ TEST_F(Restore, RefusalsChangeNothing) {
 }
 
 struct ExchangeScript {
-    int exchange_error = EINVAL;       // the file system cannot swap
-    std::set<int> failing_renames;     // 1-based numbers of the no-replace renames that fail
+    int exchange_error = EINVAL;    // the file system cannot swap
+    std::set<int> failing_renames;  // 1-based numbers of the no-replace renames that fail
     int renames = 0;
 };
 
@@ -617,7 +630,11 @@ TEST_F(Restore, WithoutAnAtomicSwapThreeRenamesAndTheirUndo) {
         {"first rename fails", EINVAL, {1}, false, eio + " Nothing was changed."},
         {"second rename fails, undone", EINVAL, {2}, false, eio + " Nothing was changed."},
         {"third rename fails, undone", EINVAL, {3}, false, eio + " Nothing was changed."},
-        {"second rename and its undo fail", EINVAL, {2, 3}, false, eio + "; undo failed: " + eio + ". The original is at "},
+        {"second rename and its undo fail",
+         EINVAL,
+         {2, 3},
+         false,
+         eio + "; undo failed: " + eio + ". The original is at "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -645,7 +662,9 @@ TEST_F(Restore, WithoutAnAtomicSwapThreeRenamesAndTheirUndo) {
         } else {
             // The original is still at the backup's name, the stamped movie
             // under the hidden name that the message gives.
-            EXPECT_EQ(swapped.error().rfind(c.message + backup + " and the stamped movie at " + dir.path() + "/.velmora-", 0), 0u)
+            EXPECT_EQ(
+                swapped.error().rfind(c.message + backup + " and the stamped movie at " + dir.path() + "/.velmora-", 0),
+                0u)
                 << swapped.error();
             EXPECT_EQ(read_file(backup), "original");
             const std::string hidden = swapped.error().substr(swapped.error().rfind(" at ") + 4);
@@ -702,8 +721,8 @@ TEST(StreamSignatures, OneTextPerNonTimecodeStreamSorted) {
         {"tag":5,"trackId":"x","type":null},
         7,
         {"tag":"TMCD","trackId":4,"type":"data"}]})");
-    EXPECT_EQ(stream_signatures(report),
-              (std::vector<std::string>{"\"x\"::", "1:video:avc1", "2:audio:sowt", "4:data:TMCD", "null::", "null:data:"}));
+    EXPECT_EQ(stream_signatures(report), (std::vector<std::string>{"\"x\"::", "1:video:avc1", "2:audio:sowt",
+                                                                   "4:data:TMCD", "null::", "null:data:"}));
     EXPECT_TRUE(stream_signatures(nlohmann::json::parse(R"({"streams":{}})")).empty());
     EXPECT_TRUE(stream_signatures(nullptr).empty());
 }
@@ -717,6 +736,7 @@ TEST(StreamSignatures, VerificationComparesTheSortedLists) {
         std::string streams;
         bool accepted;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {"same, other order, new tmcd id", R"([{"tag":"tmcd","trackId":4},{"tag":"avc1","trackId":1,"type":"video"},
           {"tag":"sowt","trackId":2,"type":"audio"}])", true},
@@ -727,6 +747,7 @@ TEST(StreamSignatures, VerificationComparesTheSortedLists) {
         {"type changed", R"([{"tag":"tmcd"},{"tag":"avc1","trackId":1,"type":"data"},
           {"tag":"sowt","trackId":2,"type":"audio"}])", false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const auto report = nlohmann::json{{"streams", nlohmann::json::parse(c.streams)}, {"timecode", "10:00:00:00"}};
         const Status verified = verify_written_report(report, "10:00:00:00", source);
@@ -736,7 +757,8 @@ TEST(StreamSignatures, VerificationComparesTheSortedLists) {
         }
     }
     // The timecode compares byte for byte.
-    const auto report = nlohmann::json{{"streams", nlohmann::json::parse(cases[0].streams)}, {"timecode", "10:00:00:00"}};
+    const auto report =
+        nlohmann::json{{"streams", nlohmann::json::parse(cases[0].streams)}, {"timecode", "10:00:00:00"}};
     EXPECT_FALSE(verify_written_report(report, "10:00:00;00", source).has_value());
     EXPECT_FALSE(verify_written_report(report, "10:00:00:00 ", source).has_value());
 }

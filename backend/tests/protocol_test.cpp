@@ -41,28 +41,27 @@ TEST_P(FatalLine, EndsTheRunWithoutAReply) {
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, FatalLine,
-    ::testing::Values(
-        FatalLineCase{"empty_line", "\n", "Error: "},
-        FatalLineCase{"crlf_only", "\r\n", "Error: "},
-        FatalLineCase{"not_json", "hello\n", "Error: "},
-        FatalLineCase{"trailing_text", "{\"command\":\"busy\"} x\n", "Error: "},
-        FatalLineCase{"numeric_command", "{\"id\":1,\"command\":5}\n", "Error: Missing command\n"},
-        FatalLineCase{"no_command", "{\"id\":1}\n", "Error: Missing command\n"},
-        FatalLineCase{"array_request", "[\"busy\"]\n", "Error: Missing command\n"},
-        FatalLineCase{"not_utf8", "{\"id\":1,\"command\":\"busy\",\"x\":\"\xff\"}\n",
-                      "Error: stream did not contain valid UTF-8\n"},
-        FatalLineCase{"overlong_utf8", "{\"command\":\"\xc0\xaf\"}\n", "Error: stream did not contain valid UTF-8\n"},
-        FatalLineCase{"deep_nesting", std::string(100000, '[') + "\n",
-                      "Error: recursion limit exceeded at line 1 column 513\n"},
-        FatalLineCase{"number_overflow", "{\"id\":1e400,\"command\":\"busy\"}\n",
-                      "Error: number overflow parsing '1e400' at line 1 column 11\n"},
-        FatalLineCase{"nul_byte", std::string("{\"command\":\"busy\"}\0\n", 20),
-                      "Error: syntax error - invalid character U+0000 at line 1 column 19\n"},
-        FatalLineCase{"byte_order_mark", "\xef\xbb\xbf{\"id\":1,\"command\":\"busy\"}\n", "Error: "},
-        FatalLineCase{"lone_surrogate_escape", "{\"command\":\"\\ud800\"}\n", "Error: "},
-        FatalLineCase{"unterminated_string", "{\"command\":\"busy\n",
-                      "Error: syntax error while parsing value - invalid string: missing closing quote; "
-                      "last read: '\"busy' at line 1 column 16\n"}),
+    ::testing::Values(FatalLineCase{"empty_line", "\n", "Error: "}, FatalLineCase{"crlf_only", "\r\n", "Error: "},
+                      FatalLineCase{"not_json", "hello\n", "Error: "},
+                      FatalLineCase{"trailing_text", "{\"command\":\"busy\"} x\n", "Error: "},
+                      FatalLineCase{"numeric_command", "{\"id\":1,\"command\":5}\n", "Error: Missing command\n"},
+                      FatalLineCase{"no_command", "{\"id\":1}\n", "Error: Missing command\n"},
+                      FatalLineCase{"array_request", "[\"busy\"]\n", "Error: Missing command\n"},
+                      FatalLineCase{"not_utf8", "{\"id\":1,\"command\":\"busy\",\"x\":\"\xff\"}\n",
+                                    "Error: stream did not contain valid UTF-8\n"},
+                      FatalLineCase{"overlong_utf8", "{\"command\":\"\xc0\xaf\"}\n",
+                                    "Error: stream did not contain valid UTF-8\n"},
+                      FatalLineCase{"deep_nesting", std::string(100000, '[') + "\n",
+                                    "Error: recursion limit exceeded at line 1 column 513\n"},
+                      FatalLineCase{"number_overflow", "{\"id\":1e400,\"command\":\"busy\"}\n",
+                                    "Error: number overflow parsing '1e400' at line 1 column 11\n"},
+                      FatalLineCase{"nul_byte", std::string("{\"command\":\"busy\"}\0\n", 20),
+                                    "Error: syntax error - invalid character U+0000 at line 1 column 19\n"},
+                      FatalLineCase{"byte_order_mark", "\xef\xbb\xbf{\"id\":1,\"command\":\"busy\"}\n", "Error: "},
+                      FatalLineCase{"lone_surrogate_escape", "{\"command\":\"\\ud800\"}\n", "Error: "},
+                      FatalLineCase{"unterminated_string", "{\"command\":\"busy\n",
+                                    "Error: syntax error while parsing value - invalid string: missing closing quote; "
+                                    "last read: '\"busy' at line 1 column 16\n"}),
     [](const auto& case_info) { return case_info.param.name; });
 
 TEST(Startup, FailsWithoutResourcesArgument) {
@@ -190,9 +189,8 @@ INSTANTIATE_TEST_SUITE_P(
                          "invalid type: null, expected a map"},
         CommandErrorCase{"process_timecodes_array", json{{"ids", json::array()}, {"timecodes", json::array()}},
                          "process_movies", "invalid type: sequence, expected a map"},
-        CommandErrorCase{"process_timecode_number",
-                         json{{"ids", json::array({"a"})}, {"timecodes", json{{"a", 1.5}}}}, "process_movies",
-                         "invalid type: floating point `1.5`, expected a string"},
+        CommandErrorCase{"process_timecode_number", json{{"ids", json::array({"a"})}, {"timecodes", json{{"a", 1.5}}}},
+                         "process_movies", "invalid type: floating point `1.5`, expected a string"},
         CommandErrorCase{"process_ids_checked_first", json{{"ids", true}, {"timecodes", 3}}, "process_movies",
                          "invalid type: boolean `true`, expected a sequence"}),
     [](const auto& case_info) { return case_info.param.name; });
@@ -210,7 +208,8 @@ TEST(Cancel, AnswersNullAndBusyStaysFalse) {
 TEST(Shutdown, RepliesWithTheIdAndExitsWithoutReadingFurther) {
     Backend backend;
     ASSERT_TRUE(backend.send_line(R"({"id":"bye","command":"shutdown","args":5})"
-                                  "\n" R"({"id":2,"command":"busy"})"));
+                                  "\n"
+                                  R"({"id":2,"command":"busy"})"));
     EXPECT_EQ(backend.read_line(), R"({"id":"bye","result":null})");
     const auto status = backend.wait_exit();
     ASSERT_TRUE(status);

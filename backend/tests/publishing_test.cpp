@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -228,7 +228,11 @@ const std::vector<InPlaceRoute>& in_place_routes() {
          0,
          EINVAL,
          {"link", "rename_no_replace", "exchange", "rename", "rename", "rename"}},
-        {"neither (EOPNOTSUPP): two renames", EOPNOTSUPP, EOPNOTSUPP, 0, {"link", "rename_no_replace", "rename", "rename"}},
+        {"neither (EOPNOTSUPP): two renames",
+         EOPNOTSUPP,
+         EOPNOTSUPP,
+         0,
+         {"link", "rename_no_replace", "rename", "rename"}},
     };
     return all;
 }
@@ -242,9 +246,9 @@ TEST_F(Publishing, InPlaceKeepsThePreviousFileAsBackupOnEveryRoute) {
         write_file(source, "original");
         write_file(temporary, "with timecode");
         Recorded log;
-        const Status published =
-            publish_in_place(held, temporary_name, "clip.mov", backup_name,
-                             calls_refusing(log, route.rename_no_replace_error, route.link_error, route.exchange_error));
+        const Status published = publish_in_place(
+            held, temporary_name, "clip.mov", backup_name,
+            calls_refusing(log, route.rename_no_replace_error, route.link_error, route.exchange_error));
         ASSERT_TRUE(published.has_value()) << published.error();
         EXPECT_EQ(log.calls, route.expected_calls);
         EXPECT_EQ(read_file(source), "with timecode");
@@ -306,8 +310,10 @@ TEST_F(Publishing, InPlaceFailedRestoreSaysWhereTheOriginalIs) {
     };
     const Status published = publish_in_place(held, temporary_name, "clip.mov", backup_name, calls);
     ASSERT_FALSE(published.has_value());
-    EXPECT_EQ(published.error(), "Invalid cross-device link (os error 18); restore failed: Permission denied (os error "
-                                 "13). Original is safe at " + backup);
+    EXPECT_EQ(published.error(),
+              "Invalid cross-device link (os error 18); restore failed: Permission denied (os error "
+              "13). Original is safe at " +
+                  backup);
     EXPECT_EQ(renames, (std::vector<std::string>{"clip.mov -> " + backup_name, temporary_name + " -> clip.mov",
                                                  backup_name + " -> clip.mov"}));
     EXPECT_EQ(read_file(backup), "original");
@@ -355,8 +361,10 @@ TEST_F(Publishing, KilledBetweenInPlaceStepsNothingIsLostOrLeftBehind) {
                 PublishCalls calls =
                     calls_refusing(log, route.rename_no_replace_error, route.link_error, route.exchange_error);
                 std::size_t made = 0;
-                for (PublishCalls::Call* call : {&calls.rename_no_replace, &calls.link, &calls.rename, &calls.exchange}) {
-                    *call = [&made, kill_before, inner = *call](int folder, const std::string& a, const std::string& b) {
+                for (PublishCalls::Call* call :
+                     {&calls.rename_no_replace, &calls.link, &calls.rename, &calls.exchange}) {
+                    *call = [&made, kill_before, inner = *call](int folder, const std::string& a,
+                                                                const std::string& b) {
                         if (++made == kill_before) ::raise(SIGKILL);
                         return inner(folder, a, b);
                     };
@@ -373,7 +381,8 @@ TEST_F(Publishing, KilledBetweenInPlaceStepsNothingIsLostOrLeftBehind) {
 
             std::vector<std::string> names = names_in(dir.path());
             const auto temporaries = [&names] {
-                return std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.starts_with(".velmora-"); });
+                return std::count_if(names.begin(), names.end(),
+                                     [](const std::string& n) { return n.starts_with(".velmora-"); });
             };
             leftovers_before += static_cast<int>(temporaries());
             remove_leftover_temporaries(dir.path());
@@ -385,7 +394,8 @@ TEST_F(Publishing, KilledBetweenInPlaceStepsNothingIsLostOrLeftBehind) {
             for (const std::string& name : names)
                 if (name.starts_with("clip.mov.velmora-backup-")) backups.push_back(name);
             const auto current = read_file(source);
-            const bool two_renames = route.link_error != 0 && (route.rename_no_replace_error != 0 || route.exchange_error != 0);
+            const bool two_renames =
+                route.link_error != 0 && (route.rename_no_replace_error != 0 || route.exchange_error != 0);
             if (!current) {
                 EXPECT_TRUE(two_renames) << "the name went missing on a route that never lets it";
                 ASSERT_EQ(backups.size(), 1u);

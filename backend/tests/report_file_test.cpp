@@ -33,11 +33,14 @@ TEST(SaveReport, ArgumentsAndPlacesThatAreRefused) {
     const std::vector<Case> cases = {
         {"no path", {{"text", "x"}}, "invalid type: null, expected a string"},
         {"no text", {{"path", dir.join("r.csv")}}, "invalid type: null, expected a string"},
-        {"text not a string", {{"path", dir.join("r.csv")}, {"text", {1}}}, "invalid type: sequence, expected a string"},
+        {"text not a string",
+         {{"path", dir.join("r.csv")}, {"text", {1}}},
+         "invalid type: sequence, expected a string"},
         {"relative path", {{"path", "r.csv"}, {"text", "x"}}, "Choose a full path for the report."},
         {"a folder, not a file", {{"path", dir.path() + "/"}, {"text", "x"}}, "Choose a full path for the report."},
         {"missing folder", {{"path", dir.join("gone/r.csv")}, {"text", "x"}}, "No such file or directory (os error 2)"},
-        {"NUL byte", {{"path", dir.path() + std::string("/r\0.csv", 7)}, {"text", "x"}},
+        {"NUL byte",
+         {{"path", dir.path() + std::string("/r\0.csv", 7)}, {"text", "x"}},
          "Invalid path: it contains a NUL byte."},
     };
     for (const Case& c : cases) {
@@ -57,11 +60,8 @@ TEST(SaveReport, ExclusiveUnlessReplaceIsTrue) {
         bool replaces;
     };
     const std::vector<Case> cases = {
-        {"absent", nullptr, false},
-        {"false", false, false},
-        {"a string is no confirmation", "true", false},
-        {"one is no confirmation", 1, false},
-        {"true", true, true},
+        {"absent", nullptr, false},           {"false", false, false}, {"a string is no confirmation", "true", false},
+        {"one is no confirmation", 1, false}, {"true", true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -91,7 +91,12 @@ TEST(SaveReport, ExclusiveUnlessReplaceIsTrue) {
     EXPECT_EQ(read_file(path), report_text);
     struct stat status {};
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0666u & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+    EXPECT_EQ(
+        status.st_mode & 0777, 0666u & ~[] {
+            mode_t m = ::umask(0);
+            ::umask(m);
+            return m;
+        }());
 }
 
 // A publish that fails leaves nothing new under any name.

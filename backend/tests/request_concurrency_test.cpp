@@ -3,8 +3,8 @@
 
 #include <chrono>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,9 @@ bool import_available(Backend& backend) {
 struct SlowSetup {
     ResourcesDir resources;
     TempDir movies;
-    explicit SlowSetup(const char* seconds) : resources(slow_engine(seconds)) { write_file(movies.join("clip.mov"), "movie"); }
+    explicit SlowSetup(const char* seconds) : resources(slow_engine(seconds)) {
+        write_file(movies.join("clip.mov"), "movie");
+    }
     BackendOptions options() const {
         BackendOptions options;
         options.resources = resources.path();
@@ -96,8 +98,8 @@ TEST(Concurrency, ManySimultaneousRequestsEachGetOneWholeReply) {
     constexpr int kRequests = 300;
     std::string burst;
     for (int i = 0; i < kRequests; ++i) {
-        burst += (i % 2 ? R"({"command":"load_settings","id":)" : R"({"command":"busy","id":)") +
-                 std::to_string(i) + "}\n";
+        burst +=
+            (i % 2 ? R"({"command":"load_settings","id":)" : R"({"command":"busy","id":)") + std::to_string(i) + "}\n";
     }
     ASSERT_TRUE(backend.send_raw(burst));
     std::set<int> seen;

@@ -38,8 +38,13 @@ TEST(LoadSettings, DefaultsWithoutTouchingTheDisk) {
 
 TEST(SaveSettings, StoresTheNormalisedObjectAndLoadReturnsIt) {
     Backend backend;
-    const json saved = {{"source", "Creation"}, {"mode", "drop"}, {"copy", "false"}, {"start", "abc"},
-                        {"prefix", std::string(101, 'p')}, {"destination", "relative"}, {"extra", 1}};
+    const json saved = {{"source", "Creation"},
+                        {"mode", "drop"},
+                        {"copy", "false"},
+                        {"start", "abc"},
+                        {"prefix", std::string(101, 'p')},
+                        {"destination", "relative"},
+                        {"extra", 1}};
     const auto reply = backend.call("save_settings", {{"value", saved}});
     ASSERT_TRUE(reply);
     EXPECT_EQ(*reply, (json{{"id", 1}, {"result", nullptr}}));
@@ -147,8 +152,8 @@ TEST(SaveSettings, ReadOnlyFolderIsAnErrorReplyAndKeepsTheSettings) {
         const auto loaded = backend.call("load_settings");
         ASSERT_TRUE(loaded) << c.name;
         EXPECT_EQ((*loaded)["result"], c.settings) << c.name;
-        EXPECT_EQ(list_folder(locked), c.data_folder_exists ? std::vector<std::string>{"settings.json"}
-                                                            : std::vector<std::string>{})
+        EXPECT_EQ(list_folder(locked),
+                  c.data_folder_exists ? std::vector<std::string>{"settings.json"} : std::vector<std::string>{})
             << c.name;
     }
 }

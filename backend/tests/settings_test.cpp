@@ -49,8 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NormaliseCase{"null", nullptr, json::object()},
         NormaliseCase{"array", json::array({json{{"copy", false}}}), json::object()},
-        NormaliseCase{"string", "copy", json::object()},
-        NormaliseCase{"empty", json::object(), json::object()},
+        NormaliseCase{"string", "copy", json::object()}, NormaliseCase{"empty", json::object(), json::object()},
         NormaliseCase{"every_choice",
                       json{{"source", "custom"}, {"mode", "non-drop"}, {"direction", "subtract"}, {"timezone", "utc"}},
                       json{{"source", "custom"}, {"mode", "non-drop"}, {"direction", "subtract"}, {"timezone", "utc"}}},
@@ -58,11 +57,12 @@ INSTANTIATE_TEST_SUITE_P(
                       json::object()},
         NormaliseCase{"choice_not_a_string", json{{"source", 1}, {"direction", json::array({"add"})}}, json::object()},
         NormaliseCase{"drop_with_string_copy", json{{"mode", "drop"}, {"copy", "false"}}, json{{"mode", "drop"}}},
-        NormaliseCase{"every_switch",
-                      json{{"copy", false}, {"retain", false}, {"rename", true}, {"number", true}, {"recursive", false}},
-                      json{{"copy", false}, {"retain", false}, {"rename", true}, {"number", true}, {"recursive", false}}},
-        NormaliseCase{"switches_need_booleans", json{{"copy", 0}, {"rename", 1}, {"number", "true"}, {"retain", nullptr}},
-                      json::object()},
+        NormaliseCase{
+            "every_switch",
+            json{{"copy", false}, {"retain", false}, {"rename", true}, {"number", true}, {"recursive", false}},
+            json{{"copy", false}, {"retain", false}, {"rename", true}, {"number", true}, {"recursive", false}}},
+        NormaliseCase{"switches_need_booleans",
+                      json{{"copy", 0}, {"rename", 1}, {"number", "true"}, {"retain", nullptr}}, json::object()},
         NormaliseCase{"start_14_characters", json{{"start", "01:00:00:00:00"}}, json::object()},
         NormaliseCase{"start_no_timecode", json{{"start", "abc"}}, json{{"start", "abc"}}},
         NormaliseCase{"start_empty", json{{"start", ""}}, json{{"start", ""}}},
@@ -91,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& case_info) { return case_info.param.name; });
 
 TEST(NormalizeSettings, IsIdempotent) {
-    const json once = normalize_settings(json{{"mode", "drop"}, {"prefix", "x"}, {"destination", "/d"}, {"copy", false}});
+    const json once =
+        normalize_settings(json{{"mode", "drop"}, {"prefix", "x"}, {"destination", "/d"}, {"copy", false}});
     EXPECT_EQ(normalize_settings(once), once);
     EXPECT_EQ(once.size(), 13u);
 }
@@ -113,8 +114,7 @@ TEST(ReadStoredSettings, FallsBackOnlyWhenSettingsJsonIsAbsent) {
         {"settings_wins", {R"({"copy":true,"mode":"drop"})", R"({"copy":false})"}, json{{"mode", "drop"}}},
         {"invalid_settings_ignores_previous", {"{not json", R"({"copy":false})"}, json::object()},
         {"settings_not_utf8_ignores_previous", {"{\"prefix\":\"\xff\"}", R"({"copy":false})"}, json::object()},
-        {"byte_order_mark_ignores_previous", {"\xef\xbb\xbf{\"mode\":\"drop\"}", R"({"copy":false})"},
-         json::object()},
+        {"byte_order_mark_ignores_previous", {"\xef\xbb\xbf{\"mode\":\"drop\"}", R"({"copy":false})"}, json::object()},
         {"invalid_previous", {std::nullopt, "[1,"}, json::object()},
         {"wrong_shape", {R"({"copy":"yes","start":"0"})", std::nullopt}, json{{"start", "0"}}},
     };
@@ -125,8 +125,7 @@ TEST(ReadStoredSettings, FallsBackOnlyWhenSettingsJsonIsAbsent) {
         json expected = kDefaults;
         expected.update(c.changes);
         EXPECT_EQ(read_stored_settings(dir.path()), expected) << c.name;
-        EXPECT_EQ(testing::list_folder(dir.path()).size(),
-                  (c.files.settings ? 1u : 0u) + (c.files.previous ? 1u : 0u))
+        EXPECT_EQ(testing::list_folder(dir.path()).size(), (c.files.settings ? 1u : 0u) + (c.files.previous ? 1u : 0u))
             << c.name;
     }
 }

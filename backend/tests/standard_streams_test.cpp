@@ -2,8 +2,8 @@
 // a closed stream must never be handed to a file the service opens later, or
 // replies written "to standard output" would land inside that file.
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <string>
 #include <thread>
@@ -38,8 +38,7 @@ public:
         const std::string program = backend_program();
         const std::string& resources = home;  // never looked at by these tests
         const std::string home_entry = "HOME=" + home;
-        std::vector<char*> arguments{const_cast<char*>(program.c_str()), const_cast<char*>(resources.c_str()),
-                                     nullptr};
+        std::vector<char*> arguments{const_cast<char*>(program.c_str()), const_cast<char*>(resources.c_str()), nullptr};
         std::vector<char*> environment{const_cast<char*>(home_entry.c_str()), nullptr};
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -135,7 +134,10 @@ TEST(StandardStreams, ClosedOutputIsNeverReusedForTheSettingsFile) {
     std::string burst;
     for (int i = 0; i < 50; ++i) {
         burst += R"({"id":)" + std::to_string(i) +
-                 R"(,"command":"save_settings","args":{"value":{"mode":"drop"}}})" "\n" R"({"command":"busy"})" "\n";
+                 R"(,"command":"save_settings","args":{"value":{"mode":"drop"}}})"
+                 "\n"
+                 R"({"command":"busy"})"
+                 "\n";
     }
     ASSERT_TRUE(backend.send(burst));
     const std::string stored = home.join("Library/Application Support/Velmora/settings.json");
@@ -143,7 +145,8 @@ TEST(StandardStreams, ClosedOutputIsNeverReusedForTheSettingsFile) {
     ASSERT_TRUE(path_exists(stored));
     const std::string descriptor = "/proc/" + std::to_string(backend.pid()) + "/fd/1";
     EXPECT_EQ(link_target(descriptor), "/dev/null");
-    ASSERT_TRUE(backend.send(R"({"command":"shutdown"})" "\n"));
+    ASSERT_TRUE(backend.send(R"({"command":"shutdown"})"
+                             "\n"));
     EXPECT_EQ(backend.wait_exit(), 0);
     EXPECT_EQ(backend.error_text(), "");
     json expected = json::parse(R"({

@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "flush.h"

@@ -17,9 +17,8 @@ TEST(Paths, ParentFolderAndFolderOf) {
         const char* folder;
     };
     const Case cases[] = {
-        {"name.mov", "", "."},           {"/name.mov", "/", "/"},
-        {"a/b/c.mov", "a/b", "a/b"},     {"a/b/", "a", "a/b"},
-        {"/a//", "/", "/a/"},            {"/", "/", "/"},
+        {"name.mov", "", "."}, {"/name.mov", "/", "/"}, {"a/b/c.mov", "a/b", "a/b"},
+        {"a/b/", "a", "a/b"},  {"/a//", "/", "/a/"},    {"/", "/", "/"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(parent_folder(c.path), c.parent) << c.path;

@@ -15,6 +15,7 @@ struct Utf8Case {
 
 TEST(Utf8, ValidationAndLossyDecoding) {
     const std::string r = "\xef\xbf\xbd";  // U+FFFD
+    // clang-format off
     const Utf8Case cases[] = {
         {"", true, ""},
         {"plain", true, "plain"},
@@ -33,6 +34,7 @@ TEST(Utf8, ValidationAndLossyDecoding) {
         {"\xf0\x9f\x8e", false, r},
         {"\xc3", false, r},
     };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(is_valid_utf8(c.bytes), c.valid) << testing::PrintToString(c.bytes);
         EXPECT_EQ(decode_utf8_lossy(c.bytes), c.lossy) << testing::PrintToString(c.bytes);
@@ -50,8 +52,9 @@ TEST(Utf8, CountsScalarValuesNotBytes) {
 // The streaming validator must agree with whole-text validation on every
 // case, also when the text stops inside a sequence.
 TEST(Utf8, StreamingValidatorAgreesWithWholeText) {
-    const std::string cases[] = {"", "a\xc3\xa9", "\xe2\x82", "\xe0\x80\xaf", "\xed\xa0\x80",
-                                 "\xf4\x8f\xbf\xbf", "\xf4\x90", "\xc1\xbf", "\xf5"};
+    const std::string cases[] = {
+        "",         "a\xc3\xa9", "\xe2\x82", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x8f\xbf\xbf",
+        "\xf4\x90", "\xc1\xbf",  "\xf5"};
     for (const std::string& bytes : cases) {
         Utf8Validator validator;
         for (const char c : bytes) validator.feed(static_cast<unsigned char>(c));

@@ -60,26 +60,24 @@ const std::string kAudio = "moov/trak#1";
 std::string stbl(const std::string& trak) { return trak + "/mdia/minf/stbl"; }
 
 // --- Faults, named after what they break ------------------------------------
-const Fault kMoof{"Fragmented movies are not supported yet", {},
-                  [](Atoms& a) { a.push_back(testing::leaf("moof")); }};
-const Fault kMvex{"Fragmented or compressed movie metadata is not supported yet", {},
-                  [](Atoms& a) { testing::find(a, "moov").children.push_back(testing::leaf("mvex")); }};
-const Fault kMvhdVersion{"Unsupported movie header version", {},
-                         [](Atoms& a) { payload(a, "moov/mvhd")[0] = 2; }};
+const Fault kMoof{"Fragmented movies are not supported yet", {}, [](Atoms& a) { a.push_back(testing::leaf("moof")); }};
+const Fault kMvex{"Fragmented or compressed movie metadata is not supported yet", {}, [](Atoms& a) {
+                      testing::find(a, "moov").children.push_back(testing::leaf("mvex"));
+                  }};
+const Fault kMvhdVersion{"Unsupported movie header version", {}, [](Atoms& a) { payload(a, "moov/mvhd")[0] = 2; }};
 const Fault kMovieTimeScale{"Invalid movie time scale", [](MovieSpec& s) { s.movie_timescale = 0; }};
 
 Fault empty_tkhd(const std::string& trak) {
     return {"Empty tkhd", {}, [trak](Atoms& a) { payload(a, trak + "/tkhd").clear(); }};
 }
-const Fault kTkhdVersion{"Unsupported track header version", {},
-                         [](Atoms& a) { payload(a, kVideo + "/tkhd")[0] = 2; }};
-const Fault kMdhdVersion{"Unsupported mdhd version", {},
-                         [](Atoms& a) { payload(a, kVideo + "/mdia/mdhd")[0] = 2; }};
+const Fault kTkhdVersion{"Unsupported track header version", {}, [](Atoms& a) { payload(a, kVideo + "/tkhd")[0] = 2; }};
+const Fault kMdhdVersion{"Unsupported mdhd version", {}, [](Atoms& a) { payload(a, kVideo + "/mdia/mdhd")[0] = 2; }};
 const Fault kMediaTimeScale{"Invalid media time scale", [](MovieSpec& s) { s.tracks[0].timescale = 0; }};
-const Fault kMdhdTooShortForDuration{"Truncated movie metadata", {},
-                                     [](Atoms& a) { payload(a, kVideo + "/mdia/mdhd").resize(19); }};
-const Fault kTwoSampleDescriptions{"Multiple sample descriptions are not supported yet", {},
-                                   [](Atoms& a) { testing::set_u32(payload(a, stbl(kVideo) + "/stsd"), 4, 2); }};
+const Fault kMdhdTooShortForDuration{
+    "Truncated movie metadata", {}, [](Atoms& a) { payload(a, kVideo + "/mdia/mdhd").resize(19); }};
+const Fault kTwoSampleDescriptions{"Multiple sample descriptions are not supported yet", {}, [](Atoms& a) {
+                                       testing::set_u32(payload(a, stbl(kVideo) + "/stsd"), 4, 2);
+                                   }};
 const Fault kShortHdlr{"Truncated movie metadata", {}, [](Atoms& a) { payload(a, kVideo + "/mdia/hdlr").resize(11); }};
 Fault zero_delta(std::size_t track) {
     return {"Invalid sample duration", [track](MovieSpec& s) {
@@ -93,34 +91,43 @@ Fault zero_count(std::size_t track) {
 }
 const Fault kExternalData{"External media references are not supported",
                           [](MovieSpec& s) { s.tracks[0].dref_flags = 0; }};
-const Fault kDataReferenceIndex{"Unsupported sample data reference", {},
-                                [](Atoms& a) { testing::set_u16(payload(a, stbl(kVideo) + "/stsd"), 22, 2); }};
+const Fault kDataReferenceIndex{"Unsupported sample data reference", {}, [](Atoms& a) {
+                                    testing::set_u16(payload(a, stbl(kVideo) + "/stsd"), 22, 2);
+                                }};
 
 const Fault kDuplicateIds{"Duplicate or invalid track identifiers", [](MovieSpec& s) { s.tracks[1].track_id = 1; }};
 const Fault kSecondVideo{"Expected one primary video track",
                          [](MovieSpec& s) { s.tracks.push_back(testing::video_track()); }};
-const Fault kRate100{"Unsupported frame rate", [](MovieSpec& s) { s.tracks[0] = testing::video_track("avc1", 100, 1); }};
-const Fault kVariableRate{"Variable frame rate movies are not supported yet",
-                          [](MovieSpec& s) { s.tracks[0].timing = {{5, 1001}, {5, 2500}}; }};
-const Fault kEncryptedAudio{"Encrypted media is not supported", [](MovieSpec& s) { s.tracks[1].sample_entry = "enca"; }};
+const Fault kRate100{"Unsupported frame rate",
+                     [](MovieSpec& s) { s.tracks[0] = testing::video_track("avc1", 100, 1); }};
+const Fault kVariableRate{"Variable frame rate movies are not supported yet", [](MovieSpec& s) {
+                              s.tracks[0].timing = {{5, 1001}, {5, 2500}};
+                          }};
+const Fault kEncryptedAudio{"Encrypted media is not supported",
+                            [](MovieSpec& s) { s.tracks[1].sample_entry = "enca"; }};
 const Fault kTrimmedEdit{"Trimmed or complex video edit lists are not supported yet", [](MovieSpec& s) {
                              s.tracks[0].edits = std::vector<testing::EditEntry>{{10010, 10010, 0x10000}};
                          }};
 
 Fault chunk_outside(const std::string& trak) {
-    return {"Sample points outside local media data", {},
-            [trak](Atoms& a) { testing::set_u32(payload(a, stbl(trak) + "/stco"), 8, 0); }};
+    return {"Sample points outside local media data", {}, [trak](Atoms& a) {
+                testing::set_u32(payload(a, stbl(trak) + "/stco"), 8, 0);
+            }};
 }
 Fault sample_count_mismatch(const std::string& trak) {
-    return {"Invalid sample size table", {},
-            [trak](Atoms& a) { testing::set_u32(payload(a, stbl(trak) + "/stsz"), 8, 9); }};
+    return {"Invalid sample size table", {}, [trak](Atoms& a) {
+                testing::set_u32(payload(a, stbl(trak) + "/stsz"), 8, 9);
+            }};
 }
 Fault first_chunk_2(const std::string& trak) {
-    return {"Invalid sample-to-chunk mapping", {},
-            [trak](Atoms& a) { payload(a, stbl(trak) + "/stsc") = testing::stsc_payload({{2, 10, 1}}); }};
+    return {"Invalid sample-to-chunk mapping", {}, [trak](Atoms& a) {
+                payload(a, stbl(trak) + "/stsc") = testing::stsc_payload({{2, 10, 1}});
+            }};
 }
-const Fault kStscLength{"Invalid sample-to-chunk table", {}, [](Atoms& a) { payload(a, stbl(kVideo) + "/stsc").push_back(0); }};
-const Fault kStcoLength{"Invalid chunk offset table", {}, [](Atoms& a) { payload(a, stbl(kVideo) + "/stco").push_back(0); }};
+const Fault kStscLength{
+    "Invalid sample-to-chunk table", {}, [](Atoms& a) { payload(a, stbl(kVideo) + "/stsc").push_back(0); }};
+const Fault kStcoLength{
+    "Invalid chunk offset table", {}, [](Atoms& a) { payload(a, stbl(kVideo) + "/stco").push_back(0); }};
 
 // Timecode faults act on the timecode track that the base adds as track 2.
 void with_timecode(MovieSpec& s) { s.tracks.push_back(testing::timecode_track(0)); }

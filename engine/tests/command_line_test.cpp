@@ -20,6 +20,7 @@ struct CommandCase {
 };
 
 TEST(CommandLine, UsageVersionAndArity) {
+    // clang-format off
     const CommandCase cases[] = {
         {"no_arguments", {}, 1, "", kUsage},
         {"version", {"--version"}, 0, "*version*", ""},
@@ -38,6 +39,7 @@ TEST(CommandLine, UsageVersionAndArity) {
         {"write_timecode_not_utf8", {"write", "/nonexistent/in.mov", "/nonexistent/out.mov", "00:00:00:0\xff"}, 1, "",
          "Invalid timecode string\n"},
     };
+    // clang-format on
     for (const CommandCase& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> argv{VELMORA_ENGINE};

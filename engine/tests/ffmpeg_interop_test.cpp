@@ -2,9 +2,9 @@
 // and refuse what ffmpeg writes fragmented.
 #include <cmath>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <gtest/gtest.h>
-#include <map>
 #include <nlohmann/json.hpp>
 
 #include "support/movie_builder.h"
@@ -26,6 +26,7 @@ struct Fixture {
 
 const std::string kAudio = "sine=frequency=440:sample_rate=48000";
 
+// clang-format off
 const Fixture kFixtures[] = {
     {"h264_aac_25.mov", {"-c:v", "libx264", "-bf", "0", "-c:a", "aac"}, true, "25", nullptr},
     {"prores_pcm_23976.mov", {"-c:v", "prores_ks", "-profile:v", "2", "-c:a", "pcm_s16le"}, true, "24000/1001", nullptr},
@@ -47,6 +48,7 @@ const Fixture kFixtures[] = {
     {"h264_fragmented.mp4", {"-c:v", "libx264", "-bf", "0", "-movflags", "frag_keyframe+empty_moov"}, false, "25",
      "Fragmented movies are not supported yet"},
 };
+// clang-format on
 
 // Test names and failure traces show the case by its name.
 void PrintTo(const Fixture& c, std::ostream* os) { *os << c.name; }
@@ -57,16 +59,15 @@ protected:
         if (!testing::have_program("ffmpeg") || !testing::have_program("ffprobe")) return;
         directory_ = std::make_unique<testing::TempDir>();
     }
-    static void TearDownTestSuite() {
-        directory_.reset();
-    }
+    static void TearDownTestSuite() { directory_.reset(); }
     static inline std::unique_ptr<testing::TempDir> directory_;
 };
 
 std::string make_movie(const testing::TempDir& dir, const Fixture& f) {
     std::string path = dir.file(f.name);
-    std::vector<std::string> argv{"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                                  std::string("testsrc2=size=160x120:rate=") + f.rate};
+    std::vector<std::string> argv{"ffmpeg", "-nostdin", "-loglevel",
+                                  "error",  "-y",       "-f",
+                                  "lavfi",  "-i",       std::string("testsrc2=size=160x120:rate=") + f.rate};
     if (f.audio) argv.insert(argv.end(), {"-f", "lavfi", "-i", kAudio});
     argv.insert(argv.end(), {"-t", "1"});
     argv.insert(argv.end(), f.ffmpeg_args.begin(), f.ffmpeg_args.end());

@@ -1,9 +1,9 @@
 #include "movie.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <functional>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/movie_builder.h"
@@ -73,6 +73,7 @@ Bytes& payload(Atoms& a, std::string_view path) { return testing::find(a, path).
 constexpr const char* kStbl = "moov/trak/mdia/minf/stbl";
 
 // --- Top-level walk, in the order of its checks ---------------------------
+// clang-format off
 const GateCase kTopLevel[] = {
     {"empty_file", "Expected one movie metadata atom", {}, {}, [](Bytes& b) { b.clear(); }},
     {"seven_bytes", "Truncated movie atom header", {}, {}, [](Bytes& b) { b.resize(7); }},
@@ -101,9 +102,11 @@ const GateCase kTopLevel[] = {
          a.push_back(testing::leaf("free", Bytes(100, 0)));
      }},
 };
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(TopLevel, MovieGate, ::testing::ValuesIn(kTopLevel), case_name);
 
 // --- The movie atom and its header -----------------------------------------
+// clang-format off
 const GateCase kMovieHeader[] = {
     {"mvex", "Fragmented or compressed movie metadata is not supported yet", {},
      [](Atoms& a) { testing::find(a, "moov").children.push_back(testing::leaf("mvex")); }},
@@ -136,9 +139,11 @@ const GateCase kMovieHeader[] = {
     {"no_tracks", "Expected one primary video track", {},
      [](Atoms& a) { testing::remove(a, "moov/trak"); }},
 };
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(MovieHeader, MovieGate, ::testing::ValuesIn(kMovieHeader), case_name);
 
 // --- Reading one track, in the order of its checks -------------------------
+// clang-format off
 const GateCase kTrack[] = {
     {"no_tkhd", "Missing or duplicate required metadata atom", {},
      [](Atoms& a) { testing::remove(a, "moov/trak/tkhd"); }},
@@ -214,6 +219,7 @@ const GateCase kTrack[] = {
          testing::set_u32(stsd, 8, 15);
      }},
 };
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(Track, MovieGate, ::testing::ValuesIn(kTrack), case_name);
 
 // --- Data references: one self-contained entry of any type -----------------
@@ -222,6 +228,7 @@ Atoms with_dref(Atoms& a, std::uint32_t count, const std::vector<Atom>& entries,
     return a;
 }
 
+// clang-format off
 const GateCase kDataReference[] = {
     {"url_self_contained", nullptr},
     {"url_without_flag", "External media references are not supported",
@@ -256,6 +263,7 @@ const GateCase kDataReference[] = {
          testing::set_u32(dref, 8, 100);
      }},
 };
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(DataReference, MovieGate, ::testing::ValuesIn(kDataReference), case_name);
 
 // --- Track set, primary video, rate, encryption ---------------------------
@@ -264,6 +272,7 @@ TrackSpec with_id(TrackSpec track, std::uint32_t id) {
     return track;
 }
 
+// clang-format off
 const GateCase kTrackSet[] = {
     {"track_id_0", "Duplicate or invalid track identifiers", {},
      [](Atoms& a) { testing::set_u32(payload(a, "moov/trak/tkhd"), 12, 0); }},
@@ -316,12 +325,14 @@ const GateCase kTrackSet[] = {
          s.tracks[0] = testing::video_track("encv", 100, 1);
      }},
 };
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(TrackSet, MovieGate, ::testing::ValuesIn(kTrackSet), case_name);
 
 // --- Edit list of the primary video track --------------------------------
 void set_edits(MovieSpec& s, std::vector<testing::EditEntry> edits) { s.tracks[0].edits = std::move(edits); }
 Bytes& elst(Atoms& a) { return testing::find(a, "moov/trak/edts/elst").payload; }
 
+// clang-format off
 const GateCase kEditList[] = {
     {"one_untrimmed_edit", nullptr, [](MovieSpec& s) { set_edits(s, {{10010, 0, 0x10000}}); }},
     {"segment_duration_not_examined", nullptr, [](MovieSpec& s) { set_edits(s, {{1, 0, 0x10000}}); }},
@@ -382,6 +393,7 @@ const GateCase kEditList[] = {
          s.tracks.push_back(testing::audio_track("enca"));
      }},
 };
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(EditList, MovieGate, ::testing::ValuesIn(kEditList), case_name);
 
 TEST(OpenMovie, FillsTheMovieModel) {

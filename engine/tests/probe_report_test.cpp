@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <random>
+#include <gtest/gtest.h>
 
 #include "movie.h"
 #include "support/movie_builder.h"
@@ -39,7 +39,7 @@ TEST(ProbeReport, VideoAndAudioMovie) {
 TEST(ProbeReport, TimecodeTrackPictureAndOpaqueCodes) {
     MovieSpec recipe;
     recipe.tracks = {testing::picture_track(), testing::video_track("ap4c", 12800, 512, 500),
-                   testing::timecode_track(107892, {1, 12800, 512, 25})};
+                     testing::timecode_track(107892, {1, 12800, 512, 25})};
     recipe.tracks[1].track_id = 5;
     recipe.tracks[0].track_id = 2;
     recipe.tracks[2].track_id = 3;
@@ -80,6 +80,7 @@ TEST(ProbeReport, TagBytesAreShownAsText) {
         std::array<std::uint8_t, 4> code;
         const char* tag_json;
     };
+    // clang-format off
     const Case cases[] = {
         {{0xff, 'a', 'b', 'c'}, "\"\xEF\xBF\xBD" "abc\""},
         {{'a', 0xc3, 0xa9, 'b'}, "\"a\xC3\xA9" "b\""},
@@ -88,6 +89,7 @@ TEST(ProbeReport, TagBytesAreShownAsText) {
         {{'\r', 0x08, 0x0c, 0x7f}, "\"\\r\\u0008\\u000c\x7f\""},
         {{0xe2, 0x82, 'x', 'y'}, "\"\xEF\xBF\xBD" "xy\""},
     };
+    // clang-format on
     for (const Case& c : cases) {
         MovieSpec recipe;
         testing::TrackSpec other = testing::audio_track();
@@ -101,11 +103,10 @@ TEST(ProbeReport, TagBytesAreShownAsText) {
 
 TEST(CodecName, KnownCodesAndOpaque) {
     const std::pair<const char*, const char*> cases[] = {
-        {"hvc1", "hevc"},      {"hev1", "hevc"},      {"avc1", "h264"},   {"avc3", "h264"},  {"apch", "prores"},
-        {"apcn", "prores"},    {"apcs", "prores"},    {"apco", "prores"}, {"ap4h", "prores"}, {"ap4x", "prores"},
-        {"mp4v", "mpeg4"},     {"mp4a", "aac"},       {"sowt", "pcm_s16le"}, {"twos", "pcm_s16be"},
-        {"jpeg", "mjpeg"},     {"tmcd", "timecode"},  {"AVC1", "opaque"}, {"ap4c", "opaque"}, {"lpcm", "opaque"},
-        {"avc2", "opaque"},
+        {"hvc1", "hevc"},     {"hev1", "hevc"},   {"avc1", "h264"},      {"avc3", "h264"},      {"apch", "prores"},
+        {"apcn", "prores"},   {"apcs", "prores"}, {"apco", "prores"},    {"ap4h", "prores"},    {"ap4x", "prores"},
+        {"mp4v", "mpeg4"},    {"mp4a", "aac"},    {"sowt", "pcm_s16le"}, {"twos", "pcm_s16be"}, {"jpeg", "mjpeg"},
+        {"tmcd", "timecode"}, {"AVC1", "opaque"}, {"ap4c", "opaque"},    {"lpcm", "opaque"},    {"avc2", "opaque"},
     };
     for (const auto& [code, name] : cases) {
         FourCC fourcc;
@@ -177,8 +178,9 @@ TEST(ProbeReport, CreationTimeFromVersion1Header) {
 
 TEST(ProbeReport, RateIsReduced) {
     const std::tuple<std::uint32_t, std::uint32_t, const char*> cases[] = {
-        {12800, 512, "\"rate\":\"25/1\""}, {24000, 1001, "\"rate\":\"24000/1001\""}, {600, 20, "\"rate\":\"30/1\""},
-        {90000, 3003, "\"rate\":\"30000/1001\""}, {50, 2, "\"rate\":\"25/1\""}, {7, 7, "\"rate\":\"1/1\""},
+        {12800, 512, "\"rate\":\"25/1\""}, {24000, 1001, "\"rate\":\"24000/1001\""},
+        {600, 20, "\"rate\":\"30/1\""},    {90000, 3003, "\"rate\":\"30000/1001\""},
+        {50, 2, "\"rate\":\"25/1\""},      {7, 7, "\"rate\":\"1/1\""},
     };
     for (const auto& [timescale, delta, expected] : cases) {
         MovieSpec recipe;
@@ -206,7 +208,10 @@ TEST(ProbeReport, RateOfDifferingFrameDurations) {
         {"nearer_2997_than_30", 90000, {{7, 3003}, {3, 3000}}, "30000/1001", "300000/10007"},
         {"nearer_30_than_2997", 90000, {{3, 3003}, {7, 3000}}, "30/1", "300000/10003"},
         {"phone_at_600_with_20_and_21", 600, {{10, 20}, {1, 21}, {10, 20}}, "30000/1001", "12600/421"},
-        {"tie_goes_to_the_earlier_rate", 48000, {{1, 2000}, {1, 2002}, {1, 2000}, {1, 2002}}, "24000/1001",
+        {"tie_goes_to_the_earlier_rate",
+         48000,
+         {{1, 2000}, {1, 2002}, {1, 2000}, {1, 2002}},
+         "24000/1001",
          "16000/667"},
         {"spread_above_twice", 30000, {{5, 1001}, {5, 2500}}, nullptr, nullptr},
         {"more_than_1_percent_off", 30000, {{5, 1001}, {5, 1100}}, nullptr, nullptr},
@@ -222,9 +227,9 @@ TEST(ProbeReport, RateOfDifferingFrameDurations) {
             continue;
         }
         EXPECT_NE(report.find("\"rate\":\"" + std::string(c.rate) + "\","), std::string::npos) << report;
-        const std::string tail = c.measured == nullptr ? "\"attachedPicture\":false}]}"
-                                                       : "\"attachedPicture\":false}],\"measuredRate\":\"" +
-                                                             std::string(c.measured) + "\"}";
+        const std::string tail =
+            c.measured == nullptr ? "\"attachedPicture\":false}]}"
+                                  : "\"attachedPicture\":false}],\"measuredRate\":\"" + std::string(c.measured) + "\"}";
         EXPECT_TRUE(report.ends_with(tail)) << report;
     }
 }

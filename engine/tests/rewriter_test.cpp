@@ -103,7 +103,12 @@ TEST(RebuildMoov, Layout) {
          0,
          2,
          cat({mvhd(3), kAmendedVideo, head(12, "udta"), u32s({42}), kTimecodeTrak})},
-        {"malformed child", cat({mvhd(3), trak('V'), head(4, "free")}), {"avc1"}, 0, 2, fail("Invalid movie atom size")},
+        {"malformed child",
+         cat({mvhd(3), trak('V'), head(4, "free")}),
+         {"avc1"},
+         0,
+         2,
+         fail("Invalid movie atom size")},
     };
     for (const MoovCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -127,7 +132,8 @@ TEST(RebuildMoov, NextTrackIdentifierIsTheUnsignedMaximum) {
     struct Case {
         std::uint32_t stored, timecode_id, expected;
     };
-    const std::vector<Case> cases = {{3, 3, 4}, {9, 5, 9}, {2, 3, 4}, {0x80000000u, 3, 0x80000000u}, {0, 0xFFFFFFFE, 0xFFFFFFFF}};
+    const std::vector<Case> cases = {
+        {3, 3, 4}, {9, 5, 9}, {2, 3, 4}, {0x80000000u, 3, 0x80000000u}, {0, 0xFFFFFFFE, 0xFFFFFFFF}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);
         Movie movie;
@@ -202,7 +208,8 @@ TEST(PlanWrite, FailuresBeforeAnyOutput) {
         {"frames past the rate", pal, "00:00:00:25", "Timecode is outside the frame-rate range"},
         {"skipped label", testing::MovieSpec{}, "00:01:00;00", "Skipped drop-frame timecode label"},
         {"identifier overflow", full_ids, "00:00:00:00", "Track identifier overflow"},
-        {"duration beyond 32 bits", long_video, "00:00:00:00", "Timecode media duration exceeds supported 32-bit range"},
+        {"duration beyond 32 bits", long_video, "00:00:00:00",
+         "Timecode media duration exceeds supported 32-bit range"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

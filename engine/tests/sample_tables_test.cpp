@@ -1,9 +1,9 @@
 #include "sample_tables.h"
 
-#include <fcntl.h>
 #include <functional>
-#include <gtest/gtest.h>
 #include <random>
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "support/movie_builder.h"
@@ -17,9 +17,7 @@ using testing::TempFile;
 
 constexpr const char* kStbl = "moov/trak/mdia/minf/stbl";
 
-Bytes stbl_with_stts(const Bytes& stts) {
-    return make_atom("stts", stts);
-}
+Bytes stbl_with_stts(const Bytes& stts) { return make_atom("stts", stts); }
 
 struct TimingCase {
     const char* name;
@@ -47,11 +45,13 @@ TEST(ReadSampleTiming, Table) {
         {"no_entries", stts_payload({}), 0, 0, 0, "Incomplete sample timing is not supported"},
         {"seven_bytes", short_table, 300300, 0, 0, "Truncated movie metadata"},
         {"extra_byte", long_table, 300300, 0, 0, "Invalid sample timing table"},
-        {"count_says_two", [] {
+        {"count_says_two",
+         [] {
              Bytes b = stts_payload({{300, 1001}});
              testing::set_u32(b, 4, 2);
              return b;
-         }(), 300300, 0, 0, "Invalid sample timing table"},
+         }(),
+         300300, 0, 0, "Invalid sample timing table"},
         {"zero_count", stts_payload({{300, 1001}, {0, 1001}}), 300300, 0, 0, "Invalid sample duration"},
         {"zero_delta", stts_payload({{300, 0}}), 0, 0, 0, "Invalid sample duration"},
         {"zero_delta_after_mismatch", stts_payload({{1, 5}, {2, 0}}), 5, 0, 0, "Invalid sample duration"},
@@ -136,6 +136,7 @@ void ten_samples(Atoms& a, std::uint32_t per_chunk, std::uint32_t chunks) {
     table(a, "stsc") = testing::stsc_payload({{1, per_chunk, 1}});
 }
 
+// clang-format off
 const LayoutCase kSampleSizes[] = {
     {"constant_size_one_sample", nullptr, [](MovieSpec& s) { s.tracks[0].timing = {{1, 1001}}; }},
     {"constant_size_with_table", "Invalid sample size table", [](MovieSpec& s) { s.tracks[0].timing = {{1, 1001}}; },
@@ -151,9 +152,10 @@ const LayoutCase kSampleSizes[] = {
     {"compact_sizes_only", "Missing or duplicate required metadata atom", {},
      [](Atoms& a) { testing::find(a, std::string(kStbl) + "/stsz").type = FourCC("stz2"); }},
 };
-INSTANTIATE_TEST_SUITE_P(SampleSizes, SampleLayout, ::testing::ValuesIn(kSampleSizes),
-                         layout_case_name);
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(SampleSizes, SampleLayout, ::testing::ValuesIn(kSampleSizes), layout_case_name);
 
+// clang-format off
 const LayoutCase kSampleToChunk[] = {
     {"no_stsc", "Missing or duplicate required metadata atom", {},
      [](Atoms& a) { testing::remove(a, std::string(kStbl) + "/stsc"); }},
@@ -186,9 +188,10 @@ const LayoutCase kSampleToChunk[] = {
          table(a, "stsc") = testing::stsc_payload({{1, 5, 1}});
      }},
 };
-INSTANTIATE_TEST_SUITE_P(SampleToChunk, SampleLayout, ::testing::ValuesIn(kSampleToChunk),
-                         layout_case_name);
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(SampleToChunk, SampleLayout, ::testing::ValuesIn(kSampleToChunk), layout_case_name);
 
+// clang-format off
 const LayoutCase kChunkOffsets[] = {
     {"no_offset_table", "Missing or duplicate required metadata atom", {},
      [](Atoms& a) { testing::remove(a, std::string(kStbl) + "/stco"); }},
@@ -206,9 +209,10 @@ const LayoutCase kChunkOffsets[] = {
     {"chunk_offset_overflow", "Chunk offset overflow", [](MovieSpec& s) { s.tracks[0].co64 = true; },
      [](Atoms& a) { testing::find(a, std::string(kStbl) + "/co64").payload = testing::co64_payload({~0ull - 3}); }},
 };
-INSTANTIATE_TEST_SUITE_P(ChunkOffsets, SampleLayout, ::testing::ValuesIn(kChunkOffsets),
-                         layout_case_name);
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(ChunkOffsets, SampleLayout, ::testing::ValuesIn(kChunkOffsets), layout_case_name);
 
+// clang-format off
 const LayoutCase kMediaData[] = {
     {"no_mdat", "Sample points outside local media data", {},
      [](Atoms& a) { testing::find(a, "mdat").type = FourCC("free"); }},
@@ -241,8 +245,8 @@ const LayoutCase kMediaData[] = {
          s.chunks_per_mdat = 1;
      }},
 };
-INSTANTIATE_TEST_SUITE_P(MediaData, SampleLayout, ::testing::ValuesIn(kMediaData),
-                         layout_case_name);
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(MediaData, SampleLayout, ::testing::ValuesIn(kMediaData), layout_case_name);
 
 TEST(SampleLayout, PerSampleSizesSumPerChunk) {
     // Chunks of three samples with growing sizes: the last chunk exactly fills the payload.

@@ -19,8 +19,9 @@ TEST(TimecodeCases, ParseMatchesSharedTable) {
     ASSERT_GE(table.at("parse").size(), 30u);
     for (const auto& entry : table.at("parse")) {
         SCOPED_TRACE(describe(entry));
-        const auto parsed = parse_timecode(entry.at("text").get<std::string>(), entry.at("timescale").get<std::uint32_t>(),
-                                           entry.at("frameDuration").get<std::uint32_t>());
+        const auto parsed =
+            parse_timecode(entry.at("text").get<std::string>(), entry.at("timescale").get<std::uint32_t>(),
+                           entry.at("frameDuration").get<std::uint32_t>());
         if (entry.contains("error")) {
             ASSERT_FALSE(parsed.has_value());
             EXPECT_EQ(parsed.error(), entry.at("error").get<std::string>());
@@ -37,8 +38,9 @@ TEST(TimecodeCases, FormatMatchesSharedTable) {
     ASSERT_GE(table.at("format").size(), 15u);
     for (const auto& entry : table.at("format")) {
         SCOPED_TRACE(describe(entry));
-        const auto text = format_timecode(entry.at("frame").get<std::uint32_t>(), entry.at("timescale").get<std::uint32_t>(),
-                                          entry.at("frameDuration").get<std::uint32_t>(), entry.at("drop").get<bool>());
+        const auto text =
+            format_timecode(entry.at("frame").get<std::uint32_t>(), entry.at("timescale").get<std::uint32_t>(),
+                            entry.at("frameDuration").get<std::uint32_t>(), entry.at("drop").get<bool>());
         if (entry.contains("error")) {
             ASSERT_FALSE(text.has_value());
             EXPECT_EQ(text.error(), entry.at("error").get<std::string>());
@@ -53,12 +55,15 @@ TEST(NominalFps, RoundsHalfAwayFromZeroAndClamps) {
     struct Case {
         std::uint32_t timescale, duration, fps;
     };
+    // clang-format off
     const Case cases[] = {
         {30000, 1001, 30}, {60000, 1001, 60}, {24000, 1001, 24}, {25, 1, 25},    {12800, 512, 25},
         {5, 2, 3},         {3, 2, 2},         {1, 2, 1},         {1, 3, 0},      {0, 1, 0},
         {4294967295u, 1, 4294967295u},        {7, 0, 4294967295u},
     };
-    for (const Case& c : cases) EXPECT_EQ(nominal_fps(c.timescale, c.duration), c.fps) << c.timescale << "/" << c.duration;
+    // clang-format on
+    for (const Case& c : cases)
+        EXPECT_EQ(nominal_fps(c.timescale, c.duration), c.fps) << c.timescale << "/" << c.duration;
 }
 
 TEST(DropFramesPerMinute, OnlyNearTheTwoNtscRates) {
@@ -66,6 +71,7 @@ TEST(DropFramesPerMinute, OnlyNearTheTwoNtscRates) {
         std::uint32_t timescale, duration;
         int drop;  // 0: refused
     };
+    // clang-format off
     const Case cases[] = {
         {30000, 1001, 2}, {60000, 1001, 4}, {2997, 100, 2}, {5994, 100, 4},
         // Within 0.002 of 29.97002997: 29.969 to 29.972, not 29.968 or 29.973.
@@ -73,6 +79,7 @@ TEST(DropFramesPerMinute, OnlyNearTheTwoNtscRates) {
         {59938, 1000, 0}, {59939, 1000, 4}, {59942, 1000, 4}, {59943, 1000, 0},
         {30, 1, 0},       {24000, 1001, 0}, {25, 1, 0},     {60, 1, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const auto d = drop_frames_per_minute(c.timescale, c.duration);
         if (c.drop == 0) {

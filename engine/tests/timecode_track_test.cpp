@@ -40,8 +40,11 @@ TEST_P(ExistingTimecode, ReadsOrRefuses) {
     }
 }
 
-testing::TrackSpec timecode(std::uint32_t start, TimecodeEntry entry = {}) { return testing::timecode_track(start, entry); }
+testing::TrackSpec timecode(std::uint32_t start, TimecodeEntry entry = {}) {
+    return testing::timecode_track(start, entry);
+}
 
+// clang-format off
 const ExistingCase kExistingCases[] = {
     {"none", [](MovieSpec&) {}, std::nullopt, nullptr},
     {"non_drop", [](MovieSpec& s) { s.tracks.push_back(timecode(108000)); }, "01:00:00:00", nullptr},
@@ -132,6 +135,7 @@ const ExistingCase kExistingCases[] = {
      },
      std::nullopt, "Drop-frame requires 29.97 or 59.94 fps"},
 };
+// clang-format on
 
 std::string existing_case_name(const ::testing::TestParamInfo<ExistingCase>& info) { return info.param.name; }
 

@@ -36,14 +36,14 @@ Bytes head(std::uint32_t size, const char (&code)[5]) { return cat({u32s({size})
 
 Bytes video_tkhd_v0() {
     return cat({head(92, "tkhd"), u32s({0x00000003, 0x11111111, 0x22222222, 1, 0, 10010, 0, 0}),
-                u16s({1, 5, 0x0100, 0}),                                       // layer, group, volume, reserved
+                u16s({1, 5, 0x0100, 0}),                                              // layer, group, volume, reserved
                 u32s({0, 0x10000, 0, 0xFFFF0000u, 0, 0, 0x00A00000, 0, 0x40000000}),  // rotated and moved
                 u32s({1920u << 16, 1080u << 16})});
 }
 
 Bytes video_tkhd_v1() {
-    return cat({head(104, "tkhd"), u32s({0x01000001}), u64(0x1111111122222222), u64(0x3333333344444444),
-                u32s({1, 0}), u64(0x0000000100000000), u32s({0, 0}), u16s({2, 1, 0, 0}),
+    return cat({head(104, "tkhd"), u32s({0x01000001}), u64(0x1111111122222222), u64(0x3333333344444444), u32s({1, 0}),
+                u64(0x0000000100000000), u32s({0, 0}), u16s({2, 1, 0, 0}),
                 u32s({0x20000, 0, 0, 0, 0x20000, 0, 0, 0, 0x40000000}), u32s({640u << 16, 480u << 16})});
 }
 
@@ -52,13 +52,11 @@ Bytes video_mdhd_v0() {
 }
 
 Bytes video_mdhd_v1() {
-    return cat({head(44, "mdhd"), u32s({0x01000000}), u64(0x1111111122222222), u64(0x3333333344444444),
-                u32s({30000}), u64(300300), u16s({0x15C7, 0x0007})});
+    return cat({head(44, "mdhd"), u32s({0x01000000}), u64(0x1111111122222222), u64(0x3333333344444444), u32s({30000}),
+                u64(300300), u16s({0x15C7, 0x0007})});
 }
 
-Bytes video_edts() {
-    return cat({head(36, "edts"), head(28, "elst"), u32s({0, 1, 10010, 0, 0x00010000})});
-}
+Bytes video_edts() { return cat({head(36, "edts"), head(28, "elst"), u32s({0, 1, 10010, 0, 0x00010000})}); }
 
 // Enough of a video media atom for the builder: mdhd plus a marker child.
 Bytes video_mdia(const Bytes& mdhd) {
@@ -87,9 +85,9 @@ Bytes expected_tkhd_v0(std::uint32_t id) {
 }
 
 Bytes expected_tkhd_v1(std::uint32_t id) {
-    return cat({head(104, "tkhd"), u32s({0x01000002}), u64(0x1111111122222222), u64(0x3333333344444444),
-                u32s({id, 0}), u64(0x0000000100000000), u32s({0, 0}), zeros(8),
-                u32s({0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000}), zeros(8)});
+    return cat({head(104, "tkhd"), u32s({0x01000002}), u64(0x1111111122222222), u64(0x3333333344444444), u32s({id, 0}),
+                u64(0x0000000100000000), u32s({0, 0}), zeros(8), u32s({0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000}),
+                zeros(8)});
 }
 
 Bytes expected_hdlr() {
@@ -100,8 +98,8 @@ Bytes expected_hdlr() {
 Bytes expected_gmhd() {
     return cat({head(73, "gmhd"),                                                           //
                 head(24, "gmin"), u32s({0}), u16s({0x0040, 0x8000, 0x8000, 0x8000, 0, 0}),  //
-                head(41, "tmcd"), head(33, "tcmi"), u32s({0}),
-                u16s({0, 0, 12, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF}), u8s({0})});
+                head(41, "tmcd"), head(33, "tcmi"), u32s({0}), u16s({0, 0, 12, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF}),
+                u8s({0})});
 }
 
 Bytes expected_dinf() { return cat({head(36, "dinf"), head(28, "dref"), u32s({0, 1}), head(12, "url "), u32s({1})}); }
@@ -113,7 +111,7 @@ Bytes expected_stsd(std::uint32_t flags, std::uint8_t fps) {
 
 Bytes expected_sample_tables_tail() {
     return cat({head(24, "stts"), u32s({0, 1, 1, 300300}),  //
-                head(28, "stsc"), u32s({0, 1, 1, 1, 1}),     //
+                head(28, "stsc"), u32s({0, 1, 1, 1, 1}),    //
                 head(20, "stsz"), u32s({0, 4, 1})});
 }
 
@@ -123,33 +121,42 @@ TEST(TimecodeTrakLayout, Version0HeaderWithoutEditListNonDropWithStco) {
     ASSERT_TRUE(built) << built.error();
 
     const Bytes expected = cat({
-        head(457, "trak"), expected_tkhd_v0(3),  //
-        head(357, "mdia"),                       //
-        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300300}), u16s({0, 0x0102}),
-        expected_hdlr(),                                                     //
-        head(269, "minf"), expected_gmhd(), expected_dinf(),                 //
-        head(152, "stbl"), expected_stsd(2, 30), expected_sample_tables_tail(),  //
-        head(20, "stco"), u32s({0, 1, 1000}),
+        head(457, "trak"),
+        expected_tkhd_v0(3),  //
+        head(357, "mdia"),    //
+        head(32, "mdhd"),
+        u32s({0, 0x11111111, 0x22222222, 30000, 300300}),
+        u16s({0, 0x0102}),
+        expected_hdlr(),  //
+        head(269, "minf"),
+        expected_gmhd(),
+        expected_dinf(),  //
+        head(152, "stbl"),
+        expected_stsd(2, 30),
+        expected_sample_tables_tail(),  //
+        head(20, "stco"),
+        u32s({0, 1, 1000}),
     });
     EXPECT_EQ(*built, expected);
 }
 
 TEST(TimecodeTrakLayout, Version1HeaderWithEditListDropFrameWithCo64) {
-    const Track video = video_track(
-        make_container(FourCC("trak"), {video_tkhd_v1(), video_edts(), video_mdia(video_mdhd_v1())}));
+    const Track video =
+        video_track(make_container(FourCC("trak"), {video_tkhd_v1(), video_edts(), video_mdia(video_mdhd_v1())}));
     const auto built = build_timecode_trak(video, 9, true, 0x100000000ull);
     ASSERT_TRUE(built) << built.error();
 
     const Bytes expected = cat({
-        head(521, "trak"), expected_tkhd_v1(9),                          //
-        head(36, "edts"), head(28, "elst"), u32s({0, 1, 10010, 0, 0x00010000}),  //
-        head(373, "mdia"),                                               //
-        head(44, "mdhd"), u32s({0x01000000}), u64(0x1111111122222222), u64(0x3333333344444444), u32s({30000}),
-        u64(300300), u16s({0, 0x0007}),                                            //
-        expected_hdlr(),                                                           //
-        head(273, "minf"), expected_gmhd(), expected_dinf(),                       //
-        head(156, "stbl"), expected_stsd(3, 30), expected_sample_tables_tail(),    //
-        head(24, "co64"), u32s({0, 1}), u64(0x100000000ull),
+        head(521, "trak"),       expected_tkhd_v1(9),                                       //
+        head(36, "edts"),        head(28, "elst"),     u32s({0, 1, 10010, 0, 0x00010000}),  //
+        head(373, "mdia"),                                                                  //
+        head(44, "mdhd"),        u32s({0x01000000}),   u64(0x1111111122222222),
+        u64(0x3333333344444444), u32s({30000}),        u64(300300),
+        u16s({0, 0x0007}),                                                             //
+        expected_hdlr(),                                                               //
+        head(273, "minf"),       expected_gmhd(),      expected_dinf(),                //
+        head(156, "stbl"),       expected_stsd(3, 30), expected_sample_tables_tail(),  //
+        head(24, "co64"),        u32s({0, 1}),         u64(0x100000000ull),
     });
     EXPECT_EQ(*built, expected);
 }
@@ -164,14 +171,24 @@ TEST(TimecodeTrakLayout, BFrameEditStartsAtMediaTimeZero) {
     ASSERT_TRUE(built) << built.error();
 
     const Bytes expected = cat({
-        head(493, "trak"), expected_tkhd_v0(3),                                   //
-        head(36, "edts"), head(28, "elst"), u32s({0, 1, 10010, 0, 0x00010000}),  //
-        head(357, "mdia"),                                                        //
-        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300300}), u16s({0, 0x0102}),
-        expected_hdlr(),                                                          //
-        head(269, "minf"), expected_gmhd(), expected_dinf(),                      //
-        head(152, "stbl"), expected_stsd(2, 30), expected_sample_tables_tail(),   //
-        head(20, "stco"), u32s({0, 1, 1000}),
+        head(493, "trak"),
+        expected_tkhd_v0(3),  //
+        head(36, "edts"),
+        head(28, "elst"),
+        u32s({0, 1, 10010, 0, 0x00010000}),  //
+        head(357, "mdia"),                   //
+        head(32, "mdhd"),
+        u32s({0, 0x11111111, 0x22222222, 30000, 300300}),
+        u16s({0, 0x0102}),
+        expected_hdlr(),  //
+        head(269, "minf"),
+        expected_gmhd(),
+        expected_dinf(),  //
+        head(152, "stbl"),
+        expected_stsd(2, 30),
+        expected_sample_tables_tail(),  //
+        head(20, "stco"),
+        u32s({0, 1, 1000}),
     });
     EXPECT_EQ(*built, expected);
 }
@@ -180,7 +197,7 @@ TEST(TimecodeTrakLayout, BFrameEditStartsAtMediaTimeZero) {
 // here; the edit after it starts at media time 0.
 TEST(TimecodeTrakLayout, LeadingEmptyEditIsMirrored) {
     const Bytes delayed_edts = cat({head(64, "edts"), head(56, "elst"), u32s({0x01000000, 2}),  //
-                                    u64(30000), u64(UINT64_MAX), u32s({0x00010000}),             //
+                                    u64(30000), u64(UINT64_MAX), u32s({0x00010000}),            //
                                     u64(300300), u64(1001), u32s({0x00010000})});
     const Track video =
         video_track(make_container(FourCC("trak"), {video_tkhd_v0(), delayed_edts, video_mdia(video_mdhd_v0())}));
@@ -188,15 +205,30 @@ TEST(TimecodeTrakLayout, LeadingEmptyEditIsMirrored) {
     ASSERT_TRUE(built) << built.error();
 
     const Bytes expected = cat({
-        head(521, "trak"), expected_tkhd_v0(3),                                                  //
-        head(64, "edts"), head(56, "elst"), u32s({0x01000000, 2}),                              //
-        u64(30000), u64(UINT64_MAX), u32s({0x00010000}), u64(300300), u64(0), u32s({0x00010000}),  //
-        head(357, "mdia"),                                                                       //
-        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300300}), u16s({0, 0x0102}),
-        expected_hdlr(),                                                                         //
-        head(269, "minf"), expected_gmhd(), expected_dinf(),                                     //
-        head(152, "stbl"), expected_stsd(3, 30), expected_sample_tables_tail(),                  //
-        head(20, "stco"), u32s({0, 1, 1000}),
+        head(521, "trak"),
+        expected_tkhd_v0(3),  //
+        head(64, "edts"),
+        head(56, "elst"),
+        u32s({0x01000000, 2}),  //
+        u64(30000),
+        u64(UINT64_MAX),
+        u32s({0x00010000}),
+        u64(300300),
+        u64(0),
+        u32s({0x00010000}),  //
+        head(357, "mdia"),   //
+        head(32, "mdhd"),
+        u32s({0, 0x11111111, 0x22222222, 30000, 300300}),
+        u16s({0, 0x0102}),
+        expected_hdlr(),  //
+        head(269, "minf"),
+        expected_gmhd(),
+        expected_dinf(),  //
+        head(152, "stbl"),
+        expected_stsd(3, 30),
+        expected_sample_tables_tail(),  //
+        head(20, "stco"),
+        u32s({0, 1, 1000}),
     });
     EXPECT_EQ(*built, expected);
 }
@@ -204,7 +236,8 @@ TEST(TimecodeTrakLayout, LeadingEmptyEditIsMirrored) {
 // A variable-rate video at time scale 90000 labelled 29.97: the timecode
 // track runs on 30000/1001, its duration 900001 * 30000 / 90000 rounded up.
 TEST(TimecodeTrakLayout, VariableRateRunsOnTheStandardRate) {
-    const Bytes mdhd_90k = cat({head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 90000, 900001}), u16s({0x55C4, 0x0102})});
+    const Bytes mdhd_90k =
+        cat({head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 90000, 900001}), u16s({0x55C4, 0x0102})});
     Track video = video_track(make_container(FourCC("trak"), {video_tkhd_v0(), video_mdia(mdhd_90k)}));
     video.media_timescale = 90000;
     video.media_duration = 900001;
@@ -215,27 +248,29 @@ TEST(TimecodeTrakLayout, VariableRateRunsOnTheStandardRate) {
     const Bytes expected = cat({
         head(457, "trak"), expected_tkhd_v0(3),  //
         head(357, "mdia"),                       //
-        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300001}), u16s({0, 0x0102}),
-        expected_hdlr(),                                             //
-        head(269, "minf"), expected_gmhd(), expected_dinf(),         //
-        head(152, "stbl"), expected_stsd(2, 30),                     //
-        head(24, "stts"), u32s({0, 1, 1, 300001}),                   //
-        head(28, "stsc"), u32s({0, 1, 1, 1, 1}),                     //
-        head(20, "stsz"), u32s({0, 4, 1}),                           //
-        head(20, "stco"), u32s({0, 1, 1000}),
+        head(32, "mdhd"),  u32s({0, 0x11111111, 0x22222222, 30000, 300001}),
+        u16s({0, 0x0102}),
+        expected_hdlr(),  //
+        head(269, "minf"), expected_gmhd(),
+        expected_dinf(),                             //
+        head(152, "stbl"), expected_stsd(2, 30),     //
+        head(24, "stts"),  u32s({0, 1, 1, 300001}),  //
+        head(28, "stsc"),  u32s({0, 1, 1, 1, 1}),    //
+        head(20, "stsz"),  u32s({0, 4, 1}),          //
+        head(20, "stco"),  u32s({0, 1, 1000}),
     });
     EXPECT_EQ(*built, expected);
 
     // Version 1 media header: time scale at 20, 64-bit duration at 24.
-    const Bytes mdhd_v1 = cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({600}), u64(6006),
-                               u16s({0x15C7, 0})});
+    const Bytes mdhd_v1 =
+        cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({600}), u64(6006), u16s({0x15C7, 0})});
     Track v1 = video_track(make_container(FourCC("trak"), {video_tkhd_v0(), video_mdia(mdhd_v1)}));
     v1.media_timescale = 600;
     v1.media_duration = 6006;
     const auto built_v1 = build_timecode_trak(v1, 3, false, 1000, FrameRate{30000, 1001});
     ASSERT_TRUE(built_v1) << built_v1.error();
-    const Bytes expected_mdhd = cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({30000}), u64(300300),
-                                     u16s({0, 0})});
+    const Bytes expected_mdhd =
+        cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({30000}), u64(300300), u16s({0, 0})});
     EXPECT_EQ(Bytes(built_v1->begin() + 8 + 92 + 8, built_v1->begin() + 8 + 92 + 8 + 44), expected_mdhd);
 }
 
@@ -287,7 +322,8 @@ TEST(TimecodeTrakLayout, SampleEntryRateFields) {
         // tkhd 92, mdia header 8, mdhd 32, hdlr 48, minf header 8, gmhd 73, dinf 36, stbl header 8,
         // stsd header and counts 16, entry header 8: the entry payload starts at 8 + 329.
         const std::size_t entry = 8 + 92 + 8 + 32 + 48 + 8 + 73 + 36 + 8 + 16 + 8;
-        const Bytes expected = cat({zeros(6), u16s({1}), u32s({0, c.flags, c.timescale, c.delta}), u8s({c.fps, 0, 0, 0})});
+        const Bytes expected =
+            cat({zeros(6), u16s({1}), u32s({0, c.flags, c.timescale, c.delta}), u8s({c.fps, 0, 0, 0})});
         ASSERT_GE(built->size(), entry + 28);
         EXPECT_EQ(Bytes(built->begin() + entry, built->begin() + entry + 28), expected);
     }
@@ -312,8 +348,7 @@ TEST(TimecodeTrakLayout, Failures) {
     const std::vector<Case> cases = {
         {"tkhd version 2", make_container(FourCC("trak"), {v2_tkhd, mdia}), "Unsupported track header version"},
         {"tkhd v0 one byte short", make_container(FourCC("trak"), {short_tkhd, mdia}), "Truncated movie metadata"},
-        {"tkhd v1 one byte short", make_container(FourCC("trak"), {short_v1_tkhd, mdia}),
-         "Truncated movie metadata"},
+        {"tkhd v1 one byte short", make_container(FourCC("trak"), {short_v1_tkhd, mdia}), "Truncated movie metadata"},
         {"no tkhd", make_container(FourCC("trak"), {mdia}), "Missing or duplicate required metadata atom"},
         {"two tkhd", make_container(FourCC("trak"), {video_tkhd_v0(), video_tkhd_v0(), mdia}),
          "Missing or duplicate required metadata atom"},
@@ -437,8 +472,8 @@ TEST(TimecodeReference, VideoTrakAmendment) {
         const Bytes input = make_atom(FourCC("trak"), c.input_payload);
         const auto amended = reference_timecode_track(input, c.id);
         ASSERT_TRUE(amended) << amended.error();
-        const Bytes expected = cat({u32s({static_cast<std::uint32_t>(8 + c.expected_payload.size())}), tag("trak"),
-                                    c.expected_payload});
+        const Bytes expected =
+            cat({u32s({static_cast<std::uint32_t>(8 + c.expected_payload.size())}), tag("trak"), c.expected_payload});
         EXPECT_EQ(*amended, expected);
     }
 }
@@ -458,9 +493,11 @@ TEST(TimecodeReference, OpenEndedChildrenGetTheirRealSize) {
     const std::vector<Case> cases = {
         {"last trak child open-ended, no tref", cat({tkhd, mdia, u32s({0}), tag("udta"), udta_payload}),
          cat({tkhd, mdia, head(16, "udta"), udta_payload, head(20, "tref"), ref("tmcd", {3})})},
-        {"last reference open-ended", cat({tkhd, mdia, head(32, "tref"), ref("chap", {2}), u32s({0}), tag("sync"), u32s({4})}),
+        {"last reference open-ended",
+         cat({tkhd, mdia, head(32, "tref"), ref("chap", {2}), u32s({0}), tag("sync"), u32s({4})}),
          cat({tkhd, mdia, head(44, "tref"), ref("chap", {2}), ref("sync", {4}), ref("tmcd", {3})})},
-        {"open-ended old tmcd reference is dropped", cat({tkhd, mdia, head(20, "tref"), u32s({0}), tag("tmcd"), u32s({9})}),
+        {"open-ended old tmcd reference is dropped",
+         cat({tkhd, mdia, head(20, "tref"), u32s({0}), tag("tmcd"), u32s({9})}),
          cat({tkhd, mdia, head(20, "tref"), ref("tmcd", {3})})},
     };
     for (const Case& c : cases) {

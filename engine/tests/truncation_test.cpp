@@ -1,7 +1,7 @@
 // Hostile input: a good movie cut short at every byte of its metadata must be
 // refused with one of the reader's own messages, never a crash.
-#include <gtest/gtest.h>
 #include <set>
+#include <gtest/gtest.h>
 
 #include "movie.h"
 #include "support/movie_builder.h"
@@ -16,7 +16,7 @@ MovieSpec rich_movie() {
     MovieSpec recipe;
     recipe.creation_time = 3'700'000'000;
     recipe.tracks = {testing::video_track("avc1", 30000, 1001, 6), testing::audio_track(),
-                   testing::timecode_track(107892, {1, 30000, 1001, 30}), testing::picture_track()};
+                     testing::timecode_track(107892, {1, 30000, 1001, 30}), testing::picture_track()};
     recipe.tracks[0].edits = std::vector<testing::EditEntry>{{6006, 0, 0x10000}};
     recipe.tracks[0].samples_per_chunk = 2;
     recipe.tracks[1].dref_entry = "alis";
@@ -26,6 +26,7 @@ MovieSpec rich_movie() {
     return recipe;
 }
 
+// clang-format off
 const std::set<std::string> kReaderMessages = {
     "Truncated movie metadata", "Invalid movie atom size", "Missing or duplicate required metadata atom",
     "Duplicate metadata atom", "Empty tkhd", "Unsupported track header version", "Unsupported mdhd version",
@@ -42,6 +43,7 @@ const std::set<std::string> kReaderMessages = {
     "Unsupported timecode sample layout", "Multiple timecode tracks are not supported yet",
     "Expected one movie metadata atom", "Encrypted media is not supported",
 };
+// clang-format on
 
 TEST(Truncation, FileCutAtEveryByteOfTheMovieAtom) {
     const testing::Atoms atoms = testing::build_movie(rich_movie());

@@ -43,8 +43,8 @@ std::string slurp(const std::string& path) {
 // `shell_prefix` runs in the same shell first, for example a umask.
 Outcome run_engine(const testing::TempDir& dir, const std::string& arguments, const std::string& shell_prefix = "") {
     const std::string out = dir.file(".out"), err = dir.file(".err");
-    const int raw = std::system(
-        (shell_prefix + std::string(VELMORA_ENGINE) + " " + arguments + " >" + out + " 2>" + err).c_str());
+    const int raw =
+        std::system((shell_prefix + std::string(VELMORA_ENGINE) + " " + arguments + " >" + out + " 2>" + err).c_str());
     return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
 }
 
@@ -69,7 +69,8 @@ TEST(WriteCommand, SuccessPrintsTheReportOfTheWrittenFile) {
     const auto written = open_movie(dir.file("out.mov"));
     ASSERT_TRUE(written) << written.error();
     EXPECT_EQ(outcome.out, probe_report(*written) + "\n");
-    EXPECT_NE(outcome.out.find(R"({"index":2,"trackId":3,"type":"data","codec":"timecode","tag":"tmcd","attachedPicture":false}]})"),
+    EXPECT_NE(outcome.out.find(
+                  R"({"index":2,"trackId":3,"type":"data","codec":"timecode","tag":"tmcd","attachedPicture":false}]})"),
               std::string::npos)
         << outcome.out;
     EXPECT_NE(outcome.out.find(R"("timecode":"10:00:00:00")"), std::string::npos);
@@ -110,8 +111,9 @@ TEST(WriteCommand, OutputPermissionsFollowTheCreationMask) {
         SCOPED_TRACE(mask);
         testing::TempDir dir;
         testing::write_file(dir.file("in.mov"), testing::build_movie_bytes(video_and_audio()));
-        const Outcome outcome = run_engine(dir, "write " + dir.file("in.mov") + " " + dir.file("masked.mov") +
-                                                    " 00:00:00:00", std::string("umask ") + mask + " && ");
+        const Outcome outcome =
+            run_engine(dir, "write " + dir.file("in.mov") + " " + dir.file("masked.mov") + " 00:00:00:00",
+                       std::string("umask ") + mask + " && ");
         ASSERT_EQ(outcome.status, 0) << outcome.err;
         struct stat status {};
         ASSERT_EQ(::stat(dir.file("masked.mov").c_str(), &status), 0);
@@ -140,8 +142,9 @@ TEST(WriteCommand, KilledMidWriteLeavesNoOutput) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
     const std::string in = dir.file("in.mov"), out = dir.file("out.mov");
-    std::vector<char*> argv{const_cast<char*>(VELMORA_ENGINE), const_cast<char*>("write"), const_cast<char*>(in.c_str()),
-                            const_cast<char*>(out.c_str()), const_cast<char*>("00:00:00:00"), nullptr};
+    std::vector<char*> argv{const_cast<char*>(VELMORA_ENGINE), const_cast<char*>("write"),
+                            const_cast<char*>(in.c_str()),     const_cast<char*>(out.c_str()),
+                            const_cast<char*>("00:00:00:00"),  nullptr};
     pid_t pid = -1;
     ASSERT_EQ(::posix_spawn(&pid, VELMORA_ENGINE, &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);

@@ -5,12 +5,12 @@
 
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -88,9 +88,7 @@ void camera_frames_byte(const std::string& path) {
 }
 
 const std::string kAudio = " -f lavfi -i sine=frequency=440:sample_rate=48000";
-std::string video_source(const char* rate) {
-    return " -f lavfi -i testsrc2=size=128x96:rate=" + std::string(rate);
-}
+std::string video_source(const char* rate) { return " -f lavfi -i testsrc2=size=128x96:rate=" + std::string(rate); }
 
 const std::vector<PeerMovie>& peer_movies() {
     static const std::vector<PeerMovie> movies = {
@@ -108,7 +106,8 @@ const std::vector<PeerMovie>& peer_movies() {
         {"mpeg4 50 fps, pcm big-endian, mov", "mpeg4.mov",
          video_source("50") + kAudio + " -t 0.5 -c:v mpeg4 -bf 0 -c:a pcm_s16be", "12:34:56:49"},
         {"hevc 30 fps, aac, mp4", "hevc.mp4",
-         video_source("30") + kAudio + " -t 0.5 -c:v libx265 -x265-params bframes=0:log-level=none -tag:v hvc1 -c:a aac",
+         video_source("30") + kAudio +
+             " -t 0.5 -c:v libx265 -x265-params bframes=0:log-level=none -tag:v hvc1 -c:a aac",
          "00:00:00:00"},
         {"mjpeg 24 fps with ffmpeg's own timecode, mov", "own_tc.mov",
          video_source("24") + kAudio + " -t 0.5 -c:v mjpeg -c:a pcm_s16le -timecode 05:06:07:08", "20:00:00:00"},
@@ -122,16 +121,18 @@ const std::vector<PeerMovie>& peer_movies() {
          video_source("30000/1001") + " -t 1 -c:v libx264 -bf 0 -pix_fmt yuv420p -video_track_timescale 600",
          "01:00:00;00", jittered_frame_durations},
         {"h264 25 fps with a mov_text subtitle track, mp4", "subtitles.mp4",
-         video_source("25") + kAudio + " -i SUBTITLES -map 0:v -map 1:a -map 2:s -t 1 -c:v libx264 -bf 0"
-                                       " -pix_fmt yuv420p -c:a aac -c:s mov_text",
+         video_source("25") + kAudio +
+             " -i SUBTITLES -map 0:v -map 1:a -map 2:s -t 1 -c:v libx264 -bf 0"
+             " -pix_fmt yuv420p -c:a aac -c:s mov_text",
          "10:00:00:00"},
         {"h264 25 fps starting 1 s late with B-frames, aac, mov", "late.mov",
          kAudio + " -itsoffset 1" + video_source("25") +
              " -map 1:v -map 0:a -t 2 -c:v libx264 -pix_fmt yuv420p -c:a aac -copyts",
          "00:59:59:00"},
         {"h264 29.97 fps with a camera's timecode track, aac, mov", "camera_tc.mov",
-         video_source("30000/1001") + kAudio + " -t 1 -c:v libx264 -bf 0 -pix_fmt yuv420p -c:a aac"
-                                               " -timecode '01:00:00;00'",
+         video_source("30000/1001") + kAudio +
+             " -t 1 -c:v libx264 -bf 0 -pix_fmt yuv420p -c:a aac"
+             " -timecode '01:00:00;00'",
          "02:00:00;02", camera_frames_byte},
     };
     return movies;
@@ -146,10 +147,12 @@ protected:
 
     std::string ffprobe_timecodes(const std::string& path) {
         // One line per tmcd stream: its timecode tag.
-        return trimmed(run("ffprobe -v error -select_streams d -show_entries stream=codec_tag_string:stream_tags=timecode "
-                           "-of csv=p=0 " + path,
-                           dir_)
-                           .out);
+        return trimmed(
+            run("ffprobe -v error -select_streams d -show_entries stream=codec_tag_string:stream_tags=timecode "
+                "-of csv=p=0 " +
+                    path,
+                dir_)
+                .out);
     }
 
     // The timecode tag ffprobe gives the video stream from its reference.
@@ -187,8 +190,8 @@ TEST_P(WriteInterop, PeersReadTheTimecodeAndTheSameFrames) {
     const std::string output = dir_.file(std::string("tc_") + movie.file);
     ASSERT_NO_FATAL_FAILURE(make_source(movie, source));
 
-    const CommandRun written = run(std::string(VELMORA_ENGINE) + " write " + source + " " + output + " '" + movie.timecode + "'",
-                            dir_);
+    const CommandRun written =
+        run(std::string(VELMORA_ENGINE) + " write " + source + " " + output + " '" + movie.timecode + "'", dir_);
     ASSERT_EQ(written.status, 0) << "engine write failed";
     EXPECT_NE(written.out.find(std::string("\"timecode\":\"") + movie.timecode + "\""), std::string::npos)
         << written.out;
@@ -205,9 +208,9 @@ TEST_P(WriteInterop, WritingAgainKeepsOneTimecodeTrack) {
     const std::string first = dir_.file(std::string("a_") + movie.file);
     const std::string second = dir_.file(std::string("b_") + movie.file);
     ASSERT_NO_FATAL_FAILURE(make_source(movie, source));
-    ASSERT_EQ(run(std::string(VELMORA_ENGINE) + " write " + source + " " + first + " '" + movie.timecode + "'", dir_)
-                  .status,
-              0);
+    ASSERT_EQ(
+        run(std::string(VELMORA_ENGINE) + " write " + source + " " + first + " '" + movie.timecode + "'", dir_).status,
+        0);
     ASSERT_EQ(run(std::string(VELMORA_ENGINE) + " write " + first + " " + second + " 00:00:01:00", dir_).status, 0);
 
     EXPECT_EQ(ffprobe_timecodes(second), "tmcd,00:00:01:00");

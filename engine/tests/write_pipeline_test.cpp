@@ -53,8 +53,7 @@ struct Captured {
     std::vector<std::string> reports;
 };
 
-WriteEvents capturing(Captured& captured,
-                      std::function<void(const std::string&)> before_verification = nullptr) {
+WriteEvents capturing(Captured& captured, std::function<void(const std::string&)> before_verification = nullptr) {
     return WriteEvents{
         [&captured](std::string_view line) { captured.progress.emplace_back(line); },
         [&captured](std::string_view line) { captured.reports.emplace_back(line); },
@@ -65,14 +64,13 @@ WriteEvents capturing(Captured& captured,
 void overwrite_at(const std::string& path, std::uint64_t offset, const Bytes& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
-              static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)), static_cast<ssize_t>(bytes.size()));
     ::close(fd);
 }
 
 std::uint64_t find_bytes(const Bytes& haystack, const Bytes& needle, std::uint64_t from) {
-    const auto at = std::search(haystack.begin() + static_cast<std::ptrdiff_t>(from), haystack.end(), needle.begin(),
-                                needle.end());
+    const auto at =
+        std::search(haystack.begin() + static_cast<std::ptrdiff_t>(from), haystack.end(), needle.begin(), needle.end());
     return static_cast<std::uint64_t>(at - haystack.begin());
 }
 
@@ -134,7 +132,8 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
         if (c.extended_moov) {
             EXPECT_EQ(output[moov_offset + 3], 1) << "the extended size field must stay";
         }
-        EXPECT_EQ(Bytes(output.begin() + static_cast<std::ptrdiff_t>(n), output.begin() + static_cast<std::ptrdiff_t>(n + 12)),
+        EXPECT_EQ(Bytes(output.begin() + static_cast<std::ptrdiff_t>(n),
+                        output.begin() + static_cast<std::ptrdiff_t>(n + 12)),
                   plan->sample_atom);
         EXPECT_EQ(Bytes(output.begin() + static_cast<std::ptrdiff_t>(n + 12), output.end()), plan->moov);
 
@@ -248,11 +247,11 @@ TEST(WriteMovie, OutputIsNamedOnlyOnceVerified) {
         const std::string output = dir.file(squatter ? "taken.mov" : "free.mov");
         bool named_early = true;
         Captured captured;
-        const Status written = write_movie(dir.file("in.mov"), output, "00:00:00:00",
-                                           capturing(captured, [&](const std::string&) {
-                                               named_early = exists(output);
-                                               if (squatter) testing::write_file(output, Bytes{'m', 'i', 'n', 'e'});
-                                           }));
+        const Status written =
+            write_movie(dir.file("in.mov"), output, "00:00:00:00", capturing(captured, [&](const std::string&) {
+                            named_early = exists(output);
+                            if (squatter) testing::write_file(output, Bytes{'m', 'i', 'n', 'e'});
+                        }));
         EXPECT_FALSE(named_early);
         if (squatter) {
             EXPECT_EQ(written, fail("File exists (os error 17)"));

@@ -73,7 +73,8 @@ TEST(BackendClient, NumbersRequestsFromOneEvenWhenSerializationFails) {
     client.request("busy", outcomes.sink());
 
     ASSERT_EQ(link.written.size(), 2u);
-    EXPECT_EQ(parse_json(link.written[0]).value(), (Json{{"id", 1}, {"command", "load_settings"}, {"args", Json::object()}}));
+    EXPECT_EQ(parse_json(link.written[0]).value(),
+              (Json{{"id", 1}, {"command", "load_settings"}, {"args", Json::object()}}));
     EXPECT_EQ(parse_json(link.written[1]).value().at("id"), 3);
     EXPECT_EQ(link.written[0].back(), '\n');
     EXPECT_EQ(link.written[0].find(' '), std::string::npos) << "requests are compact";

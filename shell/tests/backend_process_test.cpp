@@ -82,9 +82,8 @@ protected:
         ASSERT_TRUE(launched) << launched.error();
         process = std::move(*launched);
         client = std::make_unique<BackendClient>(*process);
-        client->set_on_event([this](const std::string& name, const Json& payload) {
-            events.push_back(name + " " + payload.dump());
-        });
+        client->set_on_event(
+            [this](const std::string& name, const Json& payload) { events.push_back(name + " " + payload.dump()); });
     }
 };
 
@@ -172,10 +171,16 @@ TEST(StopGate, StopsOnceBothTheChildAndTheReaderAreDone) {
         int stopped = 0;
         StopGate gate([&] { ++stopped; });
         EXPECT_TRUE(gate.child_running());
-        if (child_first) gate.child_ended(); else gate.reader_done();
+        if (child_first)
+            gate.child_ended();
+        else
+            gate.reader_done();
         EXPECT_EQ(stopped, 0) << "child first: " << child_first;
         EXPECT_EQ(gate.child_running(), !child_first);
-        if (child_first) gate.reader_done(); else gate.child_ended();
+        if (child_first)
+            gate.reader_done();
+        else
+            gate.child_ended();
         EXPECT_EQ(stopped, 1);
         gate.child_ended();
         gate.reader_done();

@@ -84,11 +84,15 @@ TEST_F(BridgeTest, RefusesUntrustedMessages) {
         {"another view", {false, std::string(kPage)}, message("load_settings")},
         {"a view without a page", {true, std::nullopt}, message("load_settings")},
         {"a web page", {true, std::string("https://example.com/index.html")}, message("load_settings")},
-        {"a file outside ui", {true, std::string("file:///app/resources/notices/index.html")}, message("load_settings")},
-        {"a folder that only starts alike", {true, std::string("file:///app/resources/ui2/index.html")},
+        {"a file outside ui",
+         {true, std::string("file:///app/resources/notices/index.html")},
+         message("load_settings")},
+        {"a folder that only starts alike",
+         {true, std::string("file:///app/resources/ui2/index.html")},
          message("load_settings")},
         {"the ui folder itself", {true, std::string("file:///app/resources/ui")}, message("load_settings")},
-        {"a link leading out of ui", {true, std::string("file:///app/resources/ui/escape.html")},
+        {"a link leading out of ui",
+         {true, std::string("file:///app/resources/ui/escape.html")},
          message("load_settings")},
         {"a sub-frame (its guard strips the command)", page_origin(), Json{{"frame", "sub"}}},
         {"a command that is not text", page_origin(), Json{{"command", 3}}},
@@ -138,7 +142,8 @@ TEST_F(BridgeTest, AllowListAndArguments) {
     no_args.erase("args");
     const std::vector<Case> cases = {
         {message("load_settings"), Json::object()},
-        {message("save_settings", {{"value", {{"start", "01:00:00:00"}}}}), Json{{"value", {{"start", "01:00:00:00"}}}}},
+        {message("save_settings", {{"value", {{"start", "01:00:00:00"}}}}),
+         Json{{"value", {{"start", "01:00:00:00"}}}}},
         {list_args, Json::object()},
         {no_args, Json::object()},
         {message("cancel"), Json::object()},
@@ -251,6 +256,7 @@ TEST_F(BridgeTest, ChoosersAndTheirAnswers) {
         std::vector<std::string> chosen;
         Json answer;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {message("destination"), ChooserKind::destination, true, false, false, "Choose output folder", {}, {"/out", "/x"},
          "/out"},
@@ -262,6 +268,7 @@ TEST_F(BridgeTest, ChoosersAndTheirAnswers) {
         {message("pick"), ChooserKind::movies, false, true, true, "Choose movies", {"mov", "mp4", "m4v"}, {},
          Json::array()},
     };
+    // clang-format on
     for (const auto& c : cases) {
         host.choosers.clear();
         answers.calls.clear();
@@ -285,11 +292,12 @@ TEST_F(BridgeTest, SaveReportAsksWhereThenTheBackendWrites) {
     struct Case {
         const char* what;
         Json args;
-        std::string folder, name;               // what the chooser suggests
-        std::optional<SaveChoice> choice;       // nothing: cancelled
-        std::optional<Json> backend_args;       // nothing: the backend is not asked
+        std::string folder, name;          // what the chooser suggests
+        std::optional<SaveChoice> choice;  // nothing: cancelled
+        std::optional<Json> backend_args;  // nothing: the backend is not asked
     };
     const std::string text = "Source path\r\n";
+    // clang-format off
     const std::vector<Case> cases = {
         {"suggestions taken", {{"text", text}, {"folder", "/media/day1"}, {"name", "Velmora report 2026-12-08 11-05.csv"}},
          "/media/day1", "Velmora report 2026-12-08 11-05.csv", SaveChoice{"/media/day1/r.csv", false},
@@ -300,6 +308,7 @@ TEST_F(BridgeTest, SaveReportAsksWhereThenTheBackendWrites) {
          {{"text", text}, {"folder", "media"}, {"name", "../x.csv"}}, "", "Velmora report.csv", std::nullopt,
          std::nullopt},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         host.saves.clear();

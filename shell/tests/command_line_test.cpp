@@ -30,8 +30,8 @@ TEST(CommandLine, TakesOutTheShellsOwnOptions) {
         EXPECT_EQ(line->page_console, c.console);
         EXPECT_EQ(line->rest, c.rest);
     }
-    for (const Args& bad : {Args{"Velmora", "--resources"}, Args{"Velmora", "--resources="},
-                            Args{"Velmora", "--resources", ""}}) {
+    for (const Args& bad :
+         {Args{"Velmora", "--resources"}, Args{"Velmora", "--resources="}, Args{"Velmora", "--resources", ""}}) {
         auto line = parse_command_line(bad);
         ASSERT_FALSE(line);
         EXPECT_EQ(line.error(), "--resources needs a folder");

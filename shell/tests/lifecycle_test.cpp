@@ -36,8 +36,9 @@ TEST(Quitting, SendsExactlyOneShutdownAndEndsOnItsReply) {
 }
 
 TEST(Quitting, AnyEndOfTheShutdownRequestLetsTheApplicationGo) {
-    for (auto outcome : {Result<Json>(Json()), Result<Json>(fail("The native backend stopped. Reopen Velmora before continuing.")),
-                         Result<Json>(fail("The native backend is unavailable."))}) {
+    for (auto outcome :
+         {Result<Json>(Json()), Result<Json>(fail("The native backend stopped. Reopen Velmora before continuing.")),
+          Result<Json>(fail("The native backend is unavailable."))}) {
         BridgeState state;
         FakeQuitHost host;
         ASSERT_EQ(request_quit(state, host), QuitAnswer::later);
@@ -108,14 +109,10 @@ TEST(Appearance, GnomeSchemeDecidesAndDefaultLeavesItToGtk) {
         bool dark;
     };
     const Case cases[] = {
-        {"prefer-dark", false, "Adwaita", true},
-        {"prefer-light", true, "Adwaita-dark", false},
-        {"default", false, "Adwaita", false},
-        {"default", true, "Adwaita", true},
-        {"default", false, "Adwaita-dark", true},
-        {std::nullopt, false, "Breeze:dark", true},
-        {std::nullopt, false, "darkness", false},
-        {"something-new", false, "", false},
+        {"prefer-dark", false, "Adwaita", true},  {"prefer-light", true, "Adwaita-dark", false},
+        {"default", false, "Adwaita", false},     {"default", true, "Adwaita", true},
+        {"default", false, "Adwaita-dark", true}, {std::nullopt, false, "Breeze:dark", true},
+        {std::nullopt, false, "darkness", false}, {"something-new", false, "", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(dark_preferred(c.scheme, c.gtk_dark, c.theme), c.dark)
@@ -141,12 +138,9 @@ TEST(WindowGeometry, FitsTheVisibleArea) {
         Size minimum;
     };
     const std::vector<Case> cases = {
-        {Size{1440, 800}, {1280, 800}, {1000, 620}},
-        {Size{900, 600}, {900, 600}, {900, 600}},
-        {Size{2560, 1415}, {1280, 940}, {1000, 620}},
-        {Size{1280, 940}, {1280, 940}, {1000, 620}},
-        {Size{1000, 620}, {1000, 620}, {1000, 620}},
-        {Size{1200, 619}, {1200, 619}, {1000, 619}},
+        {Size{1440, 800}, {1280, 800}, {1000, 620}},  {Size{900, 600}, {900, 600}, {900, 600}},
+        {Size{2560, 1415}, {1280, 940}, {1000, 620}}, {Size{1280, 940}, {1280, 940}, {1000, 620}},
+        {Size{1000, 620}, {1000, 620}, {1000, 620}},  {Size{1200, 619}, {1200, 619}, {1000, 619}},
         {std::nullopt, {1280, 900}, {1000, 620}},
     };
     for (const auto& c : cases) {

@@ -29,9 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-[[noreturn]] void die(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+[[noreturn]] void die(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 // Folders made read-only by a test must become writable again to be removed.
 void make_tree_writable(const fs::path& root) {

@@ -132,8 +132,7 @@ public:
 
     std::optional<std::string> read_line(std::chrono::milliseconds limit = kDefaultLimit);
     std::optional<nlohmann::json> read_message(std::chrono::milliseconds limit = kDefaultLimit);
-    std::optional<nlohmann::json> read_reply(const nlohmann::json& id,
-                                             std::chrono::milliseconds limit = kDefaultLimit);
+    std::optional<nlohmann::json> read_reply(const nlohmann::json& id, std::chrono::milliseconds limit = kDefaultLimit);
     std::optional<nlohmann::json> call(const std::string& command,
                                        const nlohmann::json& args = nlohmann::json::object(),
                                        std::chrono::milliseconds limit = kDefaultLimit);

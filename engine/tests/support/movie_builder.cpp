@@ -236,7 +236,8 @@ Atom track_atom(const TrackSpec& track, std::uint32_t track_id, const std::vecto
     const std::vector<std::uint32_t> chunks = chunk_lengths(track);
     std::vector<std::array<std::uint32_t, 3>> runs;
     for (std::size_t i = 0; i < chunks.size(); ++i)
-        if (runs.empty() || runs.back()[1] != chunks[i]) runs.push_back({static_cast<std::uint32_t>(i + 1), chunks[i], 1});
+        if (runs.empty() || runs.back()[1] != chunks[i])
+            runs.push_back({static_cast<std::uint32_t>(i + 1), chunks[i], 1});
 
     const auto count = static_cast<std::uint32_t>(total_samples(track));
     Bytes sizes = track.sample_sizes.empty() ? stsz_payload(track.constant_sample_size, count)
@@ -250,13 +251,13 @@ Atom track_atom(const TrackSpec& track, std::uint32_t track_id, const std::vecto
         for (std::uint64_t offset : offsets) narrow.push_back(static_cast<std::uint32_t>(offset));
         offsets_atom = leaf("stco", stco_payload(narrow));
     }
-    Atom stbl = container("stbl", {leaf("stsd", sample_description(track)), leaf("stts", stts_payload(track.timing)),
-                                   leaf("stsc", stsc_payload(runs)), leaf("stsz", std::move(sizes)),
-                                   std::move(offsets_atom)});
+    Atom stbl =
+        container("stbl", {leaf("stsd", sample_description(track)), leaf("stts", stts_payload(track.timing)),
+                           leaf("stsc", stsc_payload(runs)), leaf("stsz", std::move(sizes)), std::move(offsets_atom)});
     Atom dinf = container("dinf", {leaf("dref", dref_payload(1, {dref_entry(track.dref_entry, track.dref_flags)}))});
     Atom minf = container("minf", {media_information_header(track), std::move(dinf), std::move(stbl)});
-    Atom mdia = container("mdia", {leaf("mdhd", media_header(track)), leaf("hdlr", handler_payload(track.handler)),
-                                   std::move(minf)});
+    Atom mdia = container(
+        "mdia", {leaf("mdhd", media_header(track)), leaf("hdlr", handler_payload(track.handler)), std::move(minf)});
     std::vector<Atom> trak_children{leaf("tkhd", track_header(track, track_id))};
     if (track.edits) trak_children.push_back(edit_box(*track.edits));
     trak_children.push_back(std::move(mdia));
@@ -363,7 +364,8 @@ TrackSpec picture_track() {
 
 Atoms build_movie(const MovieSpec& recipe) {
     Atoms top;
-    if (recipe.ftyp) top.push_back(leaf("ftyp", concat({FourCC("qt  ").bytes, pack_u32_be({0x200}), FourCC("qt  ").bytes})));
+    if (recipe.ftyp)
+        top.push_back(leaf("ftyp", concat({FourCC("qt  ").bytes, pack_u32_be({0x200}), FourCC("qt  ").bytes})));
     std::uint64_t position = top.empty() ? 0 : top.front().bytes().size();
 
     // Lay the chunks out in track order, opening a new mdat every N chunks.

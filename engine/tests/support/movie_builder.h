@@ -33,7 +33,7 @@ struct Atom {
     std::vector<Atom> children;
     bool container = false;
     std::optional<std::uint32_t> size_field;  // written instead of the true 32-bit size (0, 1, a lie)
-    bool large_size = false;                   // 16-byte header: size field 1, then a 64-bit size
+    bool large_size = false;                  // 16-byte header: size field 1, then a 64-bit size
 
     Bytes bytes() const;
     // The descendant at a relative path such as "mdia/minf/stbl"; throws when absent.
@@ -71,29 +71,29 @@ struct TrackSpec {
     FourCC sample_entry{"avc1"};
     std::uint32_t timescale = 30000;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> timing{{10, 1001}};  // stts (count, delta)
-    std::optional<std::uint64_t> media_duration;  // default: the timing total
+    std::optional<std::uint64_t> media_duration;                              // default: the timing total
     std::uint16_t width = 320;
     std::uint16_t height = 240;
-    std::uint32_t constant_sample_size = 4;  // used when sample_sizes is empty
+    std::uint32_t constant_sample_size = 4;   // used when sample_sizes is empty
     std::vector<std::uint32_t> sample_sizes;  // per-sample sizes (stsz sample size 0)
     std::uint32_t samples_per_chunk = 0;      // 0: every sample in one chunk
     Bytes sample_data;                        // the track's media bytes; default zeros
     bool co64 = false;                        // 64-bit chunk offsets
     FourCC dref_entry{"url "};
-    std::uint32_t dref_flags = 1;             // bit 0: media in this file
+    std::uint32_t dref_flags = 1;  // bit 0: media in this file
     std::uint8_t mdhd_version = 0;
     std::uint8_t tkhd_version = 0;
-    std::optional<TimecodeEntry> timecode;    // for a `tmcd` sample description
+    std::optional<TimecodeEntry> timecode;        // for a `tmcd` sample description
     std::optional<std::vector<EditEntry>> edits;  // an edts/elst (version 0 unless an entry needs 64 bits)
 };
 
 struct MovieSpec {
     std::vector<TrackSpec> tracks{TrackSpec{}};
     std::uint32_t movie_timescale = 600;
-    std::uint64_t creation_time = 0;   // seconds since 1904; above 32 bits selects mvhd version 1
+    std::uint64_t creation_time = 0;  // seconds since 1904; above 32 bits selects mvhd version 1
     std::uint8_t mvhd_version = 0;
-    std::uint32_t chunks_per_mdat = 0; // 0: one mdat; otherwise a new mdat every N chunks
-    bool ftyp = true;                  // old QuickTime movies start directly with their media data
+    std::uint32_t chunks_per_mdat = 0;  // 0: one mdat; otherwise a new mdat every N chunks
+    bool ftyp = true;                   // old QuickTime movies start directly with their media data
 };
 
 // Ready-made tracks.

@@ -3,10 +3,10 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <stdexcept>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 

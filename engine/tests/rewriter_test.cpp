@@ -10,19 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "support/byte_spelling.h"
 #include "support/movie_builder.h"
 
 namespace velmora {
 namespace {
 
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-Bytes u32s(std::initializer_list<std::uint32_t> values) { return pack_u32_be(values); }
-Bytes tag(const char (&code)[5]) { return Bytes(code, code + 4); }
-Bytes head(std::uint32_t size, const char (&code)[5]) { return cat({u32s({size}), tag(code)}); }
+using testing::cat;
+using testing::head;
+using testing::tag;
+using testing::u32s;
 
 // A version-0 mvhd: 100 payload bytes, the next track identifier last.
 Bytes mvhd(std::uint32_t next_track_id) {

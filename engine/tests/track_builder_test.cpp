@@ -8,29 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "support/byte_spelling.h"
+
 namespace velmora {
 namespace {
 
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-Bytes u32s(std::initializer_list<std::uint32_t> values) { return pack_u32_be(values); }
-Bytes u16s(std::initializer_list<std::uint16_t> values) {
-    Bytes out;
-    for (std::uint16_t v : values) {
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
-        out.push_back(static_cast<std::uint8_t>(v));
-    }
-    return out;
-}
-Bytes u8s(std::initializer_list<std::uint8_t> values) { return Bytes(values); }
-Bytes u64(std::uint64_t v) { return u32s({static_cast<std::uint32_t>(v >> 32), static_cast<std::uint32_t>(v)}); }
-Bytes tag(const char (&code)[5]) { return Bytes(code, code + 4); }
+using namespace testing;
+
 Bytes zeros(std::size_t n) { return Bytes(n, 0); }
-// A header spelled out: size and type.
-Bytes head(std::uint32_t size, const char (&code)[5]) { return cat({u32s({size}), tag(code)}); }
 
 // ---- inputs: a video trak assembled from hand-written parts ----
 

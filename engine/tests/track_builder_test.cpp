@@ -20,16 +20,20 @@ Bytes zeros(std::size_t n) { return Bytes(n, 0); }
 // ---- inputs: a video trak assembled from hand-written parts ----
 
 Bytes video_tkhd_v0() {
+    // clang-format off
     return cat({head(92, "tkhd"), u32s({0x00000003, 0x11111111, 0x22222222, 1, 0, 10010, 0, 0}),
-                u16s({1, 5, 0x0100, 0}),                                              // layer, group, volume, reserved
+                u16s({1, 5, 0x0100, 0}),                                       // layer, group, volume, reserved
                 u32s({0, 0x10000, 0, 0xFFFF0000u, 0, 0, 0x00A00000, 0, 0x40000000}),  // rotated and moved
                 u32s({1920u << 16, 1080u << 16})});
+    // clang-format on
 }
 
 Bytes video_tkhd_v1() {
-    return cat({head(104, "tkhd"), u32s({0x01000001}), u64(0x1111111122222222), u64(0x3333333344444444), u32s({1, 0}),
-                u64(0x0000000100000000), u32s({0, 0}), u16s({2, 1, 0, 0}),
+    // clang-format off
+    return cat({head(104, "tkhd"), u32s({0x01000001}), u64(0x1111111122222222), u64(0x3333333344444444),
+                u32s({1, 0}), u64(0x0000000100000000), u32s({0, 0}), u16s({2, 1, 0, 0}),
                 u32s({0x20000, 0, 0, 0, 0x20000, 0, 0, 0, 0x40000000}), u32s({640u << 16, 480u << 16})});
+    // clang-format on
 }
 
 Bytes video_mdhd_v0() {
@@ -37,8 +41,10 @@ Bytes video_mdhd_v0() {
 }
 
 Bytes video_mdhd_v1() {
-    return cat({head(44, "mdhd"), u32s({0x01000000}), u64(0x1111111122222222), u64(0x3333333344444444), u32s({30000}),
-                u64(300300), u16s({0x15C7, 0x0007})});
+    // clang-format off
+    return cat({head(44, "mdhd"), u32s({0x01000000}), u64(0x1111111122222222), u64(0x3333333344444444),
+                u32s({30000}), u64(300300), u16s({0x15C7, 0x0007})});
+    // clang-format on
 }
 
 Bytes video_edts() { return cat({head(36, "edts"), head(28, "elst"), u32s({0, 1, 10010, 0, 0x00010000})}); }
@@ -65,14 +71,18 @@ Track video_track(Bytes trak_bytes) {
 // ---- expected pieces, hand-derived from the QuickTime timecode layout ----
 
 Bytes expected_tkhd_v0(std::uint32_t id) {
+    // clang-format off
     return cat({head(92, "tkhd"), u32s({0x00000002, 0x11111111, 0x22222222, id, 0, 10010, 0, 0}), zeros(8),
                 u32s({0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000}), zeros(8)});
+    // clang-format on
 }
 
 Bytes expected_tkhd_v1(std::uint32_t id) {
-    return cat({head(104, "tkhd"), u32s({0x01000002}), u64(0x1111111122222222), u64(0x3333333344444444), u32s({id, 0}),
-                u64(0x0000000100000000), u32s({0, 0}), zeros(8), u32s({0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000}),
-                zeros(8)});
+    // clang-format off
+    return cat({head(104, "tkhd"), u32s({0x01000002}), u64(0x1111111122222222), u64(0x3333333344444444),
+                u32s({id, 0}), u64(0x0000000100000000), u32s({0, 0}), zeros(8),
+                u32s({0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000}), zeros(8)});
+    // clang-format on
 }
 
 Bytes expected_hdlr() {
@@ -81,10 +91,12 @@ Bytes expected_hdlr() {
 }
 
 Bytes expected_gmhd() {
+    // clang-format off
     return cat({head(73, "gmhd"),                                                           //
                 head(24, "gmin"), u32s({0}), u16s({0x0040, 0x8000, 0x8000, 0x8000, 0, 0}),  //
-                head(41, "tmcd"), head(33, "tcmi"), u32s({0}), u16s({0, 0, 12, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF}),
-                u8s({0})});
+                head(41, "tmcd"), head(33, "tcmi"), u32s({0}),
+                u16s({0, 0, 12, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF}), u8s({0})});
+    // clang-format on
 }
 
 Bytes expected_dinf() { return cat({head(36, "dinf"), head(28, "dref"), u32s({0, 1}), head(12, "url "), u32s({1})}); }
@@ -95,9 +107,11 @@ Bytes expected_stsd(std::uint32_t flags, std::uint8_t fps) {
 }
 
 Bytes expected_sample_tables_tail() {
+    // clang-format off
     return cat({head(24, "stts"), u32s({0, 1, 1, 300300}),  //
-                head(28, "stsc"), u32s({0, 1, 1, 1, 1}),    //
+                head(28, "stsc"), u32s({0, 1, 1, 1, 1}),     //
                 head(20, "stsz"), u32s({0, 4, 1})});
+    // clang-format on
 }
 
 TEST(TimecodeTrakLayout, Version0HeaderWithoutEditListNonDropWithStco) {
@@ -105,23 +119,17 @@ TEST(TimecodeTrakLayout, Version0HeaderWithoutEditListNonDropWithStco) {
     const auto built = build_timecode_trak(video, 3, false, 1000);
     ASSERT_TRUE(built) << built.error();
 
+    // clang-format off
     const Bytes expected = cat({
-        head(457, "trak"),
-        expected_tkhd_v0(3),  //
-        head(357, "mdia"),    //
-        head(32, "mdhd"),
-        u32s({0, 0x11111111, 0x22222222, 30000, 300300}),
-        u16s({0, 0x0102}),
-        expected_hdlr(),  //
-        head(269, "minf"),
-        expected_gmhd(),
-        expected_dinf(),  //
-        head(152, "stbl"),
-        expected_stsd(2, 30),
-        expected_sample_tables_tail(),  //
-        head(20, "stco"),
-        u32s({0, 1, 1000}),
+        head(457, "trak"), expected_tkhd_v0(3),  //
+        head(357, "mdia"),                       //
+        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300300}), u16s({0, 0x0102}),
+        expected_hdlr(),                                                     //
+        head(269, "minf"), expected_gmhd(), expected_dinf(),                 //
+        head(152, "stbl"), expected_stsd(2, 30), expected_sample_tables_tail(),  //
+        head(20, "stco"), u32s({0, 1, 1000}),
     });
+    // clang-format on
     EXPECT_EQ(*built, expected);
 }
 
@@ -131,18 +139,19 @@ TEST(TimecodeTrakLayout, Version1HeaderWithEditListDropFrameWithCo64) {
     const auto built = build_timecode_trak(video, 9, true, 0x100000000ull);
     ASSERT_TRUE(built) << built.error();
 
+    // clang-format off
     const Bytes expected = cat({
-        head(521, "trak"),       expected_tkhd_v1(9),                                       //
-        head(36, "edts"),        head(28, "elst"),     u32s({0, 1, 10010, 0, 0x00010000}),  //
-        head(373, "mdia"),                                                                  //
-        head(44, "mdhd"),        u32s({0x01000000}),   u64(0x1111111122222222),
-        u64(0x3333333344444444), u32s({30000}),        u64(300300),
-        u16s({0, 0x0007}),                                                             //
-        expected_hdlr(),                                                               //
-        head(273, "minf"),       expected_gmhd(),      expected_dinf(),                //
-        head(156, "stbl"),       expected_stsd(3, 30), expected_sample_tables_tail(),  //
-        head(24, "co64"),        u32s({0, 1}),         u64(0x100000000ull),
+        head(521, "trak"), expected_tkhd_v1(9),                          //
+        head(36, "edts"), head(28, "elst"), u32s({0, 1, 10010, 0, 0x00010000}),  //
+        head(373, "mdia"),                                               //
+        head(44, "mdhd"), u32s({0x01000000}), u64(0x1111111122222222), u64(0x3333333344444444), u32s({30000}),
+        u64(300300), u16s({0, 0x0007}),                                            //
+        expected_hdlr(),                                                           //
+        head(273, "minf"), expected_gmhd(), expected_dinf(),                       //
+        head(156, "stbl"), expected_stsd(3, 30), expected_sample_tables_tail(),    //
+        head(24, "co64"), u32s({0, 1}), u64(0x100000000ull),
     });
+    // clang-format on
     EXPECT_EQ(*built, expected);
 }
 
@@ -155,66 +164,47 @@ TEST(TimecodeTrakLayout, BFrameEditStartsAtMediaTimeZero) {
     const auto built = build_timecode_trak(video, 3, false, 1000);
     ASSERT_TRUE(built) << built.error();
 
+    // clang-format off
     const Bytes expected = cat({
-        head(493, "trak"),
-        expected_tkhd_v0(3),  //
-        head(36, "edts"),
-        head(28, "elst"),
-        u32s({0, 1, 10010, 0, 0x00010000}),  //
-        head(357, "mdia"),                   //
-        head(32, "mdhd"),
-        u32s({0, 0x11111111, 0x22222222, 30000, 300300}),
-        u16s({0, 0x0102}),
-        expected_hdlr(),  //
-        head(269, "minf"),
-        expected_gmhd(),
-        expected_dinf(),  //
-        head(152, "stbl"),
-        expected_stsd(2, 30),
-        expected_sample_tables_tail(),  //
-        head(20, "stco"),
-        u32s({0, 1, 1000}),
+        head(493, "trak"), expected_tkhd_v0(3),                                   //
+        head(36, "edts"), head(28, "elst"), u32s({0, 1, 10010, 0, 0x00010000}),  //
+        head(357, "mdia"),                                                        //
+        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300300}), u16s({0, 0x0102}),
+        expected_hdlr(),                                                          //
+        head(269, "minf"), expected_gmhd(), expected_dinf(),                      //
+        head(152, "stbl"), expected_stsd(2, 30), expected_sample_tables_tail(),   //
+        head(20, "stco"), u32s({0, 1, 1000}),
     });
+    // clang-format on
     EXPECT_EQ(*built, expected);
 }
 
 // A leading empty edit (a delayed start) is mirrored as stored, 64-bit wide
 // here; the edit after it starts at media time 0.
 TEST(TimecodeTrakLayout, LeadingEmptyEditIsMirrored) {
+    // clang-format off
     const Bytes delayed_edts = cat({head(64, "edts"), head(56, "elst"), u32s({0x01000000, 2}),  //
-                                    u64(30000), u64(UINT64_MAX), u32s({0x00010000}),            //
+                                    u64(30000), u64(UINT64_MAX), u32s({0x00010000}),             //
                                     u64(300300), u64(1001), u32s({0x00010000})});
+    // clang-format on
     const Track video =
         video_track(make_container(FourCC("trak"), {video_tkhd_v0(), delayed_edts, video_mdia(video_mdhd_v0())}));
     const auto built = build_timecode_trak(video, 3, true, 1000);
     ASSERT_TRUE(built) << built.error();
 
+    // clang-format off
     const Bytes expected = cat({
-        head(521, "trak"),
-        expected_tkhd_v0(3),  //
-        head(64, "edts"),
-        head(56, "elst"),
-        u32s({0x01000000, 2}),  //
-        u64(30000),
-        u64(UINT64_MAX),
-        u32s({0x00010000}),
-        u64(300300),
-        u64(0),
-        u32s({0x00010000}),  //
-        head(357, "mdia"),   //
-        head(32, "mdhd"),
-        u32s({0, 0x11111111, 0x22222222, 30000, 300300}),
-        u16s({0, 0x0102}),
-        expected_hdlr(),  //
-        head(269, "minf"),
-        expected_gmhd(),
-        expected_dinf(),  //
-        head(152, "stbl"),
-        expected_stsd(3, 30),
-        expected_sample_tables_tail(),  //
-        head(20, "stco"),
-        u32s({0, 1, 1000}),
+        head(521, "trak"), expected_tkhd_v0(3),                                                  //
+        head(64, "edts"), head(56, "elst"), u32s({0x01000000, 2}),                              //
+        u64(30000), u64(UINT64_MAX), u32s({0x00010000}), u64(300300), u64(0), u32s({0x00010000}),  //
+        head(357, "mdia"),                                                                       //
+        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300300}), u16s({0, 0x0102}),
+        expected_hdlr(),                                                                         //
+        head(269, "minf"), expected_gmhd(), expected_dinf(),                                     //
+        head(152, "stbl"), expected_stsd(3, 30), expected_sample_tables_tail(),                  //
+        head(20, "stco"), u32s({0, 1, 1000}),
     });
+    // clang-format on
     EXPECT_EQ(*built, expected);
 }
 
@@ -230,32 +220,36 @@ TEST(TimecodeTrakLayout, VariableRateRunsOnTheStandardRate) {
     const auto built = build_timecode_trak(video, 3, false, 1000, FrameRate{30000, 1001});
     ASSERT_TRUE(built) << built.error();
 
+    // clang-format off
     const Bytes expected = cat({
         head(457, "trak"), expected_tkhd_v0(3),  //
         head(357, "mdia"),                       //
-        head(32, "mdhd"),  u32s({0, 0x11111111, 0x22222222, 30000, 300001}),
-        u16s({0, 0x0102}),
-        expected_hdlr(),  //
-        head(269, "minf"), expected_gmhd(),
-        expected_dinf(),                             //
-        head(152, "stbl"), expected_stsd(2, 30),     //
-        head(24, "stts"),  u32s({0, 1, 1, 300001}),  //
-        head(28, "stsc"),  u32s({0, 1, 1, 1, 1}),    //
-        head(20, "stsz"),  u32s({0, 4, 1}),          //
-        head(20, "stco"),  u32s({0, 1, 1000}),
+        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300001}), u16s({0, 0x0102}),
+        expected_hdlr(),                                             //
+        head(269, "minf"), expected_gmhd(), expected_dinf(),         //
+        head(152, "stbl"), expected_stsd(2, 30),                     //
+        head(24, "stts"), u32s({0, 1, 1, 300001}),                   //
+        head(28, "stsc"), u32s({0, 1, 1, 1, 1}),                     //
+        head(20, "stsz"), u32s({0, 4, 1}),                           //
+        head(20, "stco"), u32s({0, 1, 1000}),
     });
+    // clang-format on
     EXPECT_EQ(*built, expected);
 
     // Version 1 media header: time scale at 20, 64-bit duration at 24.
-    const Bytes mdhd_v1 =
-        cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({600}), u64(6006), u16s({0x15C7, 0})});
+    // clang-format off
+    const Bytes mdhd_v1 = cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({600}), u64(6006),
+                               u16s({0x15C7, 0})});
+    // clang-format on
     Track v1 = video_track(make_container(FourCC("trak"), {video_tkhd_v0(), video_mdia(mdhd_v1)}));
     v1.media_timescale = 600;
     v1.media_duration = 6006;
     const auto built_v1 = build_timecode_trak(v1, 3, false, 1000, FrameRate{30000, 1001});
     ASSERT_TRUE(built_v1) << built_v1.error();
-    const Bytes expected_mdhd =
-        cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({30000}), u64(300300), u16s({0, 0})});
+    // clang-format off
+    const Bytes expected_mdhd = cat({head(44, "mdhd"), u32s({0x01000000}), u64(1), u64(2), u32s({30000}), u64(300300),
+                                     u16s({0, 0})});
+    // clang-format on
     EXPECT_EQ(Bytes(built_v1->begin() + 8 + 92 + 8, built_v1->begin() + 8 + 92 + 8 + 44), expected_mdhd);
 }
 
@@ -267,10 +261,12 @@ TEST(TimecodeTrakLayout, ChunkOffsetTableAtThe32BitBoundary) {
         Bytes expected_tail;
     };
     const std::vector<Case> cases = {
+        // clang-format off
         {0xFFFFFFFFull - 8, cat({head(20, "stco"), u32s({0, 1, 0xFFFFFFFF})})},
         {0xFFFFFFFFull - 7, cat({head(24, "co64"), u32s({0, 1}), u64(0x100000000ull)})},
         {0, cat({head(20, "stco"), u32s({0, 1, 8})})},
     };
+    // clang-format on
     const Track video = video_track(make_container(FourCC("trak"), {video_tkhd_v0(), video_mdia(video_mdhd_v0())}));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input_size);
@@ -343,12 +339,14 @@ TEST(TimecodeTrakLayout, Failures) {
         {"no mdhd",
          make_container(FourCC("trak"), {video_tkhd_v0(), make_container(FourCC("mdia"), {head(8, "hdlr")})}),
          "Missing or duplicate required metadata atom"},
+        // clang-format off
         {"child past its parent", cat({head(120, "trak"), video_tkhd_v0()}), "Invalid movie atom size"},
         {"stray bytes after the last child", make_container(FourCC("trak"), {video_tkhd_v0(), mdia, u32s({0})}),
          "Truncated movie metadata"},
         {"child smaller than its header",
          make_container(FourCC("trak"), {video_tkhd_v0(), mdia, cat({head(4, "udta")})}), "Invalid movie atom size"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto built = build_timecode_trak(video_track(c.trak), 2, false, 1000);
@@ -440,6 +438,7 @@ TEST(TimecodeReference, VideoTrakAmendment) {
         Bytes expected_payload;
     };
     const std::vector<Case> cases = {
+        // clang-format off
         {"no tref: appended last", cat({tkhd, mdia}), 3, cat({tkhd, mdia, head(20, "tref"), ref("tmcd", {3})})},
         {"other references stay ahead, old tmcd replaced in place",
          cat({tkhd, cat({head(48, "tref"), ref("chap", {2}), ref("tmcd", {5}), ref("sync", {3, 4})}), mdia}), 7,
@@ -452,13 +451,16 @@ TEST(TimecodeReference, VideoTrakAmendment) {
         {"extended child copied as stored", cat({tkhd, udta_extended, mdia}), 3,
          cat({tkhd, udta_extended, mdia, head(20, "tref"), ref("tmcd", {3})})},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Bytes input = make_atom(FourCC("trak"), c.input_payload);
         const auto amended = reference_timecode_track(input, c.id);
         ASSERT_TRUE(amended) << amended.error();
-        const Bytes expected =
-            cat({u32s({static_cast<std::uint32_t>(8 + c.expected_payload.size())}), tag("trak"), c.expected_payload});
+        // clang-format off
+        const Bytes expected = cat({u32s({static_cast<std::uint32_t>(8 + c.expected_payload.size())}), tag("trak"),
+                                    c.expected_payload});
+        // clang-format on
         EXPECT_EQ(*amended, expected);
     }
 }
@@ -476,15 +478,15 @@ TEST(TimecodeReference, OpenEndedChildrenGetTheirRealSize) {
         Bytes expected_payload;
     };
     const std::vector<Case> cases = {
+        // clang-format off
         {"last trak child open-ended, no tref", cat({tkhd, mdia, u32s({0}), tag("udta"), udta_payload}),
          cat({tkhd, mdia, head(16, "udta"), udta_payload, head(20, "tref"), ref("tmcd", {3})})},
-        {"last reference open-ended",
-         cat({tkhd, mdia, head(32, "tref"), ref("chap", {2}), u32s({0}), tag("sync"), u32s({4})}),
+        {"last reference open-ended", cat({tkhd, mdia, head(32, "tref"), ref("chap", {2}), u32s({0}), tag("sync"), u32s({4})}),
          cat({tkhd, mdia, head(44, "tref"), ref("chap", {2}), ref("sync", {4}), ref("tmcd", {3})})},
-        {"open-ended old tmcd reference is dropped",
-         cat({tkhd, mdia, head(20, "tref"), u32s({0}), tag("tmcd"), u32s({9})}),
+        {"open-ended old tmcd reference is dropped", cat({tkhd, mdia, head(20, "tref"), u32s({0}), tag("tmcd"), u32s({9})}),
          cat({tkhd, mdia, head(20, "tref"), ref("tmcd", {3})})},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto amended = reference_timecode_track(make_atom(FourCC("trak"), c.input_payload), 3);
@@ -498,8 +500,10 @@ TEST(TimecodeReference, ExtendedTrakHeaderIsRewrappedShort) {
     const Bytes input = cat({u32s({1}), tag("trak"), u64(16 + payload.size()), payload});
     const auto amended = reference_timecode_track(input, 3);
     ASSERT_TRUE(amended) << amended.error();
+    // clang-format off
     EXPECT_EQ(*amended, cat({u32s({static_cast<std::uint32_t>(8 + payload.size() + 20)}), tag("trak"), payload,
                              head(20, "tref"), ref("tmcd", {3})}));
+    // clang-format on
 }
 
 TEST(TimecodeReference, MalformedChildren) {
@@ -509,11 +513,13 @@ TEST(TimecodeReference, MalformedChildren) {
         std::string message;
     };
     const std::vector<Case> cases = {
+        // clang-format off
         {"trak child too large", cat({video_tkhd_v0(), head(100, "mdia")}), "Invalid movie atom size"},
         {"tref child too small", cat({head(20, "tref"), head(4, "tmcd"), u32s({0})}), "Invalid movie atom size"},
         {"tref with a stray tail", cat({head(14, "tref"), u16s({0, 0}), u16s({0})}), "Truncated movie metadata"},
         {"truncated trak child header", cat({video_tkhd_v0(), u32s({0})}), "Truncated movie metadata"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto amended = reference_timecode_track(make_atom(FourCC("trak"), c.payload), 3);

@@ -13,6 +13,7 @@
 #include "json_text.h"
 #include "names.h"
 #include "opener.h"
+#include "output_lines.h"
 #include "processing.h"
 #include "report_file.h"
 #include "request_reader.h"
@@ -141,13 +142,6 @@ Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& 
     if (command == backend_command::kSaveReport) return save_report(args);
     if (command == backend_command::kShutdown) return nlohmann::json();  // answered by the reader before dispatch
     return fail("Unknown native command");
-}
-
-void emit_message(const nlohmann::json& message) {
-    static std::mutex output_lock;
-    const std::string line = to_compact_json(message) + "\n";
-    std::lock_guard lock(output_lock);
-    (void)write_all(STDOUT_FILENO, line);
 }
 
 }  // namespace velmora

@@ -29,8 +29,4 @@ Status serve_requests(const std::shared_ptr<ServiceState>& state);
 Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& resources_dir,
                                         const std::string& command, const nlohmann::json& args);
 
-// Writes one compact JSON line to standard output under the process-wide
-// output lock and flushes it. Safe from any thread; write errors are ignored.
-void emit_message(const nlohmann::json& message);
-
 }  // namespace velmora

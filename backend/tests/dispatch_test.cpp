@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "json_text.h"
+#include "output_lines.h"
 #include "protocol.h"
 #include "settings.h"
 #include "support/backend_harness.h"

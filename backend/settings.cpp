@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <initializer_list>
 #include <string_view>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "file_system.h"
 #include "json_text.h"
@@ -93,19 +90,9 @@ nlohmann::json normalize_settings(const nlohmann::json& value) {
 }
 
 std::optional<nlohmann::json> read_json_file(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return std::nullopt;
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return std::nullopt;
-        if (got == 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    if (!is_valid_utf8(text)) return std::nullopt;
-    auto parsed = parse_json(text);
+    const auto text = read_file(path);
+    if (!text || !is_valid_utf8(*text)) return std::nullopt;
+    auto parsed = parse_json(*text);
     if (!parsed) return std::nullopt;
     return std::move(*parsed);
 }

@@ -1,9 +1,12 @@
 #include "file_system.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +65,22 @@ Status create_folders(const std::string& folder) {
     // Someone else may have made it meanwhile.
     if (is_folder(folder)) return {};
     return fail(system_error_text(error));
+}
+
+Result<std::string> read_file(const std::string& path, std::size_t limit) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return fail(system_error_text(errno));
+    std::string text;
+    std::array<char, 65536> buffer{};
+    while (text.size() < limit) {
+        const std::size_t wanted = std::min(buffer.size(), limit - text.size());
+        const ssize_t got = ::read(fd.get(), buffer.data(), wanted);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return fail(system_error_text(errno));
+        if (got == 0) break;
+        text.append(buffer.data(), static_cast<std::size_t>(got));
+    }
+    return text;
 }
 
 Status write_file_atomically(const std::string& path, std::string_view text, mode_t mode) {

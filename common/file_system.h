@@ -3,6 +3,7 @@
 // Folder creation and whole-file replacement; descriptors and paths come
 // from their own headers.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -16,6 +17,10 @@ namespace velmora {
 // Creates `folder` and its missing ancestors (0777 before the umask); an
 // existing folder is fine, anything else in the way fails.
 Status create_folders(const std::string& folder);
+
+// The first `limit` bytes of the file `path` (all of it by default), read
+// to its end; fails with the system's error text.
+Result<std::string> read_file(const std::string& path, std::size_t limit = SIZE_MAX);
 
 // Replaces the file `path` with `text` so that a reader (also after a power
 // cut) finds either the old file or the whole new one: the folders are

@@ -1,7 +1,6 @@
 #include "window_memory.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "file_system.h"
 #include "json_text.h"
@@ -49,12 +48,10 @@ Size restored_size(std::optional<Size> remembered, const WindowGeometry& geometr
 }
 
 std::optional<Size> load_window_memory(const std::string& folder) {
-    std::ifstream file(folder + "/" + std::string(kWindowMemoryName), std::ios::binary);
-    if (!file) return std::nullopt;
-    std::string text(4096, '\0');
-    file.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(file.gcount()));
-    return parse_window_memory(text);
+    // A window size is a few bytes; more is not a file of ours.
+    const auto text = read_file(join_path(folder, kWindowMemoryName), 4096);
+    if (!text) return std::nullopt;
+    return parse_window_memory(*text);
 }
 
 Status save_window_memory(const std::string& folder, Size size) {

@@ -79,6 +79,10 @@ TEST(WindowMemory, SavesByRenamingANewFileAndLeavesNoTemporary) {
     std::ifstream settings(folder + "/settings.json");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(settings), {}), "{}");
 
+    // Only the first 4096 bytes are read: a padded file is not ours.
+    std::ofstream(folder + "/window.json") << std::string(4096, ' ') << R"({"width":1200,"height":800})";
+    EXPECT_EQ(load_window_memory(folder), std::nullopt);
+
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
     if (::geteuid() != 0) {  // root writes anywhere
         auto refused = save_window_memory(folder, {1200, 800});

@@ -1,6 +1,9 @@
 #include "utf8.h"
 
+#include "reel_name.h"
+
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +42,26 @@ TEST(Utf8, ValidationAndLossyDecoding) {
         EXPECT_EQ(is_valid_utf8(c.bytes), c.valid) << testing::PrintToString(c.bytes);
         EXPECT_EQ(decode_utf8_lossy(c.bytes), c.lossy) << testing::PrintToString(c.bytes);
     }
+}
+
+TEST(Utf8, ReelNamesAreShortPrintableText) {
+    // clang-format off
+    const std::pair<std::string, bool> cases[] = {
+        {"A", true},
+        {std::string(32, 'R'), true},
+        {std::string(33, 'R'), false},
+        {"", false},
+        {"A001\tC002", false},
+        {std::string("A\0", 2), false},
+        {"A\x7f", false},
+        {"A\xc2\x85", false},                                          // C1 NEL
+        {"A\xc2\xa0", true},                                           // no-break space
+        {"Caf\xc3\xa9 " + std::string(26, 'x'), true},                  // 32 bytes, 31 characters
+        {"Caf\xc3\xa9 " + std::string(27, 'x'), false},                 // 33 bytes
+        {"A\xff", false},
+    };
+    // clang-format on
+    for (const auto& [text, valid] : cases) EXPECT_EQ(is_valid_reel_name(text), valid) << testing::PrintToString(text);
 }
 
 TEST(Utf8, CountsScalarValuesNotBytes) {

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "boxes.h"
+#include "recorded_time.h"
 #include "sample_tables.h"
 #include "timecode_track.h"
 
@@ -333,6 +334,8 @@ Result<Movie> open_movie(const std::string& path) {
     const std::vector<MediaRange> ranges = media_ranges(movie.atoms);
     for (const Track& track : movie.tracks) TRY_VOID(validate_sample_layout(track, ranges));
     TRY(movie.existing_timecode, read_existing_timecode(movie));
+    // Last, and never a refusal: a movie reads the same with or without it.
+    movie.recorded_time = read_recorded_time(moov_children);
     return movie;
 }
 

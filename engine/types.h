@@ -54,6 +54,13 @@ struct VariableRate {
     std::string measured;  // frames over their total duration, reduced ("36000/1201")
 };
 
+// When recording began: an instant and the zone it began in.
+struct RecordedTime {
+    std::int64_t unix_seconds = 0;  // UTC
+    int offset_minutes = 0;         // east of UTC: +180 for "+03:00"
+    bool operator==(const RecordedTime&) const = default;
+};
+
 struct Track {
     Bytes trak_bytes;  // the whole trak atom, header included
     std::uint64_t media_duration = 0;
@@ -77,6 +84,7 @@ struct Movie {
     std::uint64_t creation_time = 0;  // seconds since 1904-01-01 UTC
     std::optional<std::string> existing_timecode;
     std::optional<VariableRate> variable_rate;  // set when the video's frame durations differ
+    std::optional<RecordedTime> recorded_time;  // from moov/meta, when it holds one that parses
 
     const Track& video() const { return tracks[video_index]; }
     // The rate the video is labelled at: its own for a constant rate, else the standard rate.

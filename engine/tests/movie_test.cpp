@@ -25,6 +25,7 @@ struct GateCase {
     std::function<void(MovieSpec&)> recipe;
     std::function<void(Atoms&)> atoms;
     std::function<void(Bytes&)> bytes;
+    std::optional<RecordedTime> recorded;  // of an accepted movie
 };
 
 Bytes movie_bytes(const GateCase& c) {
@@ -50,7 +51,8 @@ class MovieGate : public ::testing::TestWithParam<GateCase> {};
 TEST_P(MovieGate, AcceptsOrRefusesWithItsMessage) {
     const auto movie = open_bytes(movie_bytes(GetParam()));
     if (GetParam().message == nullptr) {
-        EXPECT_TRUE(movie.has_value()) << movie.error();
+        ASSERT_TRUE(movie.has_value()) << movie.error();
+        EXPECT_EQ(movie->recorded_time, GetParam().recorded);
     } else {
         ASSERT_FALSE(movie.has_value()) << "accepted";
         EXPECT_EQ(movie.error(), GetParam().message);
@@ -395,6 +397,80 @@ const GateCase kEditList[] = {
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(EditList, MovieGate, ::testing::ValuesIn(kEditList), case_name);
+
+// --- Recorded time in moov/meta: read where it parses, else absent, never a refusal
+std::function<void(MovieSpec&)> dated(const char* text) {
+    return [text](MovieSpec& s) { s.creation_date = text; };
+}
+Atom& meta_item(Atoms& a, std::size_t n) { return testing::find(a, "moov/meta/ilst").children.at(n); }
+Bytes& keys(Atoms& a) { return payload(a, "moov/meta/keys"); }
+constexpr RecordedTime kHelsinki{1'563'956'740, 180};  // 2019-07-24T11:25:40+03:00
+
+// clang-format off
+const GateCase kRecordedTime[] = {
+    {"zone_plus_hhmm", nullptr, dated("2019-07-24T11:25:40+0300"), {}, {}, kHelsinki},
+    {"zone_plus_hh_mm", nullptr, dated("2019-07-24T11:25:40+03:00"), {}, {}, kHelsinki},
+    {"zone_z", nullptr, dated("2019-07-24T08:25:40Z"), {}, {}, RecordedTime{1'563'956'740, 0}},
+    {"zone_minus_hhmm", nullptr, dated("2021-05-25T09:21:51-0700"), {}, {}, RecordedTime{1'621'959'711, -420}},
+    {"zone_with_minutes", nullptr, dated("2019-07-24T11:25:40+0545"), {}, {}, RecordedTime{1'563'946'840, 345}},
+    {"zone_plus_14_00", nullptr, dated("2019-07-24T22:25:40+14:00"), {}, {}, RecordedTime{1'563'956'740, 840}},
+    {"zone_minus_12_00", nullptr, dated("2019-07-23T20:25:40-12:00"), {}, {}, RecordedTime{1'563'956'740, -720}},
+    {"zone_past_plus_14", nullptr, dated("2019-07-24T22:25:40+14:01")},
+    {"zone_past_minus_12", nullptr, dated("2019-07-23T20:25:40-1201")},
+    {"zone_minutes_60", nullptr, dated("2019-07-24T11:25:40+0260")},
+    {"zone_hours_only", nullptr, dated("2019-07-24T11:25:40+03")},
+    {"no_zone", nullptr, dated("2019-07-24T11:25:40")},
+    {"fraction_dropped", nullptr, dated("2019-07-24T11:25:40.999+03:00"), {}, {}, kHelsinki},
+    {"fraction_after_comma", nullptr, dated("2019-07-24T11:25:40,5Z"), {}, {}, RecordedTime{1'563'967'540, 0}},
+    {"point_without_digits", nullptr, dated("2019-07-24T11:25:40.+03:00")},
+    {"before_1970", nullptr, dated("1969-12-31T23:59:59Z"), {}, {}, RecordedTime{-1, 0}},
+    {"leap_day", nullptr, dated("2020-02-29T00:00:00Z"), {}, {}, RecordedTime{1'582'934'400, 0}},
+    {"no_leap_day", nullptr, dated("2019-02-29T00:00:00Z")},
+    {"hour_24", nullptr, dated("2019-07-24T24:00:00Z")},
+    {"without_seconds", nullptr, dated("2019-07-24T11:25+0300")},
+    {"trailing_text", nullptr, dated("2019-07-24T11:25:40+0300 ")},
+    {"bad_text", nullptr, dated("yesterday")},
+    {"iso_meta_with_version_and_flags", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { testing::find(a, "moov/meta").payload = Bytes(4, 0); }, {}, kHelsinki},
+    {"item_found_by_index_not_order", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { std::swap(meta_item(a, 0), meta_item(a, 1)); }, {}, kHelsinki},
+    {"first_utf8_value_of_the_item", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) {
+         auto& values = meta_item(a, 1).children;
+         values.insert(values.begin(), testing::data_atom(0x15, "2000-01-01T00:00:00Z"));
+         values.push_back(testing::data_atom(1, "2000-01-01T00:00:00Z"));
+     }, {}, kHelsinki},
+    {"key_count_ends_before_the_key", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { testing::set_u32(keys(a), 4, 1); }},
+    {"key_count_past_the_entries", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { testing::set_u32(keys(a), 4, 3); }, {}, kHelsinki},
+    {"missing_key", nullptr, dated("2019-07-24T11:25:40+0300"), [](Atoms& a) { keys(a).back() = 'E'; }},
+    {"key_entry_below_its_header", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { testing::set_u32(keys(a), 8, 7); }},
+    {"meta_without_keys", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { testing::remove(a, "moov/meta/keys"); }},
+    {"key_index_pointing_nowhere", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { meta_item(a, 1).type = testing::item_type(3); }},
+    {"not_utf8_type", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { testing::set_u32(meta_item(a, 1).children[0].payload, 0, 2); }},
+    {"type_indicator_with_a_set_first_byte", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { testing::set_u32(meta_item(a, 1).children[0].payload, 0, 0x01000001); }},
+    {"ilst_listing_fails", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { meta_item(a, 0).size_field = 1000; }},
+    {"empty_meta", nullptr, dated("2019-07-24T11:25:40+0300"),
+     [](Atoms& a) { testing::find(a, "moov/meta").children.clear(); }},
+    {"meta_in_udta_is_not_read", nullptr, dated("2019-07-24T11:25:40+0300"), [](Atoms& a) {
+         Atom meta = testing::find(a, "moov/meta");
+         testing::remove(a, "moov/meta");
+         testing::find(a, "moov").children.push_back(testing::container("udta", {meta}));
+     }},
+    {"refusal_unchanged_by_a_recorded_time", "Incomplete sample timing is not supported", [](MovieSpec& s) {
+         s.creation_date = "2019-07-24T11:25:40+0300";
+         s.tracks[0].media_duration = 10011;
+     }},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(RecordedTime, MovieGate, ::testing::ValuesIn(kRecordedTime), case_name);
 
 TEST(OpenMovie, FillsTheMovieModel) {
     MovieSpec recipe;

@@ -274,11 +274,9 @@ std::string temp_base() {
 }
 
 Bytes Atom::bytes() const {
-    Bytes body;
+    Bytes body = payload;
     if (container) {
         for (const Atom& child : children) append_bytes(body, child.bytes());
-    } else {
-        body = payload;
     }
     Bytes out;
     const std::uint64_t header = large_size ? 16 : 8;
@@ -362,6 +360,37 @@ TrackSpec picture_track() {
     return track;
 }
 
+FourCC item_type(std::uint32_t key_index) {
+    FourCC code;
+    put_u32_be(code.bytes, 0, key_index);
+    return code;
+}
+
+Atom data_atom(std::uint32_t type, std::string_view value) {
+    Bytes payload = pack_u32_be({type, 0});
+    payload.insert(payload.end(), value.begin(), value.end());
+    return leaf("data", std::move(payload));
+}
+
+namespace {
+
+Atom metadata_atom(const std::string& creation_date) {
+    Bytes handler = pack_u32_be({0, 0});
+    append_bytes(handler, FourCC("mdta").bytes);
+    append_bytes(handler, zeros(13));
+    Bytes keys = pack_u32_be({0, 2});
+    for (std::string_view key : {"com.apple.quicktime.make", "com.apple.quicktime.creationdate"}) {
+        append_u32_be(keys, static_cast<std::uint32_t>(8 + key.size()));
+        append_bytes(keys, FourCC("mdta").bytes);
+        keys.insert(keys.end(), key.begin(), key.end());
+    }
+    return container("meta", {leaf("hdlr", std::move(handler)), leaf("keys", std::move(keys)),
+                              container("ilst", {container(item_type(1), {data_atom(1, "Apple")}),
+                                                 container(item_type(2), {data_atom(1, creation_date)})})});
+}
+
+}  // namespace
+
 Atoms build_movie(const MovieSpec& recipe) {
     Atoms top;
     if (recipe.ftyp)
@@ -402,6 +431,7 @@ Atoms build_movie(const MovieSpec& recipe) {
         const std::uint32_t id = track.track_id != 0 ? track.track_id : static_cast<std::uint32_t>(t + 1);
         moov.push_back(track_atom(track, id, offsets[t]));
     }
+    if (recipe.creation_date) moov.push_back(metadata_atom(*recipe.creation_date));
     top.push_back(container("moov", std::move(moov)));
     return top;
 }

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,7 +30,7 @@ namespace velmora::testing {
 // One atom: a leaf with a payload, or a container with children.
 struct Atom {
     FourCC type;
-    Bytes payload;
+    Bytes payload;  // of a container: written before its children (a full box's version and flags)
     std::vector<Atom> children;
     bool container = false;
     std::optional<std::uint32_t> size_field;  // written instead of the true 32-bit size (0, 1, a lie)
@@ -94,6 +95,10 @@ struct MovieSpec {
     std::uint8_t mvhd_version = 0;
     std::uint32_t chunks_per_mdat = 0;  // 0: one mdat; otherwise a new mdat every N chunks
     bool ftyp = true;                   // old QuickTime movies start directly with their media data
+    // As Apple devices keep it: a moov/meta after the tracks whose `keys` list
+    // "com.apple.quicktime.make" and "com.apple.quicktime.creationdate", and
+    // whose `ilst` holds "Apple" and this text as UTF-8 items 1 and 2.
+    std::optional<std::string> creation_date;
 };
 
 // Ready-made tracks.
@@ -104,6 +109,11 @@ TrackSpec audio_track(FourCC sample_entry = "mp4a");
 TrackSpec timecode_track(std::uint32_t start, TimecodeEntry entry = {});
 // A single-sample jpeg picture (an attached cover), handler vide.
 TrackSpec picture_track();
+
+// The `ilst` item of a 1-based key index (its type is the index, not a code).
+FourCC item_type(std::uint32_t key_index);
+// A `data` atom: type indicator (a zero byte, then the well-known type), locale 0, the value.
+Atom data_atom(std::uint32_t type, std::string_view value);
 
 Atoms build_movie(const MovieSpec& recipe);
 Bytes build_movie_bytes(const MovieSpec& recipe);
@@ -159,3 +169,12 @@ Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& contents);
 
 }  // namespace velmora::testing
+
+namespace velmora {
+
+// Failure messages show a recorded time by its numbers (found next to the type).
+inline void PrintTo(const RecordedTime& t, std::ostream* os) {
+    *os << t.unix_seconds << " s at " << t.offset_minutes << " min";
+}
+
+}  // namespace velmora

@@ -33,6 +33,8 @@ inline constexpr std::string_view kCodec = "codec";
 inline constexpr std::string_view kVideoIndex = "videoIndex";
 inline constexpr std::string_view kStreams = "streams";
 inline constexpr std::string_view kMeasuredRate = "measuredRate";
+inline constexpr std::string_view kRecordedUnix = "recordedUnix";
+inline constexpr std::string_view kRecordedOffset = "recordedOffset";
 // Of each entry of "streams".
 inline constexpr std::string_view kIndex = "index";
 inline constexpr std::string_view kTrackId = "trackId";

@@ -1,6 +1,7 @@
 #include "probe_report.h"
 
 #include <array>
+#include <cstdlib>
 #include <numeric>
 
 #include "json_writer.h"
@@ -37,6 +38,8 @@ std::string_view stream_type(FourCC handler) {
 std::string tag_text(FourCC code) {
     return decode_utf8_lossy(std::string_view(reinterpret_cast<const char*>(code.bytes.data()), code.bytes.size()));
 }
+
+std::string two_digits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
 
 bool is_attached_picture(const Track& track) { return track.sample_entry == FourCC("jpeg") && track.sample_count == 1; }
 
@@ -87,6 +90,11 @@ std::string format_created_unix(std::uint64_t creation_time) {
     return "-" + std::to_string(kUnixEpochFrom1904 - creation_time);
 }
 
+std::string format_recorded_offset(int offset_minutes) {
+    const int magnitude = std::abs(offset_minutes);
+    return std::string(offset_minutes < 0 ? "-" : "+") + two_digits(magnitude / 60) + ":" + two_digits(magnitude % 60);
+}
+
 std::string probe_report(const Movie& movie) {
     using namespace report_key;
     const Track& video = movie.video();
@@ -122,6 +130,13 @@ std::string probe_report(const Movie& movie) {
     if (movie.variable_rate) {
         append_key(out, kMeasuredRate);
         out += json_string(movie.variable_rate->measured);
+    }
+    // Only a movie that knows when recording began tells it.
+    if (movie.recorded_time) {
+        append_key(out, kRecordedUnix);
+        out += std::to_string(movie.recorded_time->unix_seconds);
+        append_key(out, kRecordedOffset);
+        out += json_string(format_recorded_offset(movie.recorded_time->offset_minutes));
     }
     out += "}";
     return out;

@@ -24,4 +24,7 @@ std::string format_duration(double seconds);
 // Seconds since 1904 as Unix seconds, possibly negative; "null" for 0.
 std::string format_created_unix(std::uint64_t creation_time);
 
+// A zone in minutes east of UTC as "+03:00", "-07:00", "+00:00".
+std::string format_recorded_offset(int offset_minutes);
+
 }  // namespace velmora

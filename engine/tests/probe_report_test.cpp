@@ -5,8 +5,10 @@
 #include <cstring>
 #include <random>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "movie.h"
+#include "rewriter.h"
 #include "support/movie_builder.h"
 
 namespace velmora {
@@ -165,6 +167,83 @@ TEST(FormatCreatedUnix, EpochShift) {
         {0xffffffffffffffffull, "18446744071626706815"},
     };
     for (const auto& [created, text] : cases) EXPECT_EQ(format_created_unix(created), text) << created;
+}
+
+TEST(FormatRecordedOffset, SignHoursMinutes) {
+    const std::pair<int, const char*> cases[] = {
+        {0, "+00:00"},   {180, "+03:00"}, {-420, "-07:00"}, {345, "+05:45"},
+        {-30, "-00:30"}, {840, "+14:00"}, {-720, "-12:00"}, {59, "+00:59"},
+    };
+    for (const auto& [minutes, text] : cases) EXPECT_EQ(format_recorded_offset(minutes), text) << minutes;
+}
+
+// The recorded time closes the report: after "measuredRate" where there is one, else after "streams".
+TEST(ProbeReport, RecordedTimeClosesTheReport) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> timing;
+        const char* creation_date;
+        const char* tail;
+    };
+    const Case cases[] = {
+        {"constant_rate",
+         {{10, 1001}},
+         "2019-07-24T11:25:40+0300",
+         "\"attachedPicture\":false}],\"recordedUnix\":1563956740,\"recordedOffset\":\"+03:00\"}"},
+        {"differing_durations",
+         {{4, 1001}, {1, 2002}, {4, 1001}},
+         "2021-05-25T09:21:51-0700",
+         "\"attachedPicture\":false}],\"measuredRate\":\"27000/1001\",\"recordedUnix\":1621959711,"
+         "\"recordedOffset\":\"-07:00\"}"},
+        {"utc",
+         {{10, 1001}},
+         "1969-12-31T23:59:59.5Z",
+         "\"attachedPicture\":false}],\"recordedUnix\":-1,\"recordedOffset\":\"+00:00\"}"},
+        {"unparsable_leaves_the_report_as_it_was", {{10, 1001}}, "2019-07-24T11:25+0300", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MovieSpec recipe;
+        recipe.tracks[0].timing = c.timing;
+        const std::string without = report_of(recipe);
+        recipe.creation_date = c.creation_date;
+        const std::string report = report_of(recipe);
+        if (c.tail == nullptr) {
+            EXPECT_EQ(report, without);
+            continue;
+        }
+        EXPECT_TRUE(report.ends_with(c.tail)) << report;
+        // Nothing else moves.
+        EXPECT_EQ(report.substr(0, without.size() - 1), without.substr(0, without.size() - 1));
+    }
+}
+
+// Real phone files: the report and the written copy's report carry the
+// recorded time of their moov/meta.
+TEST(ProbeReport, RecordedTimeOfRealPhoneFootage) {
+    const std::string folder = VELMORA_REAL_FOOTAGE;
+    if (::access(folder.c_str(), R_OK | X_OK) != 0) GTEST_SKIP() << "no real footage at " << folder;
+    const std::pair<const char*, const char*> cases[] = {
+        {"iphone-gps-creationdate.mov", "\"recordedUnix\":1563956740,\"recordedOffset\":\"+03:00\"}"},
+        {"iphone-creationdate-0700.mov", "\"recordedUnix\":1418949546,\"recordedOffset\":\"+07:00\"}"},
+        {"iphone-creationdate-0200.mp4", "\"recordedUnix\":1316945394,\"recordedOffset\":\"+02:00\"}"},
+        {"phone-creationdate-minus0700.mp4", "\"recordedUnix\":1621959711,\"recordedOffset\":\"-07:00\"}"},
+    };
+    for (const auto& [name, tail] : cases) {
+        SCOPED_TRACE(name);
+        const std::string path = folder + "/" + name;
+        const auto movie = open_movie(path);
+        ASSERT_TRUE(movie.has_value()) << movie.error();
+        const std::string report = probe_report(*movie);
+        EXPECT_TRUE(report.ends_with(tail)) << report;
+
+        testing::TempDir dir;
+        std::string written_report;
+        const WriteEvents events{nullptr, [&](std::string_view line) { written_report = line; }, nullptr};
+        const Status written = write_movie(path, dir.file("out.mov"), "01:00:00:00", events);
+        ASSERT_TRUE(written.has_value()) << written.error();
+        EXPECT_TRUE(written_report.ends_with(std::string(tail) + "\n")) << written_report;
+    }
 }
 
 TEST(ProbeReport, CreationTimeFromVersion1Header) {

@@ -94,8 +94,12 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
     phone.tracks[1].handler = "meta";
     phone.tracks[1].sample_entry = "mebx";
     phone.tracks[1].timing = {{5, 0}};
+    // An iPhone clip: its moov/meta, after the tracks, is copied with the rest.
+    MovieSpec recorded = video_and_audio();
+    recorded.creation_date = "2019-07-24T11:25:40+0300";
     const std::vector<Case> cases = {
         {"25 fps", video_and_audio(), false, "10:00:00:00"},
+        {"recorded time", recorded, false, "11:25:40:00"},
         {"29.97 drop-frame with an edit list", drop, false, "01:00:00;00"},
         {"phone footage labelled 29.97 drop-frame", phone, false, "01:00:00;00"},
         {"extended moov header", video_and_audio(), true, "00:59:59:24"},
@@ -140,11 +144,15 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
         const auto reread = open_movie(dir.file("out.mov"));
         ASSERT_TRUE(reread) << reread.error();
         EXPECT_EQ(reread->existing_timecode, c.timecode);
+        EXPECT_EQ(reread->recorded_time, source->recorded_time);
+        EXPECT_EQ(reread->recorded_time.has_value(), c.recipe.creation_date.has_value());
         EXPECT_EQ(reread->tracks.back().sample_entry, FourCC("tmcd"));
         EXPECT_EQ(reread->tracks.back().track_id, 3u);
         ASSERT_EQ(captured.reports.size(), 1u);
         EXPECT_EQ(captured.reports[0].back(), '\n');
         EXPECT_NE(captured.reports[0].find("\"timecode\":\"" + c.timecode + "\""), std::string::npos);
+        EXPECT_EQ(captured.reports[0].ends_with("\"recordedOffset\":\"+03:00\"}\n"),
+                  c.recipe.creation_date.has_value());
     }
 }
 

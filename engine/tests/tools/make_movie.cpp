@@ -59,6 +59,10 @@ std::vector<std::pair<std::string, MovieSpec>> seed_movies() {
     versions.tracks.front().edits = std::vector<EditEntry>{{10010, 0, 0x10000}};
     versions.tracks.front().dref_entry = "alis";
     seeds.emplace_back("versions.mov", versions);
+
+    MovieSpec recorded;
+    recorded.creation_date = "2019-07-24T11:25:40.5+03:00";
+    seeds.emplace_back("recorded.mov", recorded);
     return seeds;
 }
 

@@ -202,16 +202,15 @@ Result<std::size_t> find_primary_video(const std::vector<Track>& tracks) {
 }
 
 // A video whose durations differ only by a closing frame keeps a constant
-// delta; any other is labelled at the standard rate its durations stand for.
+// delta; any other, and a constant one that only nears a standard rate, is
+// labelled at the standard rate its durations stand for.
 Status decide_frame_rate(Movie& movie) {
     Track& video = movie.tracks[movie.video_index];
-    if (video.sample_delta == 0) {
-        TRY(const ByteView stbl, sample_table_of(video.trak_bytes));
-        TRY(const std::vector<TimingEntry> entries, timing_entries(stbl));
-        TRY(RateChoice choice, choose_frame_rate(video.media_timescale, entries));
-        video.sample_delta = choice.sample_delta;
-        movie.variable_rate = std::move(choice.variable);
-    }
+    TRY(const ByteView stbl, sample_table_of(video.trak_bytes));
+    TRY(const std::vector<TimingEntry> entries, timing_entries(stbl));
+    TRY(RateChoice choice, choose_frame_rate(video.media_timescale, entries));
+    video.sample_delta = choice.sample_delta;
+    movie.variable_rate = std::move(choice.variable);
     const FrameRate rate = movie.video_rate();
     const double fps = static_cast<double>(rate.timescale) / static_cast<double>(rate.frame_duration);
     if (!(fps >= kMinFrameRate && fps <= kMaxFrameRate)) return fail("Unsupported frame rate");

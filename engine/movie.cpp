@@ -189,14 +189,20 @@ Status check_track_ids(const std::vector<Track>& tracks) {
     return {};
 }
 
+// A video track without samples is never the primary video; when it is the
+// only video there is, its timing is what is missing.
 Result<std::size_t> find_primary_video(const std::vector<Track>& tracks) {
     std::size_t found = 0;
     std::size_t count = 0;
-    for (std::size_t i = 0; i < tracks.size(); ++i)
+    bool empty_video = false;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        empty_video = empty_video || (tracks[i].handler == FourCC("vide") && tracks[i].sample_count == 0);
         if (is_primary_video(tracks[i])) {
             found = i;
             ++count;
         }
+    }
+    if (count == 0 && empty_video) return fail("Incomplete sample timing is not supported");
     if (count != 1) return fail("Expected one primary video track");
     return found;
 }
@@ -310,7 +316,7 @@ Result<ByteView> sample_table_of(ByteView trak_bytes) {
 
 bool is_primary_video(const Track& track) {
     const bool still_picture = track.sample_entry == FourCC("jpeg") && track.sample_count == 1;
-    return track.handler == FourCC("vide") && !still_picture;
+    return track.handler == FourCC("vide") && !still_picture && track.sample_count != 0;
 }
 
 Result<Movie> open_movie(const std::string& path) {

@@ -18,8 +18,11 @@ constexpr std::array<FrameRate, 10> kStandardRates{{
 }};
 // clang-format on
 
-// Within 1 % of a standard rate counts as that rate.
-constexpr unsigned kToleranceDivisor = 100;
+// Differing durations within 1 % of a standard rate stand for that rate; a
+// constant duration must come within 0.1 % (phones' 1501 at 90000 is 59.94),
+// so that 12.5 or 15 fps stays as it is.
+constexpr unsigned kVariableToleranceDivisor = 100;
+constexpr unsigned kConstantToleranceDivisor = 1000;
 
 Wide gcd_wide(Wide a, Wide b) {
     while (b != 0) {
@@ -64,8 +67,10 @@ std::optional<FrameRate> standard_rate_of(std::uint32_t timescale, std::uint32_t
 }
 
 // The standard rate nearest to samples / duration (in time-scale units) by
-// relative difference, or nullopt when even the nearest is more than 1 % off.
-std::optional<FrameRate> nearest_standard_rate(std::uint32_t timescale, std::uint64_t samples, std::uint64_t duration) {
+// relative difference, or nullopt when even the nearest is more than
+// 1 / tolerance_divisor off.
+std::optional<FrameRate> nearest_standard_rate(std::uint32_t timescale, std::uint64_t samples, std::uint64_t duration,
+                                               unsigned tolerance_divisor) {
     // |r/s - 1| = |timescale * samples * den - duration * num| / (duration * num);
     // comparing two of them, the common factor `duration` cancels.
     const Wide measured = Wide{timescale} * samples;
@@ -77,8 +82,25 @@ std::optional<FrameRate> nearest_standard_rate(std::uint32_t timescale, std::uin
     const FrameRate* best = &kStandardRates.front();
     for (const FrameRate& rate : kStandardRates)
         if (distance(rate) * best->timescale < distance(*best) * rate.timescale) best = &rate;
-    if (distance(*best) * kToleranceDivisor > Wide{duration} * best->timescale) return std::nullopt;
+    if (distance(*best) * tolerance_divisor > Wide{duration} * best->timescale) return std::nullopt;
     return *best;
+}
+
+// Frames over their total duration, reduced: what the container measures.
+std::string measured_rate(std::uint32_t timescale, std::uint64_t samples, std::uint64_t duration) {
+    const Wide numerator = Wide{timescale} * samples;
+    const Wide g = gcd_wide(numerator, duration);
+    return decimal(numerator / g) + "/" + decimal(Wide{duration} / g);
+}
+
+// A constant duration keeps its own rate unless it only comes near a
+// standard one that its time scale cannot hold.
+RateChoice constant_rate(std::uint32_t timescale, std::uint32_t delta, std::uint64_t samples, std::uint64_t duration) {
+    if (standard_rate_of(timescale, delta)) return RateChoice{delta, std::nullopt};
+    const std::optional<FrameRate> near =
+        nearest_standard_rate(timescale, samples, duration, kConstantToleranceDivisor);
+    if (!near) return RateChoice{delta, std::nullopt};
+    return RateChoice{delta, VariableRate{*near, measured_rate(timescale, samples, duration)}};
 }
 
 }  // namespace
@@ -96,7 +118,7 @@ Result<RateChoice> choose_frame_rate(std::uint32_t timescale, const std::vector<
         samples += count;
         duration += std::uint64_t{count} * delta;
     }
-    if (smallest == largest) return RateChoice{smallest, std::nullopt};
+    if (smallest == largest) return constant_rate(timescale, smallest, samples, duration);
 
     std::optional<FrameRate> standard;
     const bool on_grid = std::all_of(considered.begin(), considered.end(),
@@ -105,12 +127,10 @@ Result<RateChoice> choose_frame_rate(std::uint32_t timescale, const std::vector<
     if (!standard) {
         if (std::uint64_t{largest} > 2 * std::uint64_t{smallest})
             return fail("Variable frame rate movies are not supported yet");
-        standard = nearest_standard_rate(timescale, samples, duration);
+        standard = nearest_standard_rate(timescale, samples, duration, kVariableToleranceDivisor);
         if (!standard) return fail("Variable frame rate movies are not supported yet");
     }
-    const Wide numerator = Wide{timescale} * samples;
-    const Wide g = gcd_wide(numerator, duration);
-    return RateChoice{0, VariableRate{*standard, decimal(numerator / g) + "/" + decimal(Wide{duration} / g)}};
+    return RateChoice{0, VariableRate{*standard, measured_rate(timescale, samples, duration)}};
 }
 
 }  // namespace velmora

@@ -12,7 +12,8 @@
 namespace velmora {
 
 // How the video's frame durations were read: a constant rate keeps its
-// common delta, anything else gets a standard rate.
+// common delta, differing ones get a standard rate, and so does a constant
+// one that only comes within 0.1 % of a standard rate (1501 at 90000).
 struct RateChoice {
     std::uint32_t sample_delta = 0;  // the common delta, or 0 for a variable rate
     std::optional<VariableRate> variable;

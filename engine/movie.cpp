@@ -190,29 +190,34 @@ Status check_track_ids(const std::vector<Track>& tracks) {
     return {};
 }
 
+// A video track without samples is never the primary video; when it is the
+// only video there is, its timing is what is missing.
 Result<std::size_t> find_primary_video(const std::vector<Track>& tracks) {
     std::size_t found = 0;
     std::size_t count = 0;
-    for (std::size_t i = 0; i < tracks.size(); ++i)
+    bool empty_video = false;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        empty_video = empty_video || (tracks[i].handler == FourCC("vide") && tracks[i].sample_count == 0);
         if (is_primary_video(tracks[i])) {
             found = i;
             ++count;
         }
+    }
+    if (count == 0 && empty_video) return fail("Incomplete sample timing is not supported");
     if (count != 1) return fail("Expected one primary video track");
     return found;
 }
 
 // A video whose durations differ only by a closing frame keeps a constant
-// delta; any other is labelled at the standard rate its durations stand for.
+// delta; any other, and a constant one that only nears a standard rate, is
+// labelled at the standard rate its durations stand for.
 Status decide_frame_rate(Movie& movie) {
     Track& video = movie.tracks[movie.video_index];
-    if (video.sample_delta == 0) {
-        TRY(const ByteView stbl, sample_table_of(video.trak_bytes));
-        TRY(const std::vector<TimingEntry> entries, timing_entries(stbl));
-        TRY(RateChoice choice, choose_frame_rate(video.media_timescale, entries));
-        video.sample_delta = choice.sample_delta;
-        movie.variable_rate = std::move(choice.variable);
-    }
+    TRY(const ByteView stbl, sample_table_of(video.trak_bytes));
+    TRY(const std::vector<TimingEntry> entries, timing_entries(stbl));
+    TRY(RateChoice choice, choose_frame_rate(video.media_timescale, entries));
+    video.sample_delta = choice.sample_delta;
+    movie.variable_rate = std::move(choice.variable);
     const FrameRate rate = movie.video_rate();
     const double fps = static_cast<double>(rate.timescale) / static_cast<double>(rate.frame_duration);
     if (!(fps >= kMinFrameRate && fps <= kMaxFrameRate)) return fail("Unsupported frame rate");
@@ -312,7 +317,7 @@ Result<ByteView> sample_table_of(ByteView trak_bytes) {
 
 bool is_primary_video(const Track& track) {
     const bool still_picture = track.sample_entry == FourCC("jpeg") && track.sample_count == 1;
-    return track.handler == FourCC("vide") && !still_picture;
+    return track.handler == FourCC("vide") && !still_picture && track.sample_count != 0;
 }
 
 Result<Movie> open_movie(const std::string& path) {

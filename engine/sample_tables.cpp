@@ -43,10 +43,11 @@ Result<SampleSizes> read_sample_sizes(const Children& stbl, std::uint64_t sample
     return SampleSizes{static_cast<std::uint32_t>(constant_size), count, stsz};
 }
 
-Result<ByteView> read_sample_to_chunk(const Children& stbl) {
+// Only a track without samples may map no chunks.
+Result<ByteView> read_sample_to_chunk(const Children& stbl, std::uint64_t sample_count) {
     TRY(const ByteView stsc, stbl.required("stsc"));
     TRY(const std::uint64_t entries, read_field(stsc, kEntryCount));
-    if (entries == 0 || stsc.size() != kTableEntries + kSampleToChunkEntrySize * entries)
+    if ((entries == 0 && sample_count != 0) || stsc.size() != kTableEntries + kSampleToChunkEntrySize * entries)
         return fail("Invalid sample-to-chunk table");
     return stsc;
 }
@@ -70,6 +71,22 @@ Result<std::vector<ChunkRun>> chunk_runs(ByteView stsc, std::uint64_t chunk_coun
     return runs;
 }
 
+// Whether a table of the sample table is there and lists nothing.
+bool lists_nothing(const Children& stbl, FourCC type, Field count) {
+    const Result<std::optional<ByteView>> table = stbl.optional(type);
+    if (!table || !*table) return false;
+    const Result<std::uint64_t> listed = read_field(**table, count);
+    return listed && *listed == 0;
+}
+
+// A track without samples: no sizes, no chunks, nothing to time or place.
+bool is_empty_track(const Children& stbl) {
+    const Result<std::optional<ByteView>> stco = stbl.optional("stco");
+    const FourCC offsets = stco && *stco ? FourCC("stco") : FourCC("co64");
+    return lists_nothing(stbl, "stsz", kSampleSizeCount) && lists_nothing(stbl, "stsc", kEntryCount) &&
+           lists_nothing(stbl, offsets, kEntryCount);
+}
+
 }  // namespace
 
 Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration, TimingKind kind) {
@@ -85,6 +102,7 @@ Result<SampleTiming> read_sample_timing(const Children& stbl, std::uint64_t medi
     std::uint64_t total_samples = 0;
     std::uint64_t total_duration = 0;
     std::uint32_t first_delta = 0;
+    std::uint32_t largest_delta = 0;
     bool constant = true;
     for (std::uint64_t i = 0; i < entries; ++i) {
         TRY(const std::uint64_t count, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleCount));
@@ -105,10 +123,20 @@ Result<SampleTiming> read_sample_timing(const Children& stbl, std::uint64_t medi
         total_duration += span;
         if (i == 0) first_delta = static_cast<std::uint32_t>(delta);
         constant = constant && delta == first_delta;
+        largest_delta = std::max(largest_delta, static_cast<std::uint32_t>(delta));
     }
+    // A track without samples is carried over as it is (never as the primary
+    // video); timing that lists none beside samples elsewhere is missing.
+    if (total_samples == 0) {
+        if (!is_empty_track(stbl)) return fail("Incomplete sample timing is not supported");
+        return SampleTiming{};
+    }
+    // Phones close the media header up to a frame before or after the last
+    // sample ends (8995 for 8994), so one frame either way is the same video.
     const bool primary_video = kind == TimingKind::video || (kind == TimingKind::jpeg_video && total_samples != 1);
-    if (total_samples == 0 || (primary_video && total_duration != media_duration))
-        return fail("Incomplete sample timing is not supported");
+    const std::uint64_t mismatch =
+        total_duration > media_duration ? total_duration - media_duration : media_duration - total_duration;
+    if (primary_video && mismatch > largest_delta) return fail("Incomplete sample timing is not supported");
     return SampleTiming{total_samples, constant ? first_delta : 0};
 }
 
@@ -169,9 +197,10 @@ Status validate_sample_layout(const Track& track, const std::vector<MediaRange>&
     TRY(const ByteView stbl_payload, sample_table_of(track.trak_bytes));
     TRY(const Children stbl, parse_children(stbl_payload));
     TRY(const SampleSizes sizes, read_sample_sizes(stbl, track.sample_count));
-    TRY(const ByteView stsc, read_sample_to_chunk(stbl));
+    TRY(const ByteView stsc, read_sample_to_chunk(stbl, sizes.count));
     TRY(const std::vector<std::uint64_t> offsets, chunk_offsets(stbl));
     TRY(const std::vector<ChunkRun> runs, chunk_runs(stsc, offsets.size()));
+    if (runs.empty() && !offsets.empty()) return fail("Invalid sample-to-chunk mapping");
 
     std::size_t run = 0;
     std::uint64_t placed = 0;

@@ -30,8 +30,9 @@ enum class TimingKind { video, jpeg_video, other };
 
 // Reads stts from a track's stbl payload. In the primary video track a zero
 // delta may only close the track (one last sample after at least one other)
-// and the total must match the mdhd duration; other tracks may hold
-// zero-length samples and are not held to their mdhd duration.
+// and the total must come within one frame (the largest delta) of the mdhd
+// duration; other tracks may hold zero-length samples and are not held to
+// their mdhd duration. A table without entries is a track without samples.
 Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration,
                                         TimingKind kind = TimingKind::video);
 Result<SampleTiming> read_sample_timing(const Children& stbl, std::uint64_t media_duration, TimingKind kind);

@@ -23,6 +23,29 @@ bool frames_byte_matches(std::uint32_t timescale, std::uint32_t frame_duration, 
     return whole_part && rounded == video_fps;
 }
 
+// Whether a timecode entry runs at the given video rate.
+bool runs_at(FrameRate video, std::uint32_t timescale, std::uint32_t frame_duration, std::uint8_t frames_byte) {
+    const std::uint64_t video_side = std::uint64_t{video.frame_duration} * timescale;
+    const std::uint64_t timecode_side = std::uint64_t{video.timescale} * frame_duration;
+    const std::uint32_t video_fps = nominal_fps(video.timescale, video.frame_duration);
+    return video_side == timecode_side && frames_byte_matches(timescale, frame_duration, frames_byte, video_fps);
+}
+
+// The rate a timecode entry is labelled at, or nullopt when it does not run
+// at the video's. A constant duration labelled at a standard rate it only
+// comes near (90000/1501 as 59.94) may carry a timecode at either rate; its
+// labels are the standard rate's, where drop-frame is possible.
+std::optional<FrameRate> label_rate(const Movie& movie, std::uint32_t timescale, std::uint32_t frame_duration,
+                                    std::uint8_t frames_byte) {
+    if (runs_at(movie.video_rate(), timescale, frame_duration, frames_byte))
+        return FrameRate{timescale, frame_duration};
+    const Track& video = movie.video();
+    if (!movie.variable_rate || video.sample_delta == 0) return std::nullopt;
+    if (!runs_at({video.media_timescale, video.sample_delta}, timescale, frame_duration, frames_byte))
+        return std::nullopt;
+    return movie.video_rate();
+}
+
 }  // namespace
 
 Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
@@ -46,13 +69,9 @@ Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
     const auto frame_duration = static_cast<std::uint32_t>(duration_field);
     if (flags > 3 || frame_duration == 0 || frames_per_second == 0) return fail("Unsupported timecode format flags");
 
-    const FrameRate video = movie.video_rate();
-    const std::uint64_t video_side = std::uint64_t{video.frame_duration} * timescale;
-    const std::uint64_t timecode_side = std::uint64_t{video.timescale} * frame_duration;
-    const std::uint32_t video_fps = nominal_fps(video.timescale, video.frame_duration);
     const auto frames_byte = static_cast<std::uint8_t>(frames_per_second);
-    if (video_side != timecode_side || !frames_byte_matches(timescale, frame_duration, frames_byte, video_fps))
-        return fail("Timecode and video rates disagree");
+    const std::optional<FrameRate> labels = label_rate(movie, timescale, frame_duration, frames_byte);
+    if (!labels) return fail("Timecode and video rates disagree");
 
     TRY(const ByteView stsz, stbl.required("stsz"));
     TRY(std::uint64_t sample_size, read_field(stsz, kConstantSampleSize));
@@ -69,7 +88,7 @@ Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
     TRY_VOID(read_exact_at(movie.file, offsets.front(), sample));
     TRY(const std::uint32_t start, read_u32_at(sample, 0));
     if (start & 0x80000000u) return fail("Negative timecode is not supported yet");
-    TRY(std::string text, format_timecode(start, timescale, frame_duration, (flags & 1u) != 0));
+    TRY(std::string text, format_timecode(start, labels->timescale, labels->frame_duration, (flags & 1u) != 0));
     return std::optional<std::string>{std::move(text)};
 }
 

@@ -47,8 +47,8 @@ struct FrameRate {
     bool operator==(const FrameRate&) const = default;
 };
 
-// A video whose frame durations differ, labelled at the standard rate its
-// durations stand for.
+// A video whose frame durations differ, or whose constant duration only
+// comes near a standard rate, labelled at the standard rate they stand for.
 struct VariableRate {
     FrameRate standard;    // reduced, one of the standard rates (30000/1001, 25/1 ...)
     std::string measured;  // frames over their total duration, reduced ("36000/1201")

@@ -308,8 +308,26 @@ const GateCase kTrackSet[] = {
          s.tracks[1].timing = {{10, 1024}};
          s.tracks[1].media_duration = 10233;
      }},
+    // Phones end the media header up to one frame off the samples' end.
     {"video_short_of_its_mdhd", "Incomplete sample timing is not supported",
-     [](MovieSpec& s) { s.tracks[0].media_duration = 10011; }},
+     [](MovieSpec& s) { s.tracks[0].media_duration = 11012; }},
+    {"video_one_frame_short_of_its_mdhd", nullptr, [](MovieSpec& s) { s.tracks[0].media_duration = 11011; }},
+    {"video_one_frame_past_its_mdhd", nullptr, [](MovieSpec& s) { s.tracks[0].media_duration = 9009; }},
+    {"video_past_its_mdhd_by_a_frame_and_a_unit", "Incomplete sample timing is not supported",
+     [](MovieSpec& s) { s.tracks[0].media_duration = 9008; }},
+    // A track without samples is carried over and is never the video.
+    {"empty_video_track_before_the_video", nullptr, [](MovieSpec& s) {
+         s.tracks.insert(s.tracks.begin(), testing::video_track());
+         s.tracks[0].timing = {};
+     }},
+    {"empty_audio_track", nullptr, [](MovieSpec& s) {
+         s.tracks.push_back(testing::audio_track());
+         s.tracks[1].timing = {};
+     }},
+    {"only_video_without_samples", "Incomplete sample timing is not supported", [](MovieSpec& s) {
+         s.tracks[0].timing = {};
+         s.tracks.push_back(testing::audio_track());
+     }},
     {"variable_audio_is_fine", nullptr, [](MovieSpec& s) {
          s.tracks.push_back(testing::audio_track());
          s.tracks[1].timing = {{9, 1024}, {1, 500}};

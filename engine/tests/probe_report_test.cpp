@@ -268,8 +268,9 @@ TEST(ProbeReport, RateIsReduced) {
     }
 }
 
-// A video whose frame durations differ is labelled at a standard rate; only
-// such a movie appends what it measured, after "streams".
+// A video whose frame durations differ is labelled at a standard rate, and so
+// is a constant duration within 0.1 % of one that its time scale cannot hold;
+// only such a movie appends what it measured, after "streams".
 TEST(ProbeReport, RateOfDifferingFrameDurations) {
     struct Case {
         const char* name;
@@ -294,6 +295,19 @@ TEST(ProbeReport, RateOfDifferingFrameDurations) {
          "16000/667"},
         {"spread_above_twice", 30000, {{5, 1001}, {5, 2500}}, nullptr, nullptr},
         {"more_than_1_percent_off", 30000, {{5, 1001}, {5, 1100}}, nullptr, nullptr},
+        // Phones' constant durations at 90000: the nearest standard rate wins.
+        {"constant_1501_at_90000", 90000, {{10, 1501}}, "60000/1001", "90000/1501"},
+        {"constant_3001_at_90000", 90000, {{10, 3001}}, "30/1", "90000/3001"},
+        {"constant_2998_at_90000", 90000, {{3, 2998}}, "30/1", "45000/1499"},
+        {"constant_1501_closed_short", 90000, {{9, 1501}, {1, 700}}, "60000/1001", "90000/1501"},
+        {"constant_3003_at_90000_is_exact", 90000, {{10, 3003}}, "30000/1001", nullptr},
+        {"constant_0_1_percent_above_25", 25025, {{10, 1000}}, "25/1", "1001/40"},
+        {"constant_0_1_percent_below_25", 24975, {{10, 1000}}, "25/1", "999/40"},
+        {"constant_just_past_0_1_percent_above_25", 250251, {{10, 10000}}, "250251/10000", nullptr},
+        {"constant_just_past_0_1_percent_below_25", 249749, {{10, 10000}}, "249749/10000", nullptr},
+        {"constant_tie_goes_to_the_earlier_rate", 48000, {{10, 2001}}, "24000/1001", "16000/667"},
+        {"constant_15_stays", 15, {{10, 1}}, "15/1", nullptr},
+        {"constant_12_5_stays", 25, {{10, 2}}, "25/2", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

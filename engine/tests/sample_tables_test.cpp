@@ -17,8 +17,6 @@ using testing::TempFile;
 
 constexpr const char* kStbl = "moov/trak/mdia/minf/stbl";
 
-Bytes stbl_with_stts(const Bytes& stts) { return make_atom("stts", stts); }
-
 struct TimingCase {
     const char* name;
     Bytes stts;
@@ -27,7 +25,27 @@ struct TimingCase {
     std::uint32_t sample_delta;
     const char* message;
     TimingKind kind = TimingKind::video;
+    Bytes other_tables;  // whole atoms beside the stts
 };
+
+Bytes stbl_of(const TimingCase& c) {
+    Bytes stbl = make_atom("stts", c.stts);
+    append_bytes(stbl, c.other_tables);
+    return stbl;
+}
+
+// The size, sample-to-chunk and chunk-offset tables beside the stts, listing
+// the given numbers of entries (none: a track without samples).
+Bytes other_tables(bool co64, std::uint32_t sizes = 0, std::uint32_t runs = 0, std::uint32_t chunks = 0) {
+    Bytes tables = make_atom("stsz", testing::stsz_payload(4, sizes));
+    append_bytes(tables,
+                 make_atom("stsc", testing::stsc_payload(std::vector<std::array<std::uint32_t, 3>>(runs, {1, 1, 1}))));
+    if (co64)
+        append_bytes(tables, make_atom("co64", testing::co64_payload(std::vector<std::uint64_t>(chunks, 8))));
+    else
+        append_bytes(tables, make_atom("stco", testing::stco_payload(std::vector<std::uint32_t>(chunks, 8))));
+    return tables;
+}
 
 TEST(ReadSampleTiming, Table) {
     using testing::stts_payload;
@@ -40,9 +58,29 @@ TEST(ReadSampleTiming, Table) {
         {"constant_over_entries", stts_payload({{100, 512}, {200, 512}}), 153600, 300, 512, nullptr},
         {"varying_deltas", stts_payload({{299, 1001}, {1, 1000}}), 300299, 300, 0, nullptr},
         {"first_delta_differs", stts_payload({{1, 1000}, {299, 1001}}), 300299, 300, 0, nullptr},
-        {"one_delta_short", stts_payload({{299, 1001}}), 300300, 0, 0, "Incomplete sample timing is not supported"},
-        {"longer_than_media", stts_payload({{301, 1001}}), 300300, 0, 0, "Incomplete sample timing is not supported"},
+        // Phones end the media header up to one frame (the largest delta)
+        // before or after the samples; a unit further is refused.
+        {"one_delta_short", stts_payload({{299, 1001}}), 300300, 299, 1001, nullptr},
+        {"one_delta_and_a_unit_short", stts_payload({{299, 1001}}), 300301, 0, 0,
+         "Incomplete sample timing is not supported"},
+        {"longer_than_media", stts_payload({{301, 1001}}), 300300, 301, 1001, nullptr},
+        {"longer_than_media_by_a_delta_and_a_unit", stts_payload({{301, 1001}}), 300299, 0, 0,
+         "Incomplete sample timing is not supported"},
+        {"short_by_the_largest_of_differing_deltas", stts_payload({{1, 500}, {8, 1001}, {1, 500}}), 10009, 10, 0,
+         nullptr},
+        {"short_by_more_than_the_largest_delta", stts_payload({{1, 500}, {8, 1001}, {1, 500}}), 10010, 0, 0,
+         "Incomplete sample timing is not supported"},
         {"no_entries", stts_payload({}), 0, 0, 0, "Incomplete sample timing is not supported"},
+        // A track without samples in any table is carried over; the movie
+        // decides whether it was meant to be the video.
+        {"no_samples_in_any_table", stts_payload({}), 0, 0, 0, nullptr, TimingKind::video, other_tables(false)},
+        {"no_samples_in_any_table_co64", stts_payload({}), 900, 0, 0, nullptr, TimingKind::other, other_tables(true)},
+        {"no_timing_beside_a_size", stts_payload({}), 0, 0, 0, "Incomplete sample timing is not supported",
+         TimingKind::other, other_tables(false, 1)},
+        {"no_timing_beside_a_chunk_run", stts_payload({}), 0, 0, 0, "Incomplete sample timing is not supported",
+         TimingKind::other, other_tables(false, 0, 1)},
+        {"no_timing_beside_a_chunk", stts_payload({}), 0, 0, 0, "Incomplete sample timing is not supported",
+         TimingKind::other, other_tables(true, 0, 0, 1)},
         {"seven_bytes", short_table, 300300, 0, 0, "Truncated movie metadata"},
         {"extra_byte", long_table, 300300, 0, 0, "Invalid sample timing table"},
         {"count_says_two",
@@ -59,11 +97,11 @@ TEST(ReadSampleTiming, Table) {
         {"closing_zero_length_sample", stts_payload({{1, 5}, {1, 0}}), 5, 2, 0, nullptr},
         {"zero_length_sample_alone", stts_payload({{1, 0}}), 0, 0, 0, "Invalid sample duration"},
         {"zero_length_sample_first", stts_payload({{1, 0}, {9, 1001}}), 9009, 0, 0, "Invalid sample duration"},
-        {"closing_zero_still_held_to_mdhd", stts_payload({{9, 1001}, {1, 0}}), 9010, 0, 0,
+        {"closing_zero_still_held_to_mdhd", stts_payload({{9, 1001}, {1, 0}}), 10011, 0, 0,
          "Incomplete sample timing is not supported"},
         {"cover_picture_of_zero_length", stts_payload({{1, 0}}), 512, 1, 0, nullptr, TimingKind::jpeg_video},
         {"jpeg_video_zero_first", stts_payload({{2, 0}}), 0, 0, 0, "Invalid sample duration", TimingKind::jpeg_video},
-        {"jpeg_video_held_to_mdhd", stts_payload({{2, 512}}), 1000, 0, 0, "Incomplete sample timing is not supported",
+        {"jpeg_video_held_to_mdhd", stts_payload({{2, 512}}), 1537, 0, 0, "Incomplete sample timing is not supported",
          TimingKind::jpeg_video},
         // Action cameras' metadata tracks hold only zero-length samples;
         // audio often misses its mdhd duration by a few units.
@@ -79,7 +117,7 @@ TEST(ReadSampleTiming, Table) {
     };
     for (const TimingCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto timing = read_sample_timing(stbl_with_stts(c.stts), c.media_duration, c.kind);
+        const auto timing = read_sample_timing(stbl_of(c), c.media_duration, c.kind);
         if (c.message != nullptr) {
             ASSERT_FALSE(timing.has_value());
             EXPECT_EQ(timing.error(), c.message);
@@ -160,6 +198,10 @@ const LayoutCase kSampleToChunk[] = {
     {"no_stsc", "Missing or duplicate required metadata atom", {},
      [](Atoms& a) { testing::remove(a, std::string(kStbl) + "/stsc"); }},
     {"no_entries", "Invalid sample-to-chunk table", {}, [](Atoms& a) { table(a, "stsc") = testing::stsc_payload({}); }},
+    {"no_entries_in_a_track_without_samples", nullptr, [](MovieSpec& s) {
+         s.tracks.push_back(testing::audio_track());
+         s.tracks[1].timing = {};
+     }},
     {"length_mismatch", "Invalid sample-to-chunk table", {}, [](Atoms& a) { table(a, "stsc").push_back(0); }},
     {"starts_at_chunk_2", "Invalid sample-to-chunk mapping", {},
      [](Atoms& a) { table(a, "stsc") = testing::stsc_payload({{2, 10, 1}}); }},

@@ -111,6 +111,32 @@ const ExistingCase kExistingCases[] = {
          s.tracks.push_back(timecode(0, {0, 600, 20, 30}));
      },
      std::nullopt, "Timecode and video rates disagree"},
+    // A phone's constant 1501 at 90000 is labelled 59.94; its timecode may
+    // run at either rate, but at no third one.
+    {"near_standard_at_the_container_rate",
+     [](MovieSpec& s) {
+         s.tracks.front() = testing::video_track("avc1", 90000, 1501);
+         s.tracks.push_back(timecode(3600, {0, 90000, 1501, 60}));
+     },
+     "00:01:00:00", nullptr},
+    {"near_standard_drop_frame_at_the_container_rate",
+     [](MovieSpec& s) {
+         s.tracks.front() = testing::video_track("avc1", 90000, 1501);
+         s.tracks.push_back(timecode(215784, {1, 90000, 1501, 60}));
+     },
+     "01:00:00;00", nullptr},
+    {"near_standard_at_the_standard_rate",
+     [](MovieSpec& s) {
+         s.tracks.front() = testing::video_track("avc1", 90000, 1501);
+         s.tracks.push_back(timecode(215784, {1, 60000, 1001, 60}));
+     },
+     "01:00:00;00", nullptr},
+    {"near_standard_at_neither",
+     [](MovieSpec& s) {
+         s.tracks.front() = testing::video_track("avc1", 90000, 1501);
+         s.tracks.push_back(timecode(0, {0, 60, 1, 60}));
+     },
+     std::nullopt, "Timecode and video rates disagree"},
     {"sample_of_eight_bytes",
      [](MovieSpec& s) {
          auto track = timecode(0);

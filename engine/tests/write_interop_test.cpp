@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -49,7 +51,17 @@ struct PeerMovie {
     std::string ffmpeg_args;  // inputs and codecs, before the output path; SUBTITLES names a subtitle file
     const char* timecode;
     void (*patch)(const std::string& path) = nullptr;  // changes the made movie as other makers write it
+    // `file` is a phone's own movie from the real footage folder.
+    bool real = false;
+    // The written report's "rate" and "measuredRate", where the case is about them.
+    const char* rate = nullptr;
+    const char* measured = nullptr;
 };
+
+// Real phone files kept beside the repository; the folder may be absent.
+std::string real_footage(const char* file) {
+    return std::string(VELMORA_TEST_DATA) + "/../../../shared/real-footage/" + file;
+}
 
 // The payload position of the first `type` atom inside the movie atom (ffmpeg
 // writes it last, behind the media data).
@@ -84,6 +96,21 @@ void camera_frames_byte(const std::string& path) {
         stsd = metadata_payload(movie, "stsd", stsd);
     ASSERT_EQ(movie[stsd + 40], 30) << "ffmpeg's timecode entry changed";
     movie[stsd + 40] = 29;
+    testing::write_file(path, movie);
+}
+
+// A phone's 59.94 at time scale 90000: ffmpeg's constant 1500 at 60 fps
+// becomes 1501, the media header's duration following.
+void constant_1501_at_90000(const std::string& path) {
+    Bytes movie = testing::read_file(path);
+    const std::size_t mdhd = metadata_payload(movie, "mdhd");
+    const std::size_t stts = metadata_payload(movie, "stts");
+    ASSERT_EQ(testing::read_u32(movie, mdhd + 12), 90000u) << "ffmpeg's video is not the first track";
+    ASSERT_EQ(testing::read_u32(movie, stts + 4), 1u) << "ffmpeg's table changed";
+    ASSERT_EQ(testing::read_u32(movie, stts + 12), 1500u) << "ffmpeg's table changed";
+    const std::uint32_t samples = testing::read_u32(movie, stts + 8);
+    testing::set_u32(movie, stts + 12, 1501);
+    testing::set_u32(movie, mdhd + 16, samples * 1501);
     testing::write_file(path, movie);
 }
 
@@ -134,6 +161,19 @@ const std::vector<PeerMovie>& peer_movies() {
              " -t 1 -c:v libx264 -bf 0 -pix_fmt yuv420p -c:a aac"
              " -timecode '01:00:00;00'",
          "02:00:00;02", camera_frames_byte},
+        // Phones' constant durations near a standard rate are labelled at it.
+        {"h264 constant 1501 at time scale 90000, aac, mp4", "phone_1501.mp4",
+         video_source("60") + kAudio +
+             " -t 1 -c:v libx264 -bf 0 -pix_fmt yuv420p -video_track_timescale 90000 -c:a aac",
+         "01:00:00;00", constant_1501_at_90000, false, "60000/1001", "90000/1501"},
+        {"real phone: constant 1501 at 90000", "android-dovi-90000-1501.mp4", "", "01:00:00;00", nullptr, true,
+         "60000/1001", "90000/1501"},
+        {"real phone: constant 3001 at 90000", "android-hlg10-90000-3001.mp4", "", "01:00:00:00", nullptr, true, "30/1",
+         "90000/3001"},
+        {"real phone: durations 8994 against a media header of 8995", "android-gps-stts-8994-mdhd-8995.mp4", "",
+         "00:59:59:29", nullptr, true, "30/1", "45000/1499"},
+        {"real phone: durations past the media header by less than a frame", "android-stts-short-of-mdhd.mp4", "",
+         "23:59:59;29", nullptr, true, "30000/1001", "115000/3853"},
     };
     return movies;
 }
@@ -143,6 +183,8 @@ protected:
     void SetUp() override {
         if (!have("ffmpeg") || !have("ffprobe") || !have("mediainfo"))
             GTEST_SKIP() << "ffmpeg, ffprobe or mediainfo is not installed";
+        if (GetParam().real && ::access(real_footage(GetParam().file).c_str(), R_OK) != 0)
+            GTEST_SKIP() << "no real footage at " << real_footage(GetParam().file);
     }
 
     std::string ffprobe_timecodes(const std::string& path) {
@@ -155,14 +197,22 @@ protected:
                 .out);
     }
 
-    // The timecode tag ffprobe gives the video stream from its reference.
+    // The timecode tag ffprobe gives the video stream from its reference
+    // (values only: phones' side data would add empty csv fields).
     std::string ffprobe_video_timecode(const std::string& path) {
         return trimmed(
-            run("ffprobe -v error -select_streams v -show_entries stream_tags=timecode -of csv=p=0 " + path, dir_).out);
+            run("ffprobe -v error -select_streams v -show_entries stream_tags=timecode -of default=nw=1:nk=1 " + path,
+                dir_)
+                .out);
     }
 
-    // Makes the source movie as ffmpeg (and the fixture's patch) write it.
+    // Makes the source movie as ffmpeg (and the fixture's patch) write it, or
+    // copies the real phone file.
     void make_source(const PeerMovie& movie, const std::string& source) {
+        if (movie.real) {
+            testing::write_file(source, testing::read_file(real_footage(movie.file)));
+            return;
+        }
         std::string args = movie.ffmpeg_args;
         if (const std::size_t at = args.find("SUBTITLES"); at != std::string::npos) {
             const std::string subtitles = dir_.file("subtitles.srt");
@@ -195,6 +245,11 @@ TEST_P(WriteInterop, PeersReadTheTimecodeAndTheSameFrames) {
     ASSERT_EQ(written.status, 0) << "engine write failed";
     EXPECT_NE(written.out.find(std::string("\"timecode\":\"") + movie.timecode + "\""), std::string::npos)
         << written.out;
+    if (movie.rate != nullptr) {
+        EXPECT_NE(written.out.find(std::string("\"rate\":\"") + movie.rate + "\""), std::string::npos) << written.out;
+        EXPECT_NE(written.out.find(std::string("\"measuredRate\":\"") + movie.measured + "\""), std::string::npos)
+            << written.out;
+    }
 
     EXPECT_EQ(ffprobe_timecodes(output), std::string("tmcd,") + movie.timecode);
     EXPECT_EQ(ffprobe_video_timecode(output), movie.timecode);
@@ -223,7 +278,7 @@ INSTANTIATE_TEST_SUITE_P(FfmpegMovies, WriteInterop, ::testing::ValuesIn(peer_mo
                          [](const ::testing::TestParamInfo<PeerMovie>& param_info) {
                              std::string name = param_info.param.file;
                              for (char& c : name)
-                                 if (c == '.') c = '_';
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return name;
                          });
 

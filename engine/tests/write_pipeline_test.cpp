@@ -97,9 +97,17 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
     // An iPhone clip: its moov/meta, after the tracks, is copied with the rest.
     MovieSpec recorded = video_and_audio();
     recorded.creation_date = "2019-07-24T11:25:40+0300";
+    // A phone's constant 1501 at 90000 (59.94), its media header a frame past
+    // the samples, beside a second video track without samples.
+    MovieSpec constant_phone = video_and_audio();
+    constant_phone.tracks[0] = testing::video_track("avc1", 90000, 1501, 10);
+    constant_phone.tracks[0].media_duration = 16511;
+    constant_phone.tracks[1] = testing::video_track();
+    constant_phone.tracks[1].timing = {};
     const std::vector<Case> cases = {
         {"25 fps", video_and_audio(), false, "10:00:00:00"},
         {"recorded time", recorded, false, "11:25:40:00"},
+        {"phone's constant 59.94 drop-frame beside an empty video track", constant_phone, false, "01:00:00;00"},
         {"29.97 drop-frame with an edit list", drop, false, "01:00:00;00"},
         {"phone footage labelled 29.97 drop-frame", phone, false, "01:00:00;00"},
         {"extended moov header", video_and_audio(), true, "00:59:59:24"},

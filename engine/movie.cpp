@@ -333,6 +333,7 @@ Result<Movie> open_movie(const std::string& path) {
     const std::vector<MediaRange> ranges = media_ranges(movie.atoms);
     for (const Track& track : movie.tracks) TRY_VOID(validate_sample_layout(track, ranges));
     TRY(movie.existing_timecode, read_existing_timecode(movie));
+    movie.existing_reel = read_existing_reel(movie);
     return movie;
 }
 

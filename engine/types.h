@@ -76,6 +76,7 @@ struct Movie {
     std::size_t video_index = 0;
     std::uint64_t creation_time = 0;  // seconds since 1904-01-01 UTC
     std::optional<std::string> existing_timecode;
+    std::optional<std::string> existing_reel;   // named by the existing timecode track
     std::optional<VariableRate> variable_rate;  // set when the video's frame durations differ
 
     const Track& video() const { return tracks[video_index]; }

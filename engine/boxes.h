@@ -145,15 +145,24 @@ inline constexpr Field kDataReferenceIndex{6, 2};
 inline constexpr Field kVisualWidth{24, 2};
 inline constexpr Field kVisualHeight{26, 2};
 
-// The tmcd entry.
+// The tmcd entry. The source reference follows the frames byte and its pad
+// byte: ffmpeg and MediaInfo look for the reel's `name` atom there. Without
+// one, two zero bytes close the entry.
 struct TimecodeEntryLayout {
     Field flags;  // 1 drop frame, 2 24-hour maximum
     Field timescale;
     Field frame_duration;
     Field frames_byte;  // frames per second, rounded
+    std::uint64_t source_reference;
     std::uint64_t size;
 };
-inline constexpr TimecodeEntryLayout kTimecodeEntry{{12, 4}, {16, 4}, {20, 4}, {24, 1}, 28};
+inline constexpr TimecodeEntryLayout kTimecodeEntry{{12, 4}, {16, 4}, {20, 4}, {24, 1}, 26, 28};
+
+// The reel's `name` atom: text length, language code, then the text itself
+// with no terminator.
+inline constexpr Field kReelTextLength{0, 2};
+inline constexpr Field kReelLanguage{2, 2};
+inline constexpr std::uint64_t kReelText = 4;
 
 // A field of the first sample entry, read from the stsd payload.
 Result<std::uint64_t> read_sample_entry_field(ByteView stsd, Field field);

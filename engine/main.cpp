@@ -1,11 +1,13 @@
 // velmora-engine: probe a movie, or write a copy with a start timecode.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "movie.h"
 #include "names.h"
 #include "probe_report.h"
+#include "reel_name.h"
 #include "rewriter.h"
 #include "utf8.h"
 
@@ -34,9 +36,11 @@ int run_probe(const std::string& input) {
     return status;
 }
 
-int run_write(const std::string& input, const std::string& output, const std::string& timecode) {
+int run_write(const std::string& input, const std::string& output, const std::string& timecode,
+              const std::optional<std::string>& reel) {
     if (!velmora::is_valid_utf8(timecode)) return report_failure("Invalid timecode string");
-    const velmora::Status written = velmora::write_movie(input, output, timecode);
+    if (reel && !velmora::is_valid_reel_name(*reel)) return report_failure("Invalid reel name");
+    const velmora::Status written = velmora::write_movie(input, output, timecode, reel);
     if (!written) return report_failure(written.error());
     return 0;
 }
@@ -49,6 +53,9 @@ int main(int argc, char** argv) {
     const std::string& command = args[1];
     if (command == velmora::engine_command::kVersion) return print_line(kVersion);
     if (command == velmora::engine_command::kProbe && args.size() == 3) return run_probe(args[2]);
-    if (command == velmora::engine_command::kWrite && args.size() == 5) return run_write(args[2], args[3], args[4]);
+    if (command == velmora::engine_command::kWrite && (args.size() == 5 || args.size() == 6)) {
+        const std::optional<std::string> reel = args.size() == 6 ? std::optional(args[5]) : std::nullopt;
+        return run_write(args[2], args[3], args[4], reel);
+    }
     return report_failure(kUsage);
 }

@@ -339,6 +339,7 @@ Result<Movie> open_movie(const std::string& path) {
     const std::vector<MediaRange> ranges = media_ranges(movie.atoms);
     for (const Track& track : movie.tracks) TRY_VOID(validate_sample_layout(track, ranges));
     TRY(movie.existing_timecode, read_existing_timecode(movie));
+    movie.existing_reel = read_existing_reel(movie);
     // Last, and never a refusal: a movie reads the same with or without it.
     movie.recorded_time = read_recorded_time(moov_children);
     return movie;

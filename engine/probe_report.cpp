@@ -109,6 +109,10 @@ std::string probe_report(const Movie& movie) {
     out += format_duration(duration);
     append_key(out, kTimecode);
     out += movie.existing_timecode ? json_string(*movie.existing_timecode) : "null";
+    if (movie.existing_reel) {
+        append_key(out, kReel);
+        out += json_string(*movie.existing_reel);
+    }
     append_key(out, kCreatedUnix);
     out += format_created_unix(movie.creation_time);
     append_key(out, kWidth);

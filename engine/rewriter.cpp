@@ -11,6 +11,7 @@
 #include "output_file.h"
 #include "platform.h"
 #include "probe_report.h"
+#include "reel_name.h"
 #include "timecode.h"
 #include "track_builder.h"
 #include "verify.h"
@@ -132,16 +133,17 @@ Result<Bytes> rebuild_moov(const Movie& movie, std::uint32_t timecode_track_id, 
     return make_atom(FourCC("moov"), payload);
 }
 
-Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode) {
+Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode, const std::optional<std::string>& reel) {
     const Track& video = movie.video();
     const FrameRate rate = movie.video_rate();
     TRY(const TimecodeValue start, parse_timecode(timecode, rate.timescale, rate.frame_duration));
+    if (reel && !is_valid_reel_name(*reel)) return fail("Invalid reel name");
     TRY(const std::uint32_t timecode_track_id, choose_timecode_track_id(movie.tracks));
     std::optional<FrameRate> standard_rate;
     if (movie.variable_rate) standard_rate = rate;
     TRY_VOID(check_timecode_limits(movie.file_size, video, standard_rate));
     TRY(const Bytes timecode_trak, build_timecode_trak(video, timecode_track_id, start.drop_frame,
-                                                       timecode_sample_offset(movie.file_size), standard_rate));
+                                                       timecode_sample_offset(movie.file_size), standard_rate, reel));
     TRY(const Bytes video_trak, reference_timecode_track(video.trak_bytes, timecode_track_id));
     TRY(Bytes moov, rebuild_moov(movie, timecode_track_id, timecode_trak, video_trak));
 
@@ -158,14 +160,15 @@ WriteEvents standard_stream_events() {
     };
 }
 
-Status write_movie(const std::string& input, const std::string& output, const std::string& timecode) {
-    return write_movie(input, output, timecode, standard_stream_events());
+Status write_movie(const std::string& input, const std::string& output, const std::string& timecode,
+                   const std::optional<std::string>& reel) {
+    return write_movie(input, output, timecode, standard_stream_events(), reel);
 }
 
 Status write_movie(const std::string& input, const std::string& output, const std::string& timecode,
-                   const WriteEvents& events) {
+                   const WriteEvents& events, const std::optional<std::string>& reel) {
     TRY(const Movie movie, open_movie(input));
-    TRY(const WritePlan plan, plan_write(movie, timecode));
+    TRY(const WritePlan plan, plan_write(movie, timecode, reel));
 
     TRY(OutputFile out, OutputFile::create(output));
     TRY_VOID(copy_input(movie, out, events));
@@ -174,7 +177,7 @@ Status write_movie(const std::string& input, const std::string& output, const st
     out.close();
 
     if (events.before_verification) events.before_verification(out.readable_path());
-    TRY(const Movie written, verify_written_movie(movie, out.readable_path(), timecode));
+    TRY(const Movie written, verify_written_movie(movie, out.readable_path(), timecode, reel));
     TRY_VOID(out.publish());
     if (events.report) events.report(probe_report(written) + "\n");
     return {};

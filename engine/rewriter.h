@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,9 +12,10 @@
 
 namespace velmora {
 
-// Writes OUTPUT as INPUT plus a timecode track starting at TIMECODE, verifies
-// it and prints the report of the written file.
-Status write_movie(const std::string& input, const std::string& output, const std::string& timecode);
+// Writes OUTPUT as INPUT plus a timecode track starting at TIMECODE (naming
+// REEL when given), verifies it and prints the report of the written file.
+Status write_movie(const std::string& input, const std::string& output, const std::string& timecode,
+                   const std::optional<std::string>& reel = std::nullopt);
 
 // Where a write reports. The command line prints progress lines on standard
 // error and the report on standard output, each flushed at once.
@@ -27,7 +29,7 @@ struct WriteEvents {
 WriteEvents standard_stream_events();
 
 Status write_movie(const std::string& input, const std::string& output, const std::string& timecode,
-                   const WriteEvents& events);
+                   const WriteEvents& events, const std::optional<std::string>& reel = std::nullopt);
 
 // Everything appended to or patched into the copy of the input.
 struct WritePlan {
@@ -37,9 +39,10 @@ struct WritePlan {
     std::uint64_t free_patch_offset = 0;  // type field of the input's first moov
 };
 
-// Parses the timecode at the video rate and builds every new atom; touches
-// no file.
-Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode);
+// Parses the timecode at the video rate, checks the reel and builds every new
+// atom; touches no file.
+Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode,
+                             const std::optional<std::string>& reel = std::nullopt);
 
 // The input's moov with the video trak amended, every timecode trak dropped,
 // the next track identifier raised and the timecode trak appended last.

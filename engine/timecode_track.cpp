@@ -1,12 +1,15 @@
 #include "timecode_track.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "boxes.h"
 #include "file_io.h"
 #include "movie.h"
 #include "sample_tables.h"
 #include "timecode.h"
+#include "utf8.h"
 
 namespace velmora {
 
@@ -46,7 +49,41 @@ std::optional<FrameRate> label_rate(const Movie& movie, std::uint32_t timescale,
     return movie.video_rate();
 }
 
+// The first sample entry's payload, behind its atom header.
+Result<ByteView> first_sample_entry(ByteView stsd) {
+    TRY(const ByteView entries_bytes, tail_at(stsd, kTableEntries));
+    TRY(const std::vector<AtomSpan> entries, list_children(entries_bytes));
+    if (entries.empty()) return fail("Invalid sample descriptions");
+    return atom_payload(entries_bytes, entries.front());
+}
+
+// The text of the `name` atom that opens the tmcd entry's source reference,
+// up to its first zero byte as ffmpeg reads it.
+Result<std::string> reel_text(const Track& timecode) {
+    TRY(const ByteView stbl, sample_table_of(timecode.trak_bytes));
+    TRY(const ByteView stsd, required_child(stbl, "stsd"));
+    TRY(const ByteView entry, first_sample_entry(stsd));
+    TRY(const ByteView reference, tail_at(entry, kTimecodeEntry.source_reference));
+    TRY(const std::uint32_t size, read_u32_at(reference, 0));
+    TRY(const FourCC type, read_fourcc_at(reference, 4));
+    if (type != FourCC("name") || size < 8) return fail("No reel name");
+    TRY(const ByteView name_atom, slice_at(reference, 0, size));
+    const ByteView name = name_atom.subspan(8);
+    TRY(const std::uint64_t length, read_field(name, kReelTextLength));
+    TRY(const ByteView text, slice_at(name, kReelText, length));
+    const auto end = std::ranges::find(text, std::uint8_t{0});
+    return std::string(text.begin(), end);
+}
+
 }  // namespace
+
+std::optional<std::string> read_existing_reel(const Movie& movie) {
+    const auto timecode = std::ranges::find(movie.tracks, FourCC("tmcd"), &Track::sample_entry);
+    if (timecode == movie.tracks.end()) return std::nullopt;
+    const Result<std::string> text = reel_text(*timecode);
+    if (!text || text->empty()) return std::nullopt;
+    return decode_utf8_lossy(*text);
+}
 
 Result<std::optional<std::string>> read_existing_timecode(const Movie& movie) {
     const Track* timecode = nullptr;

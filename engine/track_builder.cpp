@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <string>
 
 #include "boxes.h"
 
@@ -144,13 +145,27 @@ std::uint8_t frames_per_second_byte(std::uint32_t timescale, std::uint32_t frame
     return static_cast<std::uint8_t>(std::clamp(rounded, 0.0, 255.0));
 }
 
-Bytes timecode_sample_description(const TimecodeClock& clock, bool drop_frame) {
+// The reel as the source reference's `name` atom, language code 0. The
+// caller has checked the text (at most 32 bytes).
+Bytes reel_name_atom(const std::string& reel) {
+    Bytes payload(kReelText, 0);
+    put_field(payload, kReelTextLength, reel.size());
+    put_field(payload, kReelLanguage, 0);
+    payload.insert(payload.end(), reel.begin(), reel.end());
+    return make_atom(FourCC("name"), payload);
+}
+
+Bytes timecode_sample_description(const TimecodeClock& clock, bool drop_frame, const std::optional<std::string>& reel) {
     Bytes entry(kTimecodeEntry.size, 0);
     put_field(entry, kDataReferenceIndex, 1);
     put_field(entry, kTimecodeEntry.flags, drop_frame ? 3u : 2u);  // 24-hour maximum, plus drop frame
     put_field(entry, kTimecodeEntry.timescale, clock.timescale);
     put_field(entry, kTimecodeEntry.frame_duration, clock.frame_duration);
     put_field(entry, kTimecodeEntry.frames_byte, frames_per_second_byte(clock.timescale, clock.frame_duration));
+    if (reel) {
+        entry.resize(kTimecodeEntry.source_reference);  // the name atom takes the empty reference's place
+        append_bytes(entry, reel_name_atom(*reel));
+    }
     return make_atom(FourCC("stsd"), one_entry_table(make_atom(kTmcd, entry)));
 }
 
@@ -186,9 +201,10 @@ Bytes timecode_stsz() {
     return make_atom(FourCC("stsz"), stsz);
 }
 
-Bytes timecode_stbl(const TimecodeClock& clock, bool drop_frame, std::uint64_t sample_offset) {
+Bytes timecode_stbl(const TimecodeClock& clock, bool drop_frame, std::uint64_t sample_offset,
+                    const std::optional<std::string>& reel) {
     return make_container(FourCC("stbl"), {
-                                              timecode_sample_description(clock, drop_frame),
+                                              timecode_sample_description(clock, drop_frame, reel),
                                               timecode_stts(clock.duration),
                                               timecode_stsc(),
                                               timecode_stsz(),
@@ -244,7 +260,8 @@ Status check_timecode_limits(std::uint64_t input_size, const Track& video,
 std::uint64_t timecode_sample_offset(std::uint64_t input_size) { return input_size + kTimecodeSampleHeader; }
 
 Result<Bytes> build_timecode_trak(const Track& video, std::uint32_t timecode_track_id, bool drop_frame,
-                                  std::uint64_t sample_offset, const std::optional<FrameRate>& standard_rate) {
+                                  std::uint64_t sample_offset, const std::optional<FrameRate>& standard_rate,
+                                  const std::optional<std::string>& reel) {
     const TimecodeClock clock = timecode_clock(video, standard_rate);
     std::optional<TimecodeClock> own_clock;
     if (standard_rate) own_clock = clock;
@@ -255,8 +272,8 @@ Result<Bytes> build_timecode_trak(const Track& video, std::uint32_t timecode_tra
     TRY(const ByteView mdia_payload, trak.required(FourCC("mdia")));
     TRY(Bytes mdhd, timecode_mdhd(mdia_payload, own_clock));
 
-    Bytes minf = make_container(FourCC("minf"),
-                                {timecode_gmhd(), timecode_dinf(), timecode_stbl(clock, drop_frame, sample_offset)});
+    Bytes minf = make_container(
+        FourCC("minf"), {timecode_gmhd(), timecode_dinf(), timecode_stbl(clock, drop_frame, sample_offset, reel)});
     Bytes mdia = make_container(FourCC("mdia"), {mdhd, timecode_hdlr(), minf});
 
     std::vector<Bytes> children;

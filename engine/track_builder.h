@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "atoms.h"
@@ -30,10 +31,12 @@ Status check_timecode_limits(std::uint64_t input_size, const Track& video,
 std::uint64_t timecode_sample_offset(std::uint64_t input_size);
 
 // The complete timecode trak, derived from the primary video track; for a
-// variable-rate video, on the clock of its standard rate.
+// variable-rate video, on the clock of its standard rate. A reel (checked by
+// the caller) is named in the sample description.
 Result<Bytes> build_timecode_trak(const Track& video, std::uint32_t timecode_track_id, bool drop_frame,
                                   std::uint64_t sample_offset,
-                                  const std::optional<FrameRate>& standard_rate = std::nullopt);
+                                  const std::optional<FrameRate>& standard_rate = std::nullopt,
+                                  const std::optional<std::string>& reel = std::nullopt);
 
 // The 12-byte mdat holding the start frame, big-endian.
 Bytes timecode_sample_atom(std::uint32_t start_frame);

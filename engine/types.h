@@ -83,6 +83,7 @@ struct Movie {
     std::size_t video_index = 0;
     std::uint64_t creation_time = 0;  // seconds since 1904-01-01 UTC
     std::optional<std::string> existing_timecode;
+    std::optional<std::string> existing_reel;   // named by the existing timecode track
     std::optional<VariableRate> variable_rate;  // set when the video's frame durations differ
     std::optional<RecordedTime> recorded_time;  // from moov/meta, when it holds one that parses
 

@@ -65,8 +65,10 @@ TEST(BoxLayouts, FixedPayloadSizes) {
         const std::uint64_t bits = 8 * layout.media_time.width;
         EXPECT_EQ(layout.empty_media_time, bits == 64 ? UINT64_MAX : (std::uint64_t{1} << bits) - 1);
     }
-    // The tmcd entry: the frames byte, then three reserved bytes.
+    // The tmcd entry: the frames byte, a pad byte, then the source reference
+    // (two zero bytes when there is no reel).
     EXPECT_EQ(kTimecodeEntry.frames_byte.offset + 4, kTimecodeEntry.size);
+    EXPECT_EQ(kTimecodeEntry.frames_byte.offset + 2, kTimecodeEntry.source_reference);
 }
 
 TEST(BoxFields, WriteThenReadEveryWidth) {

@@ -10,6 +10,13 @@ namespace {
 using testing::run_program;
 
 const std::string kUsage = "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | --version\n";
+const std::string kNoInput = "No such file or directory (os error 2)\n";
+const std::string kInvalidReel = "Invalid reel name\n";
+
+// A write of a missing input with the given reel: an accepted reel reaches the input.
+std::vector<std::string> write_with_reel(std::string reel, std::string timecode = "00:00:00:00") {
+    return {"write", "/nonexistent/in.mov", "/nonexistent/out.mov", std::move(timecode), std::move(reel)};
+}
 
 struct CommandCase {
     const char* name;
@@ -30,7 +37,7 @@ TEST(CommandLine, UsageVersionAndArity) {
         {"probe_without_path", {"probe"}, 1, "", kUsage},
         {"probe_two_paths", {"probe", "a.mov", "b.mov"}, 1, "", kUsage},
         {"write_two_arguments", {"write", "a.mov", "b.mov"}, 1, "", kUsage},
-        {"write_four_arguments", {"write", "a.mov", "b.mov", "00:00:00:00", "x"}, 1, "", kUsage},
+        {"write_five_arguments", {"write", "a.mov", "b.mov", "00:00:00:00", "A001", "x"}, 1, "", kUsage},
         {"upper_case_word", {"PROBE", "a.mov"}, 1, "", kUsage},
         {"unknown_word", {"help"}, 1, "", kUsage},
         {"empty_word", {""}, 1, "", kUsage},
@@ -38,6 +45,17 @@ TEST(CommandLine, UsageVersionAndArity) {
         {"missing_file", {"probe", "/nonexistent/velmora.mov"}, 1, "", "No such file or directory (os error 2)\n"},
         {"write_timecode_not_utf8", {"write", "/nonexistent/in.mov", "/nonexistent/out.mov", "00:00:00:0\xff"}, 1, "",
          "Invalid timecode string\n"},
+        // The optional fourth argument of write: the reel, 1 to 32 bytes of UTF-8 without control characters.
+        {"reel_one_byte", write_with_reel("A"), 1, "", kNoInput},
+        {"reel_32_bytes", write_with_reel(std::string(32, 'R')), 1, "", kNoInput},
+        {"reel_32_bytes_of_two_byte_letters", write_with_reel("\xc3\xa9" + std::string(30, 'R')), 1, "", kNoInput},
+        {"reel_33_bytes", write_with_reel(std::string(33, 'R')), 1, "", kInvalidReel},
+        {"reel_empty", write_with_reel(""), 1, "", kInvalidReel},
+        {"reel_with_a_tab", write_with_reel("A001\tC003"), 1, "", kInvalidReel},
+        {"reel_with_delete", write_with_reel("A001\x7f"), 1, "", kInvalidReel},
+        {"reel_with_a_c1_control", write_with_reel("A001\xc2\x85"), 1, "", kInvalidReel},
+        {"reel_not_utf8", write_with_reel("A001\xff"), 1, "", kInvalidReel},
+        {"timecode_checked_before_reel", write_with_reel("", "\xff"), 1, "", "Invalid timecode string\n"},
     };
     // clang-format on
     for (const CommandCase& c : cases) {
@@ -100,19 +118,32 @@ TEST(CommandLine, ProbeTakesRawBytePaths) {
     EXPECT_TRUE(result.out.starts_with("{\"engine\":\"velmora-native\""));
 }
 
-TEST(CommandLine, InvalidTimecodeTouchesNoFile) {
-    testing::TempDir dir;
-    const std::string input = dir.file("in.mov");
-    const std::string output = dir.file("out.mov");
-    const Bytes movie = testing::build_movie_bytes({});
-    testing::write_file(input, movie);
-    const auto result = run_program({VELMORA_ENGINE, "write", input, output, "\xc3(:00:00:00"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Invalid timecode string\n");
-    EXPECT_EQ(result.out, "");
-    struct stat status {};
-    EXPECT_NE(::stat(output.c_str(), &status), 0);
-    EXPECT_EQ(testing::read_file(input), movie);
+TEST(CommandLine, InvalidTimecodeOrReelTouchesNoFile) {
+    struct Case {
+        std::vector<std::string> text;  // the timecode, then the reel if any
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"\xc3(:00:00:00"}, "Invalid timecode string\n"},
+        {{"00:00:00:00", "A001\nC003"}, kInvalidReel},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err);
+        testing::TempDir dir;
+        const std::string input = dir.file("in.mov");
+        const std::string output = dir.file("out.mov");
+        const Bytes movie = testing::build_movie_bytes({});
+        testing::write_file(input, movie);
+        std::vector<std::string> argv{VELMORA_ENGINE, "write", input, output};
+        argv.insert(argv.end(), c.text.begin(), c.text.end());
+        const auto result = run_program(argv);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(result.out, "");
+        struct stat status {};
+        EXPECT_NE(::stat(output.c_str(), &status), 0);
+        EXPECT_EQ(testing::read_file(input), movie);
+    }
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ struct Fixture {
     bool audio;
     const char* rate;     // the video frame rate given to the source
     const char* refusal;  // nullptr: accepted
+    const char* reel;     // the reel ffmpeg names on the timecode track, if any
 };
 
 const std::string kAudio = "sine=frequency=440:sample_rate=48000";
@@ -39,6 +40,9 @@ const Fixture kFixtures[] = {
     {"h264_5994_drop.mov", {"-c:v", "libx264", "-bf", "0", "-timecode", "23:59:59;59"}, false, "60000/1001", nullptr},
     {"h264_2997_timecode.m4v", {"-c:v", "libx264", "-bf", "0", "-c:a", "aac", "-timecode", "10:00:00:00",
                                 "-write_tmcd", "1"}, true, "30000/1001", nullptr},
+    // ffmpeg's timecode track takes its reel from the video stream's metadata.
+    {"mjpeg_25_timecode_reel.mov", {"-c:v", "mjpeg", "-timecode", "01:00:00:00", "-metadata:s:v:0",
+                                    "reel_name=A001C003"}, false, "25", nullptr, "A001C003"},
     // Default encodes with B-frames: one edit skipping the composition delay.
     {"h264_bframes.mp4", {"-c:v", "libx264", "-c:a", "aac"}, true, "25", nullptr},
     {"hevc_bframes.mp4", {"-c:v", "libx265", "-x265-params", "log-level=none", "-tag:v", "hvc1"}, false, "30", nullptr},
@@ -91,6 +95,14 @@ std::optional<std::string> ffprobe_timecode(const json& streams) {
     return std::nullopt;
 }
 
+// The reel ffprobe shows on the timecode stream.
+std::optional<std::string> ffprobe_reel(const json& streams) {
+    for (const auto& stream : streams)
+        if (stream.contains("tags") && stream["tags"].contains("reel_name"))
+            return stream["tags"]["reel_name"].get<std::string>();
+    return std::nullopt;
+}
+
 TEST_P(FfmpegInterop, ProbeAgreesWithFfprobe) {
     if (directory_ == nullptr) GTEST_SKIP() << "ffmpeg and ffprobe are not installed";
     const Fixture& f = GetParam();
@@ -126,6 +138,10 @@ TEST_P(FfmpegInterop, ProbeAgreesWithFfprobe) {
     EXPECT_EQ(report.at("codec"), video.at("codec_name"));
     EXPECT_EQ(report.at("timecode").is_null() ? std::optional<std::string>() : report.at("timecode").get<std::string>(),
               ffprobe_timecode(streams));
+    const std::optional<std::string> reel =
+        report.contains("reel") ? std::optional(report.at("reel").get<std::string>()) : std::nullopt;
+    EXPECT_EQ(reel, ffprobe_reel(streams));
+    EXPECT_EQ(reel, f.reel == nullptr ? std::nullopt : std::optional<std::string>(f.reel));
 
     for (std::size_t i = 0; i < streams.size(); ++i) {
         SCOPED_TRACE("stream " + std::to_string(i));

@@ -66,6 +66,38 @@ TEST(ProbeReport, DropFrameTimecodeKeepsItsSemicolon) {
         << report;
 }
 
+// A reel the timecode track names follows "timecode", as JSON text; a movie
+// without one has no "reel" key at all.
+TEST(ProbeReport, ReelFollowsTheTimecode) {
+    struct Case {
+        const char* name;
+        std::string text;  // of the name atom; empty: none
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"reel", "A001C003", "\"timecode\":\"01:00:00;00\",\"reel\":\"A001C003\",\"createdUnix\":null,"},
+        {"quote_backslash_and_bad_byte", "R\"7\\\xff",
+         "\"timecode\":\"01:00:00;00\",\"reel\":\"R\\\"7\\\\\xef\xbf\xbd\","},
+        {"none", "", "\"timecode\":\"01:00:00;00\",\"createdUnix\":null,"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::TimecodeEntry entry{1, 30000, 1001, 30};
+        if (!c.text.empty()) {
+            entry.source_reference = pack_u32_be({static_cast<std::uint32_t>(12 + c.text.size())});
+            append_bytes(entry.source_reference, FourCC("name").bytes);
+            append_u16_be(entry.source_reference, static_cast<std::uint16_t>(c.text.size()));
+            append_u16_be(entry.source_reference, 0);
+            entry.source_reference.insert(entry.source_reference.end(), c.text.begin(), c.text.end());
+        }
+        MovieSpec recipe;
+        recipe.tracks.push_back(testing::timecode_track(107892, entry));
+        const std::string report = report_of(recipe);
+        EXPECT_NE(report.find(c.expected), std::string::npos) << report;
+        EXPECT_EQ(report.find("\"reel\"") != std::string::npos, !c.text.empty()) << report;
+    }
+}
+
 TEST(ProbeReport, AttachedPictureWhateverTheHandler) {
     MovieSpec recipe;
     testing::TrackSpec cover = testing::picture_track();

@@ -1,6 +1,7 @@
 #include "timecode_track.h"
 
 #include <functional>
+#include <string_view>
 #include <gtest/gtest.h>
 
 #include "movie.h"
@@ -19,6 +20,7 @@ struct ExistingCase {
     std::function<void(MovieSpec&)> change;
     std::optional<std::string> timecode;  // expected text
     const char* message;                  // or the expected failure
+    std::optional<std::string> reel;      // expected when accepted
 };
 
 // Test names and failure traces show the case by its name.
@@ -37,11 +39,32 @@ TEST_P(ExistingTimecode, ReadsOrRefuses) {
     } else {
         ASSERT_TRUE(movie.has_value()) << movie.error();
         EXPECT_EQ(movie->existing_timecode, GetParam().timecode);
+        EXPECT_EQ(movie->existing_reel, GetParam().reel);
     }
 }
 
 testing::TrackSpec timecode(std::uint32_t start, TimecodeEntry entry = {}) {
     return testing::timecode_track(start, entry);
+}
+
+// A 01:00:00;00 timecode track with the given bytes behind the frames byte's pad.
+std::function<void(MovieSpec&)> with_source_reference(Bytes reference) {
+    return [reference](MovieSpec& s) {
+        TimecodeEntry entry{1, 30000, 1001, 30};
+        entry.source_reference = reference;
+        s.tracks.push_back(timecode(107892, entry));
+    };
+}
+
+// A source reference of one atom, its size, type and text length spelled out.
+std::function<void(MovieSpec&)> with_reel_atom(std::uint32_t size, const char (&type)[5], std::uint16_t length,
+                                               std::string_view text) {
+    Bytes atom = pack_u32_be({size});
+    atom.insert(atom.end(), type, type + 4);
+    append_u16_be(atom, length);
+    append_u16_be(atom, 0);
+    atom.insert(atom.end(), text.begin(), text.end());
+    return with_source_reference(atom);
 }
 
 // clang-format off
@@ -160,6 +183,20 @@ const ExistingCase kExistingCases[] = {
          s.tracks.push_back(timecode(0, {1, 25, 1, 25}));
      },
      std::nullopt, "Drop-frame requires 29.97 or 59.94 fps"},
+    // The reel in the source reference; a name that cannot be read is no reel, never a refusal.
+    {"reel", with_reel_atom(20, "name", 8, "A001C003"), "01:00:00;00", nullptr, "A001C003"},
+    {"reel_not_utf8", with_reel_atom(14, "name", 2, "A\xff"), "01:00:00;00", nullptr, "A\xef\xbf\xbd"},
+    {"reel_ends_at_a_zero_byte", with_reel_atom(20, "name", 8, std::string_view("A001\0\0\0\0", 8)), "01:00:00;00",
+     nullptr, "A001"},
+    {"reel_trailing_bytes_ignored", with_reel_atom(16, "name", 4, "A001C003"), "01:00:00;00", nullptr, "A001"},
+    {"reel_empty", with_reel_atom(12, "name", 0, ""), "01:00:00;00", nullptr, std::nullopt},
+    {"reel_other_atom", with_reel_atom(20, "udta", 8, "A001C003"), "01:00:00;00", nullptr, std::nullopt},
+    {"reel_atom_past_the_entry", with_reel_atom(21, "name", 8, "A001C003"), "01:00:00;00", nullptr, std::nullopt},
+    {"reel_text_past_the_atom", with_reel_atom(20, "name", 9, "A001C003"), "01:00:00;00", nullptr, std::nullopt},
+    {"reel_atom_below_its_header", with_reel_atom(4, "name", 8, "A001C003"), "01:00:00;00", nullptr, std::nullopt},
+    {"reel_atom_without_text_length", with_source_reference(Bytes{0, 0, 0, 8, 'n', 'a', 'm', 'e'}), "01:00:00;00",
+     nullptr, std::nullopt},
+    {"no_reel_two_zero_bytes", with_source_reference(Bytes{0, 0}), "01:00:00;00", nullptr, std::nullopt},
 };
 // clang-format on
 

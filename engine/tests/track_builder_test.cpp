@@ -106,6 +106,17 @@ Bytes expected_stsd(std::uint32_t flags, std::uint8_t fps) {
                 u8s({fps, 0, 0, 0})});
 }
 
+// With a reel, the pad byte after the frames byte is followed by the `name`
+// atom: its size, "name", the text length, language 0, the text unterminated.
+Bytes expected_stsd_with_reel(std::uint32_t flags, std::uint8_t fps, const std::string& reel) {
+    const auto n = static_cast<std::uint32_t>(reel.size());
+    // clang-format off
+    return cat({head(70 - 8 + n, "stsd"), u32s({0, 1}), head(54 - 8 + n, "tmcd"), zeros(6), u16s({1}),
+                u32s({0, flags, 30000, 1001}), u8s({fps, 0}),
+                head(12 + n, "name"), u16s({static_cast<std::uint16_t>(n), 0}), Bytes(reel.begin(), reel.end())});
+    // clang-format on
+}
+
 Bytes expected_sample_tables_tail() {
     // clang-format off
     return cat({head(24, "stts"), u32s({0, 1, 1, 300300}),  //
@@ -153,6 +164,53 @@ TEST(TimecodeTrakLayout, Version1HeaderWithEditListDropFrameWithCo64) {
     });
     // clang-format on
     EXPECT_EQ(*built, expected);
+}
+
+TEST(TimecodeTrakLayout, ReelNamedInTheSampleDescription) {
+    const Track video = video_track(make_container(FourCC("trak"), {video_tkhd_v0(), video_mdia(video_mdhd_v0())}));
+    const auto built = build_timecode_trak(video, 3, false, 1000, std::nullopt, "A001C003");
+    ASSERT_TRUE(built) << built.error();
+
+    // Every container around the entry grows by the name atom less the two bytes it replaces.
+    // clang-format off
+    const Bytes expected = cat({
+        head(475, "trak"), expected_tkhd_v0(3),  //
+        head(375, "mdia"),                       //
+        head(32, "mdhd"), u32s({0, 0x11111111, 0x22222222, 30000, 300300}), u16s({0, 0x0102}),
+        expected_hdlr(),                                     //
+        head(287, "minf"), expected_gmhd(), expected_dinf(),  //
+        head(170, "stbl"),
+        head(70, "stsd"), u32s({0, 1}), head(54, "tmcd"), zeros(6), u16s({1}), u32s({0, 2, 30000, 1001}), u8s({30, 0}),
+        head(20, "name"), u16s({8, 0}), tag("A001"), tag("C003"),
+        expected_sample_tables_tail(),  //
+        head(20, "stco"), u32s({0, 1, 1000}),
+    });
+    // clang-format on
+    EXPECT_EQ(*built, expected);
+
+    struct Case {
+        const char* name;
+        std::string reel;
+        bool drop;
+    };
+    const Case cases[] = {
+        {"one byte", "A", false},
+        {"32 bytes", std::string(32, 'R'), true},
+        {"letters beyond ASCII", "B\xc3\xa4nd \xe2\x9c\x93", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto with_reel = build_timecode_trak(video, 3, c.drop, 1000, std::nullopt, c.reel);
+        ASSERT_TRUE(with_reel) << with_reel.error();
+        const std::size_t stsd = 8 + 92 + 8 + 32 + 48 + 8 + 73 + 36 + 8;
+        const Bytes wanted = expected_stsd_with_reel(c.drop ? 3 : 2, 30, c.reel);
+        ASSERT_GE(with_reel->size(), stsd + wanted.size());
+        EXPECT_EQ(
+            Bytes(with_reel->begin() + stsd, with_reel->begin() + static_cast<std::ptrdiff_t>(stsd + wanted.size())),
+            wanted);
+        EXPECT_EQ(Bytes(with_reel->begin(), with_reel->begin() + 4),
+                  u32s({static_cast<std::uint32_t>(475 - 8 + c.reel.size())}));
+    }
 }
 
 // A B-frame movie's edit skips the composition delay; the timecode's edit

@@ -56,6 +56,7 @@ struct PeerMovie {
     // The written report's "rate" and "measuredRate", where the case is about them.
     const char* rate = nullptr;
     const char* measured = nullptr;
+    const char* reel = nullptr;                        // the REEL argument of the write, if any
 };
 
 // Real phone files kept beside the repository; the folder may be absent.
@@ -174,6 +175,9 @@ const std::vector<PeerMovie>& peer_movies() {
          "00:59:59:29", nullptr, true, "30/1", "45000/1499"},
         {"real phone: durations past the media header by less than a frame", "android-stts-short-of-mdhd.mp4", "",
          "23:59:59;29", nullptr, true, "30000/1001", "115000/3853"},
+        {"h264 25 fps with a reel, mov", "reel.mov",
+         video_source("25") + kAudio + " -t 1 -c:v libx264 -bf 0 -pix_fmt yuv420p -c:a aac", "01:00:00:00", nullptr,
+         false, nullptr, nullptr, "A001C003"},
     };
     return movies;
 }
@@ -195,6 +199,25 @@ protected:
                     path,
                 dir_)
                 .out);
+    }
+
+    // The reel_name tag of the tmcd stream, empty when it has none.
+    std::string ffprobe_reel(const std::string& path) {
+        return trimmed(
+            run("ffprobe -v error -select_streams d -show_entries stream_tags=reel_name -of csv=p=0 " + path, dir_)
+                .out);
+    }
+
+    std::string mediainfo_title(const std::string& path) {
+        return trimmed(run("mediainfo '--Inform=Other;%Title%' " + path, dir_).out);
+    }
+
+    // The write command line, with the movie's reel when it has one.
+    static std::string write_command(const PeerMovie& movie, const std::string& source, const std::string& output) {
+        std::string command =
+            std::string(VELMORA_ENGINE) + " write " + source + " " + output + " '" + movie.timecode + "'";
+        if (movie.reel != nullptr) command += std::string(" '") + movie.reel + "'";
+        return command;
     }
 
     // The timecode tag ffprobe gives the video stream from its reference
@@ -240,8 +263,7 @@ TEST_P(WriteInterop, PeersReadTheTimecodeAndTheSameFrames) {
     const std::string output = dir_.file(std::string("tc_") + movie.file);
     ASSERT_NO_FATAL_FAILURE(make_source(movie, source));
 
-    const CommandRun written =
-        run(std::string(VELMORA_ENGINE) + " write " + source + " " + output + " '" + movie.timecode + "'", dir_);
+    const CommandRun written = run(write_command(movie, source, output), dir_);
     ASSERT_EQ(written.status, 0) << "engine write failed";
     EXPECT_NE(written.out.find(std::string("\"timecode\":\"") + movie.timecode + "\""), std::string::npos)
         << written.out;
@@ -250,6 +272,10 @@ TEST_P(WriteInterop, PeersReadTheTimecodeAndTheSameFrames) {
         EXPECT_NE(written.out.find(std::string("\"measuredRate\":\"") + movie.measured + "\""), std::string::npos)
             << written.out;
     }
+    const std::string reel = movie.reel == nullptr ? "" : movie.reel;
+    EXPECT_EQ(written.out.find("\"reel\":\"" + reel + "\"") != std::string::npos, movie.reel != nullptr) << written.out;
+    EXPECT_EQ(ffprobe_reel(output), reel);
+    EXPECT_EQ(mediainfo_title(output), reel);
 
     EXPECT_EQ(ffprobe_timecodes(output), std::string("tmcd,") + movie.timecode);
     EXPECT_EQ(ffprobe_video_timecode(output), movie.timecode);
@@ -263,14 +289,15 @@ TEST_P(WriteInterop, WritingAgainKeepsOneTimecodeTrack) {
     const std::string first = dir_.file(std::string("a_") + movie.file);
     const std::string second = dir_.file(std::string("b_") + movie.file);
     ASSERT_NO_FATAL_FAILURE(make_source(movie, source));
-    ASSERT_EQ(
-        run(std::string(VELMORA_ENGINE) + " write " + source + " " + first + " '" + movie.timecode + "'", dir_).status,
-        0);
+    ASSERT_EQ(run(write_command(movie, source, first), dir_).status, 0);
     ASSERT_EQ(run(std::string(VELMORA_ENGINE) + " write " + first + " " + second + " 00:00:01:00", dir_).status, 0);
 
     EXPECT_EQ(ffprobe_timecodes(second), "tmcd,00:00:01:00");
     EXPECT_EQ(ffprobe_video_timecode(second), "00:00:01:00");
     EXPECT_EQ(trimmed(run("mediainfo '--Inform=Other;%TimeCode_FirstFrame%' " + second, dir_).out), "00:00:01:00");
+    // The second write names no reel, so none of the first is left.
+    EXPECT_EQ(ffprobe_reel(second), "");
+    EXPECT_EQ(mediainfo_title(second), "");
     EXPECT_EQ(decoded(second), decoded(source));
 }
 

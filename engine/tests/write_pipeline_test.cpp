@@ -80,6 +80,7 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
         MovieSpec recipe;
         bool extended_moov;
         std::string timecode;
+        std::optional<std::string> reel;
     };
     MovieSpec drop = video_and_audio();
     drop.tracks[0] = testing::video_track("avc1", 30000, 1001, 10);
@@ -111,6 +112,7 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
         {"29.97 drop-frame with an edit list", drop, false, "01:00:00;00"},
         {"phone footage labelled 29.97 drop-frame", phone, false, "01:00:00;00"},
         {"extended moov header", video_and_audio(), true, "00:59:59:24"},
+        {"25 fps with a reel", video_and_audio(), false, "10:00:00:00", "A001C003"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,12 +124,13 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
 
         const auto source = open_movie(dir.file("in.mov"));
         ASSERT_TRUE(source) << source.error();
-        const auto plan = plan_write(*source, c.timecode);
+        const auto plan = plan_write(*source, c.timecode, c.reel);
         ASSERT_TRUE(plan) << plan.error();
         const std::uint64_t moov_offset = source->atoms.back().offset;
 
         Captured captured;
-        const Status written = write_movie(dir.file("in.mov"), dir.file("out.mov"), c.timecode, capturing(captured));
+        const Status written =
+            write_movie(dir.file("in.mov"), dir.file("out.mov"), c.timecode, capturing(captured), c.reel);
         ASSERT_TRUE(written) << written.error();
 
         EXPECT_EQ(testing::read_file(dir.file("in.mov")), input) << "the input changed";
@@ -154,6 +157,7 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
         EXPECT_EQ(reread->existing_timecode, c.timecode);
         EXPECT_EQ(reread->recorded_time, source->recorded_time);
         EXPECT_EQ(reread->recorded_time.has_value(), c.recipe.creation_date.has_value());
+        EXPECT_EQ(reread->existing_reel, c.reel);
         EXPECT_EQ(reread->tracks.back().sample_entry, FourCC("tmcd"));
         EXPECT_EQ(reread->tracks.back().track_id, 3u);
         ASSERT_EQ(captured.reports.size(), 1u);
@@ -161,6 +165,7 @@ TEST(WriteMovie, OutputIsTheInputPlusTheNewAtoms) {
         EXPECT_NE(captured.reports[0].find("\"timecode\":\"" + c.timecode + "\""), std::string::npos);
         EXPECT_EQ(captured.reports[0].ends_with("\"recordedOffset\":\"+03:00\"}\n"),
                   c.recipe.creation_date.has_value());
+        EXPECT_EQ(captured.reports[0].find("\"reel\":\"A001C003\"") != std::string::npos, c.reel.has_value());
     }
 }
 
@@ -292,6 +297,7 @@ TEST(WriteMovie, FailuresBeforeCreationLeaveNoOutput) {
         std::string output;  // relative to the temporary folder
         std::string timecode;
         std::string message;
+        std::optional<std::string> reel;
     };
     const Bytes good = testing::build_movie_bytes(video_and_audio());
     const std::vector<Case> cases = {
@@ -299,13 +305,15 @@ TEST(WriteMovie, FailuresBeforeCreationLeaveNoOutput) {
         {"bad timecode", good, "out.mov", "00:00:00:25", "Timecode is outside the frame-rate range"},
         {"drop-frame at 25", good, "out.mov", "00:00:00;00", "Drop-frame requires 29.97 or 59.94 fps"},
         {"missing folder", good, "absent/out.mov", "00:00:00:00", "No such file or directory (os error 2)"},
+        {"invalid reel", good, "out.mov", "00:00:00:00", "Invalid reel name", "A001\tC003"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         testing::write_file(dir.file("in.mov"), c.input);
         Captured captured;
-        const Status written = write_movie(dir.file("in.mov"), dir.file(c.output), c.timecode, capturing(captured));
+        const Status written =
+            write_movie(dir.file("in.mov"), dir.file(c.output), c.timecode, capturing(captured), c.reel);
         EXPECT_EQ(written, fail(c.message));
         EXPECT_FALSE(exists(dir.file(c.output)));
         EXPECT_EQ(testing::read_file(dir.file("in.mov")), c.input);
@@ -321,6 +329,7 @@ TEST(WriteMovie, VerificationFailuresRemoveTheOutput) {
         // Gets the output path, the input size and the audio trak as stored.
         std::function<void(const std::string&, std::uint64_t, const Bytes&)> damage;
         std::string message;
+        std::optional<std::string> reel;  // asked for
     };
     const std::vector<Case> cases = {
         {"timecode sample changed",
@@ -343,6 +352,13 @@ TEST(WriteMovie, VerificationFailuresRemoveTheOutput) {
              ASSERT_EQ(::truncate(output.c_str(), status.st_size - 1), 0);
          },
          "Invalid movie atom size"},
+        {"reel changed",
+         [](const std::string& output, std::uint64_t n, const Bytes&) {
+             const std::string reel = "A001C003";
+             const std::uint64_t at = find_bytes(testing::read_file(output), Bytes(reel.begin(), reel.end()), n + 12);
+             overwrite_at(output, at, Bytes{'B'});
+         },
+         "Written reel failed verification", "A001C003"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -357,7 +373,7 @@ TEST(WriteMovie, VerificationFailuresRemoveTheOutput) {
         const std::string output = dir.file("out.mov");
         const Status written = write_movie(
             dir.file("in.mov"), output, "00:00:10:00",
-            capturing(captured, [&](const std::string& readable) { c.damage(readable, input.size(), audio); }));
+            capturing(captured, [&](const std::string& readable) { c.damage(readable, input.size(), audio); }), c.reel);
         EXPECT_EQ(written, fail(c.message));
         EXPECT_FALSE(exists(output));
         EXPECT_TRUE(captured.reports.empty());
@@ -435,12 +451,17 @@ TEST(WriteMovie, WritingTwiceReplacesTheTimecodeTrack) {
     TempDir dir;
     testing::write_file(dir.file("a.mov"), testing::build_movie_bytes(video_and_audio()));
     Captured captured;
-    ASSERT_TRUE(write_movie(dir.file("a.mov"), dir.file("b.mov"), "01:00:00:00", capturing(captured)));
+    ASSERT_TRUE(write_movie(dir.file("a.mov"), dir.file("b.mov"), "01:00:00:00", capturing(captured), "A001C003"));
     ASSERT_TRUE(write_movie(dir.file("b.mov"), dir.file("c.mov"), "02:00:00:00", capturing(captured)));
 
+    const auto first = open_movie(dir.file("b.mov"));
+    ASSERT_TRUE(first) << first.error();
+    EXPECT_EQ(first->existing_reel, "A001C003");
+    // The replaced track takes its reel with it: none was asked for the second time.
     const auto chained = open_movie(dir.file("c.mov"));
     ASSERT_TRUE(chained) << chained.error();
     EXPECT_EQ(chained->existing_timecode, "02:00:00:00");
+    EXPECT_FALSE(chained->existing_reel.has_value());
     ASSERT_EQ(chained->tracks.size(), 3u);
     EXPECT_EQ(chained->tracks[2].sample_entry, FourCC("tmcd"));
     EXPECT_EQ(chained->tracks[2].track_id, 3u);

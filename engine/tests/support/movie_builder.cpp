@@ -189,6 +189,7 @@ Bytes sample_entry_body(const TrackSpec& track) {
         append_u32_be(out, track.timecode->frame_duration);
         out.push_back(track.timecode->frames_per_second);
         out.push_back(0);
+        append_bytes(out, track.timecode->source_reference);
     } else if (track.handler == FourCC("vide")) {
         append_bytes(out, zeros(16));  // version, revision, vendor, qualities
         append_u16_be(out, track.width);

@@ -57,6 +57,7 @@ struct TimecodeEntry {
     std::uint32_t timescale = 30000;
     std::uint32_t frame_duration = 1001;
     std::uint8_t frames_per_second = 30;
+    Bytes source_reference;  // behind the pad byte: a reel's `name` atom, or what another maker put there
 };
 
 // One untrimmed-or-not edit in an `elst`.

@@ -26,6 +26,7 @@ inline constexpr std::string_view kEngine = "engine";
 inline constexpr std::string_view kRate = "rate";
 inline constexpr std::string_view kDuration = "duration";
 inline constexpr std::string_view kTimecode = "timecode";
+inline constexpr std::string_view kReel = "reel";
 inline constexpr std::string_view kCreatedUnix = "createdUnix";
 inline constexpr std::string_view kWidth = "width";
 inline constexpr std::string_view kHeight = "height";

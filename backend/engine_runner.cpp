@@ -188,9 +188,11 @@ Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::st
 }
 
 Status write_timecode(const std::string& engine_path, const std::string& source_path, const std::string& output_path,
-                      const std::string& timecode, const std::atomic<bool>& cancel, const ProgressSink& on_progress) {
+                      const std::string& timecode, const std::atomic<bool>& cancel, const ProgressSink& on_progress,
+                      const std::string& reel) {
     if (contains_nul(source_path) || contains_nul(output_path)) return fail(std::string(nul_path_message));
     if (contains_nul(timecode)) return fail(std::string(nul_timecode_message));
+    if (contains_nul(reel)) return fail(std::string(invalid_reel_message));
 
     // The engine reads nothing: /dev/null keeps it away from the backend's
     // own standard input, which carries the shell's requests.
@@ -199,9 +201,10 @@ Status write_timecode(const std::string& engine_path, const std::string& source_
     auto error = make_pipe();
     if (!error) return fail(error.error());
 
+    std::vector<std::string> arguments{std::string(engine_command::kWrite), source_path, output_path, timecode};
+    if (!reel.empty()) arguments.push_back(reel);
     auto child =
-        ChildProcess::spawn(engine_path, {std::string(engine_command::kWrite), source_path, output_path, timecode},
-                            {null_device->get(), null_device->get(), error->write_end.get()});
+        ChildProcess::spawn(engine_path, arguments, {null_device->get(), null_device->get(), error->write_end.get()});
     error->write_end.reset();
     null_device->reset();
     if (!child) return fail(child.error());

@@ -17,6 +17,9 @@ inline constexpr std::chrono::milliseconds write_poll_interval{25};
 
 inline constexpr std::string_view nul_path_message = "Invalid path: it contains a NUL byte.";
 inline constexpr std::string_view nul_timecode_message = "Invalid timecode: it contains a NUL byte.";
+// A reel with a NUL byte cannot reach the engine's command line; the engine
+// refuses such a name (a control character) with the same words.
+inline constexpr std::string_view invalid_reel_message = "Invalid reel name";
 
 // How long a probe may take before its engine is killed: a movie on a
 // stalled network mount must not hold an import (and with it the batch gate
@@ -32,11 +35,13 @@ inline constexpr std::string_view probe_timeout_message = "The engine did not an
 Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::string& movie_path,
                                    std::chrono::milliseconds time_limit = probe_time_limit);
 
-// Runs `ENGINE write SOURCE OUTPUT TIMECODE` until it ends. Progress lines
-// reach `on_progress` from a reader thread that ends before this returns.
-// While `cancel` is set the engine is killed; the result is then "Cancelled.".
-// The output file, if any, is the caller's to remove.
+// Runs `ENGINE write SOURCE OUTPUT TIMECODE [REEL]` until it ends; an empty
+// `reel` adds no argument. Progress lines reach `on_progress` from a reader
+// thread that ends before this returns. While `cancel` is set the engine is
+// killed; the result is then "Cancelled.". The output file, if any, is the
+// caller's to remove.
 Status write_timecode(const std::string& engine_path, const std::string& source_path, const std::string& output_path,
-                      const std::string& timecode, const std::atomic<bool>& cancel, const ProgressSink& on_progress);
+                      const std::string& timecode, const std::atomic<bool>& cancel, const ProgressSink& on_progress,
+                      const std::string& reel = {});
 
 }  // namespace velmora

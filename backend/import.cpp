@@ -95,6 +95,18 @@ std::string relative_folder(const std::optional<std::string>& root, const std::s
     return relative;
 }
 
+// "card": the name of the folder the user gave, for a movie found in it
+// (a card or a camera folder names its clips' reel); null for a file given
+// directly. A given "." or ".." is named by the folder it reaches.
+nlohmann::json card_name(const std::optional<std::string>& root) {
+    if (!root) return nullptr;
+    if (auto given = final_name(*root); !given.empty()) return given;
+    auto canonical = canonical_path(*root);
+    if (!canonical) return nullptr;
+    if (auto reached = final_name(*canonical); !reached.empty()) return reached;
+    return nullptr;  // the file system's root has no name
+}
+
 // "created" from the report's "createdUnix" when it is a JSON integer that
 // names a representable instant.
 std::optional<std::string> metadata_creation(const nlohmann::json& report) {
@@ -154,6 +166,7 @@ void import_file(ImportRun& run, const std::string& path, std::string_view name,
     const std::string relative_dir = relative_folder(root, *canonical);
     record["id"] = id;
     record["relativeDir"] = relative_dir;
+    record["card"] = card_name(root);
     record["path"] = *canonical;
     record["name"] = name;
     record["size"] = before->size;

@@ -67,6 +67,7 @@ private:
 struct Movie {
     std::string id;
     std::string timecode;
+    std::string reel;  // empty: none
     MovieRecord record;
 };
 
@@ -98,26 +99,28 @@ nlohmann::json processing_payload(nlohmann::json progress) {
     return {{"progress", std::move(progress)}, {"state", "processing"}};
 }
 
-// Every id known, then no duplicate and a timecode for each; records are
-// copied so that the batch never holds the store's lock while it works.
+// Every id known, then no duplicate and a timecode for each; a reel is
+// optional. Records are copied so that the batch never holds the store's
+// lock while it works.
 Result<std::vector<Movie>> collect(ServiceState& state, const std::vector<std::string>& ids,
-                                   const std::map<std::string, std::string>& timecodes) {
+                                   const MovieRequests& requests) {
     std::vector<Movie> movies;
     {
         std::lock_guard lock(state.movie_store_mutex);
         for (const std::string& id : ids) {
             const auto found = state.movie_store.find(id);
             if (found == state.movie_store.end()) return fail("Import files before processing.");
-            movies.push_back(Movie{id, {}, found->second});
+            movies.push_back(Movie{id, {}, {}, found->second});
         }
     }
     std::set<std::string> seen;
     for (Movie& movie : movies) {
-        const auto timecode = timecodes.find(movie.id);
-        if (!seen.insert(movie.id).second || timecode == timecodes.end()) {
+        const auto timecode = requests.timecodes.find(movie.id);
+        if (!seen.insert(movie.id).second || timecode == requests.timecodes.end()) {
             return fail("Invalid file list or timecode settings.");
         }
         movie.timecode = timecode->second;
+        if (const auto reel = requests.reels.find(movie.id); reel != requests.reels.end()) movie.reel = reel->second;
     }
     return movies;
 }
@@ -233,14 +236,14 @@ Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& mov
     };
     const std::string& engine = batch.state.engine_path;
     if (auto written = write_timecode(engine, movie.record.source_path, location.temporary_for_engine, movie.timecode,
-                                      batch.state.cancel, on_progress);
+                                      batch.state.cancel, on_progress, movie.reel);
         !written) {
         return fail(written.error());
     }
     if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
     auto report = probe_movie(engine, location.temporary_for_engine, batch.state.probe_time_limit);
     if (!report) return fail(report.error());
-    if (auto verified = verify_written_report(*report, movie.timecode, movie.record.record); !verified) {
+    if (auto verified = verify_written_report(*report, movie.timecode, movie.record.record, movie.reel); !verified) {
         return fail(verified.error());
     }
     if (auto dated = stamp_source_dates(location.folder.fd(), location.temporary_name, source_dates); !dated) {
@@ -310,15 +313,22 @@ std::vector<std::string> stream_signatures(const nlohmann::json& report) {
 }
 
 Status verify_written_report(const nlohmann::json& report, const std::string& timecode,
-                             const nlohmann::json& source_record) {
+                             const nlohmann::json& source_record, const std::string& reel) {
     if (!report.is_object()) return fail("Missing verified streams");
     const auto streams = report.find(report_key::kStreams);
     if (streams == report.end() || !streams->is_array()) return fail("Missing verified streams");
     const auto written_timecode = report.find(report_key::kTimecode);
     const bool timecode_matches = written_timecode != report.end() && written_timecode->is_string() &&
                                   written_timecode->get<std::string>() == timecode;
+    // The reel belongs to the timecode track: byte for byte as asked, or none.
+    const auto written_reel = report.find(report_key::kReel);
+    const bool reel_matches = reel.empty() ? written_reel == report.end()
+                                           : written_reel != report.end() && written_reel->is_string() &&
+                                                 written_reel->get<std::string>() == reel;
     const auto timecode_tracks = std::count_if(streams->begin(), streams->end(), is_timecode_track);
-    if (!timecode_matches || timecode_tracks != 1) return fail(std::string(timecode_verification_message));
+    if (!timecode_matches || !reel_matches || timecode_tracks != 1) {
+        return fail(std::string(timecode_verification_message));
+    }
     if (stream_signatures(report) != stream_signatures(source_record)) {
         return fail(std::string(stream_verification_message));
     }
@@ -326,7 +336,7 @@ Status verify_written_report(const nlohmann::json& report, const std::string& ti
 }
 
 Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::string>& ids,
-                                 const std::map<std::string, std::string>& timecodes, const nlohmann::json& options,
+                                 const MovieRequests& requests, const nlohmann::json& options,
                                  const ProgressEventSink& emit) {
     {
         std::lock_guard gate(state.batch_gate);
@@ -335,7 +345,7 @@ Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::str
     }
     const BusyFlagReset reset(state.busy);
 
-    auto movies = collect(state, ids, timecodes);
+    auto movies = collect(state, ids, requests);
     if (!movies) return fail(movies.error());
     const Batch batch{state, emit, output_options_from(normalize_settings(options)), movies->size()};
     remove_leftovers_of_earlier_runs(*movies, batch.options);
@@ -354,9 +364,8 @@ Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::str
 }
 
 Result<nlohmann::json> process_movies(ServiceState& state, const std::vector<std::string>& ids,
-                                      const std::map<std::string, std::string>& timecodes,
-                                      const nlohmann::json& options) {
-    return run_batch(state, ids, timecodes, options, [](const nlohmann::json& payload) {
+                                      const MovieRequests& requests, const nlohmann::json& options) {
+    return run_batch(state, ids, requests, options, [](const nlohmann::json& payload) {
         emit_message(nlohmann::json{{backend_event::kEventKey, backend_event::kProgress},
                                     {backend_event::kPayloadKey, payload}});
     });

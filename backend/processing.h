@@ -12,11 +12,17 @@
 
 namespace velmora {
 
-// "process_movies": the dispatcher has already decoded "ids" and "timecodes".
-// Progress events go out through emit_message.
+// What "process_movies" asks for each movie: its start timecode and, where
+// given and not empty, the reel name the engine writes with it.
+struct MovieRequests {
+    std::map<std::string, std::string> timecodes;
+    std::map<std::string, std::string> reels;
+};
+
+// "process_movies": the dispatcher has already decoded "ids", "timecodes"
+// and "reels". Progress events go out through emit_message.
 Result<nlohmann::json> process_movies(ServiceState& state, const std::vector<std::string>& ids,
-                                      const std::map<std::string, std::string>& timecodes,
-                                      const nlohmann::json& options);
+                                      const MovieRequests& requests, const nlohmann::json& options);
 
 // Receives the payload of every "progress" event, from the request thread
 // and from the engine's status reader thread.
@@ -24,13 +30,14 @@ using ProgressEventSink = std::function<void(const nlohmann::json& payload)>;
 
 // The same batch with the events handed to `emit`.
 Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::string>& ids,
-                                 const std::map<std::string, std::string>& timecodes, const nlohmann::json& options,
+                                 const MovieRequests& requests, const nlohmann::json& options,
                                  const ProgressEventSink& emit);
 
 // The verification of a written file against the source's movie record; the
-// report is the written file's probe report.
+// report is the written file's probe report. Its "reel" must be `reel`, and
+// absent when `reel` is empty.
 Status verify_written_report(const nlohmann::json& report, const std::string& timecode,
-                             const nlohmann::json& source_record);
+                             const nlohmann::json& source_record, const std::string& reel = {});
 
 // One signature per stream that is not a timecode track, sorted:
 // "<trackId as JSON>:<type>:<tag>".

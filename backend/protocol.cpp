@@ -72,12 +72,21 @@ Result<nlohmann::json> import_command(ServiceState& state, const nlohmann::json&
     return import_movies(state, *paths, args);
 }
 
+// "reels" may be absent (no reels); given, it must be a map like "timecodes".
+Result<std::map<std::string, std::string>> optional_reels(const nlohmann::json& args) {
+    if (!args.contains("reels")) return std::map<std::string, std::string>();
+    return decode_string_map(args.at("reels"));
+}
+
 Result<nlohmann::json> process_command(ServiceState& state, const nlohmann::json& args) {
     auto ids = decode_string_array(member_or_null(args, "ids"));
     if (!ids) return fail(std::move(ids).error());
     auto timecodes = decode_string_map(member_or_null(args, "timecodes"));
     if (!timecodes) return fail(std::move(timecodes).error());
-    return process_movies(state, *ids, *timecodes, member_or_null(args, "options"));
+    auto reels = optional_reels(args);
+    if (!reels) return fail(std::move(reels).error());
+    return process_movies(state, *ids, MovieRequests{std::move(*timecodes), std::move(*reels)},
+                          member_or_null(args, "options"));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "file_system.h"
 #include "json_text.h"
+#include "reel_name.h"
 #include "utf8.h"
 
 namespace velmora {
@@ -20,19 +21,36 @@ constexpr std::size_t kTimecodeFieldLimit = 11;  // characters
 constexpr std::size_t kPrefixLimit = 100;        // characters
 constexpr std::size_t kDestinationLimit = 4096;  // bytes
 
+bool is_two_digits(std::string_view text) {
+    return text.size() == 2 && text[0] >= '0' && text[0] <= '9' && text[1] >= '0' && text[1] <= '9';
+}
+
+// "+hh:mm" or "-hh:mm" from "-12:00" to "+14:00": the zones in use, for a
+// shoot abroad.
+bool is_fixed_offset(std::string_view text) {
+    if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return false;
+    const std::string_view hours = text.substr(1, 2);
+    const std::string_view minutes = text.substr(4, 2);
+    if (!is_two_digits(hours) || !is_two_digits(minutes) || minutes > "59") return false;
+    const std::string_view limit = text[0] == '+' ? "14" : "12";
+    return hours < limit || (hours == limit && minutes == "00");
+}
+
 struct Choice {
     const char* key;
     std::initializer_list<std::string_view> accepted;
+    bool (*also_accepted)(std::string_view) = nullptr;
 };
 
-const std::array<Choice, 4> kChoices{{
+const std::array<Choice, 5> kChoices{{
     {"source", {"embedded", "creation", "modification", "custom"}},
     {"mode", {"auto", "non-drop", "drop"}},
     {"direction", {"add", "subtract"}},
-    {"timezone", {"local", "utc"}},
+    {"timezone", {"camera", "local", "utc"}, is_fixed_offset},
+    {"reelSource", {"none", "card", "folder", "custom"}},
 }};
 
-constexpr std::array<const char*, 5> kSwitches{"copy", "retain", "rename", "number", "recursive"};
+constexpr std::array<const char*, 6> kSwitches{"copy", "retain", "rename", "number", "recursive", "continuous"};
 
 struct BoundedText {
     const char* key;
@@ -48,7 +66,15 @@ constexpr std::array<BoundedText, 3> kBoundedTexts{{
 bool is_accepted_choice(const nlohmann::json& member, const Choice& choice) {
     if (!member.is_string()) return false;
     const auto& text = member.get_ref<const std::string&>();
-    return std::find(choice.accepted.begin(), choice.accepted.end(), text) != choice.accepted.end();
+    if (std::find(choice.accepted.begin(), choice.accepted.end(), text) != choice.accepted.end()) return true;
+    return choice.also_accepted != nullptr && choice.also_accepted(text);
+}
+
+// Empty is "no reel"; anything else must be a name the engine writes.
+bool is_accepted_reel(const nlohmann::json& member) {
+    if (!member.is_string()) return false;
+    const auto& text = member.get_ref<const std::string&>();
+    return text.empty() || is_valid_reel_name(text);
 }
 
 bool is_accepted_destination(const nlohmann::json& member) {
@@ -62,9 +88,9 @@ bool is_accepted_destination(const nlohmann::json& member) {
 nlohmann::json default_settings() {
     return {
         {"source", "embedded"}, {"start", "01:00:00:00"}, {"mode", "auto"},  {"offset", "00:00:00:00"},
-        {"direction", "add"},   {"timezone", "local"},    {"copy", true},    {"destination", nullptr},
+        {"direction", "add"},   {"timezone", "camera"},   {"copy", true},    {"destination", nullptr},
         {"retain", true},       {"rename", false},        {"prefix", "TC_"}, {"number", false},
-        {"recursive", true},
+        {"recursive", true},    {"reelSource", "none"},   {"reel", ""},      {"continuous", false},
     };
 }
 
@@ -86,6 +112,7 @@ nlohmann::json normalize_settings(const nlohmann::json& value) {
         }
     }
     if (auto given = member("destination"); is_accepted_destination(given)) settings["destination"] = given;
+    if (auto given = member("reel"); is_accepted_reel(given)) settings["reel"] = given;
     return settings;
 }
 

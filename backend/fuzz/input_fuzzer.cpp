@@ -48,8 +48,10 @@ void decode_arguments(const nlohmann::json& request) {
         const auto list = velmora::decode_string_array(velmora::member_or_null(args, key));
         if (!list && list.error().rfind("invalid type: ", 0) != 0) __builtin_trap();
     }
-    const auto timecodes = velmora::decode_string_map(velmora::member_or_null(args, "timecodes"));
-    if (!timecodes && timecodes.error().rfind("invalid type: ", 0) != 0) __builtin_trap();
+    for (const char* key : {"timecodes", "reels"}) {
+        const auto map = velmora::decode_string_map(velmora::member_or_null(args, key));
+        if (!map && map.error().rfind("invalid type: ", 0) != 0) __builtin_trap();
+    }
     // Settings are normalized once; normalizing again changes nothing.
     const nlohmann::json settings = velmora::normalize_settings(velmora::member_or_null(args, "value"));
     if (!settings.is_object() || velmora::normalize_settings(settings) != settings) __builtin_trap();

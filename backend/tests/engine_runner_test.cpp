@@ -197,9 +197,20 @@ TEST_F(EngineRunnerTest, WritePassesEachArgumentUnchanged) {
     const std::string source = "/tmp/odd dir 'single' \"double\" $(echo x); *|&/arguments.mov";
     const std::string output = temp_.join("out with space.mov");
     std::atomic<bool> cancel{false};
-    auto written = write_timecode(fake_engine(), source, output, "01:00:00;00", cancel, {});
-    ASSERT_TRUE(written) << written.error();
-    EXPECT_EQ(read_text(output), "write\n" + source + "\n" + output + "\n01:00:00;00\n");
+    const std::string arguments = "write\n" + source + "\n" + output + "\n01:00:00;00\n";
+    // An empty reel adds no argument; any other is one argument, as given.
+    const std::pair<std::string, std::string> cases[] = {
+        {"", arguments},
+        {"A001", arguments + "A001\n"},
+        {" Card 'B' $(x) ", arguments + " Card 'B' $(x) \n"},
+    };
+    for (const auto& [reel, expected] : cases) {
+        SCOPED_TRACE(reel);
+        std::filesystem::remove(output);
+        auto written = write_timecode(fake_engine(), source, output, "01:00:00;00", cancel, {}, reel);
+        ASSERT_TRUE(written) << written.error();
+        EXPECT_EQ(read_text(output), expected);
+    }
 }
 
 // The process ids of this process's children whose program is `command`.
@@ -294,6 +305,10 @@ TEST_F(EngineRunnerTest, PathWithNulByteIsRefusedBeforeAnyEngineRuns) {
         write_timecode(fake_engine(), case_path("success"), output, std::string("00:00:00:00\0x", 13), cancel, {});
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Invalid timecode: it contains a NUL byte.");
+    written = write_timecode(fake_engine(), case_path("arguments"), output, "00:00:00:00", cancel, {},
+                             std::string("A\0B", 3));
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error(), "Invalid reel name");
     EXPECT_FALSE(std::filesystem::exists(output));
 }
 

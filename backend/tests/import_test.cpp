@@ -147,15 +147,25 @@ TEST_F(ImportTest, RecursionAndRelativeFolders) {
     std::vector<std::string> relative;
     for (const auto& record : deep["files"]) relative.push_back(record["relativeDir"]);
     EXPECT_EQ(relative, (std::vector<std::string>{"A/B/C", "A/B", "A", "", ""}));
+    // Every movie below the given folder, however deep, is on its card.
+    for (const auto& record : deep["files"]) EXPECT_EQ(record["card"], "drop") << record["name"];
 
-    // A file named directly, even deep inside, has no relative folder; a
-    // sub-folder given directly is the root of its own walk.
+    // A file named directly, even deep inside, has no relative folder and no
+    // card; a sub-folder given directly is the root of its own walk.
     const json direct = import({folder("drop/A/B/deep.mov"), folder("drop/A/")}, true);
     ASSERT_EQ(direct["files"].size(), 3u);
     EXPECT_EQ(direct["files"][0]["relativeDir"], "");
+    EXPECT_EQ(direct["files"][0]["card"], nullptr);
     EXPECT_EQ(direct["files"][1]["name"], "deeper.mov");
     EXPECT_EQ(direct["files"][1]["relativeDir"], "B/C");
+    EXPECT_EQ(direct["files"][1]["card"], "A");
     EXPECT_EQ(direct["files"][2]["relativeDir"], "");
+    EXPECT_EQ(direct["files"][2]["card"], "A");
+
+    // A folder given as "..": the card is the folder it reaches.
+    const json parent = import({folder("drop/A/B/C/..")});
+    ASSERT_EQ(names_of(parent["files"]), std::vector<std::string>{"deep.mov"});
+    EXPECT_EQ(parent["files"][0]["card"], "B");
 }
 
 // A link the user drops or picks is followed to what it names; links met
@@ -262,6 +272,7 @@ TEST_F(ImportTest, RecordMembersBesideTheReport) {
     EXPECT_EQ(record["name"], "Clip One.mov");
     EXPECT_EQ(record["path"], std::filesystem::canonical(path).string());
     EXPECT_EQ(record["relativeDir"], "");
+    EXPECT_EQ(record["card"], nullptr);
     EXPECT_TRUE(record["size"].is_number_unsigned());
     EXPECT_EQ(record["size"], 1234);
     EXPECT_EQ(record["modified"], modified_text(path));
@@ -289,6 +300,7 @@ TEST_F(ImportTest, ReportMembersWithImportNamesAreReplaced) {
     EXPECT_EQ(record["name"], "members.mov");
     EXPECT_EQ(record["size"], std::filesystem::file_size(path));
     EXPECT_EQ(record["relativeDir"], "");
+    EXPECT_EQ(record["card"], "drop");
     EXPECT_EQ(record["created"], "2023-11-14T22:13:20.000Z");
     EXPECT_EQ(record["creationOrigin"], "Media metadata");
     EXPECT_EQ(record["modified"], modified_text(path));

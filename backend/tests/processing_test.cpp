@@ -39,6 +39,7 @@ echo "$*" >> "$here/calls.log"
 case "$1" in
 write)
   if [ -e "$here/write_fails" ]; then echo "  Unsupported frame rate  " >&2; exit 1; fi
+  if [ "$5" = "bad reel" ]; then echo "Invalid reel name" >&2; exit 1; fi
   set -C
   cat "$2" > "$3" || exit 1
   if [ -e "$here/stamp" ]; then printf ' stamped' >> "$3"; fi
@@ -89,8 +90,8 @@ protected:
     }
 
     Result<nlohmann::json> run(const std::vector<std::string>& ids, const std::map<std::string, std::string>& timecodes,
-                               const nlohmann::json& options) {
-        return run_batch(state, ids, timecodes, options, [this](const nlohmann::json& payload) {
+                               const nlohmann::json& options, const std::map<std::string, std::string>& reels = {}) {
+        return run_batch(state, ids, MovieRequests{timecodes, reels}, options, [this](const nlohmann::json& payload) {
             std::lock_guard lock(events_mutex);
             events.push_back(payload);
             if (on_event) on_event(payload);
@@ -168,7 +169,8 @@ TEST_F(Batch, BusyWhileRunningAndASecondBatchMeanwhileIsRefused) {
     on_event = [&](const nlohmann::json&) {
         if (!seen.empty()) return;
         seen.emplace_back(state.busy.load() ? "busy" : "idle");
-        const auto second = run_batch(state, {"a"}, {{"a", "01:00:00:00"}}, new_file, [](const nlohmann::json&) {});
+        const auto second =
+            run_batch(state, {"a"}, MovieRequests{{{"a", "01:00:00:00"}}, {}}, new_file, [](const nlohmann::json&) {});
         seen.push_back(second ? "admitted" : second.error());
     };
     const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, new_file);
@@ -425,6 +427,62 @@ TEST_F(Batch, VerificationFailuresPublishNothing) {
         EXPECT_EQ(read_file(source), "source bytes of a");
         EXPECT_FALSE(is_published_output(state, dir.join("Velmora Output/a_TC.mov")));
     }
+}
+
+// A reel goes to the engine as its last argument and must come back in the
+// written file's report; without one the engine gets no such argument and
+// the report must carry none.
+TEST_F(Batch, ReelsReachTheEngineAndAreVerified) {
+    struct Case {
+        const char* label;
+        std::map<std::string, std::string> reels;
+        nlohmann::json written_reel;  // the re-probe's "reel"; null: absent
+        std::string arguments_after_timecode;
+        std::string error;  // "" when done
+    };
+    const std::string timecode_message = "Output timecode verification failed. Source has been preserved.";
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"no reels", {}, nullptr, "", ""},
+        {"a reel", {{"a", "A001"}}, "A001", " A001", ""},
+        {"a reel with spaces", {{"a", "Card 7 \"B\""}}, "Card 7 \"B\"", " Card 7 \"B\"", ""},
+        {"an empty reel is none", {{"a", ""}}, nullptr, "", ""},
+        {"a reel for another movie", {{"b", "A001"}}, nullptr, "", ""},
+        {"reel asked, none written", {{"a", "A001"}}, nullptr, " A001", timecode_message},
+        {"another reel written", {{"a", "A001"}}, "A002", " A001", timecode_message},
+        {"a reel written unasked", {}, "A001", "", timecode_message},
+        {"the engine refuses the reel", {{"a", "bad reel"}}, nullptr, " bad reel", "Invalid reel name"},
+    };
+    // clang-format on
+    add_movie("a", "a.mov");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(dir.join("Velmora Output"));
+        std::filesystem::remove(engine.bin_path() + "/calls.log");
+        nlohmann::json report = nlohmann::json::parse(good_report);
+        if (!c.written_reel.is_null()) report["reel"] = c.written_reel;
+        write_file(engine.bin_path() + "/report.json", report.dump());
+
+        const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, new_file, c.reels);
+        ASSERT_TRUE(reply.has_value()) << reply.error();
+        const auto& record = reply->at("results").at(0);
+        if (c.error.empty()) {
+            EXPECT_EQ(record.at("state"), "done") << record.dump();
+        } else {
+            EXPECT_EQ(record.at("error"), c.error);
+            EXPECT_TRUE(list_folder(dir.join("Velmora Output")).empty());
+        }
+        const std::vector<std::string> calls = engine_calls();
+        ASSERT_FALSE(calls.empty());
+        EXPECT_TRUE(calls[0].starts_with("write ")) << calls[0];
+        EXPECT_TRUE(calls[0].ends_with(" 01:00:00:00" + c.arguments_after_timecode)) << calls[0];
+    }
+    // A NUL byte cannot reach the engine's command line.
+    std::filesystem::remove(engine.bin_path() + "/calls.log");
+    const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, new_file, {{"a", std::string("A\0B", 3)}});
+    ASSERT_TRUE(reply.has_value()) << reply.error();
+    EXPECT_EQ(reply->at("results").at(0).at("error"), "Invalid reel name");
+    EXPECT_TRUE(engine_calls().empty());
 }
 
 TEST_F(Batch, AFailedMovieDoesNotStopTheBatch) {

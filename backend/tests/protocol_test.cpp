@@ -192,7 +192,20 @@ INSTANTIATE_TEST_SUITE_P(
         CommandErrorCase{"process_timecode_number", json{{"ids", json::array({"a"})}, {"timecodes", json{{"a", 1.5}}}},
                          "process_movies", "invalid type: floating point `1.5`, expected a string"},
         CommandErrorCase{"process_ids_checked_first", json{{"ids", true}, {"timecodes", 3}}, "process_movies",
-                         "invalid type: boolean `true`, expected a sequence"}),
+                         "invalid type: boolean `true`, expected a sequence"},
+        CommandErrorCase{"process_reels_array",
+                         json{{"ids", json::array()}, {"timecodes", json::object()}, {"reels", json::array()}},
+                         "process_movies", "invalid type: sequence, expected a map"},
+        CommandErrorCase{"process_reels_null",
+                         json{{"ids", json::array()}, {"timecodes", json::object()}, {"reels", nullptr}},
+                         "process_movies", "invalid type: null, expected a map"},
+        CommandErrorCase{
+            "process_reel_number",
+            json{{"ids", json::array({"a"})}, {"timecodes", json{{"a", "01:00:00:00"}}}, {"reels", json{{"a", 7}}}},
+            "process_movies", "invalid type: integer `7`, expected a string"},
+        CommandErrorCase{"process_timecodes_checked_before_reels",
+                         json{{"ids", json::array()}, {"timecodes", 3}, {"reels", true}}, "process_movies",
+                         "invalid type: integer `3`, expected a map"}),
     [](const auto& case_info) { return case_info.param.name; });
 
 TEST(Cancel, AnswersNullAndBusyStaysFalse) {

@@ -17,9 +17,9 @@ namespace {
 using nlohmann::json;
 
 const json kDefaults = json::parse(R"({
-  "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
-  "offset": "00:00:00:00", "prefix": "TC_", "recursive": true, "rename": false, "retain": true,
-  "source": "embedded", "start": "01:00:00:00", "timezone": "local"})");
+  "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
+  "offset": "00:00:00:00", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
+  "retain": true, "source": "embedded", "start": "01:00:00:00", "timezone": "camera"})");
 
 json with_changes(const json& changes) {
     json settings = kDefaults;
@@ -44,12 +44,17 @@ TEST(SaveSettings, StoresTheNormalisedObjectAndLoadReturnsIt) {
                         {"start", "abc"},
                         {"prefix", std::string(101, 'p')},
                         {"destination", "relative"},
+                        {"timezone", "+05:30"},
+                        {"reelSource", "card"},
+                        {"reel", std::string(33, 'r')},
+                        {"continuous", "yes"},
                         {"extra", 1}};
     const auto reply = backend.call("save_settings", {{"value", saved}});
     ASSERT_TRUE(reply);
     EXPECT_EQ(*reply, (json{{"id", 1}, {"result", nullptr}}));
 
-    const json expected = with_changes({{"mode", "drop"}, {"start", "abc"}});
+    const json expected =
+        with_changes({{"mode", "drop"}, {"start", "abc"}, {"timezone", "+05:30"}, {"reelSource", "card"}});
     const auto loaded = backend.call("load_settings");
     ASSERT_TRUE(loaded);
     EXPECT_EQ((*loaded)["result"], expected);

@@ -16,9 +16,9 @@ using nlohmann::json;
 using testing::TempDir;
 
 const json kDefaults = json::parse(R"({
-  "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
-  "offset": "00:00:00:00", "prefix": "TC_", "recursive": true, "rename": false, "retain": true,
-  "source": "embedded", "start": "01:00:00:00", "timezone": "local"})");
+  "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
+  "offset": "00:00:00:00", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
+  "retain": true, "source": "embedded", "start": "01:00:00:00", "timezone": "camera"})");
 
 // `changes` are the members that must differ from the defaults after
 // normalising `input`; every other key must hold its default.
@@ -51,18 +51,64 @@ INSTANTIATE_TEST_SUITE_P(
         NormaliseCase{"array", json::array({json{{"copy", false}}}), json::object()},
         NormaliseCase{"string", "copy", json::object()}, NormaliseCase{"empty", json::object(), json::object()},
         NormaliseCase{"every_choice",
-                      json{{"source", "custom"}, {"mode", "non-drop"}, {"direction", "subtract"}, {"timezone", "utc"}},
-                      json{{"source", "custom"}, {"mode", "non-drop"}, {"direction", "subtract"}, {"timezone", "utc"}}},
-        NormaliseCase{"choices_match_case", json{{"source", "Creation"}, {"mode", "DROP"}, {"timezone", "UTC"}},
+                      json{{"source", "custom"},
+                           {"mode", "non-drop"},
+                           {"direction", "subtract"},
+                           {"timezone", "utc"},
+                           {"reelSource", "custom"}},
+                      json{{"source", "custom"},
+                           {"mode", "non-drop"},
+                           {"direction", "subtract"},
+                           {"timezone", "utc"},
+                           {"reelSource", "custom"}}},
+        NormaliseCase{"choices_match_case",
+                      json{{"source", "Creation"}, {"mode", "DROP"}, {"timezone", "UTC"}, {"reelSource", "Card"}},
                       json::object()},
+        NormaliseCase{"timezone_local", json{{"timezone", "local"}}, json{{"timezone", "local"}}},
+        NormaliseCase{"reel_source_card", json{{"reelSource", "card"}}, json{{"reelSource", "card"}}},
+        NormaliseCase{"reel_source_folder", json{{"reelSource", "folder"}}, json{{"reelSource", "folder"}}},
+        NormaliseCase{"reel_source_number", json{{"reelSource", 1}}, json::object()},
+        NormaliseCase{"offset_east_limit", json{{"timezone", "+14:00"}}, json{{"timezone", "+14:00"}}},
+        NormaliseCase{"offset_west_limit", json{{"timezone", "-12:00"}}, json{{"timezone", "-12:00"}}},
+        NormaliseCase{"offset_half_hour", json{{"timezone", "+05:30"}}, json{{"timezone", "+05:30"}}},
+        NormaliseCase{"offset_59_minutes", json{{"timezone", "-09:59"}}, json{{"timezone", "-09:59"}}},
+        NormaliseCase{"offset_minus_zero", json{{"timezone", "-00:00"}}, json{{"timezone", "-00:00"}}},
+        NormaliseCase{"offset_past_east_limit", json{{"timezone", "+14:01"}}, json::object()},
+        NormaliseCase{"offset_past_west_limit", json{{"timezone", "-12:01"}}, json::object()},
+        NormaliseCase{"offset_15_hours", json{{"timezone", "+15:00"}}, json::object()},
+        NormaliseCase{"offset_one_hour_digit", json{{"timezone", "+3:00"}}, json::object()},
+        NormaliseCase{"offset_60_minutes", json{{"timezone", "+03:60"}}, json::object()},
+        NormaliseCase{"offset_without_sign", json{{"timezone", "03:00"}}, json::object()},
+        NormaliseCase{"offset_without_colon", json{{"timezone", "+0300"}}, json::object()},
+        NormaliseCase{"offset_trailing_space", json{{"timezone", "+03:00 "}}, json::object()},
+        NormaliseCase{"offset_not_digits", json{{"timezone", "+0a:00"}}, json::object()},
         NormaliseCase{"choice_not_a_string", json{{"source", 1}, {"direction", json::array({"add"})}}, json::object()},
         NormaliseCase{"drop_with_string_copy", json{{"mode", "drop"}, {"copy", "false"}}, json{{"mode", "drop"}}},
-        NormaliseCase{
-            "every_switch",
-            json{{"copy", false}, {"retain", false}, {"rename", true}, {"number", true}, {"recursive", false}},
-            json{{"copy", false}, {"retain", false}, {"rename", true}, {"number", true}, {"recursive", false}}},
+        NormaliseCase{"every_switch",
+                      json{{"copy", false},
+                           {"retain", false},
+                           {"rename", true},
+                           {"number", true},
+                           {"recursive", false},
+                           {"continuous", true}},
+                      json{{"copy", false},
+                           {"retain", false},
+                           {"rename", true},
+                           {"number", true},
+                           {"recursive", false},
+                           {"continuous", true}}},
         NormaliseCase{"switches_need_booleans",
-                      json{{"copy", 0}, {"rename", 1}, {"number", "true"}, {"retain", nullptr}}, json::object()},
+                      json{{"copy", 0}, {"rename", 1}, {"number", "true"}, {"retain", nullptr}, {"continuous", 1}},
+                      json::object()},
+        NormaliseCase{"reel_text", json{{"reel", "A001"}}, json{{"reel", "A001"}}},
+        NormaliseCase{"reel_32_bytes", json{{"reel", repeat("r", 32)}}, json{{"reel", repeat("r", 32)}}},
+        NormaliseCase{"reel_33_bytes", json{{"reel", repeat("r", 33)}}, json::object()},
+        NormaliseCase{"reel_limit_in_bytes", json{{"reel", repeat("\xc3\xa9", 17)}}, json::object()},
+        NormaliseCase{"reel_16_two_byte_characters", json{{"reel", repeat("\xc3\xa9", 16)}},
+                      json{{"reel", repeat("\xc3\xa9", 16)}}},
+        NormaliseCase{"reel_tab", json{{"reel", "A\t1"}}, json::object()},
+        NormaliseCase{"reel_c1_control", json{{"reel", "A\xc2\x85"}}, json::object()},
+        NormaliseCase{"reel_number", json{{"reel", 1}}, json::object()},
         NormaliseCase{"start_14_characters", json{{"start", "01:00:00:00:00"}}, json::object()},
         NormaliseCase{"start_no_timecode", json{{"start", "abc"}}, json{{"start", "abc"}}},
         NormaliseCase{"start_empty", json{{"start", ""}}, json{{"start", ""}}},
@@ -94,7 +140,7 @@ TEST(NormalizeSettings, IsIdempotent) {
     const json once =
         normalize_settings(json{{"mode", "drop"}, {"prefix", "x"}, {"destination", "/d"}, {"copy", false}});
     EXPECT_EQ(normalize_settings(once), once);
-    EXPECT_EQ(once.size(), 13u);
+    EXPECT_EQ(once.size(), 16u);
 }
 
 struct FileSetup {
@@ -117,6 +163,10 @@ TEST(ReadStoredSettings, FallsBackOnlyWhenSettingsJsonIsAbsent) {
         {"byte_order_mark_ignores_previous", {"\xef\xbb\xbf{\"mode\":\"drop\"}", R"({"copy":false})"}, json::object()},
         {"invalid_previous", {std::nullopt, "[1,"}, json::object()},
         {"wrong_shape", {R"({"copy":"yes","start":"0"})", std::nullopt}, json{{"start", "0"}}},
+        // Settings stored before "camera" existed keep their zone.
+        {"stored_local_stays_local",
+         {R"({"timezone":"local","mode":"drop"})", std::nullopt},
+         json{{"timezone", "local"}, {"mode", "drop"}}},
     };
     for (const auto& c : cases) {
         TempDir dir;

@@ -150,9 +150,9 @@ TEST(StandardStreams, ClosedOutputIsNeverReusedForTheSettingsFile) {
     EXPECT_EQ(backend.wait_exit(), 0);
     EXPECT_EQ(backend.error_text(), "");
     json expected = json::parse(R"({
-      "copy": true, "destination": null, "direction": "add", "mode": "drop", "number": false,
-      "offset": "00:00:00:00", "prefix": "TC_", "recursive": true, "rename": false, "retain": true,
-      "source": "embedded", "start": "01:00:00:00", "timezone": "local"})");
+      "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "drop", "number": false,
+      "offset": "00:00:00:00", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
+      "retain": true, "source": "embedded", "start": "01:00:00:00", "timezone": "camera"})");
     EXPECT_EQ(read_file(stored), expected.dump(2));
 }
 

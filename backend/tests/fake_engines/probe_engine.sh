@@ -17,7 +17,7 @@ case ${2##*/} in
 *created-far*) printf '{"createdUnix":9000000000000000000}' ;;
 *created-min*) printf '{"createdUnix":-9223372036854775808}' ;;
 *created-missing*) printf '{"rate":"25/1"}' ;;
-*members*) printf '{"created":"x","createdUnix":1700000000,"creationOrigin":"x","id":"engine","modified":"x","name":"x","path":"x","relativeDir":"x","size":-1,"streams":[{"index":0}]}' ;;
+*members*) printf '{"card":"x","created":"x","createdUnix":1700000000,"creationOrigin":"x","id":"engine","modified":"x","name":"x","path":"x","relativeDir":"x","size":-1,"streams":[{"index":0}]}' ;;
 *array*) printf '[]' ;;
 *changing*) printf 'more' >> "$2"; printf '{}' ;;
 *vanishing*) rm -f "$2"; printf '{}' ;;

@@ -2,7 +2,8 @@
 (function (root) {
   'use strict';
 
-  const { VelmoraBridge: Bridge, VelmoraRefusalHints: H, VelmoraSettings: S, VelmoraTimecode: T, VelmoraReport: R } = root;
+  const { VelmoraBridge: Bridge, VelmoraRefusalHints: H, VelmoraSettings: S, VelmoraTimecode: T, VelmoraReport: R,
+    VelmoraFormat: F } = root;
 
   const CLOSE_BLOCKED = 'Velmora is processing movies. Cancel processing or let it finish before quitting.';
   const $ = (id) => document.getElementById(id);
@@ -137,7 +138,7 @@
 
   function settingsChanged(next) {
     settings = next;
-    $('created-heading').textContent = settings.timezone === 'utc' ? 'Created (UTC)' : 'Created (local)';
+    $('created-heading').textContent = F.createdHeading(settings.timezone);
     list.rederive(settings);
     save(settings);
   }
@@ -159,9 +160,12 @@
     panel.showMessage('offset-msg', offset.join('; '));
     const prefix = settings.copy && settings.rename ? S.prefixProblem(settings.prefix) : null;
     panel.showMessage('prefix-msg', prefix);
+    const typed = panel.problems();
+    panel.showMessage('zone-offset-msg', typed.zone);
+    panel.showMessage('reel-msg', typed.reel);
     const name = list.firstName() || 'clip.mov';
     panel.setExample(S.outputName(name, settings, 0));
-    return prefix;
+    return prefix || typed.zone || typed.reel;
   }
 
   // ---- the list and the batch ----------------------------------------------
@@ -216,7 +220,11 @@
     if (chosen.length === 0) return;
     const ids = chosen.map((m) => m.id);
     const timecodes = {};
-    for (const m of chosen) timecodes[m.id] = m.timecode;
+    const reels = {};
+    for (const m of chosen) {
+      timecodes[m.id] = m.timecode;
+      if (m.reel !== null) reels[m.id] = m.reel;
+    }
     // The report describes the batch as it was sent, whatever changes later.
     batch = { ids, total: ids.length, timecodes, typed: new Set(chosen.filter((m) => m.typed).map((m) => m.id)),
       settings: { ...settings } };
@@ -226,7 +234,7 @@
     $('cancel').disabled = false;
     $('summary').textContent = 'Processing 0 of ' + ids.length;
     listChanged();
-    Bridge.invoke('process_movies', { ids, timecodes, options: { ...settings } })
+    Bridge.invoke('process_movies', { ids, timecodes, reels, options: { ...settings } })
       .then((reply) => {
         const results = reply && Array.isArray(reply.results) ? reply.results : [];
         lastBatch = reportBatch(batch, results);
@@ -430,7 +438,7 @@
       if (Bridge.connected()) showError(error.message);
     }
     panel.show(settings);
-    $('created-heading').textContent = settings.timezone === 'utc' ? 'Created (UTC)' : 'Created (local)';
+    $('created-heading').textContent = F.createdHeading(settings.timezone);
     listChanged();
     document.body.dataset.ready = 'true';
     if (Bridge.connected()) Bridge.invoke('ui_ready').catch((error) => showError(error.message));

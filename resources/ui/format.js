@@ -65,6 +65,20 @@ const VelmoraFormat = (function () {
       pad(minutes, 2) + ':' + pad(seconds, 2);
   }
 
+  // "YYYY-MM-DD HH:MM:SS" of a wall clock ({year, month, day, h, m, s}).
+  function clockText(c) {
+    return pad(c.year, 4) + '-' + pad(c.month, 2) + '-' + pad(c.day, 2) + ' ' + pad(c.h, 2) + ':' + pad(c.m, 2) +
+      ':' + pad(c.s, 2);
+  }
+
+  // The Created column's heading for the "timezone" setting.
+  function createdHeading(timezone) {
+    if (timezone === 'utc') return 'Created (UTC)';
+    if (timezone === 'local') return 'Created (local)';
+    if (timezone === 'camera') return 'Created (camera zone)';
+    return 'Created (UTC' + timezone + ')';
+  }
+
   // Counts by kind; a single-frame picture (cover art) is a picture, not video.
   function trackCounts(streams) {
     const counts = { video: 0, audio: 0, data: 0, pictures: 0 };
@@ -96,7 +110,8 @@ const VelmoraFormat = (function () {
     return slash < 0 ? trimmed : trimmed.slice(slash + 1);
   }
 
-  return Object.freeze({ fpsText, rateText, measuredRateText, durationText, sizeText, instantText, trackCounts, tracksText, baseName });
+  return Object.freeze({ fpsText, rateText, measuredRateText, durationText, sizeText, instantText, clockText,
+    createdHeading, trackCounts, tracksText, baseName });
 })();
 
 if (typeof module === 'object' && module.exports) module.exports = VelmoraFormat;

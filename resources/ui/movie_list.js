@@ -4,7 +4,8 @@
 (function (root) {
   'use strict';
 
-  const { VelmoraTimecode: T, VelmoraFormat: F, VelmoraOutputNaming: N, VelmoraRefusalHints: H } = root;
+  const { VelmoraTimecode: T, VelmoraFormat: F, VelmoraOutputNaming: N, VelmoraRefusalHints: H,
+    VelmoraReelName: Reel } = root;
 
   const STATE_TEXT = {
     ready: 'Ready', left: 'Left out', queued: 'Queued', processing: 'Processing',
@@ -90,10 +91,35 @@
     function effective(entry) {
       if (entry.override !== null) {
         const typed = T.validateFor(entry.record, entry.override);
-        return typed.ok ? { ok: true, timecode: entry.override, note: null, typed: true }
-          : { ok: false, error: typed.error, field: 'override', typed: true };
+        if (!typed.ok) return { ok: false, error: typed.error, field: 'override', typed: true };
+        const end = T.isContinuous(settings) ? T.endLabel(entry.record, entry.override) : null;
+        return { ok: true, timecode: entry.override, note: null, typed: true, end: end && end.ok ? end.value : null };
       }
       return entry.derived;
+    }
+
+    // Continuous starts follow the movies before them in the order shown,
+    // so the whole list derives at once. Sorting by start or status follows
+    // the starts themselves; the run then keeps the import order.
+    function deriveAll() {
+      if (!T.isContinuous(settings)) {
+        for (const entry of entries.values()) entry.derived = T.deriveStart(entry.record, settings);
+        return;
+      }
+      const ordered = [...entries.values()];
+      if (sortKey !== 'start' && sortKey !== 'status' && COMPARE[sortKey]) ordered.sort(COMPARE[sortKey]);
+      const results = T.deriveContinuous(ordered.map((e) => ({ movie: e.record, typed: e.override })), settings);
+      ordered.forEach((entry, i) => { entry.derived = results[i]; });
+    }
+
+    // After a change that moves the run: every row's start again.
+    function repaintRun() {
+      if (!T.isContinuous(settings)) return;
+      deriveAll();
+      for (const entry of entries.values()) {
+        paintStart(entry);
+        paintState(entry);
+      }
     }
 
     function buildRow(entry) {
@@ -104,12 +130,14 @@
       tr.dataset.id = entry.id;
 
       const nameCell = cell('c-name');
-      nameCell.append(el('div', 'primary', name), el('div', 'secondary', r.relativeDir ? r.relativeDir + '/' : '—'));
+      const where = el('div', 'secondary');
+      nameCell.append(el('div', 'primary', name), where);
       nameCell.title = typeof r.path === 'string' ? r.path : '';
 
       const created = cell('c-created');
       const createdText = el('div', 'primary mono');
-      created.append(createdText, el('div', 'secondary', typeof r.creationOrigin === 'string' ? r.creationOrigin : ''));
+      const createdBasis = el('div', 'secondary basis');
+      created.append(createdText, createdBasis);
 
       const video = cell('c-video');
       const dims = Number.isFinite(r.width) && Number.isFinite(r.height) ? ` ${r.width}×${r.height}` : '';
@@ -130,9 +158,11 @@
       reset.hidden = true;
       const startMsg = el('div', 'msg');
       const replaces = el('div', 'replaces');
+      const end = el('div', 'end mono');
+      end.hidden = true;
       const startLine = el('div', 'line');
       startLine.append(input, reset);
-      start.append(startLine, startMsg, replaces);
+      start.append(startLine, startMsg, replaces, end);
 
       const status = cell('c-status');
       const bar = el('progress');
@@ -201,8 +231,8 @@
       reveal.addEventListener('click', () => onReveal(entry.result.output));
       restore.addEventListener('click', () => onRestore(entry.id, restore));
 
-      entry.view = { tr, createdText, input, reset, startMsg, replaces, bar, state, result, remove, name,
-        output, outLabel, outPath, reveal, backupLine, backupPath, restore, outNote, failHint };
+      entry.view = { tr, where, createdText, createdBasis, input, reset, startMsg, replaces, end, bar, state, result,
+        remove, name, output, outLabel, outPath, reveal, backupLine, backupPath, restore, outNote, failHint };
     }
 
     // The next row below that shows a start field the user can type in.
@@ -226,6 +256,7 @@
     function commitTyped(entry, text) {
       const derived = entry.derived.ok ? entry.derived.timecode : null;
       entry.override = text === '' || text === derived ? null : text;
+      repaintRun();
       paintStart(entry, true);
       paintState(entry);
       changed();
@@ -250,6 +281,9 @@
       const replaced = eff.ok && typeof existing === 'string' && existing !== eff.timecode;
       setText(v.replaces, replaced ? 'replaces ' + existing : '');
       v.replaces.hidden = !replaced;
+      const end = eff.ok && T.isContinuous(settings) && typeof eff.end === 'string' ? eff.end : null;
+      setText(v.end, end === null ? '' : 'ends ' + end);
+      v.end.hidden = end === null;
     }
 
     function paintState(entry) {
@@ -402,15 +436,35 @@
     }
 
     function setView(view) {
-      if (typeof view.sort === 'string') sortKey = view.sort;
+      if (typeof view.sort === 'string' && view.sort !== sortKey) {
+        sortKey = view.sort;
+        repaintRun();
+      }
       if (typeof view.problemsOnly === 'boolean') problemsOnly = view.problemsOnly;
       applySort();
       return applyFilter();
     }
 
-    function paintCreated(entry, settings) {
-      const text = F.instantText(entry.record.created, settings.timezone);
-      setText(entry.view.createdText, text === null ? '—' : text);
+    // The instant a "Creation time" start takes, in the chosen zone, and which one it is.
+    function paintCreated(entry) {
+      const created = T.creationTime(entry.record, settings.timezone);
+      setText(entry.view.createdText, created.ok ? F.clockText(created.value.clock) : '—');
+      setText(entry.view.createdBasis, created.ok ? created.value.basis : '');
+    }
+
+    // The folder below the one added, and the reel the movie is written with.
+    function paintWhere(entry) {
+      const dir = entry.record.relativeDir ? entry.record.relativeDir + '/' : '';
+      entry.reel = Reel.reelFor(entry.record, settings);
+      const reel = entry.reel === null ? '' : 'Reel ' + entry.reel;
+      setText(entry.view.where, [dir, reel].filter(Boolean).join(' · ') || '—');
+    }
+
+    function paintFacts(entry) {
+      paintStart(entry);
+      paintState(entry);
+      paintCreated(entry);
+      paintWhere(entry);
     }
 
     function add(records, given) {
@@ -419,43 +473,40 @@
       for (const record of records) {
         if (!record || typeof record.id !== 'string' || entries.has(record.id)) continue;
         const entry = { id: record.id, record, override: null, derived: T.deriveStart(record, settings),
-          phase: 'ready', progress: 0, result: null, view: null, current: null };
+          phase: 'ready', progress: 0, result: null, view: null, current: null, reel: null };
         buildRow(entry);
-        paintStart(entry);
-        paintState(entry);
-        paintCreated(entry, settings);
         entries.set(entry.id, entry);
+        paintFacts(entry);
         fragment.append(entry.view.tr);
       }
       tbody.append(fragment);
+      repaintRun();
       if (sortKey !== 'import') applySort();
       changed();
     }
 
     function rederive(given) {
       settings = given;
-      for (const entry of entries.values()) {
-        entry.derived = T.deriveStart(entry.record, settings);
-        paintStart(entry);
-        paintState(entry);
-        paintCreated(entry, settings);
-      }
+      deriveAll();
+      for (const entry of entries.values()) paintFacts(entry);
       if (sortKey !== 'import') applySort();
       changed();
     }
 
-    function removeEntry(id, focusNext) {
+    function removeEntry(id, focusNext, rerun = true) {
       const entry = entries.get(id);
       if (!entry || entry.phase === 'queued' || entry.phase === 'processing') return;
       const next = entry.view.tr.nextElementSibling || entry.view.tr.previousElementSibling;
       entry.view.tr.remove();
       entries.delete(id);
+      if (rerun) repaintRun();
       if (focusNext && next) next.querySelector('button.remove').focus();
       changed();
     }
 
     function clear() {
-      for (const entry of [...entries.values()]) removeEntry(entry.id, false);
+      for (const entry of [...entries.values()]) removeEntry(entry.id, false, false);
+      repaintRun();
     }
 
     // Movies that a batch may take now: a valid timecode, not yet published.
@@ -463,7 +514,8 @@
       const out = [];
       for (const entry of entries.values()) {
         if (entry.current.ok && WAITING.has(entry.phase)) {
-          out.push({ id: entry.id, timecode: entry.current.timecode, typed: entry.override !== null });
+          out.push({ id: entry.id, timecode: entry.current.timecode, typed: entry.override !== null,
+            reel: entry.reel });
         }
       }
       return out;

@@ -4,7 +4,7 @@
 // row), as UTF-8 text. Pure: the page hands in the batch, the clock and the
 // time zone; nothing here reads the DOM. Loaded as a classic script by the
 // page and with require() by node's test runner.
-const VelmoraReport = (function (F) {
+const VelmoraReport = (function (F, T) {
   'use strict';
 
   const COLUMNS = Object.freeze([
@@ -54,6 +54,14 @@ const VelmoraReport = (function (F) {
     return typeof value === 'number' && Number.isFinite(value) ? String(value) : '';
   }
 
+  // The zone the movie's time of day was read in: the camera's, a fixed
+  // offset, UTC, or the computer's zone as the page knew it.
+  function zoneOf(record, settings, localZone) {
+    const zone = T.zoneFor(record, settings.timezone);
+    if (zone.fixed === null) return text(localZone) || 'local';
+    return settings.timezone === 'utc' ? 'UTC' : 'UTC' + T.offsetText(zone.fixed);
+  }
+
   function stateOf(movie) {
     if (movie.restored) return 'restored';
     if (!movie.result) return 'not processed';
@@ -80,7 +88,7 @@ const VelmoraReport = (function (F) {
       timecode.length === 11 ? (timecode[8] === ';' ? 'yes' : 'no') : '',
       number(record.duration),
       movie.typed ? 'typed override' : (SOURCES[settings.source] || ''),
-      settings.timezone === 'utc' ? 'UTC' : text(batch.zone) || 'local',
+      zoneOf(record, settings, batch.zone),
       (settings.direction === 'subtract' ? '-' : '+') + text(settings.offset),
       text(record.timecode),
       text(record.created),
@@ -118,7 +126,8 @@ const VelmoraReport = (function (F) {
   }
 
   return Object.freeze({ COLUMNS, buildReport, row, reducedRate, fileName, folder });
-})(typeof module === 'object' && module.exports ? require('./format.js') : window.VelmoraFormat);
+})(typeof module === 'object' && module.exports ? require('./format.js') : window.VelmoraFormat,
+  typeof module === 'object' && module.exports ? require('./timecode.js') : window.VelmoraTimecode);
 
 if (typeof module === 'object' && module.exports) module.exports = VelmoraReport;
 else window.VelmoraReport = VelmoraReport;

@@ -1,9 +1,10 @@
-// The thirteen user settings: defaults, the same forgiving normalisation the
+// The sixteen user settings: defaults, the same forgiving normalisation the
 // backend applies, and the output names they lead to. Pure.
-const VelmoraSettings = (function () {
+const VelmoraSettings = (function (T, Reel) {
   'use strict';
 
   const DEFAULTS = Object.freeze({
+    continuous: false,
     copy: true,
     destination: null,
     direction: 'add',
@@ -12,22 +13,26 @@ const VelmoraSettings = (function () {
     offset: '00:00:00:00',
     prefix: 'TC_',
     recursive: true,
+    reel: '',
+    reelSource: 'none',
     rename: false,
     retain: true,
     source: 'embedded',
     start: '01:00:00:00',
-    timezone: 'local',
+    timezone: 'camera',
   });
 
   const CHOICES = Object.freeze({
     source: ['embedded', 'creation', 'modification', 'custom'],
     mode: ['auto', 'non-drop', 'drop'],
     direction: ['add', 'subtract'],
-    timezone: ['local', 'utc'],
+    timezone: ['camera', 'local', 'utc'],
+    reelSource: ['none', 'card', 'folder', 'custom'],
   });
 
-  const BOOLEANS = ['copy', 'retain', 'rename', 'number', 'recursive'];
+  const BOOLEANS = ['copy', 'retain', 'rename', 'number', 'recursive', 'continuous'];
   const PREFIX_MESSAGE = 'Use a filename prefix without special characters (up to 100 characters).';
+  const ZONE_MESSAGE = 'Use an offset from UTC as +hh:mm or -hh:mm, from -12:00 to +14:00';
   const FORBIDDEN = '<>:"/\\|?*';
 
   // Unicode scalar values, as the backend counts them.
@@ -40,6 +45,9 @@ const VelmoraSettings = (function () {
     for (const key of Object.keys(CHOICES)) {
       if (typeof input[key] === 'string' && CHOICES[key].includes(input[key])) out[key] = input[key];
     }
+    // A zone of its own: a fixed offset for a shoot abroad.
+    if (T.fixedOffsetMinutes(input.timezone) !== null) out.timezone = input.timezone;
+    if (input.reel === '' || Reel.isValid(input.reel)) out.reel = input.reel;
     for (const key of BOOLEANS) {
       if (typeof input[key] === 'boolean') out[key] = input[key];
     }
@@ -81,9 +89,10 @@ const VelmoraSettings = (function () {
     return trim(settings.prefix) + stem + number + '.' + ext;
   }
 
-  return Object.freeze({ DEFAULTS, CHOICES, KEYS: Object.freeze(Object.keys(DEFAULTS)), PREFIX_MESSAGE,
+  return Object.freeze({ DEFAULTS, CHOICES, KEYS: Object.freeze(Object.keys(DEFAULTS)), PREFIX_MESSAGE, ZONE_MESSAGE,
     normalize, prefixProblem, outputName });
-})();
+})(typeof module === 'object' && module.exports ? require('./timecode.js') : window.VelmoraTimecode,
+  typeof module === 'object' && module.exports ? require('./reel_name.js') : window.VelmoraReelName);
 
 if (typeof module === 'object' && module.exports) module.exports = VelmoraSettings;
 else window.VelmoraSettings = VelmoraSettings;

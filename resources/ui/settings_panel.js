@@ -3,7 +3,7 @@
 (function (root) {
   'use strict';
 
-  const S = root.VelmoraSettings;
+  const { VelmoraSettings: S, VelmoraTimecode: T, VelmoraReelName: Reel } = root;
 
   function create(form, { onChange, onChooseDestination }) {
     const field = (id) => form.querySelector('#' + id);
@@ -20,14 +20,23 @@
       for (const input of radios(name)) input.checked = input.value === value;
     }
 
+    // The zone as chosen: "fixed" stands for the offset typed beside it.
+    function zoneText() {
+      const choice = radioValue('timezone', 'camera');
+      return choice === 'fixed' ? field('zone-offset').value.trim() : choice;
+    }
+
     function read() {
       return S.normalize({
         source: radioValue('source', 'embedded'),
         start: field('start').value,
+        continuous: field('continuous').checked,
         mode: field('mode').value,
         offset: field('offset').value,
         direction: field('direction').value,
-        timezone: radioValue('timezone', 'local'),
+        timezone: zoneText(),
+        reelSource: radioValue('reelSource', 'none'),
+        reel: field('reel').value,
         copy: radioValue('output', 'copy') === 'copy',
         destination,
         retain: field('retain').checked,
@@ -40,6 +49,9 @@
 
     function paintDependent(settings) {
       field('start').disabled = settings.source !== 'custom';
+      field('continuous').disabled = settings.source !== 'custom';
+      field('zone-offset').disabled = radioValue('timezone', 'camera') !== 'fixed';
+      field('reel').disabled = settings.reelSource !== 'custom';
       field('copy-options').disabled = !settings.copy;
       field('rename-options').disabled = !settings.copy || !settings.rename;
       field('destination-text').textContent = settings.destination === null
@@ -59,7 +71,12 @@
       field('mode').value = settings.mode;
       field('offset').value = settings.offset;
       field('direction').value = settings.direction;
-      setRadio('timezone', settings.timezone);
+      field('continuous').checked = settings.continuous;
+      const fixed = !S.CHOICES.timezone.includes(settings.timezone);
+      setRadio('timezone', fixed ? 'fixed' : settings.timezone);
+      if (fixed) field('zone-offset').value = settings.timezone;
+      setRadio('reelSource', settings.reelSource);
+      field('reel').value = settings.reel;
       setRadio('output', settings.copy ? 'copy' : 'inplace');
       destination = settings.destination;
       field('retain').checked = settings.retain;
@@ -90,7 +107,13 @@
     form.addEventListener('input', (event) => {
       if (event.target.matches('input[type="text"]')) changed(true);
     });
-    form.addEventListener('change', () => changed(false));
+    form.addEventListener('change', (event) => {
+      // A fixed zone starts from the computer's offset now, ready to edit.
+      if (event.target.id === 'timezone-fixed' && field('zone-offset').value.trim() === '') {
+        field('zone-offset').value = T.offsetText(-new Date().getTimezoneOffset());
+      }
+      changed(false);
+    });
     form.addEventListener('submit', (event) => event.preventDefault());
     field('destination-choose').addEventListener('click', () => onChooseDestination());
     field('destination-clear').addEventListener('click', () => setDestination(null));
@@ -108,7 +131,18 @@
       for (const group of form.querySelectorAll(':scope > fieldset')) group.disabled = locked;
     }
 
-    return { show, read, setDestination, showMessage, setLocked,
+    // What the settings cannot keep but the user typed: an offset or a reel
+    // name that is not valid, said next to its field.
+    function problems() {
+      const zone = radioValue('timezone', 'camera') === 'fixed' && T.fixedOffsetMinutes(zoneText()) === null
+        ? S.ZONE_MESSAGE : null;
+      const reelText = field('reel').value;
+      const reel = radioValue('reelSource', 'none') === 'custom' && reelText !== '' && !Reel.isValid(reelText)
+        ? Reel.MESSAGE : null;
+      return { zone, reel };
+    }
+
+    return { show, read, problems, setDestination, showMessage, setLocked,
       setExample: (text) => { field('name-example').textContent = text; } };
   }
 

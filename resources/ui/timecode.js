@@ -22,6 +22,14 @@ const VelmoraTimecode = (function () {
     noDuration: 'No duration',
   });
 
+  // Which time the "Creation time" source used, as the row says it.
+  const BASIS = Object.freeze({
+    header: 'movie header',
+    fileDate: 'file date: may be the copy time',
+  });
+  // The backend's word for a creation time taken from the file system.
+  const FILE_DATE_ORIGIN = 'File creation date';
+
   // The engine counts frames in unsigned 32-bit arithmetic; these keep the
   // page's numbers identical even where that arithmetic wraps.
   const u32 = (n) => n >>> 0;
@@ -177,23 +185,84 @@ const VelmoraTimecode = (function () {
     return parts;
   }
 
-  // Time of day of an instant (milliseconds since the epoch) in the chosen zone,
-  // as a label: the milliseconds become frames, rounded down.
-  function timeOfDayParts(ms, timezone, fps) {
-    const date = new Date(ms);
-    const utc = timezone === 'utc';
-    const millis = utc ? date.getUTCMilliseconds() : date.getMilliseconds();
-    return {
-      h: utc ? date.getUTCHours() : date.getHours(),
-      m: utc ? date.getUTCMinutes() : date.getMinutes(),
-      s: utc ? date.getUTCSeconds() : date.getSeconds(),
-      f: Math.min(fps - 1, Math.floor((millis * fps) / 1000)),
-    };
+  // ---- zones ---------------------------------------------------------------
+
+  // "+hh:mm" or "-hh:mm" as minutes east of UTC; null for anything else.
+  function offsetMinutes(text) {
+    const match = /^([+-])(\d{2}):(\d{2})$/.exec(typeof text === 'string' ? text : '');
+    if (!match || Number(match[2]) > 23 || Number(match[3]) > 59) return null;
+    const minutes = Number(match[2]) * 60 + Number(match[3]);
+    return match[1] === '-' ? -minutes : minutes;
+  }
+
+  // A fixed offset the settings accept: -12:00 to +14:00, as the world's zones go.
+  function fixedOffsetMinutes(text) {
+    const minutes = offsetMinutes(text);
+    return minutes !== null && minutes >= -720 && minutes <= 840 ? minutes : null;
+  }
+
+  function offsetText(minutes) {
+    const size = Math.abs(minutes);
+    return (minutes < 0 ? '-' : '+') + pad2(Math.floor(size / 60)) + ':' + pad2(size % 60);
+  }
+
+  // Whether the movie says when recording began (whole seconds since 1970).
+  function hasRecordedTime(movie) {
+    return Boolean(movie) && Number.isInteger(movie.recordedUnix) && Math.abs(movie.recordedUnix) <= 8.64e12;
+  }
+
+  // The zone a movie's instants are shown in under the "timezone" setting.
+  // "camera" is the zone the movie was recorded in when it says, else local.
+  function zoneFor(movie, timezone) {
+    if (timezone === 'utc') return { fixed: 0 };
+    const fixed = fixedOffsetMinutes(timezone);
+    if (fixed !== null) return { fixed };
+    if (timezone === 'camera' && hasRecordedTime(movie)) {
+      const camera = offsetMinutes(movie.recordedOffset);
+      if (camera !== null) return { fixed: camera };
+    }
+    return { fixed: null };
+  }
+
+  // Date and time of day of an instant (milliseconds since the epoch) in a zone.
+  function wallClock(ms, zone) {
+    if (zone.fixed === null) {
+      const d = new Date(ms);
+      return { year: d.getFullYear(), month: d.getMonth() + 1, day: d.getDate(), h: d.getHours(),
+        m: d.getMinutes(), s: d.getSeconds(), millis: d.getMilliseconds(), offset: -d.getTimezoneOffset() };
+    }
+    const d = new Date(ms + zone.fixed * 60000);
+    return { year: d.getUTCFullYear(), month: d.getUTCMonth() + 1, day: d.getUTCDate(), h: d.getUTCHours(),
+      m: d.getUTCMinutes(), s: d.getUTCSeconds(), millis: d.getUTCMilliseconds(), offset: zone.fixed };
+  }
+
+  // Time of day as a label: the milliseconds become frames, rounded down.
+  function timeOfDayParts(clock, fps) {
+    return { h: clock.h, m: clock.m, s: clock.s, f: Math.min(fps - 1, Math.floor((clock.millis * fps) / 1000)) };
   }
 
   function instantOf(text) {
     if (typeof text !== 'string') return NaN;
     return Date.parse(text);
+  }
+
+  // The instant the "Creation time" source uses, in the chosen zone, and which
+  // one it is: when recording began as the camera stored it with its zone
+  // (the movie header's time is when the file was finished), else the movie
+  // header's, else the file's creation date, which a copy resets.
+  function creationTime(movie, timezone) {
+    const recorded = hasRecordedTime(movie);
+    const ms = recorded ? movie.recordedUnix * 1000 : instantOf(movie && movie.created);
+    if (!Number.isFinite(ms)) return fail(MSG.noCreation);
+    const clock = wallClock(ms, zoneFor(movie, timezone));
+    let basis = movie.creationOrigin === FILE_DATE_ORIGIN ? BASIS.fileDate : BASIS.header;
+    if (recorded) {
+      // Said in the zone it was recorded in, whatever zone the start uses.
+      const camera = offsetMinutes(movie.recordedOffset);
+      const said = camera === null ? clock : wallClock(ms, { fixed: camera });
+      basis = 'recorded ' + pad2(said.h) + ':' + pad2(said.m) + ':' + pad2(said.s) + ' ' + offsetText(said.offset);
+    }
+    return ok({ ms, clock, basis });
   }
 
   // When recording began: the file's modification time (cameras close the
@@ -210,18 +279,18 @@ const VelmoraTimecode = (function () {
   }
 
   // The label the chosen source gives, before the mode's labelling is applied.
-  // {parts, embeddedDrop?, typed?} or a failure.
+  // {parts, embeddedDrop?, typed?, basis?} or a failure.
   function sourceLabel(movie, settings, rate, fps) {
     switch (settings.source) {
       case 'creation': {
-        const created = instantOf(movie.created);
-        if (!Number.isFinite(created)) return fail(MSG.noCreation);
-        return ok({ parts: timeOfDayParts(created, settings.timezone, fps) });
+        const created = creationTime(movie, settings.timezone);
+        if (!created.ok) return created;
+        return ok({ parts: timeOfDayParts(created.value.clock, fps), basis: created.value.basis });
       }
       case 'modification': {
         const start = recordingStart(movie);
         if (!start.ok) return start;
-        return ok({ parts: timeOfDayParts(start.value, settings.timezone, fps) });
+        return ok({ parts: timeOfDayParts(wallClock(start.value, zoneFor(movie, settings.timezone)), fps) });
       }
       case 'custom': {
         // Checks what the rate does not decide (shape, digits, ranges) on the
@@ -261,8 +330,9 @@ const VelmoraTimecode = (function () {
   }
 
   // The start timecode of one movie under the settings:
-  // {ok:true, timecode, drop, note} or {ok:false, error, field}.
-  // field names the setting at fault ("start", "offset") or "movie".
+  // {ok:true, timecode, drop, note, basis} or {ok:false, error, field}; basis
+  // says which time a "Creation time" start used. field names the setting at
+  // fault ("start", "offset") or "movie".
   function deriveStart(movie, settings) {
     const rate = parseRate(movie && movie.rate);
     if (!rate.ok) return { ok: false, error: rate.error, field: 'movie' };
@@ -287,7 +357,8 @@ const VelmoraTimecode = (function () {
     const frame = (((start.value.frame + offset.value) % day) + day) % day;
     const text = formatTimecode(frame, rate.value.timescale, rate.value.frameDuration, labelling.drop);
     if (!text.ok) return { ok: false, error: text.error, field: 'movie' };
-    return { ok: true, timecode: text.value, drop: labelling.drop, note: labelling.note };
+    return { ok: true, timecode: text.value, drop: labelling.drop, note: labelling.note,
+      basis: source.value.basis || null };
   }
 
   // A timecode typed for one movie: accepted exactly when the engine would
@@ -299,8 +370,96 @@ const VelmoraTimecode = (function () {
     return parsed.ok ? ok(text) : parsed;
   }
 
-  return Object.freeze({ MESSAGES: MSG, nominalFps, dropFramesPerMinute, allowsDrop, parseTimecode, formatTimecode, parseRate,
-    recordingStart, deriveStart, validateFor });
+  // ---- continuous timecode -------------------------------------------------
+
+  // The frames a movie presents: its duration at the rate its frames were
+  // measured at, so a phone's 90000/1501 clip labelled 59.94 counts the
+  // frames it has rather than its length in 59.94 frames.
+  function frameCount(movie) {
+    const measured = parseRate(movie && movie.measuredRate);
+    const rate = measured.ok ? measured : parseRate(movie && movie.rate);
+    if (!rate.ok) return rate;
+    const seconds = movie.duration;
+    if (typeof seconds !== 'number' || !Number.isFinite(seconds) || seconds < 0) return fail(MSG.noDuration);
+    return ok(Math.max(1, Math.round((seconds * rate.value.timescale) / rate.value.frameDuration)));
+  }
+
+  // The label `count` frames after a start, at the movie's rate in the
+  // start's labelling, wrapping at midnight.
+  function labelAfter(movie, timecode, count) {
+    const rate = parseRate(movie && movie.rate);
+    if (!rate.ok) return rate;
+    const { timescale, frameDuration } = rate.value;
+    const start = parseTimecode(timecode, timescale, frameDuration);
+    if (!start.ok) return start;
+    const frame = (start.value.frame + count) % framesPerDay(rate.value, start.value.drop);
+    return formatTimecode(frame, timescale, frameDuration, start.value.drop);
+  }
+
+  // The label of a movie's last frame when it starts at `timecode`.
+  function endLabel(movie, timecode) {
+    const count = frameCount(movie);
+    return count.ok ? labelAfter(movie, timecode, count.value - 1) : count;
+  }
+
+  // The same label time at another nominal rate: its frames become the same
+  // part of a second, rounded up to a whole frame so nothing overlaps.
+  function carryLabel(parts, fromFps, toFps) {
+    let f = Math.floor((parts.f * toFps + fromFps - 1) / fromFps);
+    let seconds = parts.h * 3600 + parts.m * 60 + parts.s;
+    if (f >= toFps) {
+      f -= toFps;
+      seconds = (seconds + 1) % 86400;
+    }
+    return { h: Math.floor(seconds / 3600), m: Math.floor(seconds / 60) % 60, s: seconds % 60, f };
+  }
+
+  // A movie that follows another: it starts on `after` ({parts, fps}, the
+  // label after the previous movie's last frame), in its own rate's labelling.
+  function followingStart(movie, settings, after) {
+    const rate = parseRate(movie && movie.rate);
+    if (!rate.ok) return { ok: false, error: rate.error, field: 'movie' };
+    const labelling = chooseDrop(settings.mode, rate.value, undefined);
+    let parts = carryLabel(after.parts, after.fps, nominalFps(rate.value.timescale, rate.value.frameDuration));
+    if (labelling.drop) parts = nextShownLabel(parts, rate.value);
+    return { ok: true, timecode: labelText(parts, labelling.drop ? ';' : ':'), drop: labelling.drop,
+      note: labelling.note, basis: null };
+  }
+
+  // Starts for a list in the order shown ([{movie, typed}]) under a Custom
+  // start with "continuous" on: the first movie starts where the settings
+  // say, each other one on the first frame after the previous one ends, so
+  // no two clips share a label. A valid typed start holds its row's place;
+  // a movie without a start is passed over. Each result carries `end`, the
+  // label of the movie's last frame.
+  function deriveContinuous(items, settings) {
+    let after = null;
+    return items.map(({ movie, typed }) => {
+      let result = after === null ? deriveStart(movie, settings) : followingStart(movie, settings, after);
+      if (result.ok) {
+        const end = endLabel(movie, result.timecode);
+        result = end.ok ? { ...result, end: end.value } : { ok: false, error: end.error, field: 'movie' };
+      }
+      const placed = typeof typed === 'string' && validateFor(movie, typed).ok ? typed
+        : (result.ok ? result.timecode : null);
+      const count = placed === null ? null : frameCount(movie);
+      const next = count && count.ok ? labelAfter(movie, placed, count.value) : null;
+      if (next && next.ok) {
+        const rate = parseRate(movie.rate).value;
+        after = { parts: labelParts(next.value), fps: nominalFps(rate.timescale, rate.frameDuration) };
+      }
+      return result;
+    });
+  }
+
+  // Continuous timecode applies to a Custom start only.
+  function isContinuous(settings) {
+    return Boolean(settings) && settings.continuous === true && settings.source === 'custom';
+  }
+
+  return Object.freeze({ MESSAGES: MSG, BASIS, nominalFps, dropFramesPerMinute, allowsDrop, parseTimecode,
+    formatTimecode, parseRate, recordingStart, deriveStart, validateFor, offsetMinutes, fixedOffsetMinutes,
+    offsetText, zoneFor, wallClock, creationTime, frameCount, endLabel, deriveContinuous, isContinuous });
 })();
 
 if (typeof module === 'object' && module.exports) module.exports = VelmoraTimecode;

@@ -17,9 +17,9 @@ function installFake(config) {
   const clone = (value) => (value === undefined ? undefined : JSON.parse(JSON.stringify(value)));
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
   const defaults = {
-    copy: true, destination: null, direction: 'add', mode: 'auto', number: false, offset: '00:00:00:00',
-    prefix: 'TC_', recursive: true, rename: false, retain: true, source: 'embedded', start: '01:00:00:00',
-    timezone: 'local',
+    continuous: false, copy: true, destination: null, direction: 'add', mode: 'auto', number: false,
+    offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
+    source: 'embedded', start: '01:00:00:00', timezone: 'camera',
   };
 
   // Like the shell: a JSON round trip, then every listener with {payload}.
@@ -88,6 +88,10 @@ function installFake(config) {
     const timecodes = args.timecodes;
     if (!Array.isArray(ids) || !timecodes || typeof timecodes !== 'object') throw 'invalid type: expected a sequence';
     if (ids.some((id) => !movies.has(id))) throw 'Import files before processing.';
+    const reels = args.reels === undefined ? {} : args.reels;
+    if (!reels || typeof reels !== 'object' || Object.values(reels).some((reel) => typeof reel !== 'string')) {
+      throw 'invalid type: expected a map';
+    }
     if (new Set(ids).size !== ids.length || ids.some((id) => typeof timecodes[id] !== 'string')) {
       throw 'Invalid file list or timecode settings.';
     }

@@ -17,9 +17,9 @@ const ARTIFACTS = process.env.VELMORA_ARTIFACT_DIR || path.join(os.tmpdir(), 've
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--disable-sync', '--no-first-run'];
 const DEFAULTS = {
-  copy: true, destination: null, direction: 'add', mode: 'auto', number: false, offset: '00:00:00:00',
-  prefix: 'TC_', recursive: true, rename: false, retain: true, source: 'embedded', start: '01:00:00:00',
-  timezone: 'local',
+  continuous: false, copy: true, destination: null, direction: 'add', mode: 'auto', number: false,
+  offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
+  source: 'embedded', start: '01:00:00:00', timezone: 'camera',
 };
 
 // Three movies in a dropped folder, one of them in a sub-folder, and a stray file.
@@ -160,11 +160,11 @@ test('drop, import, list and derive; import errors can be dismissed', async () =
   const cells = await page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) =>
     [...tr.children].slice(0, 6).map((td) => td.innerText.replace(/\s*\n\s*/g, ' | ').trim())));
   assert.deepEqual(cells, [
-    ['A001.mov | —', '29.97 | 0:00:10.01', '01:00:00;00', '2024-03-09 19:35:07 | Media metadata',
+    ['A001.mov | —', '29.97 | 0:00:10.01', '01:00:00;00', '2024-03-09 19:35:07 | movie header',
       'h264 1920×1080 | 52.4 MB', '1 video'],
-    ['B002.mp4 | cam/', '25 VFR | 0:00:12.50', '—', '2024-03-10 05:29:59 | File creation date',
+    ['B002.mp4 | cam/', '25 VFR | 0:00:12.50', '—', '2024-03-10 05:29:59 | file date: may be the copy time',
       'h264 1920×1080 | 1.5 MB', '1 video'],
-    ['C003.mov | —', '23.976 | 0:00:12.50', '10:00:00:00', '2024-03-09 19:35:00 | Media metadata',
+    ['C003.mov | —', '23.976 | 0:00:12.50', '10:00:00:00', '2024-03-09 19:35:00 | movie header',
       'prores 3840×2160 | 52.4 MB', '1 video · 2 audio · 1 data · 1 picture'],
   ]);
   // A variable frame rate is marked, and what was measured is its description.
@@ -245,7 +245,7 @@ test('refusals: each known message gets its plain line, other files share one, t
   await cleanClose(page);
 });
 
-test('settings: every change is saved with all thirteen keys and re-derives the rows', async () => {
+test('settings: every change is saved with all sixteen keys and re-derives the rows', async () => {
   const page = await openPage({ destination: '/exports/day1' });
   await dropDay1(page);
 
@@ -313,9 +313,9 @@ test('settings: every change is saved with all thirteen keys and re-derives the 
 
   await page.locator('#recursive').uncheck();
   assert.deepEqual(await lastSaved(page), {
-    copy: false, destination: null, direction: 'subtract', mode: 'non-drop', number: true, offset: '00:00:01:00',
-    prefix: 'a:b', recursive: false, rename: true, retain: false, source: 'custom', start: '10:00:00:12',
-    timezone: 'utc',
+    continuous: false, copy: false, destination: null, direction: 'subtract', mode: 'non-drop', number: true,
+    offset: '00:00:01:00', prefix: 'a:b', recursive: false, reel: '', reelSource: 'none', rename: true, retain: false,
+    source: 'custom', start: '10:00:00:12', timezone: 'utc',
   });
   await cleanClose(page);
 });
@@ -344,6 +344,111 @@ test('a typed timecode overrides the derivation, validated at that movie\'s rate
   await input.focus();
   await input.press('Escape');
   assert.deepEqual(await startValues(page), ['01:00:00;00', '01:00:00:00', '01:00:00:00']);
+  await cleanClose(page);
+});
+
+// A phone clip that says when recording began, a camera clip with only its
+// header's time and a copied clip with only a file date; the last two carry
+// a timecode, the last one with a reel.
+const SHOOT = {
+  '/shoot/Day 2': {
+    files: [
+      { path: '/shoot/Day 2/IMG_0001.MOV', fields: { rate: '30000/1001', duration: 10.01, card: 'Day 2',
+        recordedUnix: 1563956740, recordedOffset: '+03:00', created: '2019-07-24T08:25:57.000Z' } },
+      { path: '/shoot/Day 2/sub/C0002.MP4', fields: { rate: '25/1', duration: 2.52, card: 'Day 2', relativeDir: 'sub',
+        timecode: '10:00:00:00', created: '2019-07-24T09:00:00.000Z' } },
+      { path: '/shoot/Day 2/C0003.MOV', fields: { rate: '60000/1001', measuredRate: '90000/1501',
+        duration: 50.03333333333333, card: 'Day 2', timecode: '05:00:00;00', reel: 'A001',
+        creationOrigin: 'File creation date', created: '2019-07-24T10:00:00.000Z' } },
+    ],
+  },
+};
+
+async function dropShoot(page) {
+  await emit(page, 'native://drag-drop', { paths: ['/shoot/Day 2'] });
+  await page.locator('#movie-rows [role="row"]').nth(2).waitFor();
+}
+
+test('creation time: the recorded time in the camera\'s zone, and each row says which time it used', async () => {
+  const page = await openPage({ library: SHOOT, settings: { ...DEFAULTS, source: 'creation' } });
+  await dropShoot(page);
+  const heading = () => page.locator('#created-heading').textContent();
+  const created = () => page.locator('#movie-rows .c-created').evaluateAll((cells) =>
+    cells.map((c) => c.innerText.replace(/\s*\n\s*/g, ' | ')));
+  assert.equal(await heading(), 'Created (camera zone)');
+  assert.deepEqual(await created(), ['2019-07-24 11:25:40 | recorded 11:25:40 +03:00',
+    '2019-07-24 14:30:00 | movie header', '2019-07-24 15:30:00 | file date: may be the copy time']);
+  assert.deepEqual(await startValues(page), ['11:25:40;00', '14:30:00:00', '15:30:00;00']);
+
+  await page.locator('input[name="timezone"][value="utc"]').check();
+  assert.equal(await heading(), 'Created (UTC)');
+  assert.deepEqual(await startValues(page), ['08:25:40;00', '09:00:00:00', '10:00:00;00']);
+  assert.equal((await created())[0], '2019-07-24 08:25:40 | recorded 11:25:40 +03:00');
+
+  // A fixed offset starts from the computer's and is checked as typed.
+  await page.locator('#timezone-fixed').check();
+  assert.equal(await page.locator('#zone-offset').inputValue(), '+05:30');
+  assert.equal((await lastSaved(page)).timezone, '+05:30');
+  await page.locator('#zone-offset').fill('-07:00');
+  await page.locator('#zone-offset').press('Tab');
+  assert.equal(await heading(), 'Created (UTC-07:00)');
+  assert.deepEqual(await startValues(page), ['01:25:40;00', '02:00:00:00', '03:00:00;00']);
+  assert.equal((await lastSaved(page)).timezone, '-07:00');
+  await page.locator('#zone-offset').fill('+15:00');
+  await page.locator('#zone-offset').press('Tab');
+  assert.equal(await page.locator('#zone-offset-msg').textContent(),
+    'Use an offset from UTC as +hh:mm or -hh:mm, from -12:00 to +14:00');
+  assert.equal(await page.locator('#zone-offset').getAttribute('aria-invalid'), 'true');
+  assert.equal(await page.locator('#process').isDisabled(), true);
+  await cleanClose(page);
+});
+
+test('reels and continuous timecode: each row shows its reel, start and end, and process_movies gets them', async () => {
+  const page = await openPage({ library: SHOOT });
+  await dropShoot(page);
+  const ids = await page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
+  const where = () => page.locator('#movie-rows .c-name .secondary').allTextContents();
+  const finished = (count) => page.waitForFunction((n) => !document.body.classList.contains('processing') &&
+    window.__FAKE__.calls.filter((c) => c.command === 'process_movies').length === n, count);
+
+  // An embedded start keeps the reel its timecode carries; only that movie gets one.
+  assert.deepEqual(await where(), ['—', 'sub/', 'Reel A001']);
+  await page.locator('#process').click();
+  await finished(1);
+  const [first] = await calls(page, 'process_movies');
+  assert.deepEqual([first.args.ids, first.args.reels], [[ids[1], ids[2]], { [ids[2]]: 'A001' }]);
+
+  assert.equal(await page.locator('#continuous').isDisabled(), true);
+  await page.locator('input[name="source"][value="custom"]').check();
+  await page.locator('#start').fill('10:00:00:00');
+  await page.locator('#start').press('Tab');
+  await page.locator('#continuous').check();
+  await page.locator('input[name="reelSource"][value="folder"]').check();
+  assert.deepEqual(await where(), ['Reel Day 2', 'sub/ · Reel sub', 'Reel Day 2']);
+  const ends = () => page.locator('#movie-rows .c-start .end').evaluateAll((nodes) =>
+    nodes.map((n) => (n.hidden ? null : n.textContent)));
+  assert.deepEqual(await startValues(page), ['10:00:00;00', '10:00:10:00', '10:00:12;32']);
+  assert.deepEqual(await ends(), ['ends 10:00:09;29', 'ends 10:00:12:12', 'ends 10:01:02;35']);
+  // The run follows the order shown.
+  await page.locator('#sort').selectOption('name');
+  assert.deepEqual(await startValues(page), ['10:00:00:00', '10:00:02;32', '10:00:52;16']);
+  assert.deepEqual(await ends(), ['ends 10:00:02:12', 'ends 10:00:52;31', 'ends 10:01:02;17']);
+  await page.locator('#sort').selectOption('import');
+
+  // A custom reel is checked as typed; the batch waits for a valid one.
+  await page.locator('input[name="reelSource"][value="custom"]').check();
+  await page.locator('#reel').fill('a'.repeat(33));
+  await page.locator('#reel').press('Tab');
+  assert.equal(await page.locator('#reel-msg').textContent(), 'Invalid reel name');
+  assert.equal(await page.locator('#process').isDisabled(), true);
+  await page.locator('#reel').fill('Day 2 B');
+  await page.locator('#reel').press('Tab');
+  assert.equal(await page.locator('#reel-msg').isVisible(), false);
+  await page.locator('#process').click();
+  await finished(2);
+  const second = (await calls(page, 'process_movies'))[1];
+  assert.deepEqual([second.args.timecodes, second.args.reels, second.args.options.continuous],
+    [{ [ids[0]]: '10:00:00;00' }, { [ids[0]]: 'Day 2 B' }, true]);
   await cleanClose(page);
 });
 
@@ -420,6 +525,7 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
   assert.deepEqual(request.args, {
     ids,
     timecodes: { [ids[0]]: '01:00:00;00', [ids[1]]: '00:59:59:24', [ids[2]]: '10:00:00:00' },
+    reels: {},
     options: DEFAULTS,
   });
   assert.equal(await row(page, 'A001').locator('.state').textContent(), 'Processing 50%');

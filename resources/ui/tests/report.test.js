@@ -113,6 +113,13 @@ test('UTC, an added offset and a movie the batch never reached', () => {
     zone: 'Asia/Kolkata', movies: [{ record: { path: '/m/a.mov', rate: 'bad' }, timecode: '', typed: false }] };
   assert.deepEqual(parseCsv(R.buildReport(batch))[1],
     ['/m/a.mov', '', '', 'not processed', '', '', '', 'bad', '', '', 'creation', 'UTC', '+01:00:00:00', '', '', '', '']);
+
+  // The zone each movie's time of day was read in.
+  const zone = (timezone, record) => parseCsv(R.buildReport({ settings: { source: 'creation', timezone },
+    zone: 'Asia/Kolkata', movies: [{ record, timecode: '', typed: false }] }))[1][11];
+  const phone = { path: '/m/p.mov', recordedUnix: 1563956740, recordedOffset: '+03:00' };
+  assert.deepEqual([['camera', phone], ['camera', { path: '/m/a.mov' }], ['-07:00', phone], ['local', phone]]
+    .map(([timezone, record]) => zone(timezone, record)), ['UTC+03:00', 'Asia/Kolkata', 'UTC-07:00', 'Asia/Kolkata']);
 });
 
 test('the suggested name and folder', () => {

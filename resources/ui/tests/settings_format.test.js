@@ -9,6 +9,7 @@ const S = require('../settings.js');
 const F = require('../format.js');
 const N = require('../output_naming.js');
 const H = require('../refusal_hints.js');
+const Reel = require('../reel_name.js');
 
 const namingCases = JSON.parse(fs.readFileSync(
   path.join(__dirname, '..', '..', '..', 'tests', 'data', 'output_naming_cases.json'), 'utf8')).cases;
@@ -34,13 +35,56 @@ test('normalisation keeps exactly what the backend would keep', () => {
     ['unknown keys dropped', { colour: 'red', copy: false }, { copy: false }],
     ['every choice', { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' },
       { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' }],
+    ['local zone, reels from the card, continuous', { timezone: 'local', reelSource: 'card', continuous: true },
+      { timezone: 'local', reelSource: 'card', continuous: true }],
+    ['fixed offsets at both ends kept', { timezone: '+14:00' }, { timezone: '+14:00' }],
+    ['-12:00 kept', { timezone: '-12:00' }, { timezone: '-12:00' }],
+    ['+14:01', { timezone: '+14:01' }, {}],
+    ['-12:30', { timezone: '-12:30' }, {}],
+    ['offset without a colon', { timezone: '+0530' }, {}],
+    ['offset without a sign', { timezone: '05:30' }, {}],
+    ['offset minutes past 59', { timezone: '+05:60' }, {}],
+    ['unknown reel source', { reelSource: 'tape' }, {}],
+    ['continuous as text', { continuous: 'true' }, {}],
+    ['1-byte reel kept', { reel: 'A' }, { reel: 'A' }],
+    ['32-byte reel kept', { reel: 'é'.repeat(16) }, { reel: 'é'.repeat(16) }],
+    ['33-byte reel', { reel: 'a' + 'é'.repeat(16) }, {}],
+    ['reel with a tab', { reel: 'A\tB' }, {}],
+    ['reel with DEL', { reel: 'A\u007f' }, {}],
+    ['reel with a C1 control', { reel: 'A\u0085' }, {}],
+    ['reel with a lone surrogate', { reel: 'A\uD800' }, {}],
+    ['reel as a number', { reel: 7 }, {}],
   ];
   for (const [what, input, changes] of table) {
     const got = S.normalize(input);
     assert.deepEqual(got, { ...defaults, ...changes }, what);
     assert.deepEqual(Object.keys(got).sort(), [...S.KEYS].sort(), what);
   }
-  assert.equal(S.KEYS.length, 13);
+  assert.equal(S.KEYS.length, 16);
+});
+
+test('the reel each movie is written with', () => {
+  const movie = { path: '/cards/A001/CLIP/C0001.MP4', card: 'A001', reel: 'TAPE7' };
+  const folder = { reelSource: 'folder' };
+  const table = [
+    ['an embedded start keeps the movie\'s reel', movie, {}, 'TAPE7'],
+    ['other starts write none', movie, { source: 'custom' }, null],
+    ['nothing to keep', { ...movie, reel: undefined }, {}, null],
+    ['the folder the user added', movie, { reelSource: 'card' }, 'A001'],
+    ['a file added itself: its folder', { ...movie, card: null }, { reelSource: 'card' }, 'CLIP'],
+    ['the movie\'s folder', movie, folder, 'CLIP'],
+    ['custom', movie, { reelSource: 'custom', reel: 'Day 2' }, 'Day 2'],
+    ['custom left empty', movie, { reelSource: 'custom', reel: '' }, null],
+    ['cut to 32 bytes', { path: '/x/' + 'é'.repeat(20) + '/a.mov' }, folder, 'é'.repeat(16)],
+    ['cut before a character that would pass 32 bytes', { path: '/x/' + 'a'.repeat(31) + 'é/a.mov' }, folder,
+      'a'.repeat(31)],
+    ['control characters dropped', { path: '/x/A\u0007B\u0085C\u007f/a.mov' }, folder, 'ABC'],
+    ['a movie at the root has no folder name', { path: '/a.mov' }, folder, null],
+    ['an embedded reel too long to write', { ...movie, reel: 'R'.repeat(40) }, {}, 'R'.repeat(32)],
+  ];
+  for (const [what, record, overrides, expected] of table) {
+    assert.equal(Reel.reelFor(record, { ...S.DEFAULTS, ...overrides }), expected, what);
+  }
 });
 
 test('prefix rule and output names', () => {
@@ -106,6 +150,8 @@ test('movie facts as the list shows them', () => {
   assert.equal(F.instantText('2024-03-09T20:05:00.000Z', 'utc'), '2024-03-09 20:05:00');
   assert.equal(F.instantText('2024-03-09T20:05:00.000Z', 'local'), '2024-03-10 01:35:00');
   assert.equal(F.instantText(null, 'utc'), null);
+  assert.deepEqual(['camera', 'local', 'utc', '-03:30'].map(F.createdHeading),
+    ['Created (camera zone)', 'Created (local)', 'Created (UTC)', 'Created (UTC-03:30)']);
 
   const streams = [
     { type: 'video', tag: 'avc1', attachedPicture: false },

@@ -144,17 +144,40 @@ test('derivation from each source, mode, zone and offset', () => {
     ['offset not a timecode', movie25, { offset: '5' }, { error: 'Use HH:MM:SS:FF timecode', field: 'offset' }],
     ['unusable rate', { ...movie25, rate: '25' }, {}, { error: 'Unsupported frame rate', field: 'movie' }],
   ];
-  for (const [what, movie, overrides, expected] of table) {
+  // The recorded time of day, each zone choice, and which time was used.
+  const recorded = cases.derivation.recorded.map((c) => [c.label, c.movie, c.settings,
+    'error' in c ? { error: c.error, field: c.field } : { timecode: c.timecode, basis: c.basis }]);
+  assert.ok(recorded.length >= 10);
+  for (const [what, movie, overrides, expected] of [...table, ...recorded]) {
     const got = T.deriveStart(movie, settings(overrides));
-    if (typeof expected === 'string') {
+    if (typeof expected === 'string' || 'timecode' in expected) {
+      const want = typeof expected === 'string' ? { timecode: expected } : expected;
       assert.equal(got.ok, true, `${what}: ${JSON.stringify(got)}`);
-      assert.equal(got.timecode, expected, what);
+      assert.equal(got.timecode, want.timecode, what);
+      if ('basis' in want) assert.equal(got.basis, want.basis, what);
       // Whatever is derived must be what the engine accepts at the movie's rate.
       assert.ok(T.validateFor(movie, got.timecode).ok, what);
     } else {
       assert.deepEqual({ ok: got.ok, error: got.error, field: got.field }, { ok: false, ...expected }, what);
     }
   }
+});
+
+test('continuous starts and ends match the shared case table', () => {
+  assert.ok(cases.derivation.continuous.length >= 8);
+  for (const c of cases.derivation.continuous) {
+    const items = c.movies.map(({ typed, ...movie }) => ({ movie, typed }));
+    const got = T.deriveContinuous(items, settings(c.settings))
+      .map((r) => (r.ok ? { timecode: r.timecode, end: r.end } : { error: r.error, field: r.field }));
+    assert.deepEqual(got, c.results, c.label);
+    got.forEach((r, i) => {
+      if (r.timecode) assert.ok(T.validateFor(items[i].movie, r.timecode).ok && T.validateFor(items[i].movie, r.end).ok,
+        c.label);
+    });
+  }
+  // Only a Custom start runs on from movie to movie.
+  assert.deepEqual([['custom', true], ['custom', false], ['creation', true]]
+    .map(([source, continuous]) => T.isContinuous(settings({ source, continuous }))), [true, false, false]);
 });
 
 test('time-of-day labels that drop-frame counting skips move to the next shown label', () => {

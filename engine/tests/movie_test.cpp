@@ -484,7 +484,7 @@ const GateCase kRecordedTime[] = {
      }},
     {"refusal_unchanged_by_a_recorded_time", "Incomplete sample timing is not supported", [](MovieSpec& s) {
          s.creation_date = "2019-07-24T11:25:40+0300";
-         s.tracks[0].media_duration = 10011;
+         s.tracks[0].media_duration = 12012;  // two frames past the samples
      }},
 };
 // clang-format on

@@ -61,7 +61,7 @@ struct PeerMovie {
 
 // Real phone files kept beside the repository; the folder may be absent.
 std::string real_footage(const char* file) {
-    return std::string(VELMORA_TEST_DATA) + "/../../../shared/real-footage/" + file;
+    return std::string(VELMORA_REAL_FOOTAGE) + "/" + file;
 }
 
 // The payload position of the first `type` atom inside the movie atom (ffmpeg

@@ -38,7 +38,7 @@ std::vector<std::pair<std::string, MovieSpec>> seed_movies() {
     seeds.emplace_back("audio.mov", with_audio);
 
     MovieSpec drop_frame;
-    drop_frame.tracks.push_back(timecode_track(107892, {1, 30000, 1001, 30}));
+    drop_frame.tracks.push_back(timecode_track(107892, {1, 30000, 1001, 30, {}}));
     seeds.emplace_back("timecode-drop.mov", drop_frame);
 
     MovieSpec picture;

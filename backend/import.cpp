@@ -137,21 +137,52 @@ bool same_content_status(const FileStatus& first, const FileStatus& second) {
 
 void import_path(ImportRun& run, const std::string& path, const std::optional<std::string>& root);
 
-void import_file(ImportRun& run, const std::string& path, std::string_view name,
-                 const std::optional<std::string>& root) {
-    if (!has_movie_extension(name)) return run.add_error(name, unsupported_message);
-    auto canonical = canonical_path(path);
-    if (!canonical) return run.add_error(name, canonical.error());
-    if (!run.seen.insert(*canonical).second) return;
+struct KnownMovie {
+    std::string id;
+    MovieRecord movie;
+};
 
-    auto before = read_file_status(*canonical);
-    if (!before) return run.add_error(name, before.error());
-    auto report = probe_movie(run.state.engine_path, *canonical, run.state.probe_time_limit);
-    if (!report) return run.add_error(name, report.error());
-    auto after = read_file_status(*canonical);
-    if (!after) return run.add_error(name, after.error());
-    if (!same_content_status(*before, *after)) return run.add_error(name, changed_message);
-    if (!report->is_object()) return run.add_error(name, not_an_object_message);
+// A file this backend imported before, found by its canonical path: it keeps
+// its id, so importing a folder again lists each movie once.
+std::optional<KnownMovie> known_movie(ServiceState& state, const std::string& canonical) {
+    std::lock_guard lock(state.movie_store_mutex);
+    const auto found = std::find_if(state.movie_store.begin(), state.movie_store.end(),
+                                    [&](const auto& entry) { return entry.second.source_path == canonical; });
+    if (found == state.movie_store.end()) return std::nullopt;
+    return KnownMovie{found->first, found->second};
+}
+
+bool unchanged_since_import(const MovieRecord& movie, const FileStatus& status) {
+    return movie.size == status.size && movie.modified_seconds == status.modified.seconds &&
+           movie.modified_nanoseconds == status.modified.nanoseconds;
+}
+
+// How the movie was given this time: the latest import says its name, folder
+// and card.
+void place_record(MovieRecord& movie, const std::string& id, std::string_view name,
+                  const std::optional<std::string>& root) {
+    movie.relative_dir = relative_folder(root, movie.source_path);
+    movie.record["id"] = id;
+    movie.record["name"] = name;
+    movie.record["relativeDir"] = movie.relative_dir;
+    movie.record["card"] = card_name(root);
+}
+
+void keep_in_store(ImportRun& run, const std::string& id, MovieRecord movie) {
+    run.files.push_back(movie.record);
+    std::lock_guard lock(run.state.movie_store_mutex);
+    run.state.movie_store.insert_or_assign(id, std::move(movie));
+}
+
+// Probes the file; the record as the page gets it, or the message for the
+// import's errors.
+Result<MovieRecord> probed_movie(const ImportRun& run, const std::string& canonical, const FileStatus& before) {
+    auto report = probe_movie(run.state.engine_path, canonical, run.state.probe_time_limit);
+    if (!report) return fail(report.error());
+    auto after = read_file_status(canonical);
+    if (!after) return fail(after.error());
+    if (!same_content_status(before, *after)) return fail(std::string(changed_message));
+    if (!report->is_object()) return fail(std::string(not_an_object_message));
 
     nlohmann::json record = std::move(*report);
     if (auto created = metadata_creation(record)) {
@@ -161,22 +192,38 @@ void import_file(ImportRun& run, const std::string& path, std::string_view name,
         record["created"] = file_creation(*after);
         record["creationOrigin"] = "File creation date";
     }
-    record["modified"] = format_timestamp(before->modified.seconds, before->modified.nanoseconds).value_or("");
-    const std::string id = make_unique_token();
-    const std::string relative_dir = relative_folder(root, *canonical);
-    record["id"] = id;
-    record["relativeDir"] = relative_dir;
-    record["card"] = card_name(root);
-    record["path"] = *canonical;
-    record["name"] = name;
-    record["size"] = before->size;
+    record["modified"] = format_timestamp(before.modified.seconds, before.modified.nanoseconds).value_or("");
+    record["path"] = canonical;
+    record["size"] = before.size;
+    MovieRecord movie;
+    movie.source_path = canonical;
+    movie.size = before.size;
+    movie.modified_seconds = before.modified.seconds;
+    movie.modified_nanoseconds = before.modified.nanoseconds;
+    movie.record = std::move(record);
+    return movie;
+}
 
-    {
-        std::lock_guard lock(run.state.movie_store_mutex);
-        run.state.movie_store.emplace(id, MovieRecord{*canonical, relative_dir, before->size, before->modified.seconds,
-                                                      before->modified.nanoseconds, record});
+void import_file(ImportRun& run, const std::string& path, std::string_view name,
+                 const std::optional<std::string>& root) {
+    if (!has_movie_extension(name)) return run.add_error(name, unsupported_message);
+    auto canonical = canonical_path(path);
+    if (!canonical) return run.add_error(name, canonical.error());
+    if (!run.seen.insert(*canonical).second) return;
+
+    auto before = read_file_status(*canonical);
+    if (!before) return run.add_error(name, before.error());
+    auto known = known_movie(run.state, *canonical);
+    if (known && unchanged_since_import(known->movie, *before)) {
+        place_record(known->movie, known->id, name, root);
+        return keep_in_store(run, known->id, std::move(known->movie));
     }
-    run.files.push_back(std::move(record));
+    // A changed file is probed again; its record replaces the old one.
+    auto movie = probed_movie(run, *canonical, *before);
+    if (!movie) return run.add_error(name, movie.error());
+    const std::string id = known ? known->id : make_unique_token();
+    place_record(*movie, id, name, root);
+    keep_in_store(run, id, std::move(*movie));
 }
 
 struct FolderEntry {

@@ -167,8 +167,16 @@ std::string temporary_file_name(std::string_view token, std::string_view source_
     return fixed + name;
 }
 
-std::string backup_path_for(std::string_view source_path, std::string_view token) {
-    return std::string(source_path) + ".velmora-backup-" + std::string(token);
+std::string backup_path_for(std::string_view source_path, std::string_view token, std::size_t name_limit) {
+    const std::string fixed = ".velmora-backup-" + std::string(token);
+    const std::size_t slash = source_path.rfind('/');
+    const std::size_t name_start = slash == std::string_view::npos ? 0 : slash + 1;
+    std::string_view name = source_path.substr(name_start);
+    if (fixed.size() + name.size() > name_limit) {
+        const std::size_t room = name_limit > fixed.size() ? name_limit - fixed.size() : 0;
+        name = name.substr(0, complete_utf8_prefix_length(name.substr(0, room)));
+    }
+    return std::string(source_path.substr(0, name_start)) + std::string(name) + fixed;
 }
 
 bool is_own_working_file(std::string_view file_name) {

@@ -57,8 +57,12 @@ inline constexpr std::size_t default_name_limit = 255;
 // it fits: a long source name must not make its own temporary file illegal.
 std::string temporary_file_name(std::string_view token, std::string_view source_name,
                                 std::size_t name_limit = default_name_limit);
-// "SOURCE.velmora-backup-TOKEN".
-std::string backup_path_for(std::string_view source_path, std::string_view token);
+// "SOURCE.velmora-backup-TOKEN", where SOURCE is the source's own file name,
+// its bytes unchanged, cut at a character boundary where the whole name
+// would exceed `name_limit` bytes: a long name must not keep its movie from
+// being replaced in place.
+std::string backup_path_for(std::string_view source_path, std::string_view token,
+                            std::size_t name_limit = default_name_limit);
 // A name this program gives its own files: a backup, or a hidden temporary.
 bool is_own_working_file(std::string_view file_name);
 

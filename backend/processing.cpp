@@ -212,13 +212,14 @@ Result<nlohmann::json> publish(const Batch& batch, const Movie& movie, const Out
         }
         return nullptr;
     }
-    const std::string backup = backup_path_for(movie.record.source_path, make_unique_token());
+    const std::string backup =
+        backup_path_for(movie.record.source_path, make_unique_token(), name_limit_of(location.folder));
     if (auto published = publish_in_place(location.folder, location.temporary_name, location.output_name,
                                           std::string(last_component(backup)));
         !published) {
         return fail(published.error());
     }
-    remember_in_place_result(batch.state, movie.id, movie.record.source_path, backup);
+    remember_in_place_result(batch.state, movie.id, movie.record, backup);
     return backup;
 }
 

@@ -104,8 +104,9 @@ ExchangeCalls system_exchange_calls() {
     return calls;
 }
 
-void remember_in_place_result(ServiceState& state, const std::string& id, const std::string& path,
+void remember_in_place_result(ServiceState& state, const std::string& id, const MovieRecord& imported,
                               const std::string& backup) {
+    const std::string& path = imported.source_path;
     const auto stamped = snapshot_of(path);
     const auto original = snapshot_of(backup);
     std::lock_guard lock(state.in_place_mutex);
@@ -113,7 +114,7 @@ void remember_in_place_result(ServiceState& state, const std::string& id, const 
         state.in_place_results.erase(id);
         return;
     }
-    state.in_place_results[id] = InPlaceResult{path, backup, *stamped, *original};
+    state.in_place_results[id] = InPlaceResult{path, backup, *stamped, *original, imported};
 }
 
 Status exchange_files(const std::string& path, const std::string& backup, const ExchangeCalls& calls) {
@@ -148,7 +149,14 @@ Result<nlohmann::json> restore_original(ServiceState& state, const nlohmann::jso
         std::lock_guard lock(state.in_place_mutex);
         state.in_place_results.erase(*id);
     }
-    return nlohmann::json{{"backup", result->backup}, {"id", *id}, {"path", result->path}};
+    // An import since the batch gave the id the stamped movie's record; the
+    // original is back exactly as it was imported, so its record is again.
+    {
+        std::lock_guard lock(state.movie_store_mutex);
+        state.movie_store.insert_or_assign(*id, result->imported);
+    }
+    return nlohmann::json{
+        {"backup", result->backup}, {"id", *id}, {"path", result->path}, {"record", result->imported.record}};
 }
 
 }  // namespace velmora

@@ -22,9 +22,10 @@ struct ExchangeCalls {
 };
 ExchangeCalls system_exchange_calls();
 
-// Remembers a movie just published in place, with both files as they are now.
-// A file that cannot be read leaves the movie unrestorable.
-void remember_in_place_result(ServiceState& state, const std::string& id, const std::string& path,
+// Remembers a movie just published in place, with both files as they are now
+// and the original's record as imported. A file that cannot be read leaves
+// the movie unrestorable.
+void remember_in_place_result(ServiceState& state, const std::string& id, const MovieRecord& imported,
                               const std::string& backup);
 
 // Swaps the names of the stamped movie and its backup: in one step where the
@@ -34,7 +35,8 @@ Status exchange_files(const std::string& path, const std::string& backup, const 
 
 // "restore" {"id"}: refuses, changing nothing, an unknown id, a movie not
 // published in place by this process, a missing file and a file changed
-// since the batch. Answers {"backup", "id", "path"}.
+// since the batch. Answers {"backup", "id", "path", "record"}: the movie's
+// record is the original's again, as it was imported.
 Result<nlohmann::json> restore_original(ServiceState& state, const nlohmann::json& args,
                                         const ExchangeCalls& calls = system_exchange_calls());
 

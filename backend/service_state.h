@@ -33,11 +33,12 @@ struct FileSnapshot {
 };
 
 // A movie that this process published in place, as "restore" needs it.
-struct InPlaceResult {
+struct InPlaceResult {     // NOLINT(bugprone-exception-escape)
     std::string path;      // holds the stamped movie
     std::string backup;    // holds the original
     FileSnapshot stamped;  // both as they were right after publishing
     FileSnapshot original;
+    MovieRecord imported;  // the original's record, the store's again once restored
 };
 
 // Created once at start-up and shared by the reader and every worker.

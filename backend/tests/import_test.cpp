@@ -247,19 +247,51 @@ TEST_F(ImportTest, PathsThatCannotBeExamined) {
     EXPECT_EQ(probed().size(), 1u);
 }
 
-TEST_F(ImportTest, DuplicatesCountOncePerCallAndAgainInTheNext) {
+std::vector<std::string> ids_of(const json& list) {
+    std::vector<std::string> ids;
+    for (const auto& item : list) ids.push_back(item.value("id", "?"));
+    return ids;
+}
+
+// Within one call a file counts once; a later call gives a file it already
+// knows the same id, probing it again only when its size or modification
+// time changed.
+TEST_F(ImportTest, DuplicatesCountOncePerCallAndKeepTheirIdsInTheNext) {
     const std::string path = movie("drop/a.mov");
-    movie("drop/b.mov");
+    const std::string other = movie("drop/b.mov");
     const json first = import({path, folder("drop"), folder("drop/../drop/a.mov")});
     EXPECT_EQ(names_of(first["files"]), (std::vector<std::string>{"a.mov", "b.mov"}));
     EXPECT_EQ(first["errors"], json::array());
     EXPECT_EQ(probed().size(), 2u);
+    EXPECT_NE(first["files"][0]["id"], first["files"][1]["id"]);
 
-    const json second = import({path});
-    ASSERT_EQ(second["files"].size(), 1u);
-    EXPECT_NE(second["files"][0]["id"], first["files"][0]["id"]);
-    EXPECT_EQ(second["files"][0]["path"], first["files"][0]["path"]);
-    EXPECT_EQ(probed().size(), 3u);
+    // The same folder again: the same ids, nothing probed, and a.mov now
+    // belongs to the folder it was found in.
+    const json again = import({folder("drop")});
+    EXPECT_EQ(ids_of(again["files"]), ids_of(first["files"]));
+    EXPECT_EQ(again["files"][0]["card"], "drop");
+    EXPECT_EQ(again["files"][1], first["files"][1]);
+    EXPECT_EQ(probed().size(), 2u);
+
+    // a.mov grows, b.mov only gets another modification time: both are
+    // probed again and keep their ids with the new size and time.
+    write_file(path, "a longer movie than before");
+    const timespec times[2] = {{0, UTIME_OMIT}, {1500000000, 250000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+    const json touched = import({folder("drop")});
+    EXPECT_EQ(ids_of(touched["files"]), ids_of(first["files"]));
+    EXPECT_EQ(touched["files"][0]["size"], 26);
+    EXPECT_EQ(touched["files"][0]["modified"], modified_text(path));
+    EXPECT_EQ(touched["files"][1]["size"], first["files"][1]["size"]);
+    EXPECT_EQ(touched["files"][1]["modified"], "2017-07-14T02:40:00.250Z");
+    EXPECT_EQ(probed().size(), 4u);
+
+    // The store holds the new records: a fourth import probes nothing.
+    const json direct = import({path, other});
+    EXPECT_EQ(ids_of(direct["files"]), ids_of(first["files"]));
+    EXPECT_EQ(direct["files"][0]["size"], 26);
+    EXPECT_EQ(direct["files"][0]["card"], nullptr);
+    EXPECT_EQ(probed().size(), 4u);
 }
 
 TEST_F(ImportTest, RecordMembersBesideTheReport) {

@@ -1,4 +1,5 @@
 #include "output_naming.h"
+#include "leftovers.h"
 #include "utf8.h"
 
 #include <gtest/gtest.h>
@@ -233,27 +234,34 @@ TEST(OutputNaming, HiddenTemporaryAndBackupNames) {
               ".velmora-1-2-3.bad\uFFFDname.mov");
     EXPECT_EQ(temporary_file_name("1-2-3", ""), ".velmora-1-2-3.");
     EXPECT_EQ(backup_path_for("/a/clip.mov", "7-8-9"), "/a/clip.mov.velmora-backup-7-8-9");
+    // A backup keeps its source's bytes: it names the movie it belongs to.
+    EXPECT_EQ(backup_path_for("/a/bad\xffname.mov", "7-8-9"), "/a/bad\xffname.mov.velmora-backup-7-8-9");
+    EXPECT_EQ(backup_path_for("clip.mov", "7-8-9"), "clip.mov.velmora-backup-7-8-9");
 }
 
 // A long source name is cut, never split inside a character, so that the
-// temporary name fits the folder's limit; the prefix and token stay whole.
-TEST(OutputNaming, LongTemporaryNamesFitTheNameLimit) {
-    const std::string token = "123456-1765000000123456789-42";  // 29 bytes; fixed part 39
+// temporary and the backup name fit the folder's limit; the prefix, the mark
+// and the token stay whole, and a backup is never taken for a temporary.
+TEST(OutputNaming, LongTemporaryAndBackupNamesFitTheNameLimit) {
+    const std::string token = "123456-1765000000123456789-42";  // 29 bytes; fixed part 39, of a backup 45
     const std::string e_acute = "\xc3\xa9";
     struct Case {
         const char* label;
         std::string source_name;
         std::size_t limit;
         std::size_t expected_size;
+        std::size_t expected_backup_size;
     };
     const std::vector<Case> cases = {
-        {"fits exactly", std::string(216, 'a'), 255, 255},
-        {"one byte over", std::string(217, 'a'), 255, 255},
-        {"250 bytes", std::string(246, 'b') + ".mov", 255, 255},
-        {"two-byte character across the limit", std::string(215, 'c') + e_acute + "d.mov", 255, 254},
-        {"invalid byte becomes three", std::string(214, 'f') + "\xff.mov", 255, 253},
-        {"smaller limit", "clip.mov", 43, 43},
-        {"no room at all", "clip.mov", 20, 39},
+        {"fits exactly", std::string(216, 'a'), 255, 255, 255},
+        {"one byte over", std::string(217, 'a'), 255, 255, 255},
+        {"250 bytes", std::string(246, 'b') + ".mov", 255, 255, 255},
+        {"two-byte character across the limit", std::string(215, 'c') + e_acute + "d.mov", 255, 254, 255},
+        {"two-byte character across the backup's limit", std::string(209, 'c') + e_acute + "d.mov", 255, 255, 254},
+        {"invalid byte becomes three", std::string(214, 'f') + "\xff.mov", 255, 253, 255},
+        {"backup fits exactly", std::string(206, 'g') + ".mov", 255, 249, 255},
+        {"smaller limit", "clip.mov", 43, 43, 45},
+        {"no room at all", "clip.mov", 20, 39, 45},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -263,6 +271,17 @@ TEST(OutputNaming, LongTemporaryNamesFitTheNameLimit) {
         EXPECT_TRUE(is_valid_utf8(name));
         const std::string kept = name.substr(39);
         EXPECT_EQ(kept, decode_utf8_lossy(c.source_name).substr(0, kept.size()));
+
+        const std::string backup = backup_path_for("/card/" + c.source_name, token, c.limit);
+        ASSERT_TRUE(backup.starts_with("/card/"));
+        const std::string backup_name = backup.substr(6);
+        EXPECT_EQ(backup_name.size(), c.expected_backup_size);
+        ASSERT_TRUE(backup_name.ends_with(".velmora-backup-" + token));
+        const std::string source_part = backup_name.substr(0, backup_name.size() - 45);
+        EXPECT_EQ(source_part, c.source_name.substr(0, source_part.size()));
+        EXPECT_TRUE(is_valid_utf8(backup_name) || !is_valid_utf8(c.source_name));
+        EXPECT_TRUE(is_own_working_file(backup_name));
+        EXPECT_EQ(temporary_file_owner(backup_name), std::nullopt);
     }
 }
 

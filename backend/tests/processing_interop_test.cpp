@@ -19,6 +19,7 @@
 #include "support/backend_harness.h"
 #include "support/fake_openers.h"
 #include "support/movie_fixtures.h"
+#include "utf8.h"
 
 namespace velmora {
 namespace {
@@ -122,7 +123,8 @@ protected:
              reply->value("result", nlohmann::json::object()).value("errors", nlohmann::json::array())) {
             ADD_FAILURE() << "import error: " << error.dump();
         }
-        for (const auto& file : reply->at("result").at("files")) ids.push_back(file.at("id"));
+        last_imported = reply->at("result").at("files");
+        for (const auto& file : last_imported) ids.push_back(file.at("id"));
         return ids;
     }
 
@@ -147,6 +149,7 @@ protected:
     FakeOpeners fakes;
     TempDir dir{"velmora-interop"};
     std::unique_ptr<Backend> backend;
+    nlohmann::json last_imported;  // the records of the last import
 };
 
 TEST_F(ProcessingInterop, BatchLevelRefusalsOnTheWire) {
@@ -319,6 +322,7 @@ TEST_F(ProcessingInterop, DatesRestoreAndReportEndToEnd) {
     const auto original = file_digest(source);
     const auto ids = import({dir.join("day")});
     ASSERT_EQ(ids.size(), 1u);
+    const nlohmann::json record_as_imported = last_imported.at(0);
     // The import's probe may have moved the access time; the batch takes it from here.
     const struct timespec accessed = date_of(source, true);
 
@@ -342,9 +346,11 @@ TEST_F(ProcessingInterop, DatesRestoreAndReportEndToEnd) {
     EXPECT_EQ(import({dir.join("day")}).size(), 2u);
     EXPECT_EQ(probe_timecode(source), "\"10:00:00:00\"");
 
+    // The original's record comes back with it.
     const auto restored = backend->call("restore", {{"id", ids[0]}});
     ASSERT_TRUE(restored.has_value());
-    EXPECT_EQ(restored->at("result"), (nlohmann::json{{"backup", backup}, {"id", ids[0]}, {"path", source}}))
+    EXPECT_EQ(restored->at("result"),
+              (nlohmann::json{{"backup", backup}, {"id", ids[0]}, {"path", source}, {"record", record_as_imported}}))
         << restored->dump();
     EXPECT_EQ(file_digest(source), original);
     EXPECT_EQ(file_digest(backup), stamped_digest);
@@ -463,6 +469,7 @@ TEST_F(ProcessingInterop, WrittenReportsThatDoNotMatchAreNotPublished) {
 
 // Source names of 220 and 250 bytes (one of two-byte characters) go through
 // a whole batch: their temporary names are cut to fit, their outputs are not.
+// In place, their backup names are cut too, and both can be restored.
 TEST_F(ProcessingInterop, LongNamesThroughAWholeBatch) {
     std::string accented;
     for (int i = 0; i < 123; ++i) accented += "\xc3\xa9";
@@ -472,8 +479,10 @@ TEST_F(ProcessingInterop, LongNamesThroughAWholeBatch) {
     for (const auto& stem : stems) sources.push_back(copy_movie("long/" + stem + ".mov"));
     EXPECT_EQ(std::filesystem::path(sources[0]).filename().string().size(), 220u);
     EXPECT_EQ(std::filesystem::path(sources[1]).filename().string().size(), 250u);
+    const auto original = file_digest(sources[0]);
     const auto ids = import({dir.join("long")});
     ASSERT_EQ(ids.size(), 2u);
+    const nlohmann::json records_as_imported = last_imported;
     const auto reply = process(ids, "01:00:00:00", {{"copy", true}});
     for (std::size_t i = 0; i < stems.size(); ++i) {
         const auto& record = reply.at("result").at("results").at(i);
@@ -483,6 +492,43 @@ TEST_F(ProcessingInterop, LongNamesThroughAWholeBatch) {
     std::vector<std::string> expected = {stems[0] + "_TC.mov", stems[1] + "_TC.mov"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(list_folder(dir.join("long/Velmora Output")), expected);
+
+    const auto in_place = process(ids, "02:00:00:00", {{"copy", false}});
+    std::vector<std::string> backups;
+    for (std::size_t i = 0; i < stems.size(); ++i) {
+        const auto& record = in_place.at("result").at("results").at(i);
+        ASSERT_EQ(record.at("state"), "done") << record.dump();
+        EXPECT_EQ(record.at("output"), sources[i]);
+        const std::string backup = record.at("backup");
+        EXPECT_EQ(std::filesystem::path(backup).parent_path(), dir.join("long"));
+        const std::string name(std::filesystem::path(backup).filename().string());
+        // Cut to the limit, at most one two-byte character short of it.
+        EXPECT_GE(name.size(), 254u) << name;
+        EXPECT_LE(name.size(), 255u) << name;
+        EXPECT_TRUE(is_valid_utf8(name));
+        const std::size_t mark = name.find(".velmora-backup-");
+        ASSERT_NE(mark, std::string::npos) << name;
+        EXPECT_TRUE((stems[i] + ".mov").starts_with(name.substr(0, mark))) << name;
+        EXPECT_EQ(file_digest(backup), original);
+        EXPECT_EQ(probe_timecode(sources[i]), "\"02:00:00:00\"");
+        backups.push_back(backup);
+    }
+    // Stamped in place, the movies are probed again and keep their ids; the
+    // backups beside them are passed over, the outputs come first.
+    const auto again = import({dir.join("long")});
+    ASSERT_EQ(again.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(again.begin() + 2, again.end()), ids);
+    EXPECT_EQ(import(sources), ids);
+    for (std::size_t i = 0; i < stems.size(); ++i) {
+        const auto restored = backend->call("restore", {{"id", ids[i]}});
+        ASSERT_TRUE(restored.has_value());
+        EXPECT_EQ(
+            restored->at("result"),
+            (nlohmann::json{
+                {"backup", backups[i]}, {"id", ids[i]}, {"path", sources[i]}, {"record", records_as_imported.at(i)}}))
+            << restored->dump();
+        EXPECT_EQ(file_digest(sources[i]), original);
+    }
 }
 
 // The output folder renamed and replaced by a link to another folder while a

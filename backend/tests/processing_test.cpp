@@ -574,9 +574,23 @@ TEST_F(Restore, TheOriginalComesBackAndTheStampedCopyStays) {
     const auto [path, backup] = stamp();
     const std::string stamped = read_file(path).value();
     const std::string original = read_file(backup).value();
+    MovieRecord as_imported;
+    {
+        // An import since the batch gave the id the stamped movie's record.
+        std::lock_guard lock(state.movie_store_mutex);
+        as_imported = state.movie_store.at("a");
+        state.movie_store.at("a").size = stamped.size();
+        state.movie_store.at("a").record["size"] = stamped.size();
+    }
     const auto reply = restore_original(state, {{"id", "a"}});
     ASSERT_TRUE(reply.has_value()) << reply.error();
-    EXPECT_EQ(*reply, (nlohmann::json{{"backup", backup}, {"id", "a"}, {"path", path}}));
+    EXPECT_EQ(*reply,
+              (nlohmann::json{{"backup", backup}, {"id", "a"}, {"path", path}, {"record", as_imported.record}}));
+    {
+        std::lock_guard lock(state.movie_store_mutex);
+        EXPECT_EQ(state.movie_store.at("a").size, as_imported.size);
+        EXPECT_EQ(state.movie_store.at("a").record, as_imported.record);
+    }
     EXPECT_EQ(read_file(path), original);
     EXPECT_EQ(read_file(backup), stamped);
     EXPECT_EQ(list_folder(dir.path()).size(), 2u) << "nothing left under a hidden name";

@@ -198,7 +198,8 @@
     $('summary').textContent = 'Importing…';
     return Bridge.invoke('import_movies', { paths, recursive: settings.recursive })
       .then((reply) => {
-        list.add(reply && Array.isArray(reply.files) ? reply.files : [], settings);
+        const known = list.add(reply && Array.isArray(reply.files) ? reply.files : [], settings);
+        if (known > 0) showNotice(known + ' already in the list');
         addImportErrors(reply && Array.isArray(reply.errors) ? reply.errors : []);
       })
       .catch((error) => showError(error.message))
@@ -214,10 +215,33 @@
     return Bridge.invoke('pick', args).then(importPaths).catch((error) => showError(error.message));
   }
 
+  // In place replaces the originals: ask first, with Cancel as the answer
+  // that Enter and Escape give.
+  function confirmInPlace(count) {
+    const dialog = $('confirm-inplace');
+    $('confirm-inplace-text').textContent = count === 1
+      ? 'Replace 1 movie in place? The original stays beside it as a backup.'
+      : 'Replace ' + count + ' movies in place? Each original stays beside it as a backup.';
+    dialog.returnValue = '';
+    dialog.showModal();
+    $('confirm-inplace-cancel').focus();
+    return new Promise((resolve) => {
+      dialog.addEventListener('close', () => resolve(dialog.returnValue === 'replace'), { once: true });
+    });
+  }
+
   function processMovies() {
-    if (batch) return;
+    if (batch || $('confirm-inplace').open) return;
     const chosen = list.eligible();
     if (chosen.length === 0) return;
+    if (settings.copy === false) {
+      confirmInPlace(chosen.length).then((confirmed) => { if (confirmed && !batch) startBatch(chosen); });
+      return;
+    }
+    startBatch(chosen);
+  }
+
+  function startBatch(chosen) {
     const ids = chosen.map((m) => m.id);
     const timecodes = {};
     const reels = {};
@@ -384,6 +408,8 @@
     });
     $('help').addEventListener('click', openHelp);
     $('help-close').addEventListener('click', () => $('help-panel').close());
+    $('confirm-inplace-cancel').addEventListener('click', () => $('confirm-inplace').close('cancel'));
+    $('confirm-inplace-replace').addEventListener('click', () => $('confirm-inplace').close('replace'));
     $('notices-link').addEventListener('click', (event) => {
       event.preventDefault();
       Bridge.invoke('third_party_notices').catch((error) => showError(error.message));

@@ -467,11 +467,39 @@
       paintWhere(entry);
     }
 
+    // A file imported again keeps its id and so its row. One that changed since,
+    // or came through another folder, brings a new record: the row shows it,
+    // and keeps its typed start and what the last batch did with it.
+    function replaceRecord(entry, record) {
+      if (JSON.stringify(entry.record) === JSON.stringify(record)) return;
+      const old = entry.view.tr;
+      const focused = old.contains(document.activeElement) ? document.activeElement : null;
+      entry.record = record;
+      entry.derived = T.deriveStart(record, settings);
+      buildRow(entry);
+      old.replaceWith(entry.view.tr);
+      paintFacts(entry);
+      paintResult(entry);
+      if (focused === old.querySelector('input.tc')) {
+        entry.view.input.value = focused.value;
+        entry.view.input.focus();
+      } else if (focused) {
+        entry.view.remove.focus();
+      }
+    }
+
+    // Lists the new movies; answers how many were in the list already.
     function add(records, given) {
       settings = given;
       const fragment = document.createDocumentFragment();
+      let known = 0;
       for (const record of records) {
-        if (!record || typeof record.id !== 'string' || entries.has(record.id)) continue;
+        if (!record || typeof record.id !== 'string') continue;
+        if (entries.has(record.id)) {
+          known += 1;
+          replaceRecord(entries.get(record.id), record);
+          continue;
+        }
         const entry = { id: record.id, record, override: null, derived: T.deriveStart(record, settings),
           phase: 'ready', progress: 0, result: null, view: null, current: null, reel: null };
         buildRow(entry);
@@ -483,6 +511,7 @@
       repaintRun();
       if (sortKey !== 'import') applySort();
       changed();
+      return known;
     }
 
     function rederive(given) {
@@ -580,11 +609,13 @@
       changed();
     }
 
-    // The original is back under its name: the movie can be processed again.
+    // The original is back under its name: the movie can be processed again,
+    // with the original's record should an import since have replaced it.
     function restored(id, reply) {
       const entry = entries.get(id);
       if (!entry) return;
       const hadFocus = entry.view.output.contains(document.activeElement);
+      if (reply && reply.record && reply.record.id === id) replaceRecord(entry, reply.record);
       entry.phase = 'ready';
       entry.progress = 0;
       entry.result = { state: 'restored', backup: reply && typeof reply.backup === 'string' ? reply.backup : '' };

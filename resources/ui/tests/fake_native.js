@@ -8,6 +8,7 @@ function installFake(config) {
   const listeners = new Map();
   const published = new Set();
   const movies = new Map();
+  const originals = new Map(); // by id: the record a movie had when it was stamped in place
   let settings = config.settings || null;
   let cancelFlag = false;
   let busy = false;
@@ -30,16 +31,24 @@ function installFake(config) {
   };
   const emit = (name, payload) => window.__VELMORA_EVENT__(name, payload);
 
+  // Like the backend's store: a path imported again keeps its id, and a file
+  // the test touched comes back with its new fields.
+  const ids = new Map();
+  const touched = new Map();
+
   function record(path, overrides) {
     const slash = path.lastIndexOf('/');
-    counter += 1;
+    if (!ids.has(path)) {
+      counter += 1;
+      ids.set(path, '4242-1709993100000000000-' + counter);
+    }
     return {
       engine: 'velmora-native', rate: '25/1', duration: 12.5, timecode: null, createdUnix: 1709993100,
       width: 1920, height: 1080, codec: 'h264', videoIndex: 0,
       streams: [{ index: 0, trackId: 1, type: 'video', codec: 'h264', tag: 'avc1', attachedPicture: false }],
       creationOrigin: 'Media metadata', created: '2024-03-09T14:05:00.000Z', modified: '2024-03-09T14:05:12.500Z',
-      id: '4242-1709993100000000000-' + counter, path, name: path.slice(slash + 1), size: 52428800,
-      relativeDir: '', ...overrides,
+      id: ids.get(path), path, name: path.slice(slash + 1), size: 52428800,
+      relativeDir: '', ...overrides, ...touched.get(path),
     };
   }
 
@@ -118,6 +127,7 @@ function installFake(config) {
         emit('progress', { ...context, state: 'processing', progress: 1.0 });
         const output = outputFor(movie, options);
         published.add(output);
+        if (options.copy === false) originals.set(id, movie);
         result = { backup: options.copy === false ? movie.path + '.velmora-backup-4242-1-' + index : null,
           id, output, progress: 1, state: 'done', timecode: timecodes[id] };
       }
@@ -146,7 +156,8 @@ function installFake(config) {
     restore: (args) => {
       const movie = movies.get(args.id);
       if (!movie) throw 'Unknown movie. Import it again.';
-      return { backup: movie.path + '.velmora-backup-4242-1-0', id: args.id, path: movie.path };
+      return { backup: movie.path + '.velmora-backup-4242-1-0', id: args.id, path: movie.path,
+        record: originals.get(args.id) || movie };
     },
     // The shell's chooser answers a path (or null when cancelled).
     save_report: (args) => {
@@ -180,6 +191,7 @@ function installFake(config) {
     paused: () => resumeBatch !== null,
     settings: () => clone(settings),
     setDestination: (path) => { config.destination = path; },
+    touch: (path, fields) => { touched.set(path, { ...touched.get(path), ...fields }); },
   };
 }
 

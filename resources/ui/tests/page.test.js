@@ -197,6 +197,31 @@ test('drop, import, list and derive; import errors can be dismissed', async () =
   assert.equal(await page.locator('#process').textContent(), 'Process 1');
   assert.deepEqual((await calls(page)).map((c) => c.command),
     ['load_settings', 'ui_ready', 'import_movies', 'import_movies', 'import_movies']);
+
+  // The folder again: C003 comes back, the other two keep their rows.
+  const ids = () => page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
+  const before = await ids();
+  await emit(page, 'native://drag-drop', { paths: ['/media/day1'] });
+  await page.locator('#messages li').waitFor();
+  assert.equal(await page.locator('#messages li span').textContent(), '2 already in the list');
+  assert.deepEqual(await page.locator('#movie-rows .c-name .primary').allTextContents(),
+    ['A001.mov', 'B002.mp4', 'C003.mov']);
+  assert.deepEqual((await ids()).slice(0, 2), before);
+
+  // A file changed since import keeps its row and its typed start; the row
+  // shows the new record.
+  await row(page, 'B002').locator('input.tc').fill('00:00:10:00');
+  await row(page, 'B002').locator('input.tc').press('Enter');
+  await page.evaluate(() => window.__FAKE__.touch('/media/day1/cam/B002.mp4', { size: 2048000, rate: '30/1' }));
+  await emit(page, 'native://drag-drop', { paths: ['/media/day1'] });
+  await page.locator('#messages li').nth(1).waitFor();
+  assert.deepEqual(await page.locator('#messages li span').allTextContents(),
+    ['2 already in the list', '3 already in the list']);
+  assert.equal(await page.locator('#movie-rows [role="row"]').count(), 3);
+  assert.equal(await row(page, 'B002').locator('.c-video .secondary').textContent(), '2.0 MB');
+  assert.equal(await row(page, 'B002').locator('.c-rate .primary').textContent(), '30 VFR');
+  assert.equal(await row(page, 'B002').locator('input.tc').inputValue(), '00:00:10:00');
+  assert.equal(await page.locator('#process').textContent(), 'Process 3');
   await cleanClose(page);
 });
 
@@ -580,8 +605,25 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   const ids = await page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
   await row(page, 'B002').locator('input.tc').fill('00:00:10:00');
   await row(page, 'B002').locator('input.tc').press('Enter');
+
+  // In place asks first; Cancel has the focus, and Escape or Enter keeps the originals.
+  const question = page.locator('#confirm-inplace');
+  for (const key of ['Escape', 'Enter']) {
+    await page.locator('#process').click();
+    assert.equal(await question.evaluate((d) => d.open), true, key);
+    assert.equal(await page.locator('#confirm-inplace-text').textContent(),
+      'Replace 3 movies in place? Each original stays beside it as a backup.');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'confirm-inplace-cancel');
+    assert.equal(await page.getByRole('alertdialog', { name: /^Replace 3 movies in place\?/ }).count(), 1);
+    await page.keyboard.press(key);
+    assert.equal(await question.evaluate((d) => d.open), false, key);
+  }
+  assert.deepEqual(await calls(page, 'process_movies'), []);
+  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Ready', 'Ready', 'Ready']);
   await page.locator('#process').click();
+  await page.locator('#confirm-inplace-replace').click();
   await page.waitForFunction(() => window.__FAKE__.paused());
+  assert.equal(await question.evaluate((d) => d.open), false);
   // Escape cancels, as the Cancel button and the shell's menu item do.
   await page.keyboard.press('Escape');
   await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'cancel'));
@@ -619,12 +661,23 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
     'Report saved: ' + save.args.folder + '/' + save.args.name);
   await page.locator('#messages li button').click();
 
+  // Imported again, the stamped A001 keeps its row, done; restoring gives the
+  // row the original's record back.
+  await page.evaluate(() => window.__FAKE__.touch('/media/day1/A001.mov', { size: 52430000, timecode: '10:00:00;00' }));
+  await emit(page, 'native://drag-drop', { paths: ['/media/day1'] });
+  await page.locator('#messages li').waitFor();
+  assert.equal(await page.locator('#messages li span').textContent(), '3 already in the list');
+  assert.equal(await row(page, 'A001').locator('.c-timecode').textContent(), '10:00:00;00');
+  assert.equal(await row(page, 'A001').locator('.state').textContent(), 'Done · 01:00:00;00');
+  await page.locator('#messages li button').click();
+
   // Restoring the original puts the movie back among those to process, and
   // the menu's Save Report then lists it as restored.
   await row(page, 'A001').getByRole('button', { name: 'Restore the original of A001.mov' }).click();
   await page.locator('#messages li').waitFor();
   assert.deepEqual((await calls(page, 'restore')).map((c) => c.args), [{ id: ids[0] }]);
   assert.equal(await row(page, 'A001').locator('.state').textContent(), 'Ready');
+  assert.equal(await row(page, 'A001').locator('.c-timecode').textContent(), '01:00:00;00');
   assert.equal(await row(page, 'A001').locator('.restored-note').textContent(),
     'Original restored; stamped copy kept as /media/day1/A001.mov.velmora-backup-4242-1-0');
   assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')),
@@ -870,6 +923,18 @@ test('accessibility: no serious or critical axe findings, list loaded and help o
   assert.deepEqual(await serious(), []);
   await page.locator('#help').click();
   assert.deepEqual(await serious(), []);
+  await page.keyboard.press('Escape');
+
+  // The in-place question, for the one movie left to retry.
+  await page.locator('input[name="output"][value="inplace"]').check();
+  await page.locator('#process').click();
+  assert.equal(await page.locator('#confirm-inplace-text').textContent(),
+    'Replace 1 movie in place? The original stays beside it as a backup.');
+  assert.deepEqual(await serious(), []);
+  await page.screenshot({ path: path.join(ARTIFACTS, 'page-inplace-question.png') });
+  await page.keyboard.press('Escape');
+  assert.equal(await page.locator('#confirm-inplace').evaluate((d) => d.open), false);
+  assert.equal((await calls(page, 'process_movies')).length, 1);
   await cleanClose(page);
 });
 

@@ -163,9 +163,10 @@
     const typed = panel.problems();
     panel.showMessage('zone-offset-msg', typed.zone);
     panel.showMessage('reel-msg', typed.reel);
+    panel.showMessage('suffix-msg', settings.copy && !settings.rename ? typed.suffix : null);
     const name = list.firstName() || 'clip.mov';
     panel.setExample(S.outputName(name, settings, 0));
-    return prefix || typed.zone || typed.reel;
+    return prefix || typed.zone || typed.reel || (settings.copy && !settings.rename && typed.suffix);
   }
 
   // ---- the list and the batch ----------------------------------------------

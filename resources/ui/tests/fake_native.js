@@ -17,9 +17,9 @@ function installFake(config) {
   const clone = (value) => (value === undefined ? undefined : JSON.parse(JSON.stringify(value)));
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
   const defaults = {
-    continuous: false, copy: true, destination: null, direction: 'add', mode: 'auto', number: false,
-    offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
-    source: 'embedded', start: '01:00:00:00', timezone: 'camera',
+    continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto',
+    number: false, offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false,
+    retain: true, source: 'embedded', start: '01:00:00:00', suffix: '_TC', timezone: 'camera',
   };
 
   // Like the shell: a JSON round trip, then every listener with {payload}.

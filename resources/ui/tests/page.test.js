@@ -17,9 +17,9 @@ const ARTIFACTS = process.env.VELMORA_ARTIFACT_DIR || path.join(os.tmpdir(), 've
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--disable-sync', '--no-first-run'];
 const DEFAULTS = {
-  continuous: false, copy: true, destination: null, direction: 'add', mode: 'auto', number: false,
+  continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto', number: false,
   offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
-  source: 'embedded', start: '01:00:00:00', timezone: 'camera',
+  source: 'embedded', start: '01:00:00:00', suffix: '_TC', timezone: 'camera',
 };
 
 // Three movies in a dropped folder, one of them in a sub-folder, and a stray file.
@@ -245,7 +245,7 @@ test('refusals: each known message gets its plain line, other files share one, t
   await cleanClose(page);
 });
 
-test('settings: every change is saved with all sixteen keys and re-derives the rows', async () => {
+test('settings: every change is saved with all eighteen keys and re-derives the rows', async () => {
   const page = await openPage({ destination: '/exports/day1' });
   await dropDay1(page);
 
@@ -313,9 +313,9 @@ test('settings: every change is saved with all sixteen keys and re-derives the r
 
   await page.locator('#recursive').uncheck();
   assert.deepEqual(await lastSaved(page), {
-    continuous: false, copy: false, destination: null, direction: 'subtract', mode: 'non-drop', number: true,
-    offset: '00:00:01:00', prefix: 'a:b', recursive: false, reel: '', reelSource: 'none', rename: true, retain: false,
-    source: 'custom', start: '10:00:00:12', timezone: 'utc',
+    continuous: false, copy: false, destination: null, direction: 'subtract', existing: 'skip', mode: 'non-drop',
+    number: true, offset: '00:00:01:00', prefix: 'a:b', recursive: false, reel: '', reelSource: 'none', rename: true,
+    retain: false, source: 'custom', start: '10:00:00:12', suffix: '_TC', timezone: 'utc',
   });
   await cleanClose(page);
 });

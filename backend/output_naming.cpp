@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "utf8.h"
@@ -110,6 +111,11 @@ OutputOptions output_options_from(const nlohmann::json& settings) {
     options.rename = is_true(settings, "rename");
     options.prefix = string_or_empty(settings, "prefix");
     options.number = is_true(settings, "number");
+    if (const auto suffix = settings.find("suffix");
+        suffix != settings.end() && suffix->is_string() && is_valid_suffix(suffix->get_ref<const std::string&>())) {
+        options.suffix = suffix->get<std::string>();
+    }
+    options.number_existing = string_or_empty(settings, "existing") == "number";
     return options;
 }
 
@@ -138,7 +144,7 @@ Result<std::string> checked_prefix(std::string_view prefix) {
 
 Result<std::string> output_file_name(std::string_view source_name, const OutputOptions& options, std::size_t position) {
     const NameParts parts = split_file_name(source_name);
-    if (!options.rename) return parts.stem + "_TC." + parts.extension;
+    if (!options.rename) return parts.stem + options.suffix + "." + parts.extension;
     auto prefix = checked_prefix(options.prefix);
     if (!prefix) return fail(prefix.error());
     std::string name = *prefix + parts.stem;
@@ -146,14 +152,32 @@ Result<std::string> output_file_name(std::string_view source_name, const OutputO
     return name + "." + parts.extension;
 }
 
+bool is_valid_suffix(std::string_view suffix) {
+    return suffix.size() <= max_suffix_bytes && suffix.find('/') == std::string_view::npos &&
+           suffix.find('\0') == std::string_view::npos;
+}
+
+std::string numbered_file_name(std::string_view name, std::size_t n) {
+    const NameParts parts = split_file_name(name);
+    const bool dotted = !parts.extension.empty() || (!name.empty() && name.back() == '.' && name.size() > 1);
+    return parts.stem + " " + std::to_string(n) + (dotted ? "." + parts.extension : std::string());
+}
+
+bool empty_suffix_beside_source(const std::filesystem::path& folder, const std::filesystem::path& source,
+                                const OutputOptions& options) {
+    return options.copy && !options.rename && options.suffix.empty() && (folder / "") == (source.parent_path() / "");
+}
+
 Result<std::filesystem::path> output_folder_for(const std::filesystem::path& source, std::string_view relative_dir,
-                                                const OutputOptions& options) {
+                                                std::string_view card, const OutputOptions& options) {
     if (!source.has_relative_path() || !source.has_parent_path()) return fail("Invalid source path");
     const std::filesystem::path source_folder = source.parent_path();
     if (!options.copy) return source_folder;
     if (!options.destination) return source_folder / default_output_folder_name;
     std::filesystem::path folder = *options.destination;
-    if (options.retain && !relative_dir.empty()) folder /= std::filesystem::path(relative_dir);
+    if (!options.retain) return folder;
+    if (!card.empty()) folder /= std::filesystem::path(card);
+    if (!relative_dir.empty()) folder /= std::filesystem::path(relative_dir);
     return folder;
 }
 

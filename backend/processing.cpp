@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,10 @@ constexpr std::string_view timecode_verification_message =
     "Output timecode verification failed. Source has been preserved.";
 constexpr std::string_view stream_verification_message =
     "Output stream verification failed. Source has been preserved.";
+constexpr std::string_view output_exists_message = "Skipped: the output already exists.";
+constexpr std::string_view same_output_message = "Skipped: another movie of this batch has the same output.";
+// How many numbered names a movie tries before it gives up on a crowded folder.
+constexpr std::size_t numbered_name_attempts = 10'000;
 
 // Clears the busy flag on every exit of an admitted batch.
 class BusyFlagReset {
@@ -76,6 +81,9 @@ struct Batch {
     const ProgressEventSink& emit;
     OutputOptions options;
     std::size_t total = 0;
+    // The outputs earlier movies of this batch took (comparison keys): a
+    // later movie with the same output is numbered or skipped.
+    std::set<std::string>* claimed = nullptr;
 };
 
 // Where one movie goes. The folder stays open until the movie is finished;
@@ -86,6 +94,7 @@ struct OutputLocation {
     std::string output_name;  // in place: the source's own name
     std::string temporary_name;
     std::string temporary_for_engine;  // the temporary file as the engine reaches it
+    std::string skipped;               // why the movie is skipped; empty: it is written
 };
 
 nlohmann::json with_context(nlohmann::json payload, const Movie& movie, std::size_t index, std::size_t total) {
@@ -152,6 +161,12 @@ std::size_t name_limit_of(const HeldFolder& folder) {
     return limit > 0 ? static_cast<std::size_t>(limit) : default_name_limit;
 }
 
+// "card" of the movie's record: empty for a file given directly.
+std::string card_of(const MovieRecord& record) {
+    const auto card = record.record.find("card");
+    return card != record.record.end() && card->is_string() ? card->get<std::string>() : std::string();
+}
+
 // The folders this batch will make temporary files in, as far as they exist
 // already: the output folder of each movie, or the source's folder in place.
 std::set<std::string> temporary_folders_of(const std::vector<Movie>& movies, const OutputOptions& options) {
@@ -159,7 +174,8 @@ std::set<std::string> temporary_folders_of(const std::vector<Movie>& movies, con
     for (const Movie& movie : movies) {
         std::string folder = parent_folder(movie.record.source_path);
         if (options.copy) {
-            auto chosen = output_folder_for(movie.record.source_path, movie.record.relative_dir, options);
+            auto chosen =
+                output_folder_for(movie.record.source_path, movie.record.relative_dir, card_of(movie.record), options);
             if (!chosen) continue;
             folder = chosen->string();
         }
@@ -174,9 +190,42 @@ void remove_leftovers_of_earlier_runs(const std::vector<Movie>& movies, const Ou
     for (const std::string& folder : temporary_folders_of(movies, options)) (void)remove_leftover_temporaries(folder);
 }
 
-Result<OutputLocation> locate_output(const Movie& movie, const OutputOptions& options, std::size_t position) {
+bool name_taken(const HeldFolder& folder, const std::string& name) {
+    struct stat info {};
+    return ::fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// The output name a movie gets in its folder, or why it is skipped: a name
+// an earlier movie of the batch took or an existing file is never a
+// failure. Under "number" the first free " N" name is taken.
+struct NameChoice {
+    std::string name;
+    std::string skipped;
+};
+Result<NameChoice> choose_free_name(const Batch& batch, const HeldFolder& folder, const std::string& wanted,
+                                    const std::string& source) {
+    const auto claimed = [&](const std::string& name) {
+        return batch.claimed->contains(path_comparison_key(folder.path_of(name)));
+    };
+    const bool by_batch = claimed(wanted);
+    if (!by_batch && !name_taken(folder, wanted)) return NameChoice{wanted, {}};
+    if (!batch.options.number_existing) {
+        return NameChoice{wanted, std::string(by_batch ? same_output_message : output_exists_message)};
+    }
+    for (std::size_t n = 2; n < numbered_name_attempts; ++n) {
+        std::string name = numbered_file_name(wanted, n);
+        if (claimed(name) || name_taken(folder, name) || would_overwrite_source(folder.path_of(name), source)) {
+            continue;
+        }
+        return NameChoice{std::move(name), {}};
+    }
+    return fail(std::string(output_exists_message));
+}
+
+Result<OutputLocation> locate_output(const Batch& batch, const Movie& movie, std::size_t position) {
+    const OutputOptions& options = batch.options;
     const std::string& source = movie.record.source_path;
-    auto folder = output_folder_for(source, movie.record.relative_dir, options);
+    auto folder = output_folder_for(source, movie.record.relative_dir, card_of(movie.record), options);
     if (!folder) return fail(folder.error());
     const std::string folder_text = folder->string();
     if (folder_text.find('\0') != std::string::npos) return fail(std::string(nul_path_message));
@@ -190,28 +239,56 @@ Result<OutputLocation> locate_output(const Movie& movie, const OutputOptions& op
         auto name = output_file_name(source_name, options, position);
         if (!name) return fail(name.error());
         output_name = std::move(*name);
+        if (empty_suffix_beside_source(*canonical_folder, source, options)) {
+            return fail(std::string(empty_suffix_message));
+        }
         if (would_overwrite_source(join_path(*canonical_folder, output_name), source)) {
             return fail("Output would overwrite the source.");
         }
     }
     auto held = HeldFolder::open(*canonical_folder);
     if (!held) return fail(held.error());
+    std::string skipped;
+    if (options.copy) {
+        auto chosen = choose_free_name(batch, *held, output_name, source);
+        if (!chosen) return fail(chosen.error());
+        output_name = std::move(chosen->name);
+        skipped = std::move(chosen->skipped);
+        if (skipped.empty()) batch.claimed->insert(path_comparison_key(held->path_of(output_name)));
+    }
     std::string temporary_name = temporary_file_name(make_unique_token(), source_name, name_limit_of(*held));
     std::string output = options.copy ? held->path_of(output_name) : source;
     std::string for_engine = held->engine_path_of(temporary_name);
-    return OutputLocation{std::move(*held), std::move(output), std::move(output_name), std::move(temporary_name),
-                          std::move(for_engine)};
+    return OutputLocation{std::move(*held),          std::move(output),     std::move(output_name),
+                          std::move(temporary_name), std::move(for_engine), std::move(skipped)};
 }
 
-Result<nlohmann::json> publish(const Batch& batch, const Movie& movie, const OutputLocation& location) {
-    if (batch.options.copy) {
-        const CopyGuards guards{batch.state.cancel, [&movie] { return source_unchanged(movie.record); }};
-        if (auto published = publish_new_file(location.folder, location.temporary_name, location.output_name, guards);
-            !published) {
+// A new file whose name another program took while the engine wrote:
+// skipped, or under "number" published under the next free name.
+Result<nlohmann::json> publish_copy(const Batch& batch, const Movie& movie, OutputLocation& location) {
+    const CopyGuards guards{batch.state.cancel, [&movie] { return source_unchanged(movie.record); }};
+    for (;;) {
+        auto published = publish_new_file(location.folder, location.temporary_name, location.output_name, guards);
+        if (published) return nullptr;
+        if (!name_taken(location.folder, location.output_name) || batch.state.cancel.load()) {
             return fail(published.error());
         }
-        return nullptr;
+        // Another program holds the name now, not this movie.
+        batch.claimed->erase(path_comparison_key(location.output));
+        auto chosen = choose_free_name(batch, location.folder, location.output_name, movie.record.source_path);
+        if (!chosen) return fail(chosen.error());
+        if (!chosen->skipped.empty()) {
+            location.skipped = std::move(chosen->skipped);
+            return nullptr;
+        }
+        location.output_name = std::move(chosen->name);
+        location.output = location.folder.path_of(location.output_name);
+        batch.claimed->insert(path_comparison_key(location.output));
     }
+}
+
+Result<nlohmann::json> publish(const Batch& batch, const Movie& movie, OutputLocation& location) {
+    if (batch.options.copy) return publish_copy(batch, movie, location);
     const std::string backup =
         backup_path_for(movie.record.source_path, make_unique_token(), name_limit_of(location.folder));
     if (auto published = publish_in_place(location.folder, location.temporary_name, location.output_name,
@@ -229,7 +306,15 @@ Status cancelled_check(const ServiceState& state) {
 }
 
 // Write into the hidden file, prove it, check the source again, publish.
-Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& movie, const OutputLocation& location,
+nlohmann::json skipped_record(const Movie& movie, const OutputLocation& location) {
+    return {{"id", movie.id},
+            {"message", location.skipped},
+            {"output", location.output},
+            {"progress", 0},
+            {"state", "skipped"}};
+}
+
+Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& movie, OutputLocation& location,
                                             const FileDates& source_dates, std::size_t index) {
     const ProgressSink on_progress = [&](double fraction) {
         nlohmann::json progress = std::isnan(fraction) ? nlohmann::json(nullptr) : nlohmann::json(fraction);
@@ -254,6 +339,7 @@ Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& mov
     if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
     auto backup = publish(batch, movie, location);
     if (!backup) return fail(backup.error());
+    if (!location.skipped.empty()) return skipped_record(movie, location);
     batch.emit(with_context(processing_payload(1.0), movie, index, batch.total));
     return nlohmann::json{{"backup", std::move(*backup)},
                           {"id", movie.id},
@@ -270,14 +356,15 @@ Result<nlohmann::json> process_movie(const Batch& batch, const Movie& movie, std
     auto source_dates = read_file_dates(movie.record.source_path);
     if (!source_dates) return fail(source_dates.error());
     if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
-    auto location = locate_output(movie, batch.options, index);
+    auto location = locate_output(batch, movie, index);
     if (!location) return fail(location.error());
+    if (!location->skipped.empty()) return skipped_record(movie, *location);
     Result<nlohmann::json> done;
     {
         const TemporaryFileRemoval removal(location->folder, location->temporary_name);
         done = write_verify_publish(batch, movie, *location, *source_dates, index);
     }
-    if (done) record_published_output(batch.state, location->output);
+    if (done && done->value("state", "") == "done") record_published_output(batch.state, location->output);
     return done;
 }
 
@@ -348,7 +435,8 @@ Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::str
 
     auto movies = collect(state, ids, requests);
     if (!movies) return fail(movies.error());
-    const Batch batch{state, emit, output_options_from(normalize_settings(options)), movies->size()};
+    std::set<std::string> claimed;
+    const Batch batch{state, emit, output_options_from(normalize_settings(options)), movies->size(), &claimed};
     remove_leftovers_of_earlier_runs(*movies, batch.options);
 
     nlohmann::json results = nlohmann::json::array();

@@ -9,6 +9,7 @@
 
 #include "file_system.h"
 #include "json_text.h"
+#include "output_naming.h"
 #include "reel_name.h"
 #include "utf8.h"
 
@@ -42,12 +43,13 @@ struct Choice {
     bool (*also_accepted)(std::string_view) = nullptr;
 };
 
-const std::array<Choice, 5> kChoices{{
+const std::array<Choice, 6> kChoices{{
     {"source", {"embedded", "creation", "modification", "custom"}},
     {"mode", {"auto", "non-drop", "drop"}},
     {"direction", {"add", "subtract"}},
     {"timezone", {"camera", "local", "utc"}, is_fixed_offset},
     {"reelSource", {"none", "card", "folder", "custom"}},
+    {"existing", {"skip", "number"}},
 }};
 
 constexpr std::array<const char*, 6> kSwitches{"copy", "retain", "rename", "number", "recursive", "continuous"};
@@ -91,6 +93,7 @@ nlohmann::json default_settings() {
         {"direction", "add"},   {"timezone", "camera"},   {"copy", true},    {"destination", nullptr},
         {"retain", true},       {"rename", false},        {"prefix", "TC_"}, {"number", false},
         {"recursive", true},    {"reelSource", "none"},   {"reel", ""},      {"continuous", false},
+        {"suffix", "_TC"},      {"existing", "skip"},
     };
 }
 
@@ -113,6 +116,9 @@ nlohmann::json normalize_settings(const nlohmann::json& value) {
     }
     if (auto given = member("destination"); is_accepted_destination(given)) settings["destination"] = given;
     if (auto given = member("reel"); is_accepted_reel(given)) settings["reel"] = given;
+    if (auto given = member("suffix"); given.is_string() && is_valid_suffix(given.get_ref<const std::string&>())) {
+        settings["suffix"] = given;
+    }
     return settings;
 }
 

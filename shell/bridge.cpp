@@ -16,7 +16,7 @@ constexpr std::string_view kProcessingRunning = "Processing is already running";
 constexpr std::array kBackendCommands = {
     backend_command::kLoadSettings,      backend_command::kSaveSettings, backend_command::kImportMovies,
     backend_command::kProcessMovies,     backend_command::kCancel,       backend_command::kReveal,
-    backend_command::kThirdPartyNotices, backend_command::kRestore,
+    backend_command::kThirdPartyNotices, backend_command::kRestore,      backend_command::kOutputsExist,
 };
 
 constexpr const char* kDefaultReportName = "Velmora report.csv";

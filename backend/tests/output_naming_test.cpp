@@ -17,6 +17,12 @@ OutputOptions new_file() {
     return options;
 }
 
+OutputOptions suffixed(std::string suffix) {
+    OutputOptions options = new_file();
+    options.suffix = std::move(suffix);
+    return options;
+}
+
 OutputOptions renamed(std::string prefix, bool number) {
     OutputOptions options = new_file();
     options.rename = true;
@@ -42,6 +48,15 @@ TEST(OutputNaming, OptionsCountOnlyTrueBooleansAndNonEmptyStrings) {
     EXPECT_TRUE(odd.rename);
     EXPECT_EQ(odd.prefix, "");
     EXPECT_TRUE(odd.number);
+    EXPECT_EQ(odd.suffix, "_TC");
+    EXPECT_FALSE(odd.number_existing);
+
+    const OutputOptions chosen = output_options_from(nlohmann::json::parse(R"({"suffix":"","existing":"number"})"));
+    EXPECT_EQ(chosen.suffix, "");
+    EXPECT_TRUE(chosen.number_existing);
+    const OutputOptions refused = output_options_from(nlohmann::json::parse(R"({"suffix":"a/b","existing":"skip"})"));
+    EXPECT_EQ(refused.suffix, "_TC");
+    EXPECT_FALSE(refused.number_existing);
 
     EXPECT_FALSE(output_options_from(nullptr).copy);
     EXPECT_EQ(output_options_from(nlohmann::json::parse(R"({"destination":"/out"})")).destination, "/out");
@@ -81,6 +96,12 @@ TEST(OutputNaming, FileNames) {
         {"a.mp4", renamed("", true), 998, "a_999.mp4"},
         {"a.mp4", renamed("X", true), 999, "Xa_1000.mp4"},
         {"a.m4v", renamed("caf\u00e9-", true), 0, "caf\u00e9-a_001.m4v"},
+        {"clip.mov", suffixed(""), 0, "clip.mov"},
+        {"clip.mov", suffixed("-stamped"), 0, "clip-stamped.mov"},
+        {"GX010001.MP4", suffixed(" (tc)"), 3, "GX010001 (tc).MP4"},
+        {"noext", suffixed("_x"), 0, "noext_x."},
+        // Renaming keeps its own rule: a stored prefix names files as before.
+        {"a.mp4", [] { OutputOptions o = renamed("P", false); o.suffix = "_S"; return o; }(), 0, "Pa.mp4"},
         // The name of an in-place batch is never built, but "rename" without
         // "copy" must not change the rule for the name itself.
         {"b.mov", [] { OutputOptions o = renamed("P", false); o.copy = false; return o; }(), 0, "Pb.mov"},
@@ -139,6 +160,46 @@ TEST(OutputNaming, PrefixRuleCountsScalarValuesAfterTrimming) {
     }
 }
 
+TEST(OutputNaming, SuffixRuleAndNumberedNames) {
+    struct Case {
+        std::string text;
+        bool valid;
+    };
+    const std::vector<Case> suffixes = {
+        {"", true},
+        {"_TC", true},
+        {std::string(16, 's'), true},
+        {std::string(17, 's'), false},
+        {"a/b", false},
+        {std::string("a\0b", 3), false},
+        {"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9", true},
+        {"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9e", false},  // 17 bytes
+    };
+    for (const Case& c : suffixes) EXPECT_EQ(is_valid_suffix(c.text), c.valid) << c.text;
+
+    struct Numbered {
+        std::string name;
+        std::size_t n;
+        std::string expected;
+    };
+    const std::vector<Numbered> numbered = {
+        {"GX010001_TC.MP4", 2, "GX010001_TC 2.MP4"},
+        {"a.b.mov", 3, "a.b 3.mov"},
+        {"noext", 2, "noext 2"},
+        {"noext_TC.", 2, "noext_TC 2."},
+        {".hidden", 12, ".hidden 12"},
+    };
+    for (const Numbered& c : numbered) EXPECT_EQ(numbered_file_name(c.name, c.n), c.expected);
+
+    OutputOptions empty = suffixed("");
+    EXPECT_TRUE(empty_suffix_beside_source("/card", "/card/a.mov", empty));
+    EXPECT_TRUE(empty_suffix_beside_source("/card/", "/card/a.mov", empty));
+    EXPECT_FALSE(empty_suffix_beside_source("/card/Velmora Output", "/card/a.mov", empty));
+    EXPECT_FALSE(empty_suffix_beside_source("/card", "/card/a.mov", suffixed("_TC")));
+    empty.rename = true;  // the prefix rule has its own overwrite check
+    EXPECT_FALSE(empty_suffix_beside_source("/card", "/card/a.mov", empty));
+}
+
 TEST(OutputNaming, BadPrefixFailsTheNameButNotTheSuffixRule) {
     OutputOptions options = renamed("a:b", true);
     EXPECT_FALSE(output_file_name("a.mov", options, 0).has_value());
@@ -153,6 +214,7 @@ TEST(OutputNaming, Folders) {
         std::string relative_dir;
         OutputOptions options;
         std::string expected;
+        std::string card = {};
     };
     OutputOptions in_place;
     OutputOptions default_retained = new_file();
@@ -174,13 +236,20 @@ TEST(OutputNaming, Folders) {
         {"destination", "/card/DCIM/100/A.MOV", "DCIM/100", destination, "/out"},
         {"destination retained", "/card/DCIM/100/A.MOV", "DCIM/100", destination_retained, "/out/DCIM/100"},
         {"destination retained, no relative folder", "/card/A.MOV", "", destination_retained, "/out"},
+        {"card kept below the destination", "/v/A001/DCIM/100GOPRO/GX.MP4", "DCIM/100GOPRO", destination_retained,
+         "/out/A001/DCIM/100GOPRO", "A001"},
+        {"card, movie at its top", "/v/A002/GX.MP4", "", destination_retained, "/out/A002", "A002"},
+        {"card without retain", "/v/A001/DCIM/GX.MP4", "DCIM", destination, "/out", "A001"},
+        {"card without destination", "/v/A001/DCIM/GX.MP4", "DCIM", default_retained, "/v/A001/DCIM/Velmora Output",
+         "A001"},
+        {"card in place", "/v/A001/GX.MP4", "", in_place_with_destination, "/v/A001", "A001"},
     };
     for (const Case& c : cases) {
-        const auto folder = output_folder_for(c.source, c.relative_dir, c.options);
+        const auto folder = output_folder_for(c.source, c.relative_dir, c.card, c.options);
         ASSERT_TRUE(folder.has_value()) << c.label;
         EXPECT_EQ(folder->string(), c.expected) << c.label;
     }
-    const auto root = output_folder_for("/", "", new_file());
+    const auto root = output_folder_for("/", "", "", new_file());
     ASSERT_FALSE(root.has_value());
     EXPECT_EQ(root.error(), "Invalid source path");
 }
@@ -197,7 +266,9 @@ TEST(OutputNaming, SharedCaseTableWithThePagePreview) {
         const auto position = entry.at("position").get<std::size_t>();
         const std::string expected_error = entry.value("error", "");
 
-        const auto folder = output_folder_for(source, entry.at("relativeDir").get<std::string>(), options);
+        const nlohmann::json card = entry.value("card", nlohmann::json(nullptr));
+        const auto folder = output_folder_for(source, entry.at("relativeDir").get<std::string>(),
+                                              card.is_string() ? card.get<std::string>() : std::string(), options);
         if (!folder) {
             EXPECT_EQ(folder.error(), expected_error);
             continue;
@@ -206,6 +277,10 @@ TEST(OutputNaming, SharedCaseTableWithThePagePreview) {
             EXPECT_EQ(folder->string(), entry.at("folder").get<std::string>());
             EXPECT_EQ(source.string(), entry.at("path").get<std::string>());
             EXPECT_EQ(backup_path_for(source.string(), "1-2-3"), entry.at("backup").get<std::string>() + "1-2-3");
+            continue;
+        }
+        if (empty_suffix_beside_source(*folder, source, options)) {
+            EXPECT_EQ(expected_error, "An empty suffix needs an output folder other than the movie's own folder.");
             continue;
         }
         const auto name = output_file_name(source.filename().string(), options, position);

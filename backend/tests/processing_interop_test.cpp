@@ -186,7 +186,7 @@ TEST_F(ProcessingInterop, BatchLevelRefusalsOnTheWire) {
     EXPECT_EQ(list_folder(dir.path()), std::vector<std::string>{"a.mov"});
 }
 
-TEST_F(ProcessingInterop, DefaultNameEventsAndTheFileExistsRefusal) {
+TEST_F(ProcessingInterop, DefaultNameEventsAndASecondBatchSkippedOrNumbered) {
     const std::string source = copy_movie("card/clip.mov");
     const auto before = file_digest(source);
     const auto ids = import({dir.join("card")});
@@ -222,11 +222,80 @@ TEST_F(ProcessingInterop, DefaultNameEventsAndTheFileExistsRefusal) {
     EXPECT_EQ(list_folder(dir.join("card/Velmora Output")), std::vector<std::string>{"clip_TC.mov"});
     EXPECT_EQ(probe_timecode(output), "\"10:00:00:00\"");
 
+    // A second batch over the same card: the default skips what is there.
     const auto published = file_digest(output);
     const auto again = process(ids, "11:00:00:00", {{"copy", true}});
-    EXPECT_EQ(again.at("result").at("results").at(0).at("error"), "File exists (os error 17)");
+    EXPECT_EQ(again.at("result").at("results").dump(),
+              R"([{"id":")" + ids[0] + R"(","message":"Skipped: the output already exists.","output":")" + output +
+                  R"(","progress":0,"state":"skipped"}])");
     EXPECT_EQ(file_digest(output), published);
     EXPECT_EQ(list_folder(dir.join("card/Velmora Output")), std::vector<std::string>{"clip_TC.mov"});
+
+    for (const char* expected : {"clip_TC 2.mov", "clip_TC 3.mov"}) {
+        const auto numbered = process(ids, "12:00:00:00", {{"copy", true}, {"existing", "number"}});
+        const auto& record = numbered.at("result").at("results").at(0);
+        ASSERT_EQ(record.at("state"), "done") << record.dump();
+        EXPECT_EQ(record.at("output"), dir.join("card/Velmora Output/") + expected);
+        EXPECT_EQ(probe_timecode(record.at("output")), "\"12:00:00:00\"");
+    }
+    EXPECT_EQ(file_digest(output), published);
+    EXPECT_EQ(list_folder(dir.join("card/Velmora Output")),
+              (std::vector<std::string>{"clip_TC 2.mov", "clip_TC 3.mov", "clip_TC.mov"}));
+
+    const auto exists = backend->call(
+        "outputs_exist", {{"paths", {output, dir.join("card/Velmora Output/clip_TC 4.mov"), dir.join("card"), ""}}});
+    ASSERT_TRUE(exists.has_value());
+    EXPECT_EQ(exists->at("result").dump(), R"({"exists":[true,false,true,false]})");
+    const auto refused = backend->call("outputs_exist", {{"paths", "x"}});
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->value("error", ""), "invalid type: string \"x\", expected a sequence");
+}
+
+// A shoot day: two cards with the same layout and file names, and a phone
+// clip given directly, through one batch below one destination.
+TEST_F(ProcessingInterop, TwoCardsWithTheSameNamesThroughOneBatch) {
+    copy_movie("A001/DCIM/100GOPRO/GX010001.MP4");
+    copy_movie("A002/DCIM/100GOPRO/GX010001.MP4");
+    const std::string phone = copy_movie("phone/IMG_0001.MOV");
+    const std::string day = dir.join("day");
+    struct Case {
+        const char* label;
+        nlohmann::json options;
+        std::vector<std::string> outputs;  // "skipped: MESSAGE" where skipped
+    };
+    const std::string same = "skipped: Skipped: another movie of this batch has the same output.";
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"cards kept apart", {{"retain", true}},
+         {day + "/A001/DCIM/100GOPRO/GX010001_TC.MP4", day + "/A002/DCIM/100GOPRO/GX010001_TC.MP4",
+          day + "/IMG_0001_TC.MOV"}},
+        {"flat, skip", {{"retain", false}, {"suffix", ""}},
+         {day + "/GX010001.MP4", same, day + "/IMG_0001.MOV"}},
+        {"flat, number", {{"retain", false}, {"suffix", "-x"}, {"existing", "number"}},
+         {day + "/GX010001-x.MP4", day + "/GX010001-x 2.MP4", day + "/IMG_0001-x.MOV"}},
+    };
+    // clang-format on
+    const auto ids = import({dir.join("A001"), dir.join("A002"), phone});
+    ASSERT_EQ(ids.size(), 3u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        nlohmann::json options = c.options;
+        options["copy"] = true;
+        options["destination"] = day;
+        const auto reply = process(ids, "01:00:00:00", options);
+        const auto& results = reply.at("result").at("results");
+        ASSERT_EQ(results.size(), c.outputs.size()) << reply.dump();
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            if (c.outputs[i].starts_with("skipped: ")) {
+                EXPECT_EQ(results[i].at("state"), "skipped") << results[i].dump();
+                EXPECT_EQ(results[i].at("message"), c.outputs[i].substr(9));
+                continue;
+            }
+            ASSERT_EQ(results[i].at("state"), "done") << results[i].dump();
+            EXPECT_EQ(results[i].at("output"), c.outputs[i]);
+            EXPECT_EQ(probe_timecode(c.outputs[i]), "\"01:00:00:00\"");
+        }
+    }
 }
 
 TEST_F(ProcessingInterop, PrefixNumberingAndABadPrefix) {
@@ -255,6 +324,10 @@ TEST_F(ProcessingInterop, OutputWouldOverwriteTheSource) {
     const auto reply =
         process(ids, "01:00:00:00", {{"copy", true}, {"rename", true}, {"prefix", ""}, {"destination", dir.path()}});
     EXPECT_EQ(reply.at("result").at("results").at(0).at("error"), "Output would overwrite the source.");
+    const auto empty_suffix =
+        process(ids, "01:00:00:00", {{"copy", true}, {"suffix", ""}, {"destination", dir.path()}});
+    EXPECT_EQ(empty_suffix.at("result").at("results").at(0).at("error"),
+              "An empty suffix needs an output folder other than the movie's own folder.");
     EXPECT_EQ(list_folder(dir.path()), std::vector<std::string>{"a.mov"});
 }
 

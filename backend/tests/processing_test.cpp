@@ -279,19 +279,81 @@ TEST_F(Batch, OutputNamesAndFolders) {
     }
 }
 
-TEST_F(Batch, AnExistingOutputIsRefusedAndKept) {
-    add_movie("a", "clip.mov");
-    ASSERT_TRUE(run({"a"}, {{"a", "01:00:00:00"}}, new_file).has_value());
-    const std::string output = dir.join("Velmora Output/clip_TC.mov");
-    write_file(output, "the first output, edited by the user");
-
-    const auto again = run({"a"}, {{"a", "01:00:00:00"}}, new_file);
-    ASSERT_TRUE(again.has_value()) << again.error();
-    EXPECT_EQ(
-        again->dump(),
-        R"J({"cancelled":false,"results":[{"error":"File exists (os error 17)","id":"a","progress":0,"state":"error"}]})J");
-    EXPECT_EQ(read_file(output), "the first output, edited by the user");
-    EXPECT_EQ(list_folder(dir.join("Velmora Output")), std::vector<std::string>{"clip_TC.mov"});
+// An output taken before the batch, by an earlier movie of it, or while the
+// engine wrote: skipped and left as it is, or numbered; never a failure.
+TEST_F(Batch, TakenOutputsAreSkippedOrNumbered) {
+    const std::string folder = dir.join("Velmora Output");
+    const std::string user_file = "the first output, edited by the user";
+    struct Case {
+        const char* label;
+        std::string existing;
+        bool taken_before;
+        bool taken_while_writing;
+        std::string second_card;  // a second movie with the same output, when not empty
+        std::vector<std::string> results;
+        std::vector<std::string> files;
+    };
+    const std::string skipped_exists = R"({"id":"a","message":"Skipped: the output already exists.","output":")" +
+                                       folder + R"(/clip_TC.mov","progress":0,"state":"skipped"})";
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"skip, existing", "skip", true, false, "", {skipped_exists}, {"clip_TC.mov"}},
+        {"number, existing", "number", true, false, "", {"done:" + folder + "/clip_TC 2.mov"},
+         {"clip_TC 2.mov", "clip_TC.mov"}},
+        {"skip, taken while writing", "skip", false, true, "", {skipped_exists}, {"clip_TC.mov"}},
+        {"number, taken while writing", "number", false, true, "", {"done:" + folder + "/clip_TC 2.mov"},
+         {"clip_TC 2.mov", "clip_TC.mov"}},
+        {"skip, same output in the batch", "skip", false, false, "other",
+         {"done:" + folder + "/clip_TC.mov",
+          R"({"id":"b","message":"Skipped: another movie of this batch has the same output.","output":")" + folder +
+              R"(/clip_TC.mov","progress":0,"state":"skipped"})"},
+         {"clip_TC.mov"}},
+        {"number, same output in the batch", "number", false, false, "other",
+         {"done:" + folder + "/clip_TC.mov", "done:" + folder + "/clip_TC 2.mov"}, {"clip_TC 2.mov", "clip_TC.mov"}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir.path());
+        std::vector<std::string> ids = {"a"};
+        std::map<std::string, std::string> timecodes = {{"a", "01:00:00:00"}};
+        add_movie("a", "clip.mov");
+        if (!c.second_card.empty()) {
+            // The same name in another folder, both published beside the first.
+            add_movie("b", c.second_card + "/clip.mov");
+            ids.push_back("b");
+            timecodes["b"] = "01:00:00:00";
+        }
+        const nlohmann::json options = {
+            {"copy", true}, {"existing", c.existing}, {"destination", folder}, {"retain", false}};
+        if (c.taken_before) {
+            std::filesystem::create_directories(folder);
+            write_file(folder + "/clip_TC.mov", user_file);
+        }
+        on_event = [&](const nlohmann::json& payload) {
+            if (c.taken_while_writing && payload.value("progress", nlohmann::json(0)) == 0.25) {
+                write_file(folder + "/clip_TC.mov", user_file);
+            }
+        };
+        const auto reply = run(ids, timecodes, options);
+        on_event = nullptr;
+        ASSERT_TRUE(reply.has_value()) << reply.error();
+        const auto& results = reply->at("results");
+        ASSERT_EQ(results.size(), c.results.size()) << reply->dump();
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            if (c.results[i].starts_with("done:")) {
+                EXPECT_EQ(results[i].at("state"), "done") << results[i].dump();
+                EXPECT_EQ(results[i].value("output", ""), c.results[i].substr(5));
+            } else {
+                EXPECT_EQ(results[i].dump(), c.results[i]);
+            }
+        }
+        EXPECT_EQ(list_folder(folder), c.files);
+        if (c.taken_before || c.taken_while_writing) {
+            EXPECT_EQ(read_file(folder + "/clip_TC.mov"), user_file);
+        }
+    }
 }
 
 TEST_F(Batch, FailuresBeforeTheEngineRuns) {

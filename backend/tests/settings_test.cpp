@@ -17,8 +17,8 @@ using testing::TempDir;
 
 const json kDefaults = json::parse(R"({
   "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
-  "offset": "00:00:00:00", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
-  "retain": true, "source": "embedded", "start": "01:00:00:00", "timezone": "camera"})");
+  "offset": "00:00:00:00", "existing": "skip", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
+  "retain": true, "source": "embedded", "start": "01:00:00:00", "suffix": "_TC", "timezone": "camera"})");
 
 // `changes` are the members that must differ from the defaults after
 // normalising `input`; every other key must hold its default.
@@ -122,6 +122,17 @@ INSTANTIATE_TEST_SUITE_P(
                       json{{"prefix", repeat("\xf0\x9f\x8e\xac", 100)}}},
         NormaliseCase{"prefix_special_characters_kept", json{{"prefix", " a:b*\t"}}, json{{"prefix", " a:b*\t"}}},
         NormaliseCase{"prefix_empty", json{{"prefix", ""}}, json{{"prefix", ""}}},
+        NormaliseCase{"existing_number", json{{"existing", "number"}}, json{{"existing", "number"}}},
+        NormaliseCase{"existing_unknown", json{{"existing", "replace"}}, json::object()},
+        NormaliseCase{"existing_case_differs", json{{"existing", "Skip"}}, json::object()},
+        NormaliseCase{"suffix_empty", json{{"suffix", ""}}, json{{"suffix", ""}}},
+        NormaliseCase{"suffix_16_bytes", json{{"suffix", repeat("\xc3\xa9", 8)}},
+                      json{{"suffix", repeat("\xc3\xa9", 8)}}},
+        NormaliseCase{"suffix_17_bytes", json{{"suffix", repeat("s", 17)}}, json::object()},
+        NormaliseCase{"suffix_slash", json{{"suffix", "a/b"}}, json::object()},
+        NormaliseCase{"suffix_nul", json{{"suffix", std::string("a\0b", 3)}}, json::object()},
+        NormaliseCase{"suffix_special_characters_kept", json{{"suffix", " (a:b)"}}, json{{"suffix", " (a:b)"}}},
+        NormaliseCase{"suffix_number", json{{"suffix", 7}}, json::object()},
         NormaliseCase{"destination_absolute", json{{"destination", "/Volumes/Out"}},
                       json{{"destination", "/Volumes/Out"}}},
         NormaliseCase{"destination_relative", json{{"destination", "Out"}}, json::object()},
@@ -140,7 +151,7 @@ TEST(NormalizeSettings, IsIdempotent) {
     const json once =
         normalize_settings(json{{"mode", "drop"}, {"prefix", "x"}, {"destination", "/d"}, {"copy", false}});
     EXPECT_EQ(normalize_settings(once), once);
-    EXPECT_EQ(once.size(), 16u);
+    EXPECT_EQ(once.size(), 18u);
 }
 
 struct FileSetup {

@@ -163,9 +163,10 @@
     const typed = panel.problems();
     panel.showMessage('zone-offset-msg', typed.zone);
     panel.showMessage('reel-msg', typed.reel);
+    panel.showMessage('suffix-msg', settings.copy && !settings.rename ? typed.suffix : null);
     const name = list.firstName() || 'clip.mov';
     panel.setExample(S.outputName(name, settings, 0));
-    return prefix || typed.zone || typed.reel;
+    return prefix || typed.zone || typed.reel || (settings.copy && !settings.rename && typed.suffix);
   }
 
   // ---- the list and the batch ----------------------------------------------
@@ -183,6 +184,7 @@
       if (c.done) summary += ' · ' + c.done + ' done';
       if (c.failed) summary += ' · ' + c.failed + ' failed';
       if (c.cancelled) summary += ' · ' + c.cancelled + ' cancelled';
+      if (c.skipped) summary += ' · ' + c.skipped + ' skipped';
     }
     if (!batch) $('summary').textContent = summary;
     $('process').disabled = Boolean(batch) || eligible.length === 0 || Boolean(blocked);
@@ -327,7 +329,7 @@
   function onProgress(payload) {
     list.applyProgress(payload);
     if (batch && payload && Number.isInteger(payload.index) && Number.isInteger(payload.total)) {
-      const finished = payload.state === 'done' || payload.state === 'error';
+      const finished = payload.state === 'done' || payload.state === 'error' || payload.state === 'skipped';
       const text = (finished ? 'Processed ' : 'Processing ') + (payload.index + 1) + ' of ' + payload.total;
       if ($('summary').textContent !== text) $('summary').textContent = text;
     }
@@ -439,6 +441,7 @@
       onChange: listChanged,
       onReveal: (file) => Bridge.invoke('reveal', { file }).catch((error) => showError(error.message)),
       onRestore: restore,
+      checkOutputs: (paths) => Bridge.invoke('outputs_exist', { paths }).then((reply) => reply && reply.exists),
     });
     wire();
     panel.show(settings);

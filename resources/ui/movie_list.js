@@ -9,11 +9,14 @@
 
   const STATE_TEXT = {
     ready: 'Ready', left: 'Left out', queued: 'Queued', processing: 'Processing',
-    done: 'Done', error: 'Failed', skipped: 'Not processed', cancelled: 'Cancelled',
+    done: 'Done', error: 'Failed', unreached: 'Not processed', cancelled: 'Cancelled', skipped: 'Skipped',
   };
   // The backend's word for a movie stopped by "cancel": not a failure.
   const CANCELLED = 'Cancelled.';
-  const WAITING = new Set(['ready', 'error', 'skipped', 'cancelled']);
+  // "skipped": the backend left the movie because its output was taken;
+  // "unreached": the batch ended before it.
+  const WAITING = new Set(['ready', 'error', 'unreached', 'cancelled', 'skipped']);
+  const FINAL = new Set(['done', 'error', 'skipped']);
 
   function el(tag, className, text) {
     const node = document.createElement(tag);
@@ -64,9 +67,22 @@
     node.title = shown;
   }
 
-  function create({ tbody, scroller, onChange, onReveal, onRestore }) {
+  // Where a movie comes from, as a collision mark names it: its card, else
+  // its own folder.
+  function placeOf(record) {
+    if (typeof record.card === 'string' && record.card !== '') return record.card;
+    const path = typeof record.path === 'string' ? record.path : '';
+    const parent = path.slice(0, path.lastIndexOf('/'));
+    return parent.slice(parent.lastIndexOf('/') + 1) || '/';
+  }
+
+  function create({ tbody, scroller, onChange, onReveal, onRestore, checkOutputs }) {
     const entries = new Map();
     let settings = null;
+    // Planned outputs the backend found taken; asked again after each change.
+    let taken = new Set();
+    let checkTimer = 0;
+    let checkRound = 0;
     // The running movie stays in view while the user leaves the list where
     // it follows; scrolling it out of sight stops that, scrolling back to it
     // starts it again.
@@ -188,9 +204,11 @@
       restore.hidden = true;
       backupLine.append(el('span', 'out-label', 'Backup:'), backupPath, restore);
       const outNote = el('div', 'msg bad');
+      const collision = el('div', 'msg warn collision');
+      collision.hidden = true;
       const failHint = el('div', 'hint-line fail-hint');
       failHint.hidden = true;
-      output.append(failHint, outLine, backupLine, outNote);
+      output.append(failHint, outLine, backupLine, outNote, collision);
 
       const rateCell = cell('c-rate mono');
       const ratePrimary = el('div', 'primary', F.rateText(r.rate, r.measuredRate));
@@ -232,7 +250,8 @@
       restore.addEventListener('click', () => onRestore(entry.id, restore));
 
       entry.view = { tr, where, createdText, createdBasis, input, reset, startMsg, replaces, end, bar, state, result,
-        remove, name, output, outLabel, outPath, reveal, backupLine, backupPath, restore, outNote, failHint };
+        remove, name, output, outLabel, outPath, reveal, backupLine, backupPath, restore, outNote, failHint,
+        collision };
     }
 
     // The next row below that shows a start field the user can type in.
@@ -313,6 +332,9 @@
         kept.title = record.backup;
         cell.append(kept);
       }
+      if (record && record.state === 'skipped') {
+        cell.append(el('div', 'msg note', typeof record.message === 'string' ? record.message : ''));
+      }
       if (record && record.state === 'error' && entry.phase !== 'cancelled') {
         // An engine killed by a signal leaves no message of its own.
         const said = typeof record.error === 'string' && record.error.trim() !== '';
@@ -336,6 +358,7 @@
       let shown = null;
       let backup = null;
       let problem = '';
+      entry.planned = null;
       if (entry.phase === 'done' && record) {
         shown = typeof record.output === 'string' ? record.output : '';
         backup = typeof record.backup === 'string' ? record.backup : null;
@@ -343,6 +366,7 @@
         const planned = N.preview(entry.record, settings, position);
         if (planned.ok) {
           shown = planned.path;
+          if (planned.backup === null) entry.planned = planned.path;
           backup = planned.backup === null ? null : planned.backup + '…';
         } else {
           problem = planned.error;
@@ -369,6 +393,53 @@
         paintOutput(entry, waiting ? position : -1);
         if (waiting) position += 1;
       }
+      paintCollisions();
+      scheduleOutputCheck();
+    }
+
+    // A new file whose planned output another row plans too, or that a file
+    // already holds: said on the row before Process. The backend then skips
+    // or numbers it, as "existing" says.
+    function paintCollisions() {
+      const first = new Map();
+      for (const entry of entries.values()) {
+        if (entry.planned !== null && !first.has(entry.planned)) first.set(entry.planned, entry);
+      }
+      for (const entry of entries.values()) {
+        let text = '';
+        if (entry.planned !== null) {
+          let other = first.get(entry.planned);
+          if (other === entry) {
+            other = [...entries.values()].find((e) => e !== entry && e.planned === entry.planned) || null;
+          }
+          if (other) text = 'Same output as ' + other.view.name + ' in ' + placeOf(other.record);
+          else if (taken.has(entry.planned)) text = 'Output exists';
+        }
+        setText(entry.view.collision, text);
+        entry.view.collision.hidden = text === '';
+        if (text !== '') entry.view.output.hidden = false;
+      }
+    }
+
+    // One question for all planned outputs once the changes of this turn are
+    // in; an answer that a later change overtook is dropped.
+    function scheduleOutputCheck() {
+      if (!checkOutputs) return;
+      clearTimeout(checkTimer);
+      checkTimer = setTimeout(() => {
+        const paths = [...new Set([...entries.values()].map((e) => e.planned).filter((p) => p !== null))];
+        const round = ++checkRound;
+        if (paths.length === 0) {
+          taken = new Set();
+          return;
+        }
+        checkOutputs(paths).then((exists) => {
+          if (round !== checkRound || !Array.isArray(exists)) return;
+          taken = new Set(paths.filter((p, i) => exists[i] === true));
+          paintCollisions();
+          applyFilter();
+        }, () => {});
+      }, 0);
     }
 
     function changed() {
@@ -382,7 +453,8 @@
     let sortKey = 'import';
     let problemsOnly = false;
     const collator = new Intl.Collator(undefined, { numeric: true, sensitivity: 'base' });
-    const STATUS_ORDER = ['error', 'left', 'cancelled', 'skipped', 'processing', 'queued', 'ready', 'done'];
+    const STATUS_ORDER = ['error', 'left', 'cancelled', 'skipped', 'unreached', 'processing', 'queued', 'ready',
+      'done'];
 
     function shownPhase(entry) {
       return entry.phase === 'ready' && !entry.current.ok ? 'left' : entry.phase;
@@ -422,7 +494,7 @@
     // A problem: a movie that failed, is left out, or whose output cannot be.
     function isProblem(entry) {
       const phase = shownPhase(entry);
-      return phase === 'error' || phase === 'left' || !entry.view.outNote.hidden;
+      return phase === 'error' || phase === 'left' || !entry.view.outNote.hidden || !entry.view.collision.hidden;
     }
 
     function applyFilter() {
@@ -501,7 +573,7 @@
           continue;
         }
         const entry = { id: record.id, record, override: null, derived: T.deriveStart(record, settings),
-          phase: 'ready', progress: 0, result: null, view: null, current: null, reel: null };
+          phase: 'ready', progress: 0, result: null, view: null, current: null, reel: null, planned: null };
         buildRow(entry);
         entries.set(entry.id, entry);
         paintFacts(entry);
@@ -567,7 +639,7 @@
       if (!payload || typeof payload !== 'object') return;
       const entry = entries.get(payload.id);
       if (!entry) return;
-      if (payload.state === 'done' || payload.state === 'error') return applyFinal(payload);
+      if (FINAL.has(payload.state)) return applyFinal(payload);
       entry.phase = 'processing';
       if (running !== entry) {
         running = entry;
@@ -582,7 +654,7 @@
     function applyFinal(record) {
       const entry = entries.get(record && record.id);
       if (!entry) return;
-      if (record.state === 'done') entry.phase = 'done';
+      if (record.state === 'done' || record.state === 'skipped') entry.phase = record.state;
       else entry.phase = record.error === CANCELLED ? 'cancelled' : 'error';
       entry.progress = record.state === 'done' ? 1 : 0;
       entry.result = record;
@@ -601,7 +673,7 @@
       for (const id of ids) {
         const entry = entries.get(id);
         if (!entry || reached.has(id)) continue;
-        entry.phase = results.length || entry.phase === 'processing' ? 'skipped' : 'ready';
+        entry.phase = results.length || entry.phase === 'processing' ? 'unreached' : 'ready';
         entry.progress = 0;
         paintState(entry);
       }
@@ -631,12 +703,13 @@
     }
 
     function counts() {
-      const c = { total: entries.size, valid: 0, done: 0, failed: 0, cancelled: 0 };
+      const c = { total: entries.size, valid: 0, done: 0, failed: 0, cancelled: 0, skipped: 0 };
       for (const entry of entries.values()) {
         if (entry.current.ok) c.valid += 1;
         if (entry.phase === 'done') c.done += 1;
         if (entry.phase === 'error') c.failed += 1;
         if (entry.phase === 'cancelled') c.cancelled += 1;
+        if (entry.phase === 'skipped') c.skipped += 1;
       }
       return c;
     }

@@ -65,7 +65,8 @@ const VelmoraReport = (function (F, T) {
   function stateOf(movie) {
     if (movie.restored) return 'restored';
     if (!movie.result) return 'not processed';
-    return movie.result.state === 'done' ? 'done' : 'error';
+    const state = movie.result.state;
+    return state === 'done' || state === 'skipped' ? state : 'error';
   }
 
   // One movie: {record, timecode, typed, result?, restored?}; the batch's
@@ -81,7 +82,8 @@ const VelmoraReport = (function (F, T) {
       text(result.output),
       text(result.backup),
       stateOf(movie),
-      text(result.error),
+      // A skipped movie's reason is its "message".
+      text(result.error || result.message),
       timecode,
       fps === '—' ? '' : fps,
       reducedRate(record.rate),

@@ -1,4 +1,4 @@
-// The sixteen user settings: defaults, the same forgiving normalisation the
+// The eighteen user settings: defaults, the same forgiving normalisation the
 // backend applies, and the output names they lead to. Pure.
 const VelmoraSettings = (function (T, Reel) {
   'use strict';
@@ -8,6 +8,7 @@ const VelmoraSettings = (function (T, Reel) {
     copy: true,
     destination: null,
     direction: 'add',
+    existing: 'skip',
     mode: 'auto',
     number: false,
     offset: '00:00:00:00',
@@ -19,6 +20,7 @@ const VelmoraSettings = (function (T, Reel) {
     retain: true,
     source: 'embedded',
     start: '01:00:00:00',
+    suffix: '_TC',
     timezone: 'camera',
   });
 
@@ -28,10 +30,12 @@ const VelmoraSettings = (function (T, Reel) {
     direction: ['add', 'subtract'],
     timezone: ['camera', 'local', 'utc'],
     reelSource: ['none', 'card', 'folder', 'custom'],
+    existing: ['skip', 'number'],
   });
 
   const BOOLEANS = ['copy', 'retain', 'rename', 'number', 'recursive', 'continuous'];
   const PREFIX_MESSAGE = 'Use a filename prefix without special characters (up to 100 characters).';
+  const SUFFIX_MESSAGE = 'Use a suffix of up to 16 bytes without “/”.';
   const ZONE_MESSAGE = 'Use an offset from UTC as +hh:mm or -hh:mm, from -12:00 to +14:00';
   const FORBIDDEN = '<>:"/\\|?*';
 
@@ -55,6 +59,7 @@ const VelmoraSettings = (function (T, Reel) {
       if (typeof input[key] === 'string' && scalarCount(input[key]) <= 11) out[key] = input[key];
     }
     if (typeof input.prefix === 'string' && scalarCount(input.prefix) <= 100) out.prefix = input.prefix;
+    if (isValidSuffix(input.suffix)) out.suffix = input.suffix;
     const dest = input.destination;
     if (typeof dest === 'string' && dest.startsWith('/') && utf8Length(dest) <= 4096) {
       out.destination = dest;
@@ -65,6 +70,10 @@ const VelmoraSettings = (function (T, Reel) {
   // Unicode White_Space, which is what the backend trims (String.trim differs
   // at U+0085 and U+FEFF).
   const trim = (text) => String(text).replace(/^\p{White_Space}+|\p{White_Space}+$/gu, '');
+
+  // 0 to 16 bytes without "/" or NUL.
+  const isValidSuffix = (suffix) => typeof suffix === 'string' && utf8Length(suffix) <= 16 &&
+    !suffix.includes('/') && !suffix.includes('\0');
 
   function prefixProblem(prefix) {
     const trimmed = trim(prefix);
@@ -81,16 +90,17 @@ const VelmoraSettings = (function (T, Reel) {
     return { stem: name.slice(0, dot), ext: name.slice(dot + 1) };
   }
 
-  // The published file name for the movie at 0-based position `index` of a batch.
+  // The published file name for the movie at 0-based position `index` of a
+  // batch. Renaming keeps its own rule and ignores the suffix.
   function outputName(name, settings, index) {
     const { stem, ext } = splitName(name);
-    if (!settings.rename) return stem + '_TC.' + ext;
+    if (!settings.rename) return stem + (isValidSuffix(settings.suffix) ? settings.suffix : DEFAULTS.suffix) + '.' + ext;
     const number = settings.number ? '_' + String(index + 1).padStart(3, '0') : '';
     return trim(settings.prefix) + stem + number + '.' + ext;
   }
 
   return Object.freeze({ DEFAULTS, CHOICES, KEYS: Object.freeze(Object.keys(DEFAULTS)), PREFIX_MESSAGE, ZONE_MESSAGE,
-    normalize, prefixProblem, outputName });
+    SUFFIX_MESSAGE, normalize, prefixProblem, isValidSuffix, outputName });
 })(typeof module === 'object' && module.exports ? require('./timecode.js') : window.VelmoraTimecode,
   typeof module === 'object' && module.exports ? require('./reel_name.js') : window.VelmoraReelName);
 

@@ -43,6 +43,8 @@
         rename: field('rename').checked,
         prefix: field('prefix').value,
         number: field('number').checked,
+        suffix: field('suffix').value,
+        existing: field('existing').value,
         recursive: field('recursive').checked,
       });
     }
@@ -54,6 +56,8 @@
       field('reel').disabled = settings.reelSource !== 'custom';
       field('copy-options').disabled = !settings.copy;
       field('rename-options').disabled = !settings.copy || !settings.rename;
+      // A renamed output takes the prefix rule, which has no suffix.
+      field('suffix').disabled = !settings.copy || settings.rename;
       field('destination-text').textContent = settings.destination === null
         ? '“Velmora Output” beside each movie' : settings.destination;
       field('destination-text').title = settings.destination || '';
@@ -83,6 +87,8 @@
       field('rename').checked = settings.rename;
       field('prefix').value = settings.prefix;
       field('number').checked = settings.number;
+      field('suffix').value = settings.suffix;
+      field('existing').value = settings.existing;
       field('recursive').checked = settings.recursive;
       paintDependent(settings);
     }
@@ -139,7 +145,8 @@
       const reelText = field('reel').value;
       const reel = radioValue('reelSource', 'none') === 'custom' && reelText !== '' && !Reel.isValid(reelText)
         ? Reel.MESSAGE : null;
-      return { zone, reel };
+      const suffix = S.isValidSuffix(field('suffix').value) ? null : S.SUFFIX_MESSAGE;
+      return { zone, reel, suffix };
     }
 
     return { show, read, problems, setDestination, showMessage, setLocked,

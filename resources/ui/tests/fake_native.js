@@ -18,9 +18,9 @@ function installFake(config) {
   const clone = (value) => (value === undefined ? undefined : JSON.parse(JSON.stringify(value)));
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
   const defaults = {
-    continuous: false, copy: true, destination: null, direction: 'add', mode: 'auto', number: false,
-    offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
-    source: 'embedded', start: '01:00:00:00', timezone: 'camera',
+    continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto',
+    number: false, offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false,
+    retain: true, source: 'embedded', start: '01:00:00:00', suffix: '_TC', timezone: 'camera',
   };
 
   // Like the shell: a JSON round trip, then every listener with {payload}.
@@ -83,12 +83,17 @@ function installFake(config) {
     return { files, errors };
   }
 
+  const taken = (path) => published.has(path) || (config.existing || []).includes(path);
+
   function outputFor(movie, options) {
     const dot = movie.name.lastIndexOf('.');
     const folder = movie.path.slice(0, movie.path.lastIndexOf('/'));
     if (options.copy === false) return movie.path;
-    return (options.destination || folder + '/Velmora Output') + '/' + movie.name.slice(0, dot) + '_TC' +
-      movie.name.slice(dot);
+    // Cards below a kept destination, as the backend places them.
+    const kept = options.destination && options.retain && movie.card
+      ? [movie.card, movie.relativeDir].filter(Boolean).join('/') + '/' : '';
+    return (options.destination ? options.destination + '/' + kept : folder + '/Velmora Output/') +
+      movie.name.slice(0, dot) + '_TC' + movie.name.slice(dot);
   }
 
   async function processMovies(args) {
@@ -124,8 +129,14 @@ function installFake(config) {
       if (cancelFlag) result = { error: 'Cancelled.', id, progress: 0, state: 'error' };
       else if (typeof failure === 'string') result = { error: failure, id, progress: 0, state: 'error' };
       else {
-        emit('progress', { ...context, state: 'processing', progress: 1.0 });
         const output = outputFor(movie, options);
+        if (options.copy !== false && options.existing !== 'number' && taken(output)) {
+          result = { id, message: 'Skipped: the output already exists.', output, progress: 0, state: 'skipped' };
+          emit('progress', { ...context, ...result });
+          results.push(result);
+          continue;
+        }
+        emit('progress', { ...context, state: 'processing', progress: 1.0 });
         published.add(output);
         if (options.copy === false) originals.set(id, movie);
         result = { backup: options.copy === false ? movie.path + '.velmora-backup-4242-1-' + index : null,
@@ -153,6 +164,10 @@ function installFake(config) {
       return null;
     },
     third_party_notices: () => null,
+    outputs_exist: (args) => {
+      if (!Array.isArray(args.paths)) throw 'invalid type: null, expected a sequence';
+      return { exists: args.paths.map(taken) };
+    },
     restore: (args) => {
       const movie = movies.get(args.id);
       if (!movie) throw 'Unknown movie. Import it again.';

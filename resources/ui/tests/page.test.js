@@ -17,9 +17,9 @@ const ARTIFACTS = process.env.VELMORA_ARTIFACT_DIR || path.join(os.tmpdir(), 've
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--disable-sync', '--no-first-run'];
 const DEFAULTS = {
-  continuous: false, copy: true, destination: null, direction: 'add', mode: 'auto', number: false,
+  continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto', number: false,
   offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
-  source: 'embedded', start: '01:00:00:00', timezone: 'camera',
+  source: 'embedded', start: '01:00:00:00', suffix: '_TC', timezone: 'camera',
 };
 
 // Three movies in a dropped folder, one of them in a sub-folder, and a stray file.
@@ -195,7 +195,8 @@ test('drop, import, list and derive; import errors can be dismissed', async () =
   await row(page, 'C003').getByRole('button', { name: 'Remove C003.mov from the list' }).click();
   assert.equal(await page.locator('#movie-rows [role="row"]').count(), 2);
   assert.equal(await page.locator('#process').textContent(), 'Process 1');
-  assert.deepEqual((await calls(page)).map((c) => c.command),
+  // The outputs' existence is asked after each change; that has its own test.
+  assert.deepEqual((await calls(page)).map((c) => c.command).filter((c) => c !== 'outputs_exist'),
     ['load_settings', 'ui_ready', 'import_movies', 'import_movies', 'import_movies']);
 
   // The folder again: C003 comes back, the other two keep their rows.
@@ -270,7 +271,7 @@ test('refusals: each known message gets its plain line, other files share one, t
   await cleanClose(page);
 });
 
-test('settings: every change is saved with all sixteen keys and re-derives the rows', async () => {
+test('settings: every change is saved with all eighteen keys and re-derives the rows', async () => {
   const page = await openPage({ destination: '/exports/day1' });
   await dropDay1(page);
 
@@ -338,9 +339,9 @@ test('settings: every change is saved with all sixteen keys and re-derives the r
 
   await page.locator('#recursive').uncheck();
   assert.deepEqual(await lastSaved(page), {
-    continuous: false, copy: false, destination: null, direction: 'subtract', mode: 'non-drop', number: true,
-    offset: '00:00:01:00', prefix: 'a:b', recursive: false, reel: '', reelSource: 'none', rename: true, retain: false,
-    source: 'custom', start: '10:00:00:12', timezone: 'utc',
+    continuous: false, copy: false, destination: null, direction: 'subtract', existing: 'skip', mode: 'non-drop',
+    number: true, offset: '00:00:01:00', prefix: 'a:b', recursive: false, reel: '', reelSource: 'none', rename: true,
+    retain: false, source: 'custom', start: '10:00:00:12', suffix: '_TC', timezone: 'utc',
   });
   await cleanClose(page);
 });
@@ -534,6 +535,63 @@ test('every row shows its output before Process, in each output mode', async () 
   assert.deepEqual(fit, { head: true, tail: true, inside: true });
   await page.screenshot({ path: path.join(ARTIFACTS, 'page-900x600-long-path.png') });
   assert.match(await row(page, 'A001').locator('.c-output').ariaSnapshot(), new RegExp('Output: ' + full.replace(/[.]/g, '\\.')));
+  await cleanClose(page);
+});
+
+// Two cards with the same layout, a phone clip given directly, and one
+// output already on disk.
+const TWO_CARDS = {
+  '/media/A001': { files: [{ path: '/media/A001/DCIM/100GOPRO/GX010001.MP4',
+    fields: { card: 'A001', relativeDir: 'DCIM/100GOPRO', timecode: '01:00:00:00' } }] },
+  '/media/A002': { files: [{ path: '/media/A002/DCIM/100GOPRO/GX010001.MP4',
+    fields: { card: 'A002', relativeDir: 'DCIM/100GOPRO', timecode: '01:00:00:00' } }] },
+  '/phone/GX010001.MP4': { files: [{ path: '/phone/GX010001.MP4', fields: { card: null, timecode: '01:00:00:00' } }] },
+};
+
+test('collisions: rows with one output and outputs on disk are marked before Process', async () => {
+  const page = await openPage({ library: TWO_CARDS, existing: ['/day/A001/DCIM/100GOPRO/GX010001_TC.MP4'],
+    settings: { ...DEFAULTS, destination: '/day', retain: false } });
+  await emit(page, 'native://drag-drop', { paths: ['/media/A001', '/media/A002', '/phone/GX010001.MP4'] });
+  const rows = page.locator('#movie-rows [role="row"]');
+  await rows.nth(2).waitFor();
+  const marks = () => rows.evaluateAll((all) => all.map((r) => {
+    const mark = r.querySelector('.collision');
+    return mark.hidden ? '' : mark.textContent;
+  }));
+  // Flat: all three meet in /day; each names the first other row.
+  assert.deepEqual(await marks(), ['Same output as GX010001.MP4 in A002', 'Same output as GX010001.MP4 in A001',
+    'Same output as GX010001.MP4 in A001']);
+
+  // Kept structure: each card under its own name, the phone clip at the top;
+  // only the output on disk is marked, once the backend has answered.
+  await page.locator('#retain').check();
+  await page.waitForFunction(() => document.querySelector('#movie-rows .collision:not([hidden])') !== null);
+  assert.deepEqual(await marks(), ['Output exists', '', '']);
+  assert.deepEqual(await rows.locator('.out-path').evaluateAll((all) => all.map((p) => p.dataset.full)),
+    ['/day/A001/DCIM/100GOPRO/GX010001_TC.MP4', '/day/A002/DCIM/100GOPRO/GX010001_TC.MP4', '/day/GX010001_TC.MP4']);
+  const asked = await calls(page, 'outputs_exist');
+  assert.deepEqual(asked[asked.length - 1].args.paths,
+    ['/day/A001/DCIM/100GOPRO/GX010001_TC.MP4', '/day/A002/DCIM/100GOPRO/GX010001_TC.MP4', '/day/GX010001_TC.MP4']);
+  await page.locator('#only-problems').check();
+  assert.equal(await rows.locator(':scope:visible').count(), 1);
+  await page.locator('#only-problems').uncheck();
+
+  // An empty suffix keeps the camera's own name in another folder.
+  await page.locator('#suffix').fill('');
+  await page.locator('#suffix').press('Tab');
+  assert.equal((await lastSaved(page)).suffix, '');
+  assert.equal(await rows.nth(1).locator('.out-path').getAttribute('data-full'),
+    '/day/A002/DCIM/100GOPRO/GX010001.MP4');
+  await page.locator('#suffix').fill('_TC');
+  await page.locator('#suffix').press('Tab');
+
+  // The batch skips the one on disk and says so on its row.
+  await page.locator('#process').click();
+  await page.waitForFunction(() => document.querySelectorAll('#movie-rows .mrow[data-phase="done"]').length === 2);
+  assert.deepEqual(await rows.locator('.state').allTextContents(), ['Skipped', 'Done · 01:00:00:00',
+    'Done · 01:00:00:00']);
+  assert.equal(await rows.nth(0).locator('.result').textContent(), 'Skipped: the output already exists.');
+  assert.match(await page.locator('#summary').textContent(), /2 done · 1 skipped/);
   await cleanClose(page);
 });
 

@@ -67,6 +67,9 @@ const BATCH = {
     { record: rec('/media/E005.mov'), timecode: '00:59:50;00', typed: false, restored: true,
       result: { backup: '/media/E005.mov.velmora-backup-1-2-3', id: 'e', output: '/media/E005.mov', progress: 1,
         state: 'done', timecode: '00:59:50;00' } },
+    { record: rec('/media/F006.mov'), timecode: '00:59:50;00', typed: false,
+      result: { id: 'f', message: 'Skipped: the output already exists.', output: '/exports/day 1/F006_TC.mov',
+        progress: 0, state: 'skipped' } },
   ],
 };
 
@@ -88,6 +91,9 @@ const EXPECTED = [
     '2024-03-09T14:05:17.010Z', '0'],
   ['/media/E005.mov', '/media/E005.mov', '/media/E005.mov.velmora-backup-1-2-3', 'restored', '', '00:59:50;00',
     '29.97', '30000/1001', 'yes', '10.01', 'embedded', 'Asia/Kolkata', '-00:00:10:00', '01:00:00;00',
+    '2024-03-09T14:05:07.000Z', '2024-03-09T14:05:17.010Z', '52428800'],
+  ['/media/F006.mov', '/exports/day 1/F006_TC.mov', '', 'skipped', 'Skipped: the output already exists.',
+    '00:59:50;00', '29.97', '30000/1001', 'yes', '10.01', 'embedded', 'Asia/Kolkata', '-00:00:10:00', '01:00:00;00',
     '2024-03-09T14:05:07.000Z', '2024-03-09T14:05:17.010Z', '52428800'],
 ];
 

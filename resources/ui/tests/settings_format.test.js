@@ -54,13 +54,20 @@ test('normalisation keeps exactly what the backend would keep', () => {
     ['reel with a C1 control', { reel: 'A\u0085' }, {}],
     ['reel with a lone surrogate', { reel: 'A\uD800' }, {}],
     ['reel as a number', { reel: 7 }, {}],
+    ['numbering existing outputs', { existing: 'number' }, { existing: 'number' }],
+    ['unknown way with existing outputs', { existing: 'replace' }, {}],
+    ['empty suffix kept', { suffix: '' }, { suffix: '' }],
+    ['16-byte suffix kept', { suffix: 'é'.repeat(8) }, { suffix: 'é'.repeat(8) }],
+    ['17-byte suffix', { suffix: 'é'.repeat(8) + 'e' }, {}],
+    ['suffix with a slash', { suffix: 'a/b' }, {}],
+    ['suffix with NUL', { suffix: 'a\0b' }, {}],
   ];
   for (const [what, input, changes] of table) {
     const got = S.normalize(input);
     assert.deepEqual(got, { ...defaults, ...changes }, what);
     assert.deepEqual(Object.keys(got).sort(), [...S.KEYS].sort(), what);
   }
-  assert.equal(S.KEYS.length, 16);
+  assert.equal(S.KEYS.length, 18);
 });
 
 test('the reel each movie is written with', () => {
@@ -110,7 +117,7 @@ test('prefix rule and output names', () => {
 test('the output preview follows the backend\'s naming case table', () => {
   assert.ok(namingCases.length >= 20);
   for (const c of namingCases) {
-    const got = N.preview({ path: c.source, relativeDir: c.relativeDir }, c.options, c.position);
+    const got = N.preview({ path: c.source, relativeDir: c.relativeDir, card: c.card }, c.options, c.position);
     const expected = 'error' in c ? { ok: false, error: c.error }
       : { ok: true, folder: c.folder, name: c.name, path: c.path, backup: 'backup' in c ? c.backup : null };
     assert.deepEqual(got, expected, c.label);

@@ -12,7 +12,12 @@
   let list = null;
   let panel = null;
   let batch = null; // {ids, done} while a process_movies request is outstanding
-  let lastBatch = null; // what the report lists: the last batch the backend answered
+  let lastBatch = null; // the last batch the backend answered: its settings name the report's folder
+  // How each movie was last sent: the report describes a processed movie as
+  // it went out, whatever changed in the list since.
+  const sent = new Map();
+  // Files the imports refused since the list was last cleared, by name.
+  const refused = new Map();
   let importing = 0;
 
   // ---- messages -----------------------------------------------------------
@@ -106,6 +111,7 @@
     for (const error of errors) {
       const name = error && typeof error.name === 'string' && error.name !== '' ? error.name : '(no name)';
       const message = error && typeof error.message === 'string' ? error.message : '';
+      refused.set(name, message);
       if (H.isNotAMovie(message)) {
         otherFiles.push(name);
         continue;
@@ -247,13 +253,13 @@
     const ids = chosen.map((m) => m.id);
     const timecodes = {};
     const reels = {};
+    const sentWith = { ...settings };
     for (const m of chosen) {
       timecodes[m.id] = m.timecode;
       if (m.reel !== null) reels[m.id] = m.reel;
+      sent.set(m.id, { timecode: m.timecode, typed: m.typed, reel: m.reel, settings: sentWith });
     }
-    // The report describes the batch as it was sent, whatever changes later.
-    batch = { ids, total: ids.length, timecodes, typed: new Set(chosen.filter((m) => m.typed).map((m) => m.id)),
-      settings: { ...settings } };
+    batch = { ids, total: ids.length, settings: sentWith };
     panel.setLocked(true);
     list.beginBatch(ids);
     document.body.classList.add('processing');
@@ -263,7 +269,7 @@
     Bridge.invoke('process_movies', { ids, timecodes, reels, options: { ...settings } })
       .then((reply) => {
         const results = reply && Array.isArray(reply.results) ? reply.results : [];
-        lastBatch = reportBatch(batch, results);
+        lastBatch = { settings: batch.settings };
         finishBatch(ids, results, reply && reply.cancelled === true);
       })
       .catch((error) => {
@@ -286,14 +292,18 @@
     if (cancelled) $('summary').textContent += ' · cancelled';
   }
 
-  function reportBatch(sent, results) {
-    const byId = new Map();
-    for (const record of results) if (record && typeof record.id === 'string') byId.set(record.id, record);
-    return {
-      settings: sent.settings,
-      movies: sent.ids.map((id) => ({ id, record: list.recordOf(id), timecode: sent.timecodes[id],
-        typed: sent.typed.has(id), result: byId.get(id) || null, restored: false })),
-    };
+  // Every movie of the list, as last sent where a batch took it, then every
+  // file not imported.
+  function reportOf(zone) {
+    const movies = list.reportEntries().map((entry) => {
+      const went = entry.result || entry.phase === 'unreached' ? sent.get(entry.id) : null;
+      const how = went || { timecode: entry.timecode, typed: entry.typed, reel: entry.reel, settings };
+      const timecode = entry.result && typeof entry.result.timecode === 'string' ? entry.result.timecode
+        : how.timecode;
+      return { ...entry, timecode, typed: how.typed, reel: how.reel, settings: how.settings };
+    });
+    const notImported = [...refused].map(([name, message]) => ({ name, message }));
+    return { settings: lastBatch.settings, zone, movies, notImported };
   }
 
   function saveReport() {
@@ -304,7 +314,7 @@
     }
     let zone = '';
     try { zone = Intl.DateTimeFormat().resolvedOptions().timeZone || ''; } catch (error) { zone = ''; }
-    const report = { ...lastBatch, zone };
+    const report = reportOf(zone);
     const text = R.buildReport(report);
     Bridge.invoke('save_report', { text, folder: R.folder(report), name: R.fileName(new Date()) })
       .then((path) => { if (typeof path === 'string') showNotice('Report saved: ' + path); })
@@ -316,8 +326,6 @@
     Bridge.invoke('restore', { id })
       .then((reply) => {
         list.restored(id, reply);
-        const movie = lastBatch ? lastBatch.movies.find((m) => m.id === id) : null;
-        if (movie) movie.restored = true;
         showNotice('Original restored: ' + (reply && typeof reply.path === 'string' ? reply.path : id));
       })
       .catch((error) => {
@@ -396,6 +404,7 @@
     $('save-report').addEventListener('click', saveReport);
     $('clear-list').addEventListener('click', () => {
       list.clear();
+      refused.clear();
       clearImportErrors();
       $('add-movies').focus();
     });

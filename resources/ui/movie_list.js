@@ -690,11 +690,20 @@
       if (reply && reply.record && reply.record.id === id) replaceRecord(entry, reply.record);
       entry.phase = 'ready';
       entry.progress = 0;
-      entry.result = { state: 'restored', backup: reply && typeof reply.backup === 'string' ? reply.backup : '' };
+      entry.result = { state: 'restored', backup: reply && typeof reply.backup === 'string' ? reply.backup : '',
+        output: reply && typeof reply.path === 'string' ? reply.path : '' };
       paintResult(entry);
       paintState(entry);
       if (hadFocus) entry.view.input.focus();
       changed();
+    }
+
+    // What the report says of each movie, in the import order: its phase as
+    // shown, the start it would be sent with, or why it is left out.
+    function reportEntries() {
+      return [...entries.values()].map((entry) => ({ id: entry.id, record: entry.record, phase: shownPhase(entry),
+        timecode: entry.current.ok ? entry.current.timecode : null, typed: entry.override !== null,
+        reel: entry.reel, error: entry.current.ok ? null : entry.current.error, result: entry.result }));
     }
 
     function recordOf(id) {
@@ -738,7 +747,7 @@
     }
 
     return { add, rederive, remove: (id) => removeEntry(id, false), clear, eligible, beginBatch,
-      applyProgress, endBatch, restored, recordOf, counts, problems, ratesInUse, firstName, setView,
+      applyProgress, endBatch, restored, recordOf, reportEntries, counts, problems, ratesInUse, firstName, setView,
       shown: applyFilter, size: () => entries.size };
   }
 

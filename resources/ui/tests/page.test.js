@@ -10,6 +10,7 @@ const path = require('node:path');
 const { pathToFileURL } = require('node:url');
 const { chromium } = require('playwright-core');
 const { installFake } = require('./fake_native.js');
+const { parseCsv } = require('./csv_reader.js');
 
 const PAGE_URL = pathToFileURL(path.join(__dirname, '..', 'index.html')).href;
 const AXE_SOURCE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
@@ -699,21 +700,26 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
     '3 movies · 2 to process · 1 done · 1 cancelled · cancelled');
   assert.equal(await page.locator('#process').textContent(), 'Process 2');
 
-  // The report of this batch: one row per movie sent, in order.
+  // The report: every movie of the list in its order, as sent, then the
+  // file the import refused.
   await page.locator('#save-report').click();
   await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'save_report'));
   const [save] = await calls(page, 'save_report');
   assert.equal(save.args.folder, '/media/day1');
   assert.match(save.args.name, /^Velmora report \d{4}-\d{2}-\d{2} \d{2}-\d{2}\.csv$/);
-  const lines = save.args.text.split('\r\n');
-  assert.equal(lines.pop(), '', 'the last row ends in CRLF too');
-  const rows = lines.map((line) => line.split(','));
-  assert.deepEqual(rows.map((r) => [r[0], r[3], r[4], r[5], r[10]]), [
-    ['Source path', 'State', 'Error', 'Start timecode', 'Start source'],
-    ['/media/day1/A001.mov', 'done', '', '01:00:00;00', 'embedded'],
-    ['/media/day1/cam/B002.mp4', 'error', 'Cancelled.', '00:00:10:00', 'typed override'],
-    ['/media/day1/C003.mov', 'not processed', '', '10:00:00:00', 'embedded'],
+  const rows = parseCsv(save.args.text);
+  const pick = (r) => [0, 1, 2, 3, 9, 10, 16, 19, 20].map((i) => r[i]);
+  assert.deepEqual(rows.map(pick), [
+    ['Status', 'Message', 'Start timecode', 'End timecode', 'Reel', 'Start source', 'Source path', 'Output path',
+      'Backup path'],
+    ['done', '', '01:00:00;00', '01:00:09;29', '', 'embedded', '/media/day1/A001.mov', '/media/day1/A001.mov',
+      '/media/day1/A001.mov.velmora-backup-4242-1-0'],
+    ['cancelled', 'Cancelled.', '00:00:10:00', '00:00:21:08', '', 'typed override', '/media/day1/cam/B002.mp4', '',
+      ''],
+    ['not processed', '', '10:00:00:00', '10:00:12:11', '', 'embedded', '/media/day1/C003.mov', '', ''],
+    ['not imported', 'Supported formats: MOV, MP4, M4V.', '', '', '', '', 'notes.txt', '', ''],
   ]);
+  assert.ok(rows.every((r) => r.length === rows[0].length), 'every row has every column');
   await page.locator('#messages li').waitFor();
   assert.equal(await page.locator('#messages li span').textContent(),
     'Report saved: ' + save.args.folder + '/' + save.args.name);
@@ -745,7 +751,8 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   await emit(page, 'native://save-report', null);
   await page.waitForFunction(() => window.__FAKE__.calls.filter((c) => c.command === 'save_report').length === 2);
   const second = (await calls(page, 'save_report'))[1];
-  assert.equal(second.args.text.split('\r\n')[1].split(',')[3], 'restored');
+  assert.deepEqual(parseCsv(second.args.text).map((r) => r[0]),
+    ['Status', 'restored', 'cancelled', 'not processed', 'not imported']);
   await cleanClose(page);
 });
 

@@ -655,6 +655,17 @@ test('a failure without a message says that the engine gave no reason', async ()
   await page.waitForFunction(() => !document.body.classList.contains('processing'));
   assert.equal(await row(page, 'C003').locator('.state').textContent(), 'Failed');
   assert.equal(await row(page, 'C003').locator('.result').textContent(), 'The engine stopped without giving a reason.');
+
+  // The report says so too, and lists the movie left out with its reason.
+  await page.locator('#save-report').click();
+  await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'save_report'));
+  const [save] = await calls(page, 'save_report');
+  assert.deepEqual(parseCsv(save.args.text).slice(1).map((r) => [r[0], r[1], r[2], r[16]]), [
+    ['done', '', '01:00:00;00', '/media/day1/A001.mov'],
+    ['left out', 'No embedded timecode', '', '/media/day1/cam/B002.mp4'],
+    ['failed', 'The engine stopped without giving a reason.', '10:00:00:00', '/media/day1/C003.mov'],
+    ['not imported', 'Supported formats: MOV, MP4, M4V.', '', 'notes.txt'],
+  ]);
   await cleanClose(page);
 });
 

@@ -593,6 +593,17 @@ test('collisions: rows with one output and outputs on disk are marked before Pro
     'Done · 01:00:00:00']);
   assert.equal(await rows.nth(0).locator('.result').textContent(), 'Skipped: the output already exists.');
   assert.match(await page.locator('#summary').textContent(), /2 done · 1 skipped/);
+
+  // The day's report: the skipped movie names the output that was taken.
+  await page.locator('#save-report').click();
+  await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'save_report'));
+  const [save] = await calls(page, 'save_report');
+  assert.deepEqual(parseCsv(save.args.text).slice(1).map((r) => [r[0], r[1], r[16], r[19]]), [
+    ['skipped', 'Skipped: the output already exists.', '/media/A001/DCIM/100GOPRO/GX010001.MP4',
+      '/day/A001/DCIM/100GOPRO/GX010001_TC.MP4'],
+    ['done', '', '/media/A002/DCIM/100GOPRO/GX010001.MP4', '/day/A002/DCIM/100GOPRO/GX010001_TC.MP4'],
+    ['done', '', '/phone/GX010001.MP4', '/day/GX010001_TC.MP4'],
+  ]);
   await cleanClose(page);
 });
 

@@ -49,21 +49,13 @@ std::optional<FrameRate> label_rate(const Movie& movie, std::uint32_t timescale,
     return movie.video_rate();
 }
 
-// The first sample entry's payload, behind its atom header.
-Result<ByteView> first_sample_entry(ByteView stsd) {
-    TRY(const ByteView entries_bytes, tail_at(stsd, kTableEntries));
-    TRY(const std::vector<AtomSpan> entries, list_children(entries_bytes));
-    if (entries.empty()) return fail("Invalid sample descriptions");
-    return atom_payload(entries_bytes, entries.front());
-}
-
 // The text of the `name` atom that opens the tmcd entry's source reference,
 // up to its first zero byte as ffmpeg reads it.
 Result<std::string> reel_text(const Track& timecode) {
     TRY(const ByteView stbl, sample_table_of(timecode.trak_bytes));
     TRY(const ByteView stsd, required_child(stbl, "stsd"));
-    TRY(const ByteView entry, first_sample_entry(stsd));
-    TRY(const ByteView reference, tail_at(entry, kTimecodeEntry.source_reference));
+    // The reader accepts one sample entry only, so its payload runs to the end of stsd.
+    TRY(const ByteView reference, tail_at(stsd, kFirstSampleEntry + kTimecodeEntry.source_reference));
     TRY(const std::uint32_t size, read_u32_at(reference, 0));
     TRY(const FourCC type, read_fourcc_at(reference, 4));
     if (type != FourCC("name") || size < 8) return fail("No reel name");

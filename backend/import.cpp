@@ -152,11 +152,6 @@ std::optional<KnownMovie> known_movie(ServiceState& state, const std::string& ca
     return KnownMovie{found->first, found->second};
 }
 
-bool unchanged_since_import(const MovieRecord& movie, const FileStatus& status) {
-    return movie.size == status.size && movie.modified_seconds == status.modified.seconds &&
-           movie.modified_nanoseconds == status.modified.nanoseconds;
-}
-
 // How the movie was given this time: the latest import says its name, folder
 // and card.
 void place_record(MovieRecord& movie, const std::string& id, std::string_view name,
@@ -214,7 +209,7 @@ void import_file(ImportRun& run, const std::string& path, std::string_view name,
     auto before = read_file_status(*canonical);
     if (!before) return run.add_error(name, before.error());
     auto known = known_movie(run.state, *canonical);
-    if (known && unchanged_since_import(known->movie, *before)) {
+    if (known && known->movie.unchanged_in(*before)) {
         place_record(known->movie, known->id, name, root);
         return keep_in_store(run, known->id, std::move(known->movie));
     }

@@ -139,9 +139,7 @@ Result<std::vector<Movie>> collect(ServiceState& state, const std::vector<std::s
 Status source_unchanged(const MovieRecord& record) {
     auto status = read_file_status(record.source_path);
     if (!status) return fail(status.error());
-    const bool same = status->size == record.size && status->modified.seconds == record.modified_seconds &&
-                      status->modified.nanoseconds == record.modified_nanoseconds;
-    if (!same) return fail(std::string(source_changed_message));
+    if (!record.unchanged_in(*status)) return fail(std::string(source_changed_message));
     return {};
 }
 

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform.h"
+
 namespace velmora {
 
 // What processing needs to know about one imported movie.
@@ -22,6 +24,13 @@ struct MovieRecord {           // NOLINT(bugprone-exception-escape)
     std::int64_t modified_seconds = 0;
     std::int64_t modified_nanoseconds = 0;
     nlohmann::json record;  // the record returned to the shell
+
+    // Whether a status of the file still shows the size and modification
+    // time it had when imported.
+    bool unchanged_in(const FileStatus& status) const {
+        return status.size == size && status.modified.seconds == modified_seconds &&
+               status.modified.nanoseconds == modified_nanoseconds;
+    }
 };
 
 // Size and modification time of a file at one moment.

@@ -1,6 +1,5 @@
 #include "atoms.h"
 
-#include <cstring>
 
 namespace velmora {
 
@@ -34,12 +33,6 @@ Result<ByteView> payload_checked(ByteView range, const AtomSpan& span) {
 }
 
 }  // namespace
-
-FourCC FourCC::from_bytes(ByteView four) {
-    FourCC code;
-    std::memcpy(code.bytes.data(), four.data(), 4);
-    return code;
-}
 
 Result<std::uint8_t> read_u8_at(ByteView range, std::uint64_t offset) {
     TRY_VOID(check_bounds(range, offset, 1));

@@ -12,48 +12,10 @@ namespace velmora {
 
 namespace {
 
-constexpr std::uint64_t kMaxTopLevelAtoms = 100'001;
 constexpr std::uint64_t kMaxMetadataSize = 0x8000000;  // 128 MiB, header included
 constexpr std::uint32_t kUnityRate = 0x10000;          // 1.0 in 16.16 fixed point
 constexpr double kMinFrameRate = 1.0;
 constexpr double kMaxFrameRate = 99.0;
-
-std::uint64_t load_be(std::span<const std::uint8_t> bytes) {
-    std::uint64_t value = 0;
-    for (std::uint8_t byte : bytes) value = (value << 8) | byte;
-    return value;
-}
-
-// Walks the top-level atoms by seeking from header to header; the media data
-// itself is never read.
-Result<std::vector<AtomSpan>> list_top_level(const File& file, std::uint64_t file_size) {
-    std::vector<AtomSpan> atoms;
-    std::uint64_t p = 0;
-    while (p < file_size) {
-        if (atoms.size() == kMaxTopLevelAtoms) return fail("Too many top-level movie atoms");
-        const std::uint64_t remaining = file_size - p;
-        if (remaining < 8) return fail("Truncated movie atom header");
-        std::array<std::uint8_t, 8> header{};
-        TRY_VOID(read_exact_at(file, p, header));
-        const std::uint64_t size_field = load_be(std::span(header).first(4));
-        AtomSpan span{p, size_field, 8, FourCC::from_bytes(std::span(header).subspan(4))};
-        if (size_field == 1) {
-            std::array<std::uint8_t, 8> large{};
-            TRY_VOID(read_exact_at(file, p + 8, large));
-            span.size = load_be(large);
-            span.header_size = 16;
-            if (span.size < 16) return fail("Invalid movie atom size");
-        } else if (size_field == 0) {
-            return fail("Open-ended movie atoms are not supported yet");
-        } else if (size_field < 8) {
-            return fail("Invalid movie atom size");
-        }
-        if (span.size > remaining) return fail("Invalid movie atom size");
-        atoms.push_back(span);
-        p += span.size;
-    }
-    return atoms;
-}
 
 std::size_t count_of(const std::vector<AtomSpan>& atoms, FourCC type) {
     std::size_t count = 0;
@@ -324,7 +286,7 @@ Result<Movie> open_movie(const std::string& path) {
     Movie movie;
     TRY(movie.file, open_read_only(path));
     TRY(movie.file_size, file_size_of(movie.file));
-    TRY(movie.atoms, list_top_level(movie.file, movie.file_size));
+    TRY(movie.atoms, list_top_level_atoms(movie.file.get(), movie.file_size));
     TRY(const AtomSpan moov, single_moov(movie.atoms));
     TRY(movie.metadata, read_metadata(movie.file, moov));
     TRY(const Children moov_children, parse_children(movie.metadata));

@@ -9,36 +9,11 @@
 #include <vector>
 
 #include "file_io.h"
+#include "top_level_atoms.h"
 
 namespace velmora {
 
 using Bytes = std::vector<std::uint8_t>;
-using ByteView = std::span<const std::uint8_t>;
-
-// A four-character code, stored as the four bytes in file order.
-struct FourCC {
-    std::array<std::uint8_t, 4> bytes{};
-
-    constexpr FourCC() = default;
-    // From a four-character literal such as "moov" or "url ".
-    constexpr FourCC(const char (&text)[5])
-        : bytes{static_cast<std::uint8_t>(text[0]), static_cast<std::uint8_t>(text[1]),
-                static_cast<std::uint8_t>(text[2]), static_cast<std::uint8_t>(text[3])} {}
-    static FourCC from_bytes(ByteView four);
-
-    friend constexpr bool operator==(const FourCC&, const FourCC&) = default;
-};
-
-// One atom inside a byte range; offset counts from the start of that range.
-struct AtomSpan {
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    std::uint64_t header_size = 0;
-    FourCC atom_type;
-
-    std::uint64_t payload_offset() const { return offset + header_size; }
-    std::uint64_t payload_size() const { return size - header_size; }
-};
 
 // A rate as a time scale and a frame duration: 30000/1001 is 29.97 fps.
 struct FrameRate {

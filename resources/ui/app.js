@@ -6,6 +6,7 @@
     VelmoraFormat: F } = root;
 
   const CLOSE_BLOCKED = 'Velmora is processing movies. Cancel processing or let it finish before quitting.';
+  const ONLY_ORIGINALS = 'Only backups that are verifiably the movie\'s original are deleted.';
   const $ = (id) => document.getElementById(id);
 
   let settings = { ...S.DEFAULTS };
@@ -13,6 +14,11 @@
   let panel = null;
   let batch = null; // {ids, done} while a process_movies request is outstanding
   let lastBatch = null; // the last batch the backend answered: its settings name the report's folder
+  // 'restore' or 'remove' while the page restores all originals or removes
+  // backups: the backend holds its batch gate, so nothing else is sent.
+  let chore = null;
+  // Drops that came meanwhile, imported once it is over.
+  let heldDrops = [];
   // How each movie was last sent: the report describes a processed movie as
   // it went out, whatever changed in the list since.
   const sent = new Map();
@@ -27,10 +33,11 @@
     item.className = 'notice' + (extraClass ? ' ' + extraClass : '');
     const body = document.createElement('span');
     body.textContent = text;
-    if (hint) {
+    for (const hintText of Array.isArray(hint) ? hint : [hint]) {
+      if (!hintText) continue;
       const line = document.createElement('span');
       line.className = 'hint-line';
-      line.textContent = hint;
+      line.textContent = hintText;
       body.append(document.createElement('br'), line);
     }
     const close = document.createElement('button');
@@ -55,8 +62,8 @@
     dismissible($('messages'), text, 'bad');
   }
 
-  function showNotice(text) {
-    dismissible($('messages'), text);
+  function showNotice(text, lines) {
+    dismissible($('messages'), text, '', lines);
   }
 
   function syncNoticeAreas() {
@@ -192,15 +199,33 @@
       if (c.cancelled) summary += ' · ' + c.cancelled + ' cancelled';
       if (c.skipped) summary += ' · ' + c.skipped + ' skipped';
     }
-    if (!batch) $('summary').textContent = summary;
-    $('process').disabled = Boolean(batch) || eligible.length === 0 || Boolean(blocked);
+    const busy = Boolean(batch) || chore !== null;
+    if (!busy) $('summary').textContent = summary;
+    $('process').disabled = busy || eligible.length === 0 || Boolean(blocked);
     $('process').textContent = eligible.length > 0 ? 'Process ' + eligible.length : 'Process';
-    $('clear-list').disabled = Boolean(batch) || c.total === 0;
-    $('save-report').disabled = Boolean(batch) || !lastBatch;
+    $('clear-list').disabled = busy || c.total === 0;
+    $('save-report').disabled = busy || !lastBatch;
+    $('add-movies').disabled = chore !== null;
+    $('add-folder').disabled = chore !== null;
+    paintBackupActions(busy);
+  }
+
+  // "Restore all" while a row can be restored; "Remove backups…" while a row
+  // names a backup, usable when one of them would be tried.
+  function paintBackupActions(busy) {
+    const plan = list.backupPlan();
+    $('restore-all').hidden = list.restorable().length === 0;
+    $('restore-all').disabled = busy;
+    $('remove-backups').hidden = !plan.any;
+    $('remove-backups').disabled = busy || plan.count === 0;
   }
 
   function importPaths(paths) {
     if (!Array.isArray(paths) || paths.length === 0) return Promise.resolve();
+    if (chore !== null) {
+      heldDrops.push(...paths);
+      return Promise.resolve();
+    }
     importing += 1;
     document.body.classList.add('importing');
     $('summary').textContent = 'Importing…';
@@ -223,27 +248,35 @@
     return Bridge.invoke('pick', args).then(importPaths).catch((error) => showError(error.message));
   }
 
-  // In place replaces the originals: ask first, with Cancel as the answer
-  // that Enter and Escape give.
-  function confirmInPlace(count) {
-    const dialog = $('confirm-inplace');
-    $('confirm-inplace-text').textContent = count === 1
-      ? 'Replace 1 movie in place? The original stays beside it as a backup.'
-      : 'Replace ' + count + ' movies in place? Each original stays beside it as a backup.';
+  // Questions before anything on disk changes: Cancel has the focus, so
+  // Enter and Escape keep everything as it is.
+  function confirmAction(text, action) {
+    const dialog = $('confirm');
+    $('confirm-text').textContent = text;
+    $('confirm-ok').textContent = action;
     dialog.returnValue = '';
     dialog.showModal();
-    $('confirm-inplace-cancel').focus();
+    $('confirm-cancel').focus();
     return new Promise((resolve) => {
-      dialog.addEventListener('close', () => resolve(dialog.returnValue === 'replace'), { once: true });
+      dialog.addEventListener('close', () => resolve(dialog.returnValue === 'confirm'), { once: true });
     });
   }
 
+  // In place replaces the originals.
+  function confirmInPlace(count) {
+    return confirmAction(count === 1
+      ? 'Replace 1 movie in place? The original stays beside it as a backup.'
+      : 'Replace ' + count + ' movies in place? Each original stays beside it as a backup.', 'Replace');
+  }
+
   function processMovies() {
-    if (batch || $('confirm-inplace').open) return;
+    if (batch || chore !== null || $('confirm').open) return;
     const chosen = list.eligible();
     if (chosen.length === 0) return;
     if (settings.copy === false) {
-      confirmInPlace(chosen.length).then((confirmed) => { if (confirmed && !batch) startBatch(chosen); });
+      confirmInPlace(chosen.length).then((confirmed) => {
+        if (confirmed && !batch && chore === null) startBatch(chosen);
+      });
       return;
     }
     startBatch(chosen);
@@ -322,6 +355,7 @@
   }
 
   function restore(id, control) {
+    if (chore !== null) return;
     control.disabled = true;
     Bridge.invoke('restore', { id })
       .then((reply) => {
@@ -332,6 +366,89 @@
         control.disabled = false;
         showError(error.message);
       });
+  }
+
+  let choreFocus = null;
+
+  function beginChore(kind) {
+    chore = kind;
+    choreFocus = document.activeElement;
+    document.body.classList.add('restoring');
+    list.setRestoreLocked(true);
+    listChanged();
+  }
+
+  // Focus the chore took from its button goes back there, or on to the next
+  // step where the button is gone; drops held meanwhile are imported now.
+  function endChore() {
+    chore = null;
+    document.body.classList.remove('restoring');
+    list.setRestoreLocked(false);
+    listChanged();
+    const current = document.activeElement;
+    if (!current || current === document.body || current === choreFocus) {
+      const usable = (node) => node && node.isConnected && !node.disabled && node.closest('[hidden]') === null;
+      (usable(choreFocus) ? choreFocus : ($('process').disabled ? $('add-movies') : $('process'))).focus();
+    }
+    choreFocus = null;
+    const held = heldDrops;
+    heldDrops = [];
+    importPaths(held);
+  }
+
+  function nameOf(id) {
+    const record = list.recordOf(id);
+    if (!record) return id;
+    return typeof record.name === 'string' ? record.name : F.baseName(record.path || id);
+  }
+
+  // Every restorable row in turn, as one batch of the page: the single
+  // restore's flow, then one summary.
+  async function restoreAll() {
+    if (batch || chore !== null) return;
+    const ids = list.restorable();
+    if (ids.length === 0) return;
+    beginChore('restore');
+    let restored = 0;
+    const failures = [];
+    for (let i = 0; i < ids.length; i += 1) {
+      $('summary').textContent = 'Restoring ' + (i + 1) + ' of ' + ids.length;
+      try {
+        const reply = await Bridge.invoke('restore', { id: ids[i] });
+        list.restored(ids[i], reply);
+        restored += 1;
+      } catch (error) {
+        failures.push(nameOf(ids[i]) + ': ' + error.message);
+      }
+    }
+    endChore();
+    const text = 'Restored ' + restored + (restored === 1 ? ' original.' : ' originals.');
+    dismissible($('messages'), text, failures.length ? 'bad' : '', failures);
+  }
+
+  function removeBackups() {
+    if (batch || chore !== null || $('confirm').open) return;
+    const plan = list.backupPlan();
+    if (plan.count === 0) return;
+    const what = plan.count === 1 ? '1 backup' : plan.count + ' backups';
+    confirmAction('Remove ' + what + ' (' + F.sizeText(plan.bytes) + ')? ' + ONLY_ORIGINALS, 'Remove')
+      .then((confirmed) => { if (confirmed && !batch && chore === null) sendRemoveBackups(plan.ids); });
+  }
+
+  function sendRemoveBackups(ids) {
+    beginChore('remove');
+    $('summary').textContent = 'Removing backups…';
+    Bridge.invoke('remove_backups', { ids })
+      .then((reply) => {
+        const removed = reply && Array.isArray(reply.removed) ? reply.removed : [];
+        const kept = reply && Array.isArray(reply.kept) ? reply.kept : [];
+        list.backupsRemoved(removed);
+        const text = 'Removed ' + removed.length + (removed.length === 1 ? ' backup.' : ' backups.');
+        showNotice(text, kept.filter((k) => k && typeof k.path === 'string')
+          .map((k) => F.baseName(k.path) + ': ' + (typeof k.reason === 'string' ? k.reason : '')));
+      })
+      .catch((error) => showError(error.message))
+      .finally(endChore);
   }
 
   function onProgress(payload) {
@@ -419,8 +536,10 @@
     });
     $('help').addEventListener('click', openHelp);
     $('help-close').addEventListener('click', () => $('help-panel').close());
-    $('confirm-inplace-cancel').addEventListener('click', () => $('confirm-inplace').close('cancel'));
-    $('confirm-inplace-replace').addEventListener('click', () => $('confirm-inplace').close('replace'));
+    $('confirm-cancel').addEventListener('click', () => $('confirm').close('cancel'));
+    $('confirm-ok').addEventListener('click', () => $('confirm').close('confirm'));
+    $('restore-all').addEventListener('click', restoreAll);
+    $('remove-backups').addEventListener('click', removeBackups);
     $('notices-link').addEventListener('click', (event) => {
       event.preventDefault();
       Bridge.invoke('third_party_notices').catch((error) => showError(error.message));

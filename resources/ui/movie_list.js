@@ -76,6 +76,14 @@
     return parent.slice(parent.lastIndexOf('/') + 1) || '/';
   }
 
+  // The backups the import found beside the movie, as the record lists them.
+  function listedBackups(record) {
+    if (!Array.isArray(record.backups)) return [];
+    return record.backups.filter((b) => b && typeof b === 'object' && typeof b.path === 'string');
+  }
+
+  const NOT_ORIGINAL = 'Not this movie\'s original: ';
+
   function create({ tbody, scroller, onChange, onReveal, onRestore, checkOutputs }) {
     const entries = new Map();
     let settings = null;
@@ -88,6 +96,8 @@
     // starts it again.
     let running = null;
     let follow = true;
+    // While the page restores or removes backups, no row starts another restore.
+    let restoreLocked = false;
 
     function inView(tr) {
       const box = tr.getBoundingClientRect();
@@ -202,13 +212,16 @@
       const backupPath = pathView('backup-path');
       const restore = button('mini restore', 'Restore original', 'Restore the original of ' + name);
       restore.hidden = true;
+      restore.disabled = restoreLocked;
       backupLine.append(el('span', 'out-label', 'Backup:'), backupPath, restore);
+      const backupNote = el('div', 'msg note backup-note');
+      backupNote.hidden = true;
       const outNote = el('div', 'msg bad');
       const collision = el('div', 'msg warn collision');
       collision.hidden = true;
       const failHint = el('div', 'hint-line fail-hint');
       failHint.hidden = true;
-      output.append(failHint, outLine, backupLine, outNote, collision);
+      output.append(failHint, outLine, backupLine, backupNote, outNote, collision);
 
       const rateCell = cell('c-rate mono');
       const ratePrimary = el('div', 'primary', F.rateText(r.rate, r.measuredRate));
@@ -250,8 +263,8 @@
       restore.addEventListener('click', () => onRestore(entry.id, restore));
 
       entry.view = { tr, where, createdText, createdBasis, input, reset, startMsg, replaces, end, bar, state, result,
-        remove, name, output, outLabel, outPath, reveal, backupLine, backupPath, restore, outNote, failHint,
-        collision };
+        remove, name, output, outLabel, outPath, reveal, backupLine, backupPath, restore, backupNote, outNote,
+        failHint, collision };
     }
 
     // The next row below that shows a start field the user can type in.
@@ -351,6 +364,8 @@
     // The output line: published files once done; the preview while the
     // movie may still be sent (numbered by its place among those); nothing
     // for a movie left out. Queued and running movies keep what they showed.
+    // A backup made by this session's batch, else one the import found,
+    // takes the backup line over the planned one.
     function paintOutput(entry, position) {
       const v = entry.view;
       const record = entry.result;
@@ -361,7 +376,6 @@
       entry.planned = null;
       if (entry.phase === 'done' && record) {
         shown = typeof record.output === 'string' ? record.output : '';
-        backup = typeof record.backup === 'string' ? record.backup : null;
       } else if (position !== undefined && position >= 0) {
         const planned = N.preview(entry.record, settings, position);
         if (planned.ok) {
@@ -372,17 +386,46 @@
           problem = planned.error;
         }
       }
+      const existing = backupView(entry);
+      if (existing) backup = existing.path;
+      const note = existing ? existing.note : '';
       const done = entry.phase === 'done';
-      v.output.hidden = shown === null && problem === '' && v.failHint.hidden;
+      v.output.hidden = shown === null && backup === null && problem === '' && v.failHint.hidden;
       v.outPath.parentElement.hidden = shown === null;
       setText(v.outLabel, done ? 'Written:' : 'Output:');
       if (shown !== null) setPath(v.outPath, shown);
       v.reveal.hidden = !done;
-      v.restore.hidden = !(done && backup !== null);
+      v.restore.hidden = !(existing && existing.restorable);
       v.backupLine.hidden = backup === null;
       if (backup !== null) setPath(v.backupPath, backup);
+      setText(v.backupNote, note);
+      v.backupNote.hidden = note === '';
       setText(v.outNote, problem);
       v.outNote.hidden = problem === '';
+    }
+
+    // The backup a row names: {path, restorable, note}, or null. Restore
+    // takes this session's backup first, else the first original the
+    // import found; a backup that is not the original is only named.
+    function backupView(entry) {
+      if (entry.sessionBackup) return { path: entry.sessionBackup.path, restorable: true, note: '' };
+      const listed = listedBackups(entry.record);
+      if (listed.length === 0) return null;
+      const original = listed.find((b) => b.original === true);
+      if (original) return { path: original.path, restorable: true, note: '' };
+      const reason = typeof listed[0].reason === 'string' ? listed[0].reason : '';
+      return { path: listed[0].path, restorable: false, note: NOT_ORIGINAL + reason };
+    }
+
+    // What "remove_backups" would try for a row: this session's backup (the
+    // size the original had at import) and every original the import found.
+    function triedBackups(entry) {
+      const tried = new Map();
+      if (entry.sessionBackup) tried.set(entry.sessionBackup.path, entry.sessionBackup.size);
+      for (const b of listedBackups(entry.record)) {
+        if (b.original === true && !tried.has(b.path)) tried.set(b.path, b.size);
+      }
+      return [...tried].map(([path, size]) => ({ path, size: Number.isFinite(size) ? size : 0 }));
     }
 
     // Every movie that may be sent gets its preview at its place in the batch.
@@ -573,7 +616,8 @@
           continue;
         }
         const entry = { id: record.id, record, override: null, derived: T.deriveStart(record, settings),
-          phase: 'ready', progress: 0, result: null, view: null, current: null, reel: null, planned: null };
+          phase: 'ready', progress: 0, result: null, view: null, current: null, reel: null, planned: null,
+          sessionBackup: null };
         buildRow(entry);
         entries.set(entry.id, entry);
         paintFacts(entry);
@@ -658,6 +702,10 @@
       else entry.phase = record.error === CANCELLED ? 'cancelled' : 'error';
       entry.progress = record.state === 'done' ? 1 : 0;
       entry.result = record;
+      // The record is still the original's: its size is the backup's.
+      if (record.state === 'done' && typeof record.backup === 'string') {
+        entry.sessionBackup = { path: record.backup, size: entry.record.size };
+      }
       paintResult(entry);
       paintState(entry);
     }
@@ -690,12 +738,61 @@
       if (reply && reply.record && reply.record.id === id) replaceRecord(entry, reply.record);
       entry.phase = 'ready';
       entry.progress = 0;
+      entry.sessionBackup = null;
       entry.result = { state: 'restored', backup: reply && typeof reply.backup === 'string' ? reply.backup : '',
         output: reply && typeof reply.path === 'string' ? reply.path : '' };
       paintResult(entry);
       paintState(entry);
+      // Another original may still be there to restore.
+      entry.view.restore.disabled = restoreLocked;
       if (hadFocus) entry.view.input.focus();
       changed();
+    }
+
+    // Rows whose original can be put back now, in the import order.
+    function restorable() {
+      const ids = [];
+      for (const entry of entries.values()) {
+        if (entry.phase === 'queued' || entry.phase === 'processing') continue;
+        const view = backupView(entry);
+        if (view && view.restorable) ids.push(entry.id);
+      }
+      return ids;
+    }
+
+    // What "Remove backups…" would try: the rows concerned, how many
+    // backups and their bytes; `any` when a row names a backup at all.
+    function backupPlan() {
+      const plan = { ids: [], count: 0, bytes: 0, any: false };
+      for (const entry of entries.values()) {
+        if (backupView(entry)) plan.any = true;
+        const tried = triedBackups(entry);
+        if (tried.length === 0) continue;
+        plan.ids.push(entry.id);
+        plan.count += tried.length;
+        for (const b of tried) plan.bytes += b.size;
+      }
+      return plan;
+    }
+
+    // Removed backups are gone from the rows, as from the backend's store.
+    function backupsRemoved(removed) {
+      for (const item of removed) {
+        const entry = item && entries.get(item.id);
+        if (!entry) continue;
+        if (entry.sessionBackup && entry.sessionBackup.path === item.path) entry.sessionBackup = null;
+        if (!Array.isArray(entry.record.backups)) continue;
+        const rest = entry.record.backups.filter((b) => !b || b.path !== item.path);
+        const record = { ...entry.record, backups: rest };
+        if (rest.length === 0) delete record.backups;
+        entry.record = record;
+      }
+      changed();
+    }
+
+    function setRestoreLocked(on) {
+      restoreLocked = on;
+      for (const entry of entries.values()) entry.view.restore.disabled = on;
     }
 
     // What the report says of each movie, in the import order: its phase as
@@ -747,8 +844,8 @@
     }
 
     return { add, rederive, remove: (id) => removeEntry(id, false), clear, eligible, beginBatch,
-      applyProgress, endBatch, restored, recordOf, reportEntries, counts, problems, ratesInUse, firstName, setView,
-      shown: applyFilter, size: () => entries.size };
+      applyProgress, endBatch, restored, restorable, backupPlan, backupsRemoved, setRestoreLocked, recordOf,
+      reportEntries, counts, problems, ratesInUse, firstName, setView, shown: applyFilter, size: () => entries.size };
   }
 
   root.VelmoraMovieList = Object.freeze({ create });

@@ -147,8 +147,16 @@ const VelmoraReport = (function (F, T) {
       number(record.size),
       text(record.modified),
       status === 'done' || status === 'skipped' || status === 'restored' ? text(result.output) : '',
-      text(result.backup),
+      movie.result ? text(result.backup) : firstOriginal(record),
     ];
+  }
+
+  // A movie no batch took still names the original's backup the import
+  // found beside it.
+  function firstOriginal(record) {
+    const found = Array.isArray(record.backups) ? record.backups : [];
+    const original = found.find((b) => b && b.original === true && typeof b.path === 'string');
+    return original ? original.path : '';
   }
 
   // A file the import refused: its name as the import gave it and why.

@@ -9,6 +9,8 @@ function installFake(config) {
   const published = new Set();
   const movies = new Map();
   const originals = new Map(); // by id: the record a movie had when it was stamped in place
+  const inPlace = new Map(); // by id: {path, size} of the backup this process made, until restored or removed
+  let restores = 0;
   let settings = config.settings || null;
   let cancelFlag = false;
   let busy = false;
@@ -138,15 +140,76 @@ function installFake(config) {
         }
         emit('progress', { ...context, state: 'processing', progress: 1.0 });
         published.add(output);
-        if (options.copy === false) originals.set(id, movie);
-        result = { backup: options.copy === false ? movie.path + '.velmora-backup-4242-1-' + index : null,
-          id, output, progress: 1, state: 'done', timecode: timecodes[id] };
+        const backup = options.copy === false ? movie.path + '.velmora-backup-4242-1-' + index : null;
+        if (backup !== null) {
+          originals.set(id, movie);
+          inPlace.set(id, { path: backup, size: movie.size });
+        }
+        result = { backup, id, output, progress: 1, state: 'done', timecode: timecodes[id] };
       }
       emit('progress', { ...context, ...result });
       results.push(result);
     }
     busy = false;
     return { cancelled: cancelFlag, results };
+  }
+
+  // This process's own in-place backup first; else, as after a relaunch, the
+  // first original the import listed, whose names are then exchanged.
+  async function restore(args) {
+    if (busy) throw 'Wait for the current batch to finish.';
+    const movie = movies.get(args.id);
+    if (!movie) throw 'Unknown movie. Import it again.';
+    if (config.restorePauseAt === restores++) await new Promise((resolve) => { resumeBatch = resolve; });
+    const session = inPlace.get(args.id);
+    if (session) {
+      inPlace.delete(args.id);
+      return { backup: session.path, id: args.id, path: movie.path, record: originals.get(args.id) || movie };
+    }
+    const listed = movie.backups || [];
+    if (listed.length === 0) throw 'This movie has no backup to restore. Nothing was changed.';
+    const original = listed.find((b) => b.original === true);
+    if (!original) throw listed[0].reason + ' Nothing was changed.';
+    const failure = (config.restoreFailures || {})[movie.path];
+    if (typeof failure === 'string') throw failure;
+    const stamped = { path: original.path, size: movie.size, original: false,
+      reason: 'The movie is not this backup with a timecode added.' };
+    const backups = listed.map((b) => (b === original ? stamped : b));
+    const record = { ...movie, size: original.size, timecode: null, backups };
+    movies.set(args.id, record);
+    return { backup: original.path, id: args.id, path: movie.path, record };
+  }
+
+  // Listed originals and this process's backup are removed unless the full
+  // check (config.removeFailures by path) keeps them; the rest are kept.
+  function removeBackups(args) {
+    if (busy) throw 'Wait for the current batch to finish.';
+    if (!Array.isArray(args.ids)) throw 'invalid type: null, expected a sequence';
+    const removed = [];
+    const kept = [];
+    const check = (id, b) => {
+      const failure = (config.removeFailures || {})[b.path];
+      if (typeof failure === 'string') kept.push({ id, path: b.path, reason: failure });
+      else removed.push({ id, path: b.path, size: b.size });
+    };
+    for (const id of args.ids) {
+      const movie = movies.get(id);
+      if (!movie) continue;
+      const listed = movie.backups || [];
+      for (const b of listed) {
+        if (b.original === true) check(id, b);
+        else kept.push({ id, path: b.path, reason: b.reason });
+      }
+      const session = inPlace.get(id);
+      if (session && !listed.some((b) => b.path === session.path)) check(id, session);
+      const gone = new Set(removed.filter((r) => r.id === id).map((r) => r.path));
+      if (session && gone.has(session.path)) inPlace.delete(id);
+      const rest = listed.filter((b) => !gone.has(b.path));
+      const record = { ...movie, backups: rest };
+      if (rest.length === 0) delete record.backups;
+      movies.set(id, record);
+    }
+    return { removed, kept };
   }
 
   const handlers = {
@@ -168,12 +231,8 @@ function installFake(config) {
       if (!Array.isArray(args.paths)) throw 'invalid type: null, expected a sequence';
       return { exists: args.paths.map(taken) };
     },
-    restore: (args) => {
-      const movie = movies.get(args.id);
-      if (!movie) throw 'Unknown movie. Import it again.';
-      return { backup: movie.path + '.velmora-backup-4242-1-0', id: args.id, path: movie.path,
-        record: originals.get(args.id) || movie };
-    },
+    restore,
+    remove_backups: removeBackups,
     // The shell's chooser answers a path (or null when cancelled).
     save_report: (args) => {
       if (typeof args.text !== 'string') throw 'invalid type: null, expected a string';

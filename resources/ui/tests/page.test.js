@@ -41,7 +41,24 @@ const LIBRARY = {
     ],
   },
   '/media/day1/notes.txt': { error: 'Supported formats: MOV, MP4, M4V.' },
+  // Stamped in place by an earlier session: the import lists what lies beside each movie.
+  '/media/day2': {
+    files: [
+      { path: '/media/day2/D001.mov', fields: { timecode: '01:00:00:00', backups: [
+        { path: '/media/day2/D001.mov.velmora-backup-4242-9-11', size: 49000000, original: true }] } },
+      { path: '/media/day2/E002.mov', fields: { timecode: '02:00:00:00', size: 1530000, backups: [
+        { path: '/media/day2/E002.mov.velmora-backup-4242-9-12', size: 900, original: false,
+          reason: 'The backup does not hold exactly one movie atom.' }] } },
+      { path: '/media/day2/F003.mov', fields: { backups: [
+        { path: '/media/day2/F003.mov.velmora-backup-4242-9-13', size: 2500000, original: true },
+        { path: '/media/day2/F003.mov.velmora-backup-4242-9-14', size: 700, original: false,
+          reason: 'The movie is not this backup with a timecode added.' }] } },
+      { path: '/media/day2/G004.mov', fields: { backups: [
+        { path: '/media/day2/G004.mov.velmora-backup-4242-9-15', size: 3000000, original: true }] } },
+    ],
+  },
 };
+const day2Backup = (name, n) => '/media/day2/' + name + '.velmora-backup-4242-9-' + n;
 
 let context;
 let userDataDir;
@@ -86,6 +103,21 @@ const calls = (page, command) =>
 const emit = (page, name, payload) =>
   page.evaluate(([n, p]) => window.__FAKE__.emit(n, p), [name, payload]);
 const row = (page, name) => page.locator('#movie-rows [role="row"]', { hasText: name });
+
+async function dropDay2(page) {
+  await emit(page, 'native://drag-drop', { paths: ['/media/day2'] });
+  await page.locator('#movie-rows [role="row"]').nth(3).waitFor();
+}
+
+// What each row says of its backup: the path, the note, whether it offers a restore.
+const backupLines = (page) => page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => {
+  const line = tr.querySelector('.backup');
+  const note = tr.querySelector('.backup-note');
+  const restore = tr.querySelector('button.restore');
+  const shown = (node) => node.closest('[hidden]') === null;
+  return [tr.querySelector('.c-name .primary').textContent, shown(line) ? line.querySelector('.mid-path').title : null,
+    shown(note) ? note.textContent : null, shown(restore)];
+}));
 
 async function dropDay1(page) {
   await emit(page, 'native://drag-drop', { paths: ['/media/day1', '/media/day1/notes.txt'] });
@@ -688,13 +720,13 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   await row(page, 'B002').locator('input.tc').press('Enter');
 
   // In place asks first; Cancel has the focus, and Escape or Enter keeps the originals.
-  const question = page.locator('#confirm-inplace');
+  const question = page.locator('#confirm');
   for (const key of ['Escape', 'Enter']) {
     await page.locator('#process').click();
     assert.equal(await question.evaluate((d) => d.open), true, key);
-    assert.equal(await page.locator('#confirm-inplace-text').textContent(),
+    assert.equal(await page.locator('#confirm-text').textContent(),
       'Replace 3 movies in place? Each original stays beside it as a backup.');
-    assert.equal(await page.evaluate(() => document.activeElement.id), 'confirm-inplace-cancel');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'confirm-cancel');
     assert.equal(await page.getByRole('alertdialog', { name: /^Replace 3 movies in place\?/ }).count(), 1);
     await page.keyboard.press(key);
     assert.equal(await question.evaluate((d) => d.open), false, key);
@@ -702,7 +734,7 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   assert.deepEqual(await calls(page, 'process_movies'), []);
   assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Ready', 'Ready', 'Ready']);
   await page.locator('#process').click();
-  await page.locator('#confirm-inplace-replace').click();
+  await page.locator('#confirm-ok').click();
   await page.waitForFunction(() => window.__FAKE__.paused());
   assert.equal(await question.evaluate((d) => d.open), false);
   // Escape cancels, as the Cancel button and the shell's menu item do.
@@ -775,6 +807,149 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   const second = (await calls(page, 'save_report'))[1];
   assert.deepEqual(parseCsv(second.args.text).map((r) => r[0]),
     ['Status', 'restored', 'cancelled', 'not processed', 'not imported']);
+  await cleanClose(page);
+});
+
+test('backups found at import: restore the original, name the others, remove only originals after asking', async () => {
+  const page = await openPage({ removeFailures: { [day2Backup('F003.mov', 13)]: 'The movie\'s bytes differ from the backup\'s.' } });
+  await dropDay2(page);
+  const ids = await page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
+  const [idD, idE, idF, idG] = ids;
+  assert.deepEqual(await backupLines(page), [
+    ['D001.mov', day2Backup('D001.mov', 11), null, true],
+    ['E002.mov', day2Backup('E002.mov', 12), 'Not this movie\'s original: The backup does not hold exactly one movie atom.',
+      false],
+    ['F003.mov', day2Backup('F003.mov', 13), null, true],
+    ['G004.mov', day2Backup('G004.mov', 15), null, true],
+  ]);
+  assert.equal(await page.getByRole('button', { name: 'Restore all originals' }).isVisible(), true);
+  assert.equal(await page.getByRole('button', { name: 'Remove backups…' }).isEnabled(), true);
+
+  // The listed original comes back as the single restore does.
+  await row(page, 'D001').getByRole('button', { name: 'Restore the original of D001.mov' }).click();
+  await page.locator('#messages li').waitFor();
+  assert.deepEqual((await calls(page, 'restore')).map((c) => c.args), [{ id: idD }]);
+  assert.equal(await page.locator('#messages li span').first().textContent(), 'Original restored: /media/day2/D001.mov');
+  assert.equal(await row(page, 'D001').locator('.restored-note').textContent(),
+    'Original restored; stamped copy kept as ' + day2Backup('D001.mov', 11));
+  assert.deepEqual((await backupLines(page))[0], ['D001.mov', day2Backup('D001.mov', 11),
+    'Not this movie\'s original: The movie is not this backup with a timecode added.', false]);
+  await page.locator('#messages li button').click();
+
+  // Asked first, Cancel the default: Escape and Enter send nothing.
+  const question = page.locator('#confirm');
+  for (const key of ['Escape', 'Enter']) {
+    await page.locator('#remove-backups').click();
+    assert.equal(await page.locator('#confirm-text').textContent(),
+      'Remove 2 backups (5.5 MB)? Only backups that are verifiably the movie\'s original are deleted.');
+    assert.equal(await page.locator('#confirm-ok').textContent(), 'Remove');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'confirm-cancel', key);
+    await page.keyboard.press(key);
+    assert.equal(await question.evaluate((d) => d.open), false, key);
+  }
+  assert.deepEqual(await calls(page, 'remove_backups'), []);
+
+  // One movie stamped in place now: its backup counts at the original's size,
+  // and the same dialog asks the in-place question again.
+  await page.locator('input[name="output"][value="inplace"]').check();
+  await page.locator('#process').click();
+  assert.equal(await page.locator('#confirm-text').textContent(),
+    'Replace 1 movie in place? The original stays beside it as a backup.');
+  assert.equal(await page.locator('#confirm-ok').textContent(), 'Replace');
+  await page.locator('#confirm-ok').click();
+  await page.waitForFunction(() => !document.body.classList.contains('processing') &&
+    window.__FAKE__.calls.some((c) => c.command === 'process_movies'));
+  assert.deepEqual((await backupLines(page))[1],
+    ['E002.mov', '/media/day2/E002.mov.velmora-backup-4242-1-0', null, true]);
+
+  // The report names each row's backup; a movie no batch took, its first original.
+  await page.locator('#save-report').click();
+  await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'save_report'));
+  const [save] = await calls(page, 'save_report');
+  assert.deepEqual(parseCsv(save.args.text).slice(1).map((r) => [r[0], r[20]]), [
+    ['restored', day2Backup('D001.mov', 11)],
+    ['done', '/media/day2/E002.mov.velmora-backup-4242-1-0'],
+    ['left out', day2Backup('F003.mov', 13)],
+    ['left out', day2Backup('G004.mov', 15)],
+  ]);
+  await page.locator('#messages li button').click();
+
+  await page.locator('#remove-backups').click();
+  const named = 'Remove 3 backups (7.0 MB)? Only backups that are verifiably the movie\'s original are deleted.';
+  assert.equal(await page.getByRole('alertdialog', { name: named, exact: true }).count(), 1);
+  for (const scheme of ['light', 'dark']) {
+    await page.emulateMedia({ colorScheme: scheme, reducedMotion: 'reduce' });
+    assert.deepEqual(await seriousFindings(page), [], scheme);
+  }
+  await page.locator('#confirm-ok').click();
+  await page.locator('#messages li').waitFor();
+  assert.deepEqual((await calls(page, 'remove_backups')).map((c) => c.args), [{ ids: [idE, idF, idG] }]);
+  assert.deepEqual(await page.locator('#messages li > span').evaluate((span) => span.innerText.split('\n')), [
+    'Removed 2 backups.',
+    'E002.mov.velmora-backup-4242-9-12: The backup does not hold exactly one movie atom.',
+    'F003.mov.velmora-backup-4242-9-13: The movie\'s bytes differ from the backup\'s.',
+    'F003.mov.velmora-backup-4242-9-14: The movie is not this backup with a timecode added.',
+  ]);
+  // Removed backups leave their rows; the kept original can still be restored.
+  assert.deepEqual((await backupLines(page)).slice(1), [
+    ['E002.mov', day2Backup('E002.mov', 12), 'Not this movie\'s original: The backup does not hold exactly one movie atom.',
+      false],
+    ['F003.mov', day2Backup('F003.mov', 13), null, true],
+    ['G004.mov', null, null, false],
+  ]);
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'remove-backups');
+  assert.equal(await page.locator('#remove-backups').isEnabled(), true);
+  assert.equal(await page.locator('#restore-all').isVisible(), true);
+  await page.screenshot({ path: path.join(ARTIFACTS, 'page-backups.png') });
+  await cleanClose(page);
+});
+
+test('Restore all: one row after the other, Process and import wait, failures in the summary', async () => {
+  const stale = 'The stamped movie changed since the import: /media/day2/G004.mov. Nothing was changed.';
+  const page = await openPage({ restorePauseAt: 0, restoreFailures: { '/media/day2/G004.mov': stale } });
+  await dropDay2(page);
+  const ids = await page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
+  assert.equal(await page.locator('#process').isEnabled(), true);
+
+  await page.getByRole('button', { name: 'Restore all originals' }).focus();
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => window.__FAKE__.paused());
+  // The first restore is still out: no second one yet.
+  assert.deepEqual((await calls(page, 'restore')).map((c) => c.args), [{ id: ids[0] }]);
+  assert.equal(await page.locator('#summary').textContent(), 'Restoring 1 of 3');
+  for (const id of ['process', 'add-movies', 'add-folder', 'restore-all', 'remove-backups', 'clear-list']) {
+    assert.equal(await page.locator('#' + id).isDisabled(), true, id);
+  }
+  assert.equal(await row(page, 'F003').locator('button.restore').isDisabled(), true);
+  // A drop meanwhile waits for the restores to end.
+  await emit(page, 'native://drag-drop', { paths: ['/media/day1'] });
+  assert.equal((await calls(page, 'import_movies')).length, 1);
+
+  await page.evaluate(() => window.__FAKE__.resume());
+  await page.waitForFunction(() => !document.body.classList.contains('restoring'));
+  assert.deepEqual((await calls(page, 'restore')).map((c) => c.args), [{ id: ids[0] }, { id: ids[2] }, { id: ids[3] }]);
+  assert.deepEqual(await page.locator('#movie-rows .restored-note').allTextContents(), [
+    'Original restored; stamped copy kept as ' + day2Backup('D001.mov', 11),
+    'Original restored; stamped copy kept as ' + day2Backup('F003.mov', 13),
+  ]);
+  const notice = page.locator('#messages li', { hasText: 'Restored' });
+  assert.deepEqual(await notice.locator('> span').evaluate((span) => span.innerText.split('\n')),
+    ['Restored 2 originals.', 'G004.mov: ' + stale]);
+  assert.match(await notice.getAttribute('class'), /\bbad\b/);
+  // The failed row can be tried again; the held drop is imported now.
+  assert.deepEqual((await backupLines(page))[3], ['G004.mov', day2Backup('G004.mov', 15), null, true]);
+  assert.equal(await row(page, 'G004').locator('button.restore').isEnabled(), true);
+  await page.locator('#movie-rows [role="row"]').nth(6).waitFor();
+  assert.deepEqual((await calls(page, 'import_movies')).map((c) => c.args.paths), [['/media/day2'], ['/media/day1']]);
+  assert.equal(await page.locator('#process').isEnabled(), true);
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'restore-all');
+
+  // One original left to remove: the question is singular.
+  await page.locator('#remove-backups').click();
+  assert.equal(await page.locator('#confirm-text').textContent(),
+    'Remove 1 backup (3.0 MB)? Only backups that are verifiably the movie\'s original are deleted.');
+  await page.keyboard.press('Escape');
+  assert.deepEqual(await calls(page, 'remove_backups'), []);
   await cleanClose(page);
 });
 
@@ -1015,12 +1190,12 @@ test('accessibility: no serious or critical axe findings, list loaded and help o
   // The in-place question, for the one movie left to retry.
   await page.locator('input[name="output"][value="inplace"]').check();
   await page.locator('#process').click();
-  assert.equal(await page.locator('#confirm-inplace-text').textContent(),
+  assert.equal(await page.locator('#confirm-text').textContent(),
     'Replace 1 movie in place? The original stays beside it as a backup.');
   assert.deepEqual(await serious(), []);
   await page.screenshot({ path: path.join(ARTIFACTS, 'page-inplace-question.png') });
   await page.keyboard.press('Escape');
-  assert.equal(await page.locator('#confirm-inplace').evaluate((d) => d.open), false);
+  assert.equal(await page.locator('#confirm').evaluate((d) => d.open), false);
   assert.equal((await calls(page, 'process_movies')).length, 1);
   await cleanClose(page);
 });

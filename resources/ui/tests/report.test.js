@@ -14,6 +14,9 @@ const base = {
   modified: '2024-03-09T14:05:17.010Z', size: 52428800, creationOrigin: 'Media metadata',
 };
 const rec = (path, fields) => ({ ...base, id: path, path, ...fields });
+// Backups an import found: the first original names a movie no batch took.
+const found = (name, ...originals) => originals.map((original, i) => ({ path: name + '.velmora-backup-7-8-' + i,
+  size: 100 + i, original, ...(original ? {} : { reason: 'The movie\'s bytes differ from the backup\'s.' }) }));
 const SENT = { source: 'embedded', timezone: 'local', offset: '00:00:10:00', direction: 'subtract', copy: true,
   destination: '/exports/day 1' };
 
@@ -30,19 +33,21 @@ const BATCH = {
       phase: 'error', timecode: '12:34:56:07', typed: true, reel: null, settings: SENT,
       result: { error: 'Output timecode verification failed. Source has been preserved.', id: 'b', progress: 0,
         state: 'error' } },
-    { record: rec('/media/\uFFFDcam/C003.mov', { rate: '25/1', timecode: '10:00:00:00', duration: 3 }),
+    { record: rec('/media/\uFFFDcam/C003.mov', { rate: '25/1', timecode: '10:00:00:00', duration: 3,
+      backups: found('/media/C003.mov', true) }),
       phase: 'cancelled', timecode: '09:59:50:00', typed: false, reel: null, settings: SENT,
       result: { error: 'Cancelled.', id: 'c', progress: 0, state: 'error' } },
-    { record: rec('/media/D004 \uD800.mov', { rate: '24000/1001', size: 0 }), phase: 'unreached',
+    { record: rec('/media/D004 \uD800.mov', { rate: '24000/1001', size: 0,
+      backups: found('/media/D004.mov', false, true, true) }), phase: 'unreached',
       timecode: '00:59:50:00', typed: false, reel: null, settings: SENT, result: null },
-    { record: rec('/media/E005.mov'), phase: 'ready', timecode: '00:59:50;00', typed: false, reel: null,
+    { record: rec('/media/E005.mov', { backups: found('/media/E005.mov', true) }), phase: 'ready', timecode: '00:59:50;00', typed: false, reel: null,
       settings: SENT, result: { backup: '/media/E005.mov.velmora-backup-1-2-3', output: '/media/E005.mov',
         state: 'restored' } },
     { record: rec('/media/F006.mov', { rate: '60000/1001', duration: 4.001666666666667 }), phase: 'skipped',
       timecode: '00:59:50;00', typed: false, reel: null, settings: SENT,
       result: { id: 'f', message: 'Skipped: the output already exists.', output: '/exports/day 1/F006_TC.mov',
         progress: 0, state: 'skipped' } },
-    { record: rec('/media/G007.mov', { timecode: null }), phase: 'left', timecode: null, typed: false, reel: null,
+    { record: rec('/media/G007.mov', { timecode: null, backups: found('/media/G007.mov', false) }), phase: 'left', timecode: null, typed: false, reel: null,
       error: 'No embedded timecode', settings: SENT, result: null },
     { record: rec('/media/H008.mov', { timecode: null }), phase: 'error', timecode: '01:00:00:00', typed: true,
       reel: null, settings: SENT, result: { error: ' ', id: 'h', progress: 0, state: 'error' } },
@@ -66,7 +71,7 @@ const EXPECTED = [
     ...dates, '', ''],
   ['not processed', '', '00:59:50:00', '00:59:59:23', '00:00:10.010', '240', '24000/1001', '23.976', 'no', '',
     'embedded', '', '', 'Asia/Kolkata', '-00:00:10:00', '01:00:00;00', '/media/D004 \uFFFD.mov', '0', ...dates, '',
-    ''],
+    '/media/D004.mov.velmora-backup-7-8-1'],
   ['restored', '', '00:59:50;00', '00:59:59;29', '00:00:10.010', '300', '30000/1001', '29.97', 'yes', '',
     'embedded', '', '', 'Asia/Kolkata', '-00:00:10:00', '01:00:00;00', '/media/E005.mov', '52428800', ...dates,
     '/media/E005.mov', '/media/E005.mov.velmora-backup-1-2-3'],

@@ -9,7 +9,7 @@ namespace {
 
 using testing::run_program;
 
-const std::string kUsage = "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | --version\n";
+const std::string kUsage = "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | stamp INPUT HH:MM:SS:FF | unstamp INPUT | --version\n";
 const std::string kNoInput = "No such file or directory (os error 2)\n";
 const std::string kInvalidReel = "Invalid reel name\n";
 

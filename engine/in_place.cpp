@@ -60,8 +60,9 @@ public:
 
 private:
     InPlaceFile(File file, const struct stat& status)
-        : file_(std::move(file)), size_(static_cast<std::uint64_t>(status.st_size)), times_{status.st_atim,
-                                                                                             status.st_mtim} {}
+        : file_(std::move(file)),
+          size_(static_cast<std::uint64_t>(status.st_size)),
+          times_{status.st_atim, status.st_mtim} {}
 
     File file_;
     std::uint64_t size_ = 0;
@@ -139,7 +140,8 @@ std::optional<Restoration> find_restoration(const InPlaceFile& file) {
     const AtomSpan* old_moov = atom_at(*atoms, record->old_moov_offset);
     if (old_moov == nullptr || old_moov->offset + old_moov->size > record->original_length) return std::nullopt;
     if (old_moov->atom_type == FourCC("moov")) return Restoration{std::nullopt, record->original_length};
-    if (old_moov->atom_type == FourCC("free")) return Restoration{old_moov->offset + kTypeField, record->original_length};
+    if (old_moov->atom_type == FourCC("free"))
+        return Restoration{old_moov->offset + kTypeField, record->original_length};
     return std::nullopt;
 }
 
@@ -166,7 +168,8 @@ Status stamp_movie(const std::string& input, const std::string& timecode, const 
     if (const Status flushed = file.flush(); !flushed) return undone(file, std::nullopt, length, flushed.error());
 
     // b: the appended moov read from disk as it will read once the old one is free.
-    if (!read_back(input, original, old_moov, timecode, reel, record)) return undone(file, std::nullopt, length, kUndone);
+    if (!read_back(input, original, old_moov, timecode, reel, record))
+        return undone(file, std::nullopt, length, kUndone);
 
     // c: from this write on, readers take the new moov.
     if (const Status retyped = file.write_at(plan.free_patch_offset, FourCC("free").bytes); !retyped)

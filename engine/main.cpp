@@ -15,7 +15,9 @@
 
 namespace {
 
-constexpr const char* kUsage = "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | stamp INPUT HH:MM:SS:FF | unstamp INPUT | --version";
+constexpr const char* kUsage =
+    "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | stamp INPUT HH:MM:SS:FF | unstamp INPUT | "
+    "--version";
 constexpr const char* kVersion = "velmora-engine 0.5.0 (Velmora's own container engine; no external media framework)";
 
 int report_failure(const std::string& message) {

@@ -13,7 +13,7 @@ namespace velmora {
 
 namespace {
 
-constexpr std::uint32_t kUnityRate = 0x10000;          // 1.0 in 16.16 fixed point
+constexpr std::uint32_t kUnityRate = 0x10000;  // 1.0 in 16.16 fixed point
 constexpr double kMinFrameRate = 1.0;
 constexpr double kMaxFrameRate = 99.0;
 

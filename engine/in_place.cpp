@@ -189,7 +189,11 @@ Status stamp_movie(const std::string& input, const std::string& timecode, const 
 Status unstamp_movie(const std::string& input) {
     TRY(InPlaceFile file, InPlaceFile::open(input));
     const std::optional<Restoration> found = find_restoration(file);
-    if (!found) return fail(kNotStamped);
+    if (!found) {
+        // Only read, but reading moved the access time.
+        TRY_VOID(file.restore_times());
+        return fail(kNotStamped);
+    }
     return restore_original(file, found->type_offset, found->original_length);
 }
 

@@ -18,8 +18,8 @@ namespace {
 using testing::cat;
 using testing::head;
 using testing::MovieSpec;
-using testing::u32s;
 using testing::TempFile;
+using testing::u32s;
 
 std::string report_of(const MovieSpec& recipe) {
     TempFile file(testing::build_movie_bytes(recipe));

@@ -13,6 +13,8 @@ namespace velmora {
 namespace engine_command {
 inline constexpr std::string_view kProbe = "probe";
 inline constexpr std::string_view kWrite = "write";
+inline constexpr std::string_view kStamp = "stamp";
+inline constexpr std::string_view kUnstamp = "unstamp";
 inline constexpr std::string_view kVersion = "--version";
 }  // namespace engine_command
 
@@ -26,7 +28,8 @@ inline constexpr std::string_view kEngine = "engine";
 inline constexpr std::string_view kRate = "rate";
 inline constexpr std::string_view kDuration = "duration";
 inline constexpr std::string_view kTimecode = "timecode";
-inline constexpr std::string_view kReel = "reel";  // only when the timecode track names one
+inline constexpr std::string_view kReel = "reel";          // only when the timecode track names one
+inline constexpr std::string_view kAppended = "appended";  // only when stamped in place (moov/udta/vlmr)
 inline constexpr std::string_view kCreatedUnix = "createdUnix";
 inline constexpr std::string_view kWidth = "width";
 inline constexpr std::string_view kHeight = "height";

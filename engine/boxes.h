@@ -167,6 +167,13 @@ inline constexpr std::uint64_t kReelText = 4;
 // A field of the first sample entry, read from the stsd payload.
 Result<std::uint64_t> read_sample_entry_field(ByteView stsd, Field field);
 
+// ---- vlmr (our own, in moov/udta) ----
+// Left by a stamp in place: version and flags (all zero), then where the
+// file ended before the stamp and where its old moov starts.
+inline constexpr std::uint64_t kStampRecordPayloadSize = 20;
+inline constexpr Field kStampOriginalLength{4, 8};
+inline constexpr Field kStampOldMoovOffset{12, 8};
+
 // ---- tref ----
 // A reference atom holds 32-bit track identifiers.
 inline constexpr Field kReferencedTrackId{0, 4};

@@ -9,12 +9,14 @@
 
 namespace velmora {
 
+namespace {
+
 // Opening without blocking keeps a FIFO (or a device) from holding the
-// engine in open() forever; only a regular file is read, in blocking mode.
-Result<File> open_read_only(const std::string& path) {
+// engine in open() forever; only a regular file is used, in blocking mode.
+Result<File> open_regular(const std::string& path, int access) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        fd = ::open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return fail(system_error_text(errno));
     File file(fd);
@@ -25,6 +27,12 @@ Result<File> open_read_only(const std::string& path) {
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(system_error_text(errno));
     return file;
 }
+
+}  // namespace
+
+Result<File> open_read_only(const std::string& path) { return open_regular(path, O_RDONLY); }
+
+Result<File> open_read_write(const std::string& path) { return open_regular(path, O_RDWR); }
 
 Result<std::uint64_t> file_size_of(const File& file) {
     struct stat status {};

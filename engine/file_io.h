@@ -17,6 +17,8 @@ using File = UniqueFd;
 // Opens a regular file for reading; anything else (a folder, a FIFO, a
 // device) fails with "Input is not a regular file" without blocking.
 Result<File> open_read_only(const std::string& path);
+// The same for a file changed in place.
+Result<File> open_read_write(const std::string& path);
 Result<std::uint64_t> file_size_of(const File& file);
 // Reads exactly out.size() bytes at the offset; a short file gives
 // "failed to fill whole buffer".

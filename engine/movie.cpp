@@ -6,14 +6,14 @@
 #include "boxes.h"
 #include "recorded_time.h"
 #include "sample_tables.h"
+#include "stamp_record.h"
 #include "timecode_track.h"
 
 namespace velmora {
 
 namespace {
 
-constexpr std::uint64_t kMaxMetadataSize = 0x8000000;  // 128 MiB, header included
-constexpr std::uint32_t kUnityRate = 0x10000;          // 1.0 in 16.16 fixed point
+constexpr std::uint32_t kUnityRate = 0x10000;  // 1.0 in 16.16 fixed point
 constexpr double kMinFrameRate = 1.0;
 constexpr double kMaxFrameRate = 99.0;
 
@@ -282,11 +282,16 @@ bool is_primary_video(const Track& track) {
     return track.handler == FourCC("vide") && !still_picture && track.sample_count != 0;
 }
 
-Result<Movie> open_movie(const std::string& path) {
+Result<Movie> open_movie(const std::string& path) { return open_movie(path, std::nullopt); }
+
+Result<Movie> open_movie(const std::string& path, std::optional<std::uint64_t> retyped_moov) {
     Movie movie;
     TRY(movie.file, open_read_only(path));
     TRY(movie.file_size, file_size_of(movie.file));
     TRY(movie.atoms, list_top_level_atoms(movie.file.get(), movie.file_size));
+    if (retyped_moov)
+        for (AtomSpan& atom : movie.atoms)
+            if (atom.offset == *retyped_moov && atom.atom_type == FourCC("moov")) atom.atom_type = FourCC("free");
     TRY(const AtomSpan moov, single_moov(movie.atoms));
     TRY(movie.metadata, read_metadata(movie.file, moov));
     TRY(const Children moov_children, parse_children(movie.metadata));
@@ -304,6 +309,7 @@ Result<Movie> open_movie(const std::string& path) {
     movie.existing_reel = read_existing_reel(movie);
     // Last, and never a refusal: a movie reads the same with or without it.
     movie.recorded_time = read_recorded_time(moov_children);
+    movie.stamp_record = read_stamp_record(moov_children);
     return movie;
 }
 

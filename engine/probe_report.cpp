@@ -113,6 +113,10 @@ std::string probe_report(const Movie& movie) {
         append_key(out, kReel);
         out += json_string(*movie.existing_reel);
     }
+    if (movie.stamp_record) {
+        append_key(out, kAppended);
+        out += "true";
+    }
     append_key(out, kCreatedUnix);
     out += format_created_unix(movie.creation_time);
     append_key(out, kWidth);

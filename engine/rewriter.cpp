@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "probe_report.h"
 #include "reel_name.h"
+#include "stamp_record.h"
 #include "timecode.h"
 #include "track_builder.h"
 #include "verify.h"
@@ -106,11 +107,22 @@ Status append_new_atoms(OutputFile& out, const Movie& movie, const WritePlan& pl
 }  // namespace
 
 Result<Bytes> rebuild_moov(const Movie& movie, std::uint32_t timecode_track_id, ByteView timecode_trak,
-                           ByteView video_trak) {
+                           ByteView video_trak, const std::optional<StampRecord>& record) {
     TRY(const std::vector<AtomSpan> children, list_children(movie.metadata));
     Bytes payload;
     std::size_t trak_number = 0;
+    bool has_udta = false;
     for (const AtomSpan& child : children) {
+        if (child.atom_type == FourCC("udta")) {
+            has_udta = true;
+            const ByteView udta = atom_payload(movie.metadata, child);
+            // Without a record to change, udta stays as stored, byte for byte.
+            if (record || holds_stamp_record(udta)) {
+                TRY(const Bytes amended, udta_payload_with(udta, record));
+                append_bytes(payload, make_atom(FourCC("udta"), amended));
+                continue;
+            }
+        }
         if (child.atom_type == FourCC("mvhd")) {
             TRY(const Bytes mvhd, raised_mvhd(atom_payload(movie.metadata, child), timecode_track_id));
             append_bytes(payload, mvhd);
@@ -130,10 +142,12 @@ Result<Bytes> rebuild_moov(const Movie& movie, std::uint32_t timecode_track_id, 
         append_bytes(payload, copied_child(movie.metadata, child));
     }
     append_bytes(payload, timecode_trak);
+    if (record && !has_udta) append_bytes(payload, make_atom(FourCC("udta"), stamp_record_atom(*record)));
     return make_atom(FourCC("moov"), payload);
 }
 
-Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode, const std::optional<std::string>& reel) {
+Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode, const std::optional<std::string>& reel,
+                             const std::optional<StampRecord>& record) {
     const Track& video = movie.video();
     const FrameRate rate = movie.video_rate();
     TRY(const TimecodeValue start, parse_timecode(timecode, rate.timescale, rate.frame_duration));
@@ -145,7 +159,7 @@ Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode, co
     TRY(const Bytes timecode_trak, build_timecode_trak(video, timecode_track_id, start.drop_frame,
                                                        timecode_sample_offset(movie.file_size), standard_rate, reel));
     TRY(const Bytes video_trak, reference_timecode_track(video.trak_bytes, timecode_track_id));
-    TRY(Bytes moov, rebuild_moov(movie, timecode_track_id, timecode_trak, video_trak));
+    TRY(Bytes moov, rebuild_moov(movie, timecode_track_id, timecode_trak, video_trak, record));
 
     const auto first_moov = std::ranges::find(movie.atoms, FourCC("moov"), &AtomSpan::atom_type);
     if (first_moov == movie.atoms.end()) return fail("Expected one movie metadata atom");

@@ -40,13 +40,16 @@ struct WritePlan {
 };
 
 // Parses the timecode at the video rate, checks the reel and builds every new
-// atom; touches no file.
+// atom; touches no file. A stamp in place passes the record its moov keeps.
 Result<WritePlan> plan_write(const Movie& movie, const std::string& timecode,
-                             const std::optional<std::string>& reel = std::nullopt);
+                             const std::optional<std::string>& reel = std::nullopt,
+                             const std::optional<StampRecord>& record = std::nullopt);
 
 // The input's moov with the video trak amended, every timecode trak dropped,
-// the next track identifier raised and the timecode trak appended last.
+// the next track identifier raised and the timecode trak appended last. An
+// old `vlmr` leaves udta; the given record's enters it (in a udta added last
+// when the movie has none).
 Result<Bytes> rebuild_moov(const Movie& movie, std::uint32_t timecode_track_id, ByteView timecode_trak,
-                           ByteView video_trak);
+                           ByteView video_trak, const std::optional<StampRecord>& record = std::nullopt);
 
 }  // namespace velmora

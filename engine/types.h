@@ -36,6 +36,14 @@ struct RecordedTime {
     bool operator==(const RecordedTime&) const = default;
 };
 
+// What a stamp in place recorded in its `vlmr`: the file's length before
+// the stamp and where its old moov (now a free atom) starts.
+struct StampRecord {
+    std::uint64_t original_length = 0;
+    std::uint64_t old_moov_offset = 0;
+    bool operator==(const StampRecord&) const = default;
+};
+
 struct Track {
     Bytes trak_bytes;  // the whole trak atom, header included
     std::uint64_t media_duration = 0;
@@ -61,6 +69,7 @@ struct Movie {
     std::optional<std::string> existing_reel;   // named by the existing timecode track
     std::optional<VariableRate> variable_rate;  // set when the video's frame durations differ
     std::optional<RecordedTime> recorded_time;  // from moov/meta, when it holds one that parses
+    std::optional<StampRecord> stamp_record;    // from moov/udta/vlmr, when the movie was stamped in place
 
     const Track& video() const { return tracks[video_index]; }
     // The rate the video is labelled at: its own for a constant rate, else the standard rate.

@@ -24,14 +24,20 @@ bool same_tracks(const std::vector<ByteView>& a, const std::vector<ByteView>& b)
 
 }  // namespace
 
-Result<Movie> verify_written_movie(const Movie& input, const std::string& output, const std::string& timecode,
-                                   const std::optional<std::string>& reel) {
-    TRY(Movie written, open_movie(output));
+Status check_written_movie(const Movie& input, const Movie& written, const std::string& timecode,
+                           const std::optional<std::string>& reel) {
     if (written.existing_timecode != timecode) return fail("Written timecode failed verification");
     if (written.existing_reel != reel) return fail("Written reel failed verification");
     const std::uint32_t video_track_id = input.video().track_id;
     if (!same_tracks(untouched_tracks(input, video_track_id), untouched_tracks(written, video_track_id)))
         return fail("Camera/audio track metadata changed unexpectedly");
+    return {};
+}
+
+Result<Movie> verify_written_movie(const Movie& input, const std::string& output, const std::string& timecode,
+                                   const std::optional<std::string>& reel) {
+    TRY(Movie written, open_movie(output));
+    TRY_VOID(check_written_movie(input, written, timecode, reel));
     return written;
 }
 

@@ -14,4 +14,8 @@ namespace velmora {
 Result<Movie> verify_written_movie(const Movie& input, const std::string& output, const std::string& timecode,
                                    const std::optional<std::string>& reel = std::nullopt);
 
+// The same checks on a movie already read back.
+Status check_written_movie(const Movie& input, const Movie& written, const std::string& timecode,
+                           const std::optional<std::string>& reel = std::nullopt);
+
 }  // namespace velmora

@@ -9,7 +9,9 @@ namespace {
 
 using testing::run_program;
 
-const std::string kUsage = "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | --version\n";
+const std::string kUsage =
+    "Usage: velmora-engine probe INPUT | write INPUT OUTPUT HH:MM:SS:FF | stamp INPUT HH:MM:SS:FF | unstamp INPUT | "
+    "--version\n";
 const std::string kNoInput = "No such file or directory (os error 2)\n";
 const std::string kInvalidReel = "Invalid reel name\n";
 
@@ -56,6 +58,19 @@ TEST(CommandLine, UsageVersionAndArity) {
         {"reel_with_a_c1_control", write_with_reel("A001\xc2\x85"), 1, "", kInvalidReel},
         {"reel_not_utf8", write_with_reel("A001\xff"), 1, "", kInvalidReel},
         {"timecode_checked_before_reel", write_with_reel("", "\xff"), 1, "", "Invalid timecode string\n"},
+        // stamp INPUT TIMECODE [REEL] checks as write does; unstamp takes one path.
+        {"stamp_without_timecode", {"stamp", "a.mov"}, 1, "", kUsage},
+        {"stamp_four_arguments", {"stamp", "a.mov", "00:00:00:00", "A001", "x"}, 1, "", kUsage},
+        {"stamp_missing_file", {"stamp", "/nonexistent/in.mov", "00:00:00:00", "A001"}, 1, "", kNoInput},
+        {"stamp_timecode_not_utf8", {"stamp", "/nonexistent/in.mov", "00:00:00:0\xff"}, 1, "",
+         "Invalid timecode string\n"},
+        {"stamp_reel_33_bytes", {"stamp", "/nonexistent/in.mov", "00:00:00:00", std::string(33, 'R')}, 1, "",
+         kInvalidReel},
+        {"stamp_timecode_checked_before_reel", {"stamp", "/nonexistent/in.mov", "\xff", ""}, 1, "",
+         "Invalid timecode string\n"},
+        {"unstamp_without_path", {"unstamp"}, 1, "", kUsage},
+        {"unstamp_two_paths", {"unstamp", "a.mov", "b.mov"}, 1, "", kUsage},
+        {"unstamp_missing_file", {"unstamp", "/nonexistent/in.mov"}, 1, "", kNoInput},
     };
     // clang-format on
     for (const CommandCase& c : cases) {
@@ -127,23 +142,25 @@ TEST(CommandLine, InvalidTimecodeOrReelTouchesNoFile) {
         {{"\xc3(:00:00:00"}, "Invalid timecode string\n"},
         {{"00:00:00:00", "A001\nC003"}, kInvalidReel},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.err);
-        testing::TempDir dir;
-        const std::string input = dir.file("in.mov");
-        const std::string output = dir.file("out.mov");
-        const Bytes movie = testing::build_movie_bytes({});
-        testing::write_file(input, movie);
-        std::vector<std::string> argv{VELMORA_ENGINE, "write", input, output};
-        argv.insert(argv.end(), c.text.begin(), c.text.end());
-        const auto result = run_program(argv);
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, c.err);
-        EXPECT_EQ(result.out, "");
-        struct stat status {};
-        EXPECT_NE(::stat(output.c_str(), &status), 0);
-        EXPECT_EQ(testing::read_file(input), movie);
-    }
+    for (const Case& c : cases)
+        for (const bool stamp : {false, true}) {
+            SCOPED_TRACE(c.err + (stamp ? " stamp" : " write"));
+            testing::TempDir dir;
+            const std::string input = dir.file("in.mov");
+            const std::string output = dir.file("out.mov");
+            const Bytes movie = testing::build_movie_bytes({});
+            testing::write_file(input, movie);
+            std::vector<std::string> argv{VELMORA_ENGINE, "write", input, output};
+            if (stamp) argv = {VELMORA_ENGINE, "stamp", input};
+            argv.insert(argv.end(), c.text.begin(), c.text.end());
+            const auto result = run_program(argv);
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.err, c.err);
+            EXPECT_EQ(result.out, "");
+            struct stat status {};
+            EXPECT_NE(::stat(output.c_str(), &status), 0);
+            EXPECT_EQ(testing::read_file(input), movie);
+        }
 }
 
 }  // namespace

@@ -9,13 +9,17 @@
 
 #include "movie.h"
 #include "rewriter.h"
+#include "support/byte_spelling.h"
 #include "support/movie_builder.h"
 
 namespace velmora {
 namespace {
 
+using testing::cat;
+using testing::head;
 using testing::MovieSpec;
 using testing::TempFile;
+using testing::u32s;
 
 std::string report_of(const MovieSpec& recipe) {
     TempFile file(testing::build_movie_bytes(recipe));
@@ -67,18 +71,31 @@ TEST(ProbeReport, DropFrameTimecodeKeepsItsSemicolon) {
 }
 
 // A reel the timecode track names follows "timecode", as JSON text; a movie
-// without one has no "reel" key at all.
+// without one has no "reel" key at all. "appended" follows both, only for a
+// well-formed stamp record in moov/udta.
 TEST(ProbeReport, ReelFollowsTheTimecode) {
+    const Bytes record = cat({head(28, "vlmr"), u32s({0, 0, 5000, 0, 32})});
     struct Case {
         const char* name;
         std::string text;  // of the name atom; empty: none
         const char* expected;
+        std::optional<Bytes> udta;  // the payload of a udta closing the moov
     };
     const Case cases[] = {
         {"reel", "A001C003", "\"timecode\":\"01:00:00;00\",\"reel\":\"A001C003\",\"createdUnix\":null,"},
         {"quote_backslash_and_bad_byte", "R\"7\\\xff",
          "\"timecode\":\"01:00:00;00\",\"reel\":\"R\\\"7\\\\\xef\xbf\xbd\","},
         {"none", "", "\"timecode\":\"01:00:00;00\",\"createdUnix\":null,"},
+        {"stamped_with_reel", "A001C003",
+         "\"timecode\":\"01:00:00;00\",\"reel\":\"A001C003\",\"appended\":true,\"createdUnix\":null,", record},
+        {"stamped", "", "\"timecode\":\"01:00:00;00\",\"appended\":true,\"createdUnix\":null,",
+         cat({head(12, "name"), u32s({1}), record, u32s({0})})},
+        {"udta_without_record", "", "\"timecode\":\"01:00:00;00\",\"createdUnix\":null,",
+         cat({head(12, "name"), u32s({1})})},
+        {"record_too_short", "", "\"timecode\":\"01:00:00;00\",\"createdUnix\":null,",
+         cat({head(27, "vlmr"), Bytes(19, 0)})},
+        {"record_of_another_version", "", "\"timecode\":\"01:00:00;00\",\"createdUnix\":null,",
+         cat({head(28, "vlmr"), u32s({0x01000000, 0, 5000, 0, 32})})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -92,9 +109,20 @@ TEST(ProbeReport, ReelFollowsTheTimecode) {
         }
         MovieSpec recipe;
         recipe.tracks.push_back(testing::timecode_track(107892, entry));
-        const std::string report = report_of(recipe);
+        testing::Atoms atoms = testing::build_movie(recipe);
+        if (c.udta) testing::find(atoms, "moov").children.push_back(testing::leaf("udta", *c.udta));
+        TempFile file(testing::serialize(atoms));
+        const auto movie = open_movie(file.path());
+        ASSERT_TRUE(movie) << movie.error();
+        const std::string report = probe_report(*movie);
         EXPECT_NE(report.find(c.expected), std::string::npos) << report;
         EXPECT_EQ(report.find("\"reel\"") != std::string::npos, !c.text.empty()) << report;
+        const bool appended = std::string_view(c.expected).find("appended") != std::string_view::npos;
+        EXPECT_EQ(report.find("\"appended\"") != std::string::npos, appended) << report;
+        EXPECT_EQ(movie->stamp_record.has_value(), appended);
+        if (appended) {
+            EXPECT_EQ(movie->stamp_record, (StampRecord{5000, 32}));
+        }
     }
 }
 

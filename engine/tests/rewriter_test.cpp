@@ -33,6 +33,11 @@ Bytes trak(char marker) { return cat({head(12, "trak"), Bytes{'t', 'r', 'k', sta
 const Bytes kUdta = cat({head(16, "udta"), tag("meta"), u32s({42})});
 const Bytes kAmendedVideo = cat({head(13, "trak"), Bytes{'v', 'i', 'd', 'e', 'o'}});
 const Bytes kTimecodeTrak = cat({head(10, "trak"), Bytes{'t', 'c'}});
+// A stamp's record: version and flags 0, original length 1000, old moov at 24.
+const StampRecord kRecord{1000, 24};
+const Bytes kVlmr = cat({head(28, "vlmr"), u32s({0, 0, 1000, 0, 24})});
+const Bytes kOldVlmr = cat({head(28, "vlmr"), u32s({0, 0, 7, 0, 3})});
+const Bytes kName = cat({head(12, "name"), u32s({42})});
 
 Track track_with(FourCC sample_entry) {
     Track track;
@@ -47,6 +52,7 @@ struct MoovCase {
     std::size_t video_index;
     std::uint32_t timecode_id;
     Result<Bytes> expected_payload;
+    std::optional<StampRecord> record;  // a stamp in place
 };
 
 TEST(RebuildMoov, Layout) {
@@ -106,6 +112,47 @@ TEST(RebuildMoov, Layout) {
          0,
          2,
          fail("Invalid movie atom size")},
+        {"stamp: a udta holding only the record closes the movie atom",
+         cat({mvhd(3), trak('V')}),
+         {"avc1"},
+         0,
+         2,
+         cat({mvhd(3), kAmendedVideo, kTimecodeTrak, head(36, "udta"), kVlmr}),
+         kRecord},
+        {"stamp: the record joins the existing udta last, in place",
+         cat({mvhd(3), trak('V'), head(20, "udta"), kName, trak('A')}),
+         {"avc1", "mp4a"},
+         0,
+         3,
+         cat({mvhd(4), kAmendedVideo, head(48, "udta"), kName, kVlmr, trak('A'), kTimecodeTrak}),
+         kRecord},
+        {"stamp again: the old record is replaced",
+         cat({mvhd(3), trak('V'), head(48, "udta"), kOldVlmr, kName}),
+         {"avc1"},
+         0,
+         2,
+         cat({mvhd(3), kAmendedVideo, head(48, "udta"), kName, kVlmr, kTimecodeTrak}),
+         kRecord},
+        {"stamp: a closing zero word stays last",
+         cat({mvhd(3), trak('V'), head(24, "udta"), kName, u32s({0})}),
+         {"avc1"},
+         0,
+         2,
+         cat({mvhd(3), kAmendedVideo, head(52, "udta"), kName, kVlmr, u32s({0}), kTimecodeTrak}),
+         kRecord},
+        {"write: a stamp's record is not copied",
+         cat({mvhd(3), trak('V'), head(48, "udta"), kName, kOldVlmr}),
+         {"avc1"},
+         0,
+         2,
+         cat({mvhd(3), kAmendedVideo, head(20, "udta"), kName, kTimecodeTrak})},
+        {"stamp: a udta that does not list is refused",
+         cat({mvhd(3), trak('V'), kUdta}),
+         {"avc1"},
+         0,
+         2,
+         fail("Invalid movie atom size"),
+         kRecord},
     };
     for (const MoovCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -113,7 +160,7 @@ TEST(RebuildMoov, Layout) {
         movie.metadata = c.metadata;
         for (FourCC entry : c.entries) movie.tracks.push_back(track_with(entry));
         movie.video_index = c.video_index;
-        const auto rebuilt = rebuild_moov(movie, c.timecode_id, kTimecodeTrak, kAmendedVideo);
+        const auto rebuilt = rebuild_moov(movie, c.timecode_id, kTimecodeTrak, kAmendedVideo, c.record);
         if (!c.expected_payload) {
             ASSERT_FALSE(rebuilt);
             EXPECT_EQ(rebuilt.error(), c.expected_payload.error());

@@ -56,13 +56,11 @@ struct PeerMovie {
     // The written report's "rate" and "measuredRate", where the case is about them.
     const char* rate = nullptr;
     const char* measured = nullptr;
-    const char* reel = nullptr;                        // the REEL argument of the write, if any
+    const char* reel = nullptr;  // the REEL argument of the write, if any
 };
 
 // Real phone files kept beside the repository; the folder may be absent.
-std::string real_footage(const char* file) {
-    return std::string(VELMORA_REAL_FOOTAGE) + "/" + file;
-}
+std::string real_footage(const char* file) { return std::string(VELMORA_REAL_FOOTAGE) + "/" + file; }
 
 // The payload position of the first `type` atom inside the movie atom (ffmpeg
 // writes it last, behind the media data).
@@ -299,6 +297,47 @@ TEST_P(WriteInterop, WritingAgainKeepsOneTimecodeTrack) {
     EXPECT_EQ(ffprobe_reel(second), "");
     EXPECT_EQ(mediainfo_title(second), "");
     EXPECT_EQ(decoded(second), decoded(source));
+}
+
+// Stamped in place, the movie reads to the peers as write's copy does, its
+// first bytes are the original's but for the old moov's type, and unstamp
+// gives the original back with its times.
+TEST_P(WriteInterop, StampInPlaceReadsLikeTheCopyAndUnstampRestores) {
+    const PeerMovie& movie = GetParam();
+    const std::string source = dir_.file(movie.file);
+    const std::string stamped = dir_.file(std::string("in_place_") + movie.file);
+    ASSERT_NO_FATAL_FAILURE(make_source(movie, source));
+    const Bytes original = testing::read_file(source);
+    testing::write_file(stamped, original);
+    ASSERT_EQ(run("touch -d '2001-02-03 04:05:06' " + stamped, dir_).status, 0);
+    const std::string times_before = run("stat -c '%X %Y' " + stamped, dir_).out;
+
+    std::string command = std::string(VELMORA_ENGINE) + " stamp " + stamped + " '" + movie.timecode + "'";
+    if (movie.reel != nullptr) command += std::string(" '") + movie.reel + "'";
+    const CommandRun run_stamp = run(command, dir_);
+    ASSERT_EQ(run_stamp.status, 0) << "engine stamp failed";
+    EXPECT_EQ(run("stat -c '%X %Y' " + stamped, dir_).out, times_before);
+    EXPECT_NE(run_stamp.out.find("\"appended\":true"), std::string::npos) << run_stamp.out;
+
+    const Bytes after = testing::read_file(stamped);
+    ASSERT_GT(after.size(), original.size());
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < original.size(); ++i) differing += after[i] != original[i];
+    EXPECT_EQ(differing, 4u);
+    const std::string front(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(original.size()));
+    EXPECT_EQ(front.find("moov"), std::string::npos) << "the old moov keeps its type";
+
+    const std::string reel = movie.reel == nullptr ? "" : movie.reel;
+    EXPECT_EQ(ffprobe_timecodes(stamped), std::string("tmcd,") + movie.timecode);
+    EXPECT_EQ(ffprobe_video_timecode(stamped), movie.timecode);
+    EXPECT_EQ(ffprobe_reel(stamped), reel);
+    EXPECT_EQ(trimmed(run("mediainfo '--Inform=Other;%TimeCode_FirstFrame%' " + stamped, dir_).out), movie.timecode);
+    EXPECT_EQ(decoded(stamped), decoded(source));
+
+    ASSERT_EQ(run("touch -d '2001-02-03 04:05:06' " + stamped, dir_).status, 0);
+    ASSERT_EQ(run(std::string(VELMORA_ENGINE) + " unstamp " + stamped, dir_).status, 0);
+    EXPECT_EQ(run("stat -c '%X %Y' " + stamped, dir_).out, times_before);
+    EXPECT_EQ(testing::read_file(stamped), original);
 }
 
 INSTANTIATE_TEST_SUITE_P(FfmpegMovies, WriteInterop, ::testing::ValuesIn(peer_movies()),

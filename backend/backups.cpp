@@ -229,10 +229,12 @@ void remove_backups_of(ServiceState& state, const std::string& id, RemovalReport
     const auto movie = stored_movie(state, id);
     if (!movie) return;  // unknown ids are passed over
     std::vector<std::string> tried;
+    std::vector<std::string> listed_paths;
     const auto listed = movie->record.find("backups");
     if (listed != movie->record.end() && listed->is_array()) {
         for (const nlohmann::json& entry : *listed) {
             const std::string path = entry.value("path", "");
+            listed_paths.push_back(path);
             if (entry.value("original", false)) {
                 tried.push_back(path);
             } else {
@@ -240,7 +242,8 @@ void remove_backups_of(ServiceState& state, const std::string& id, RemovalReport
             }
         }
     }
-    if (auto made = session_backup(state, id); made && std::ranges::find(tried, *made) == tried.end()) {
+    // The import's word on a file stands over what the batch remembers of it.
+    if (auto made = session_backup(state, id); made && std::ranges::find(listed_paths, *made) == listed_paths.end()) {
         tried.push_back(std::move(*made));
     }
     for (const std::string& path : tried) {

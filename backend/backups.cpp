@@ -208,9 +208,10 @@ void forget_backup(ServiceState& state, const std::string& id, const std::string
         if (found != state.movie_store.end() && found->second.record.contains("backups")) {
             nlohmann::json& listed = found->second.record["backups"];
             if (listed.is_array()) {
-                listed.erase(std::remove_if(listed.begin(), listed.end(),
-                                            [&](const nlohmann::json& entry) { return entry.value("path", "") == path; }),
-                             listed.end());
+                listed.erase(
+                    std::remove_if(listed.begin(), listed.end(),
+                                   [&](const nlohmann::json& entry) { return entry.value("path", "") == path; }),
+                    listed.end());
             }
             if (!listed.is_array() || listed.empty()) found->second.record.erase("backups");
         }

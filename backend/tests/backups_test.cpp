@@ -116,7 +116,8 @@ TEST(Backups, TheCheckTellsWhyAMovieIsNotItsBackupWithATimecodeAdded) {
         const std::string backup = dir.join("clip.mov.velmora-backup-1-2-3");
         testing::write_file(movie, c.movie);
         testing::write_file(backup, c.backup);
-        for (const auto& [form, reason] : {std::pair{BackupCheck::quick, c.quick}, std::pair{BackupCheck::full, c.full}}) {
+        for (const auto& [form, reason] :
+             {std::pair{BackupCheck::quick, c.quick}, std::pair{BackupCheck::full, c.full}}) {
             const auto checked = check_backup(movie, backup, form);
             if (reason.empty()) {
                 ASSERT_TRUE(checked.has_value()) << checked.error();
@@ -181,7 +182,8 @@ TEST(Backups, NamesOfAMoviesBackups) {
     testing::write_file(dir.join("clip.mov"), "movie");
     testing::write_file(dir.join("clip.mov.velmora-backup-1-2-3"), "first");
     testing::write_file(dir.join("clip.mov.velmora-backup-0-0-1"), "second!");
-    std::filesystem::create_symlink(dir.join("clip.mov.velmora-backup-1-2-3"), dir.join("clip.mov.velmora-backup-4-5-6"));
+    std::filesystem::create_symlink(dir.join("clip.mov.velmora-backup-1-2-3"),
+                                    dir.join("clip.mov.velmora-backup-4-5-6"));
     std::filesystem::create_directory(dir.join("clip.mov.velmora-backup-7-8-9"));
     testing::write_file(dir.join("clap.mov.velmora-backup-1-2-3"), "other");
     testing::write_file(dir.join("clip.mo.velmora-backup-1-2-3"), "not a cut");

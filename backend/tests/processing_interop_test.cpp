@@ -648,15 +648,17 @@ std::uint64_t size_of(const std::string& path) { return std::filesystem::file_si
 // one finds the first movie's original beside it and restores it.
 TEST_F(ProcessingInterop, InPlaceBatchKilledThenRestoredAfterARelaunch) {
     const std::string engine = testing::engine_program();
-    const std::string script = "#!/bin/sh\nhere=$(dirname \"$0\")\ncase \"$1\" in\n"
-                               "write) if [ -e \"$here/wrote\" ]; then echo $$ > \"$here/held.pid\"; exec sleep 60; fi; "
-                               "touch \"$here/wrote\"; exec '" +
-                               engine + "' \"$@\" ;;\n*) exec '" + engine + "' \"$@\" ;;\nesac\n";
+    const std::string script =
+        "#!/bin/sh\nhere=$(dirname \"$0\")\ncase \"$1\" in\n"
+        "write) if [ -e \"$here/wrote\" ]; then echo $$ > \"$here/held.pid\"; exec sleep 60; fi; "
+        "touch \"$here/wrote\"; exec '" +
+        engine + "' \"$@\" ;;\n*) exec '" + engine + "' \"$@\" ;;\nesac\n";
     ResourcesDir held_engine = ResourcesDir::with_engine_script(script);
     std::vector<std::string> sources;
     for (const char* name : {"a.mov", "b.mov", "c.mov"}) sources.push_back(copy_movie(std::string("card/") + name));
     const auto original = file_digest(movies_->join("small.mov"));  // the copy kept before the batch
-    nlohmann::json first_report;  // the first movie as the killed backend imported it
+    // The first movie as the killed backend imported it.
+    nlohmann::json first_report;
     {
         BackendOptions options;
         options.resources = held_engine.path();
@@ -680,7 +682,8 @@ TEST_F(ProcessingInterop, InPlaceBatchKilledThenRestoredAfterARelaunch) {
     ::kill(static_cast<pid_t>(std::stol(held.value_or("0"))), SIGKILL);
 
     const std::vector<std::string> names = list_folder(dir.join("card"));
-    const auto backup_name = std::ranges::find_if(names, [](const auto& n) { return n.starts_with("a.mov.velmora-backup-"); });
+    const auto backup_name =
+        std::ranges::find_if(names, [](const auto& n) { return n.starts_with("a.mov.velmora-backup-"); });
     ASSERT_NE(backup_name, names.end()) << "the first movie was not published in place";
     const std::string backup = dir.join("card/" + *backup_name);
     const auto stamped = file_digest(sources[0]);
@@ -690,8 +693,7 @@ TEST_F(ProcessingInterop, InPlaceBatchKilledThenRestoredAfterARelaunch) {
     restart_backend();
     const auto ids = import({dir.join("card")});
     ASSERT_EQ(ids.size(), 3u) << "a backup or a temporary was imported";
-    const nlohmann::json listed = {
-        {{"original", true}, {"path", backup}, {"size", size_of(backup)}}};
+    const nlohmann::json listed = {{{"original", true}, {"path", backup}, {"size", size_of(backup)}}};
     EXPECT_EQ(last_imported.at(0).value("backups", nlohmann::json()), listed) << last_imported.at(0).dump();
     EXPECT_FALSE(last_imported.at(1).contains("backups")) << last_imported.at(1).dump();
     EXPECT_FALSE(last_imported.at(2).contains("backups")) << last_imported.at(2).dump();
@@ -724,11 +726,10 @@ TEST_F(ProcessingInterop, InPlaceBatchKilledThenRestoredAfterARelaunch) {
     for (const char* key : {"rate", "duration", "streams", "modified", "size", "created"}) {
         EXPECT_EQ(record.at(key), first_report.at(key)) << key;
     }
-    EXPECT_EQ(record.at("backups"),
-              (nlohmann::json{{{"original", false},
-                               {"path", backup},
-                               {"reason", "The movie is not this backup with a timecode added."},
-                               {"size", size_of(backup)}}}));
+    EXPECT_EQ(record.at("backups"), (nlohmann::json{{{"original", false},
+                                                     {"path", backup},
+                                                     {"reason", "The movie is not this backup with a timecode added."},
+                                                     {"size", size_of(backup)}}}));
     EXPECT_EQ(error_of("restore", {{"id", ids[0]}}),
               "The movie is not this backup with a timecode added. Nothing was changed.");
     EXPECT_EQ(file_digest(sources[0]), original);

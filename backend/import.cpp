@@ -14,6 +14,7 @@
 #include <set>
 #include <string_view>
 
+#include "backups.h"
 #include "engine_runner.h"
 #include "names.h"
 #include "output_naming.h"
@@ -169,36 +170,6 @@ void keep_in_store(ImportRun& run, const std::string& id, MovieRecord movie) {
     run.state.movie_store.insert_or_assign(id, std::move(movie));
 }
 
-// Probes the file; the record as the page gets it, or the message for the
-// import's errors.
-Result<MovieRecord> probed_movie(const ImportRun& run, const std::string& canonical, const FileStatus& before) {
-    auto report = probe_movie(run.state.engine_path, canonical, run.state.probe_time_limit);
-    if (!report) return fail(report.error());
-    auto after = read_file_status(canonical);
-    if (!after) return fail(after.error());
-    if (!same_content_status(before, *after)) return fail(std::string(changed_message));
-    if (!report->is_object()) return fail(std::string(not_an_object_message));
-
-    nlohmann::json record = std::move(*report);
-    if (auto created = metadata_creation(record)) {
-        record["created"] = *created;
-        record["creationOrigin"] = "Media metadata";
-    } else {
-        record["created"] = file_creation(*after);
-        record["creationOrigin"] = "File creation date";
-    }
-    record["modified"] = format_timestamp(before.modified.seconds, before.modified.nanoseconds).value_or("");
-    record["path"] = canonical;
-    record["size"] = before.size;
-    MovieRecord movie;
-    movie.source_path = canonical;
-    movie.size = before.size;
-    movie.modified_seconds = before.modified.seconds;
-    movie.modified_nanoseconds = before.modified.nanoseconds;
-    movie.record = std::move(record);
-    return movie;
-}
-
 void import_file(ImportRun& run, const std::string& path, std::string_view name,
                  const std::optional<std::string>& root) {
     if (!has_movie_extension(name)) return run.add_error(name, unsupported_message);
@@ -211,13 +182,16 @@ void import_file(ImportRun& run, const std::string& path, std::string_view name,
     auto known = known_movie(run.state, *canonical);
     if (known && known->movie.unchanged_in(*before)) {
         place_record(known->movie, known->id, name, root);
+        // Backups may have come or gone since the last import.
+        describe_backups(known->movie.record, *canonical);
         return keep_in_store(run, known->id, std::move(known->movie));
     }
     // A changed file is probed again; its record replaces the old one.
-    auto movie = probed_movie(run, *canonical, *before);
+    auto movie = probed_movie(run.state, *canonical, *before);
     if (!movie) return run.add_error(name, movie.error());
     const std::string id = known ? known->id : make_unique_token();
     place_record(*movie, id, name, root);
+    describe_backups(movie->record, *canonical);
     keep_in_store(run, id, std::move(*movie));
 }
 
@@ -306,6 +280,34 @@ void import_path(ImportRun& run, const std::string& path, const std::optional<st
 }
 
 }  // namespace
+
+Result<MovieRecord> probed_movie(const ServiceState& state, const std::string& canonical, const FileStatus& before) {
+    auto report = probe_movie(state.engine_path, canonical, state.probe_time_limit);
+    if (!report) return fail(report.error());
+    auto after = read_file_status(canonical);
+    if (!after) return fail(after.error());
+    if (!same_content_status(before, *after)) return fail(std::string(changed_message));
+    if (!report->is_object()) return fail(std::string(not_an_object_message));
+
+    nlohmann::json record = std::move(*report);
+    if (auto created = metadata_creation(record)) {
+        record["created"] = *created;
+        record["creationOrigin"] = "Media metadata";
+    } else {
+        record["created"] = file_creation(*after);
+        record["creationOrigin"] = "File creation date";
+    }
+    record["modified"] = format_timestamp(before.modified.seconds, before.modified.nanoseconds).value_or("");
+    record["path"] = canonical;
+    record["size"] = before.size;
+    MovieRecord movie;
+    movie.source_path = canonical;
+    movie.size = before.size;
+    movie.modified_seconds = before.modified.seconds;
+    movie.modified_nanoseconds = before.modified.nanoseconds;
+    movie.record = std::move(record);
+    return movie;
+}
 
 Result<nlohmann::json> import_movies(ServiceState& state, const std::vector<std::string>& paths,
                                      const nlohmann::json& args) {

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "backups.h"
 #include "existing_outputs.h"
 #include "file_system.h"
 #include "import.h"
@@ -151,6 +152,7 @@ Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& 
     if (command == backend_command::kRestore) return restore_original(state, args);
     if (command == backend_command::kSaveReport) return save_report(args);
     if (command == backend_command::kOutputsExist) return outputs_exist(args);
+    if (command == backend_command::kRemoveBackups) return remove_backups(state, args);
     if (command == backend_command::kShutdown) return nlohmann::json();  // answered by the reader before dispatch
     return fail("Unknown native command");
 }

@@ -8,7 +8,9 @@
 
 #include <fcntl.h>
 
+#include "backups.h"
 #include "file_system.h"
+#include "import.h"
 #include "json_text.h"
 #include "output_naming.h"
 #include "platform.h"
@@ -19,9 +21,8 @@ namespace {
 
 constexpr std::string_view busy_message = "Wait for the current batch to finish.";
 constexpr std::string_view unknown_message = "Unknown movie. Import it again.";
-constexpr std::string_view not_in_place_message =
-    "Only a movie processed in place since Velmora started can be restored. Nothing was changed.";
 constexpr std::string_view unchanged_suffix = " Nothing was changed.";
+constexpr std::string_view no_backup_message = "This movie has no backup to restore. Nothing was changed.";
 
 std::optional<FileSnapshot> snapshot_of(const std::string& path) {
     auto status = read_file_status(path);
@@ -54,9 +55,66 @@ std::optional<InPlaceResult> find_in_place_result(ServiceState& state, const std
     return found->second;
 }
 
-bool movie_known(ServiceState& state, const std::string& id) {
+std::optional<MovieRecord> stored_movie(ServiceState& state, const std::string& id) {
     std::lock_guard lock(state.movie_store_mutex);
-    return state.movie_store.contains(id);
+    const auto found = state.movie_store.find(id);
+    if (found == state.movie_store.end()) return std::nullopt;
+    return found->second;
+}
+
+Status unchanged_since_import(const MovieRecord& movie) {
+    auto status = read_file_status(movie.source_path);
+    if (!status || !movie.unchanged_in(*status)) {
+        return fail("The stamped movie changed since the import: " + movie.source_path + "." +
+                    std::string(unchanged_suffix));
+    }
+    return {};
+}
+
+// The first backup the record lists as the movie's original, or why none is.
+Result<std::string> listed_original(const MovieRecord& movie) {
+    const auto listed = movie.record.find("backups");
+    if (listed == movie.record.end() || !listed->is_array() || listed->empty()) {
+        return fail(std::string(no_backup_message));
+    }
+    for (const nlohmann::json& backup : *listed) {
+        if (backup.value("original", false)) return backup.value("path", "");
+    }
+    return fail(listed->front().value("reason", "") + std::string(unchanged_suffix));
+}
+
+// The restored original read as import reads it, keeping how the movie was
+// given; the id's record is then the original's.
+Result<MovieRecord> reimported(ServiceState& state, const MovieRecord& stamped) {
+    TRY(const FileStatus status, read_file_status(stamped.source_path));
+    TRY(MovieRecord movie, probed_movie(state, stamped.source_path, status));
+    movie.relative_dir = stamped.relative_dir;
+    for (const char* key : {"id", "name", "relativeDir", "card"}) {
+        movie.record[key] = stamped.record.value(key, nlohmann::json());
+    }
+    describe_backups(movie.record, movie.source_path);
+    return movie;
+}
+
+// After a relaunch the record's listed backups are all there is to go by;
+// the full check decides, right before the names are exchanged.
+Result<nlohmann::json> restore_listed_backup(ServiceState& state, const MovieRecord& movie, const std::string& id,
+                                             const ExchangeCalls& calls) {
+    TRY_VOID(unchanged_since_import(movie));
+    TRY(const std::string backup, listed_original(movie));
+    if (auto checked = check_backup(movie.source_path, backup, BackupCheck::full); !checked) {
+        return fail(checked.error() + std::string(unchanged_suffix));
+    }
+    TRY_VOID(exchange_files(movie.source_path, backup, calls));
+    auto restored = reimported(state, movie);
+    std::lock_guard lock(state.movie_store_mutex);
+    if (!restored) {
+        // The stamped movie's record no longer describes the file.
+        state.movie_store.erase(id);
+        return fail(restored.error());
+    }
+    state.movie_store.insert_or_assign(id, *restored);
+    return nlohmann::json{{"backup", backup}, {"id", id}, {"path", movie.source_path}, {"record", restored->record}};
 }
 
 std::string where_they_are(const std::string& original, const std::string& stamped) {
@@ -137,9 +195,10 @@ Result<nlohmann::json> restore_original(ServiceState& state, const nlohmann::jso
     // No batch may publish meanwhile, and two restores never interleave.
     std::lock_guard gate(state.batch_gate);
     if (state.busy.load()) return fail(std::string(busy_message));
-    if (!movie_known(state, *id)) return fail(std::string(unknown_message));
+    const auto movie = stored_movie(state, *id);
+    if (!movie) return fail(std::string(unknown_message));
     const auto result = find_in_place_result(state, *id);
-    if (!result) return fail(std::string(not_in_place_message));
+    if (!result) return restore_listed_backup(state, *movie, *id, calls);
     if (auto ok = still_as_published(result->path, result->stamped, "stamped movie"); !ok) return fail(ok.error());
     if (auto ok = still_as_published(result->backup, result->original, "backup of the original"); !ok) {
         return fail(ok.error());

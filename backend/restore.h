@@ -33,10 +33,11 @@ void remember_in_place_result(ServiceState& state, const std::string& id, const 
 // undone on failure so that both files keep a name the message gives.
 Status exchange_files(const std::string& path, const std::string& backup, const ExchangeCalls& calls);
 
-// "restore" {"id"}: refuses, changing nothing, an unknown id, a movie not
-// published in place by this process, a missing file and a file changed
-// since the batch. Answers {"backup", "id", "path", "record"}: the movie's
-// record is the original's again, as it was imported.
+// "restore" {"id"}: refuses, changing nothing, an unknown id, a missing file
+// and a file changed since the batch. A movie published in place by this
+// process gets its record as it was imported; any other one its first backup
+// listed as the original, once the full check passes, and a record read
+// again. Answers {"backup", "id", "path", "record"}.
 Result<nlohmann::json> restore_original(ServiceState& state, const nlohmann::json& args,
                                         const ExchangeCalls& calls = system_exchange_calls());
 

@@ -60,6 +60,7 @@ inline constexpr std::string_view kThirdPartyNotices = "third_party_notices";
 inline constexpr std::string_view kRestore = "restore";
 inline constexpr std::string_view kSaveReport = "save_report";
 inline constexpr std::string_view kOutputsExist = "outputs_exist";
+inline constexpr std::string_view kRemoveBackups = "remove_backups";
 inline constexpr std::string_view kShutdown = "shutdown";
 }  // namespace backend_command
 

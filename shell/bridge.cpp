@@ -17,6 +17,7 @@ constexpr std::array kBackendCommands = {
     backend_command::kLoadSettings,      backend_command::kSaveSettings, backend_command::kImportMovies,
     backend_command::kProcessMovies,     backend_command::kCancel,       backend_command::kReveal,
     backend_command::kThirdPartyNotices, backend_command::kRestore,      backend_command::kOutputsExist,
+    backend_command::kRemoveBackups,
 };
 
 constexpr const char* kDefaultReportName = "Velmora report.csv";

@@ -51,7 +51,7 @@ TEST(DispatchCommand, SaveSettingsNormalisesAndStores) {
 TEST(DispatchCommand, NamesMatchExactly) {
     ServiceState state;
     for (const char* name : {"Busy", "busy ", " busy", "bus", "busyy", "", "CANCEL", "load-settings", "Restore",
-                             "save-report", "saveReport"}) {
+                             "save-report", "saveReport", "remove-backups", "remove_backup"}) {
         const auto outcome = dispatch_command(state, "", name, json::object());
         ASSERT_FALSE(outcome.has_value()) << name;
         EXPECT_EQ(outcome.error(), "Unknown native command") << name;
@@ -61,6 +61,10 @@ TEST(DispatchCommand, NamesMatchExactly) {
     EXPECT_EQ(dispatch_command(state, "", "restore", json::object()).error(), "invalid type: null, expected a string");
     EXPECT_EQ(dispatch_command(state, "", "save_report", json{{"path", 1}}).error(),
               "invalid type: integer `1`, expected a string");
+    EXPECT_EQ(dispatch_command(state, "", "remove_backups", json{{"ids", "a"}}).error(),
+              "invalid type: string \"a\", expected a sequence");
+    EXPECT_EQ(dispatch_command(state, "", "remove_backups", json{{"ids", {"unknown"}}}),
+              (json{{"kept", json::array()}, {"removed", json::array()}}));
 }
 
 // Captures what emit_message writes to standard output through a pipe.

@@ -1,4 +1,5 @@
 #include "output_naming.h"
+#include "backups.h"
 #include "leftovers.h"
 #include "utf8.h"
 
@@ -326,6 +327,7 @@ TEST(OutputNaming, LongTemporaryAndBackupNamesFitTheNameLimit) {
         std::size_t limit;
         std::size_t expected_size;
         std::size_t expected_backup_size;
+        bool recognised = true;  // found again beside the movie
     };
     const std::vector<Case> cases = {
         {"fits exactly", std::string(216, 'a'), 255, 255, 255},
@@ -335,8 +337,8 @@ TEST(OutputNaming, LongTemporaryAndBackupNamesFitTheNameLimit) {
         {"two-byte character across the backup's limit", std::string(209, 'c') + e_acute + "d.mov", 255, 255, 254},
         {"invalid byte becomes three", std::string(214, 'f') + "\xff.mov", 255, 253, 255},
         {"backup fits exactly", std::string(206, 'g') + ".mov", 255, 249, 255},
-        {"smaller limit", "clip.mov", 43, 43, 45},
-        {"no room at all", "clip.mov", 20, 39, 45},
+        {"smaller limit: no room for the backup's", "clip.mov", 43, 43, 45, false},
+        {"no room at all: nothing of the movie's name is left", "clip.mov", 20, 39, 45, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -357,6 +359,7 @@ TEST(OutputNaming, LongTemporaryAndBackupNamesFitTheNameLimit) {
         EXPECT_TRUE(is_valid_utf8(backup_name) || !is_valid_utf8(c.source_name));
         EXPECT_TRUE(is_own_working_file(backup_name));
         EXPECT_EQ(temporary_file_owner(backup_name), std::nullopt);
+        EXPECT_EQ(is_backup_name_of(c.source_name, backup_name, c.limit), c.recognised);
     }
 }
 

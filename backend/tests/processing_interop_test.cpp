@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+#include <fstream>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -94,6 +97,7 @@ protected:
         if (testing::engine_program().empty() || !testing::have_ffmpeg()) return;
         movies_ = std::make_unique<TempDir>("velmora-movies");
         testing::make_small_movie(movies_->join("small.mov"));
+        testing::make_medium_movie(movies_->join("medium.mov"));
     }
     static void TearDownTestSuite() { movies_.reset(); }
 
@@ -105,11 +109,24 @@ protected:
         backend = std::make_unique<Backend>(options);
     }
 
-    std::string copy_movie(const std::string& relative) {
+    std::string copy_movie(const std::string& relative, const std::string& fixture = "small.mov") {
         std::string path = dir.join(relative);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        std::filesystem::copy_file(movies_->join("small.mov"), path);
+        std::filesystem::copy_file(movies_->join(fixture), path);
         return path;
+    }
+
+    void restart_backend() {
+        BackendOptions options;
+        options.resources = resources.path();
+        options.environment = fakes.environment();
+        backend = std::make_unique<Backend>(options);  // the earlier process is killed
+    }
+
+    std::string error_of(const std::string& command, const nlohmann::json& args) {
+        const auto reply = backend->call(command, args, 60s);
+        if (!reply) return "<no reply>";
+        return reply->value("error", "<no error: " + reply->dump() + ">");
     }
 
     // Imports the paths and returns the ids in import order.
@@ -249,6 +266,18 @@ TEST_F(ProcessingInterop, DefaultNameEventsAndASecondBatchSkippedOrNumbered) {
     const auto refused = backend->call("outputs_exist", {{"paths", "x"}});
     ASSERT_TRUE(refused.has_value());
     EXPECT_EQ(refused->value("error", ""), "invalid type: string \"x\", expected a sequence");
+
+    // Free when the page previews the batch, taken by the time it runs.
+    const std::string late = dir.join("card/Velmora Output/clip-late.mov");
+    const auto previewed = backend->call("outputs_exist", {{"paths", {late}}});
+    ASSERT_TRUE(previewed.has_value());
+    EXPECT_EQ(previewed->at("result").dump(), R"({"exists":[false]})");
+    testing::write_file(late, "made meanwhile");
+    const auto taken = process(ids, "13:00:00:00", {{"copy", true}, {"suffix", "-late"}});
+    EXPECT_EQ(taken.at("result").at("results").dump(),
+              R"([{"id":")" + ids[0] + R"(","message":"Skipped: the output already exists.","output":")" + late +
+                  R"(","progress":0,"state":"skipped"}])");
+    EXPECT_EQ(testing::read_file(late), "made meanwhile");
 }
 
 // A shoot day: two cards with the same layout and file names, and a phone
@@ -429,8 +458,7 @@ TEST_F(ProcessingInterop, DatesRestoreAndReportEndToEnd) {
     EXPECT_EQ(file_digest(backup), stamped_digest);
     const auto again = backend->call("restore", {{"id", ids[0]}});
     ASSERT_TRUE(again.has_value());
-    EXPECT_EQ(again->value("error", ""),
-              "Only a movie processed in place since Velmora started can be restored. Nothing was changed.");
+    EXPECT_EQ(again->value("error", ""), "This movie has no backup to restore. Nothing was changed.");
     // The original is back as imported: the same id may be stamped again.
     EXPECT_EQ(process(ids, "01:00:00:00", {{"copy", false}}).at("result").at("results").at(0).at("state"), "done");
 
@@ -604,6 +632,169 @@ TEST_F(ProcessingInterop, LongNamesThroughAWholeBatch) {
     }
 }
 
+void flip_byte(const std::string& path, std::uint64_t offset) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(file.is_open()) << path;
+    file.seekg(static_cast<std::streamoff>(offset));
+    const char byte = static_cast<char>(file.get() ^ 0x20);
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.put(byte);
+    ASSERT_TRUE(file.good()) << path;
+}
+
+std::uint64_t size_of(const std::string& path) { return std::filesystem::file_size(path); }
+
+// The backend killed while an in-place batch holds its second movie; a new
+// one finds the first movie's original beside it and restores it.
+TEST_F(ProcessingInterop, InPlaceBatchKilledThenRestoredAfterARelaunch) {
+    const std::string engine = testing::engine_program();
+    const std::string script =
+        "#!/bin/sh\nhere=$(dirname \"$0\")\ncase \"$1\" in\n"
+        "write) if [ -e \"$here/wrote\" ]; then echo $$ > \"$here/held.pid\"; exec sleep 60; fi; "
+        "touch \"$here/wrote\"; exec '" +
+        engine + "' \"$@\" ;;\n*) exec '" + engine + "' \"$@\" ;;\nesac\n";
+    ResourcesDir held_engine = ResourcesDir::with_engine_script(script);
+    std::vector<std::string> sources;
+    for (const char* name : {"a.mov", "b.mov", "c.mov"}) sources.push_back(copy_movie(std::string("card/") + name));
+    const auto original = file_digest(movies_->join("small.mov"));  // the copy kept before the batch
+    // The first movie as the killed backend imported it.
+    nlohmann::json first_report;
+    {
+        BackendOptions options;
+        options.resources = held_engine.path();
+        Backend doomed(options);
+        const auto imported = doomed.call("import_movies", {{"paths", {dir.join("card")}}});
+        ASSERT_TRUE(imported.has_value());
+        std::vector<std::string> ids;
+        for (const auto& file : imported->at("result").at("files")) ids.push_back(file.at("id"));
+        ASSERT_EQ(ids.size(), 3u);
+        first_report = imported->at("result").at("files").at(0);
+        nlohmann::json timecodes;
+        for (const auto& id : ids) timecodes[id] = "01:00:00:00";
+        Wire wire(doomed);
+        wire.send(1, "process_movies", {{"ids", ids}, {"timecodes", timecodes}, {"options", {{"copy", false}}}});
+        ASSERT_TRUE(wire.wait_for_event([](const nlohmann::json& e) { return e.at("state") == "done"; }));
+        for (int i = 0; i < 600 && !path_exists(held_engine.bin_path() + "/held.pid"); ++i)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_TRUE(path_exists(held_engine.bin_path() + "/held.pid")) << "the second write never started";
+    }  // SIGKILL
+    const auto held = testing::read_file(held_engine.bin_path() + "/held.pid");
+    ::kill(static_cast<pid_t>(std::stol(held.value_or("0"))), SIGKILL);
+
+    const std::vector<std::string> names = list_folder(dir.join("card"));
+    const auto backup_name =
+        std::ranges::find_if(names, [](const auto& n) { return n.starts_with("a.mov.velmora-backup-"); });
+    ASSERT_NE(backup_name, names.end()) << "the first movie was not published in place";
+    const std::string backup = dir.join("card/" + *backup_name);
+    const auto stamped = file_digest(sources[0]);
+    EXPECT_NE(stamped, original);
+    EXPECT_EQ(file_digest(backup), original);
+
+    restart_backend();
+    const auto ids = import({dir.join("card")});
+    ASSERT_EQ(ids.size(), 3u) << "a backup or a temporary was imported";
+    const nlohmann::json listed = {{{"original", true}, {"path", backup}, {"size", size_of(backup)}}};
+    EXPECT_EQ(last_imported.at(0).value("backups", nlohmann::json()), listed) << last_imported.at(0).dump();
+    EXPECT_FALSE(last_imported.at(1).contains("backups")) << last_imported.at(1).dump();
+    EXPECT_FALSE(last_imported.at(2).contains("backups")) << last_imported.at(2).dump();
+    EXPECT_EQ(file_digest(sources[1]), original) << "the interrupted movie";
+    EXPECT_EQ(file_digest(sources[2]), original);
+
+    EXPECT_EQ(error_of("restore", {{"id", ids[1]}}), "This movie has no backup to restore. Nothing was changed.");
+    testing::set_modified(sources[0], 1000000000);
+    EXPECT_EQ(error_of("restore", {{"id", ids[0]}}),
+              "The stamped movie changed since the import: " + sources[0] + ". Nothing was changed.");
+    EXPECT_EQ(import({dir.join("card")}), ids);
+    const nlohmann::json stamped_record = last_imported.at(0);
+
+    const auto restored = backend->call("restore", {{"id", ids[0]}});
+    ASSERT_TRUE(restored.has_value() && restored->contains("result")) << (restored ? restored->dump() : "");
+    const nlohmann::json& result = restored->at("result");
+    EXPECT_EQ(result.at("backup"), backup);
+    EXPECT_EQ(result.at("id"), ids[0]);
+    EXPECT_EQ(result.at("path"), sources[0]);
+    EXPECT_EQ(file_digest(sources[0]), original);
+    EXPECT_EQ(file_digest(backup), stamped);
+    // Read again as import reads it: the original's own report, how the
+    // movie was given, and the stamped movie now under the backup's name.
+    nlohmann::json record = result.at("record");
+    EXPECT_EQ(record.at("timecode"), nullptr);
+    EXPECT_EQ(record.at("size"), size_of(sources[0]));
+    for (const char* key : {"id", "name", "relativeDir", "card", "path"}) {
+        EXPECT_EQ(record.at(key), stamped_record.at(key)) << key;
+    }
+    for (const char* key : {"rate", "duration", "streams", "modified", "size", "created"}) {
+        EXPECT_EQ(record.at(key), first_report.at(key)) << key;
+    }
+    EXPECT_EQ(record.at("backups"), (nlohmann::json{{{"original", false},
+                                                     {"path", backup},
+                                                     {"reason", "The movie is not this backup with a timecode added."},
+                                                     {"size", size_of(backup)}}}));
+    EXPECT_EQ(error_of("restore", {{"id", ids[0]}}),
+              "The movie is not this backup with a timecode added. Nothing was changed.");
+    EXPECT_EQ(file_digest(sources[0]), original);
+    // The restored record is the store's: the movie can be stamped again.
+    EXPECT_EQ(process({ids[0]}, "02:00:00:00", {{"copy", true}}).at("result").at("results").at(0).at("state"), "done");
+}
+
+// Backups deleted only where the full check passes: one with a byte changed
+// in its media (the import's quick check cannot see it), one with a
+// different moov, and one that is the original.
+TEST_F(ProcessingInterop, RemoveBackupsDeletesOnlyVerifiedOriginals) {
+    const std::vector<std::string> sources = {copy_movie("day/a.mov", "medium.mov"), copy_movie("day/b.mov"),
+                                              copy_movie("day/c.mov")};
+    const auto ids = import({dir.join("day")});
+    ASSERT_EQ(ids.size(), 3u);
+    const auto reply = process(ids, "01:00:00:00", {{"copy", false}});
+    std::vector<std::string> backups;
+    for (const auto& record : reply.at("result").at("results")) {
+        ASSERT_EQ(record.at("state"), "done") << record.dump();
+        backups.push_back(record.at("backup"));
+    }
+    ASSERT_GT(size_of(backups[0]), 3u << 20) << "the middle must lie beyond the quick check's reach";
+    flip_byte(backups[0], size_of(backups[0]) / 2);
+    flip_byte(backups[1], size_of(backups[1]) - 1);  // ffmpeg writes the moov last
+    const std::string differ = "The movie's bytes differ from the backup's.";
+
+    EXPECT_EQ(import({dir.join("day")}), ids);
+    EXPECT_EQ(last_imported.at(0).at("backups"),
+              (nlohmann::json{{{"original", true}, {"path", backups[0]}, {"size", size_of(backups[0])}}}));
+    EXPECT_EQ(last_imported.at(1).at("backups"),
+              (nlohmann::json{
+                  {{"original", false}, {"path", backups[1]}, {"reason", differ}, {"size", size_of(backups[1])}}}));
+    const std::uint64_t kept_size = size_of(backups[2]);
+
+    const auto removed = backend->call("remove_backups", {{"ids", {ids[0], "1-2-3", ids[1], ids[2]}}}, 60s);
+    ASSERT_TRUE(removed.has_value());
+    EXPECT_EQ(removed->at("result"),
+              (nlohmann::json{{"kept",
+                               {{{"id", ids[0]}, {"path", backups[0]}, {"reason", differ}},
+                                {{"id", ids[1]}, {"path", backups[1]}, {"reason", differ}}}},
+                              {"removed", {{{"id", ids[2]}, {"path", backups[2]}, {"size", kept_size}}}}}))
+        << removed->dump();
+    EXPECT_EQ(list_folder(dir.join("day")),
+              (std::vector<std::string>{"a.mov", std::filesystem::path(backups[0]).filename(), "b.mov",
+                                        std::filesystem::path(backups[1]).filename(), "c.mov"}));
+    // Neither the record nor this process's memory offers the deleted one.
+    EXPECT_EQ(error_of("restore", {{"id", ids[2]}}), "This movie has no backup to restore. Nothing was changed.");
+    const auto again = backend->call("remove_backups", {{"ids", {ids[2]}}});
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->at("result").dump(), R"({"kept":[],"removed":[]})");
+    EXPECT_EQ(error_of("remove_backups", nlohmann::json::object()), "invalid type: null, expected a sequence");
+
+    // After a relaunch the changed media passes the import's look but not
+    // the check before restoring.
+    const auto stamped = file_digest(sources[0]);
+    restart_backend();
+    const auto relaunched = import({dir.join("day")});
+    ASSERT_EQ(relaunched.size(), 3u);
+    EXPECT_EQ(last_imported.at(0).at("backups").at(0).at("original"), true);
+    EXPECT_EQ(error_of("restore", {{"id", relaunched[0]}}), differ + " Nothing was changed.");
+    EXPECT_EQ(error_of("restore", {{"id", relaunched[1]}}), differ + " Nothing was changed.");
+    EXPECT_EQ(file_digest(sources[0]), stamped);
+    EXPECT_TRUE(path_exists(backups[0]));
+}
+
 // The output folder renamed and replaced by a link to another folder while a
 // movie is verified: the output lands beside its temporary file in the moved
 // folder, and nothing reaches the link's target.
@@ -667,6 +858,10 @@ TEST_F(ProcessingInterop, CancelDuringALargeWrite) {
     EXPECT_EQ(wire.reply(101).dump(), R"({"id":101,"result":true})");
     EXPECT_EQ(wire.reply(102).dump(), R"({"error":"A batch is already running.","id":102})");
     EXPECT_EQ(wire.reply(103).dump(), R"({"error":"Wait for the current batch to finish.","id":103})");
+    wire.send(110, "remove_backups", {{"ids", ids}});
+    wire.send(111, "restore", {{"id", ids[1]}});
+    EXPECT_EQ(wire.reply(110).dump(), R"({"error":"Wait for the current batch to finish.","id":110})");
+    EXPECT_EQ(wire.reply(111).dump(), R"({"error":"Wait for the current batch to finish.","id":111})");
     wire.send(104, "cancel");
     EXPECT_EQ(wire.reply(104).dump(), R"({"id":104,"result":null})");
 

@@ -659,15 +659,17 @@ TEST_F(Restore, TheOriginalComesBackAndTheStampedCopyStays) {
 
     const auto again = restore_original(state, {{"id", "a"}});
     ASSERT_FALSE(again.has_value());
-    EXPECT_EQ(again.error(),
-              "Only a movie processed in place since Velmora started can be restored. Nothing was changed.");
+    EXPECT_EQ(again.error(), "This movie has no backup to restore. Nothing was changed.");
     EXPECT_EQ(read_file(path), original);
 }
 
 TEST_F(Restore, RefusalsChangeNothing) {
-    const std::string not_in_place =
-        "Only a movie processed in place since Velmora started can be restored. "
-        "Nothing was changed.";
+    const std::string not_in_place = "This movie has no backup to restore. Nothing was changed.";
+    // What an import after a relaunch would have listed beside "n".
+    const auto list_for_n = [this](const nlohmann::json& backups) {
+        std::lock_guard lock(state.movie_store_mutex);
+        state.movie_store.at("n").record["backups"] = backups;
+    };
     struct Case {
         const char* label;
         std::function<void(const std::string& path, const std::string& backup)> disturb;
@@ -683,6 +685,25 @@ TEST_F(Restore, RefusalsChangeNothing) {
         {"no id", nullptr, nlohmann::json::object(),
          [](auto&, auto&) { return std::string("invalid type: null, expected a string"); }},
         {"imported, processed as a new file", nullptr, {{"id", "n"}}, [&](auto&, auto&) { return std::string(not_in_place); }},
+        {"listed backups, none the original",
+         [&](auto&, auto& backup) {
+             list_for_n({{{"original", false}, {"path", backup}, {"reason", "Why not."}, {"size", 1}},
+                         {{"original", false}, {"path", backup + "x"}, {"reason", "Nor this."}, {"size", 1}}});
+         },
+         {{"id", "n"}}, [](auto&, auto&) { return std::string("Why not. Nothing was changed."); }},
+        {"the listed original fails the full check",
+         [&](auto&, auto& backup) { list_for_n({{{"original", true}, {"path", backup}, {"size", 1}}}); }, {{"id", "n"}},
+         [](auto&, auto&) { return std::string("The backup does not hold exactly one movie atom. Nothing was changed."); }},
+        {"listed, but the movie touched since the import",
+         [&](auto&, auto& backup) {
+             list_for_n({{{"original", true}, {"path", backup}, {"size", 1}}});
+             std::lock_guard lock(state.movie_store_mutex);
+             state.movie_store.at("n").modified_seconds += 1;
+         },
+         {{"id", "n"}},
+         [this](auto&, auto&) {
+             return "The stamped movie changed since the import: " + dir.join("new.mov") + ". Nothing was changed.";
+         }},
         {"stamped movie missing", [](auto& path, auto&) { std::filesystem::rename(path, path + ".moved"); }, id_a,
          [](auto& path, auto&) { return "The stamped movie is missing: " + path + ". Nothing was changed."; }},
         {"backup missing", [](auto&, auto& backup) { std::filesystem::rename(backup, backup + ".moved"); }, id_a,

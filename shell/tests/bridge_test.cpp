@@ -151,6 +151,7 @@ TEST_F(BridgeTest, AllowListAndArguments) {
         {message("third_party_notices"), Json::object()},
         {message("restore", {{"id", "4242-1-0"}}), Json{{"id", "4242-1-0"}}},
         {message("outputs_exist", {{"paths", {"/o/a_TC.mov"}}}), Json{{"paths", {"/o/a_TC.mov"}}}},
+        {message("remove_backups", {{"ids", {"4242-1-0"}}}), Json{{"ids", {"4242-1-0"}}}},
         {message("busy"), std::nullopt},
         {message("shutdown"), std::nullopt},
         {message("Load_settings"), std::nullopt},

@@ -58,6 +58,11 @@ void make_large_movie(const std::string& path, int seconds) {
                       "rawvideo", "-pix_fmt", "uyvy422"});
 }
 
+void make_medium_movie(const std::string& path) {
+    make_movie(path, {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-t", "1", "-c:v", "rawvideo", "-pix_fmt",
+                      "uyvy422"});
+}
+
 std::optional<std::uint64_t> file_digest(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;

@@ -210,12 +210,12 @@ LabelParts time_of_day_parts(const WallClock& clock, std::uint32_t fps) {
             static_cast<std::int64_t>(std::min(static_cast<double>(fps) - 1, frames))};
 }
 
-// The time of day of an instant as a label. Outside Date's range the page
-// has no time of day and its label text fails to parse.
-Result<LabelParts> clock_label(double ms, std::optional<int> zone, std::uint32_t fps) {
+// The wall clock of an instant. Outside Date's range the page has no time
+// of day and its label text fails to parse.
+Result<WallClock> clock_at(double ms, std::optional<int> zone) {
     const auto clock = wall_clock(ms, zone);
     if (!clock) return fail(std::string(kLabelShape));
-    return time_of_day_parts(*clock, fps);
+    return *clock;
 }
 
 // ---- sources ---------------------------------------------------------------
@@ -230,17 +230,17 @@ Result<SourceLabel> creation_label(const MovieFacts& movie, const std::string& t
     if (recorded) ms = *movie.recorded_unix * 1000.0;
     else if (movie.created) ms = parse_instant(*movie.created);
     if (!ms) return fail(std::string(kNoCreation));
-    TRY(const LabelParts parts, clock_label(*ms, zone_for(movie, timezone), fps));
+    TRY(const WallClock clock, clock_at(*ms, zone_for(movie, timezone)));
     std::string basis(movie.creation_origin == kFileDateOrigin ? kFileDateBasis : kHeaderBasis);
     if (recorded) {
-        // Said in the zone it was recorded in, whatever zone the start uses.
+        // Said in the zone it was recorded in, whatever zone the start uses;
+        // in that zone when the recording names none.
         const auto camera = offset_minutes(movie.recorded_offset);
-        const auto said = wall_clock(*ms, camera);
-        if (!said) return fail(std::string(kLabelShape));
-        basis = "recorded " + two_or_more_digits(said->hour) + ':' + two_or_more_digits(said->minute) + ':' +
-                two_or_more_digits(said->second) + ' ' + offset_text(said->offset_minutes);
+        TRY(const WallClock said, camera ? clock_at(*ms, camera) : Result<WallClock>(clock));
+        basis = "recorded " + two_or_more_digits(said.hour) + ':' + two_or_more_digits(said.minute) + ':' +
+                two_or_more_digits(said.second) + ' ' + offset_text(said.offset_minutes);
     }
-    return SourceLabel{parts, std::nullopt, false, basis};
+    return SourceLabel{time_of_day_parts(clock, fps), std::nullopt, false, basis};
 }
 
 // When recording began: the file's modification time (cameras close the file
@@ -260,8 +260,8 @@ Result<SourceLabel> source_label(const MovieFacts& movie, const StartSettings& s
     if (settings.source == "creation") return creation_label(movie, settings.timezone, fps);
     if (settings.source == "modification") {
         TRY(const double start, recording_start(movie));
-        TRY(const LabelParts parts, clock_label(start, zone_for(movie, settings.timezone), fps));
-        return SourceLabel{parts, std::nullopt, false, std::nullopt};
+        TRY(const WallClock clock, clock_at(start, zone_for(movie, settings.timezone)));
+        return SourceLabel{time_of_day_parts(clock, fps), std::nullopt, false, std::nullopt};
     }
     if (settings.source == "custom") {
         // Checks what the rate does not decide (shape, digits, ranges) on the

@@ -120,7 +120,9 @@ std::string label_text(const LabelParts& parts, char separator) {
 // The four numbers of a label that parsed or was formatted: two digits each
 // at fixed places.
 LabelParts label_parts(std::string_view text) {
-    const auto at = [&](std::size_t i) { return static_cast<std::int64_t>((text[i] - '0') * 10 + (text[i + 1] - '0')); };
+    const auto at = [&](std::size_t i) {
+        return static_cast<std::int64_t>((text[i] - '0') * 10 + (text[i + 1] - '0'));
+    };
     return {at(0), at(3), at(6), at(9)};
 }
 
@@ -227,8 +229,10 @@ Result<WallClock> clock_at(double ms, std::optional<int> zone) {
 Result<SourceLabel> creation_label(const MovieFacts& movie, const std::string& timezone, std::uint32_t fps) {
     const bool recorded = has_recorded_time(movie);
     std::optional<double> ms;
-    if (recorded) ms = *movie.recorded_unix * 1000.0;
-    else if (movie.created) ms = parse_instant(*movie.created);
+    if (recorded)
+        ms = *movie.recorded_unix * 1000.0;
+    else if (movie.created)
+        ms = parse_instant(*movie.created);
     if (!ms) return fail(std::string(kNoCreation));
     TRY(const WallClock clock, clock_at(*ms, zone_for(movie, timezone)));
     std::string basis(movie.creation_origin == kFileDateOrigin ? kFileDateBasis : kHeaderBasis);
@@ -336,8 +340,10 @@ StartResult following_start(const MovieFacts& movie, const StartSettings& settin
 // frame count.
 std::optional<Following> following(const ListedMovie& item, const StartResult& result) {
     std::optional<std::string> placed;
-    if (item.typed && validate_start(item.movie, *item.typed)) placed = item.typed;
-    else if (result) placed = result->timecode;
+    if (item.typed && validate_start(item.movie, *item.typed))
+        placed = item.typed;
+    else if (result)
+        placed = result->timecode;
     if (!placed) return std::nullopt;
     const auto count = frame_count(item.movie);
     if (!count) return std::nullopt;
@@ -389,8 +395,10 @@ std::vector<StartResult> derive_continuous(const std::vector<ListedMovie>& movie
         StartResult result = after ? following_start(item.movie, settings, *after) : derive_start(item.movie, settings);
         if (result) {
             auto end = end_label(item.movie, result->timecode);
-            if (end) result->end = std::move(*end);
-            else result = std::unexpected(failure("movie", end.error()));
+            if (end)
+                result->end = std::move(*end);
+            else
+                result = std::unexpected(failure("movie", end.error()));
         }
         if (auto next = following(item, result)) after = *next;
         results.push_back(std::move(result));

@@ -18,13 +18,13 @@ namespace velmora {
 // What the derivation reads of a movie record (docs/wire.md). An absent
 // member is one the record lacks or holds with another type.
 struct MovieFacts {
-    std::optional<std::string> rate;           // "rate": "30000/1001"
-    std::optional<std::string> measured_rate;  // "measuredRate"
-    std::optional<double> duration;            // "duration", seconds
-    std::optional<std::string> timecode;       // "timecode": the embedded label
-    std::optional<std::string> created;        // "created": RFC 3339
-    std::optional<std::string> modified;       // "modified": RFC 3339
-    std::optional<double> recorded_unix;       // "recordedUnix"
+    std::optional<std::string> rate;             // "rate": "30000/1001"
+    std::optional<std::string> measured_rate;    // "measuredRate"
+    std::optional<double> duration;              // "duration", seconds
+    std::optional<std::string> timecode;         // "timecode": the embedded label
+    std::optional<std::string> created;          // "created": RFC 3339
+    std::optional<std::string> modified;         // "modified": RFC 3339
+    std::optional<double> recorded_unix;         // "recordedUnix"
     std::optional<std::string> recorded_offset;  // "recordedOffset": "+03:00"
     std::optional<std::string> creation_origin;  // "creationOrigin"
 };

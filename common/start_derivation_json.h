@@ -4,9 +4,9 @@
 // reads them. Header-only: the common library links no JSON library, the
 // programs that hold these objects already do.
 
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <nlohmann/json.hpp>
 
 #include "start_derivation.h"
 

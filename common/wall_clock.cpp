@@ -171,15 +171,14 @@ std::optional<double> local_instant(const Fields& fields) {
 std::optional<double> parse_instant(std::string_view text) {
     TextReader in(text);
     Fields fields;
-    if (!read_date(in, fields) || !read_time(in, fields) || !read_zone(in, fields) || !in.at_end())
-        return std::nullopt;
+    if (!read_date(in, fields) || !read_time(in, fields) || !read_zone(in, fields) || !in.at_end()) return std::nullopt;
 
     std::optional<double> ms;
     if (fields.has_time && !fields.zone_minutes) {
         ms = local_instant(fields);
     } else {
-        const std::int64_t days = days_from_civil(fields.year, static_cast<int>(fields.month),
-                                                  static_cast<int>(fields.day));
+        const std::int64_t days =
+            days_from_civil(fields.year, static_cast<int>(fields.month), static_cast<int>(fields.day));
         const std::int64_t time = ((fields.hour * 60 + fields.minute) * 60 + fields.second) * 1000 + fields.millis;
         ms = static_cast<double>(days * kMillisPerDay + time - fields.zone_minutes.value_or(0) * 60000);
     }

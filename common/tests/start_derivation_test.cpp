@@ -85,7 +85,8 @@ TEST(StartDerivation, ContinuousStartsAndEndsMatchSharedTable) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.at("label").get<std::string>());
         std::vector<ListedMovie> movies;
-        for (const auto& movie : c.at("movies")) movies.push_back({movie_facts_from_json(movie), start_json::text(movie, "typed")});
+        for (const auto& movie : c.at("movies"))
+            movies.push_back({movie_facts_from_json(movie), start_json::text(movie, "typed")});
         const auto results = derive_continuous(movies, start_settings_from_json(c.at("settings")));
         nlohmann::json rows = nlohmann::json::array();
         for (const auto& result : results) rows.push_back(as_row(result));
@@ -139,7 +140,8 @@ TEST(StartDerivation, OnlyACustomStartRunsOn) {
         {R"({"continuous": true})", false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(is_continuous(start_settings_from_json(nlohmann::json::parse(c.settings))), c.continuous) << c.settings;
+        EXPECT_EQ(is_continuous(start_settings_from_json(nlohmann::json::parse(c.settings))), c.continuous)
+            << c.settings;
 }
 
 // What Date.parse gives for the same texts (node 20); nothing where it gives NaN.

@@ -73,93 +73,27 @@ test('rates from the movie record', () => {
   }
 });
 
-const movie30 = {
-  rate: '30000/1001', timecode: '01:00:00;00', duration: 70.01,
-  created: '2024-03-09T14:05:07.500Z', modified: '2024-03-09T14:06:17.510Z',
-};
-const movie25 = { ...movie30, rate: '25/1', timecode: '10:00:00:00' };
-const movie60 = { ...movie30, rate: '60000/1001', timecode: null };
-const movie24 = { ...movie30, rate: '24000/1001', timecode: '00:59:59:23' };
-
 function settings(overrides) {
   return { ...S.DEFAULTS, ...overrides };
 }
 
-test('derivation from each source, mode, zone and offset', () => {
-  const table = [
-    // [what, movie, settings, expected timecode or {error, field}]
-    ['embedded keeps drop labelling', movie30, {}, '01:00:00;00'],
-    ['embedded keeps non-drop labelling', movie25, {}, '10:00:00:00'],
-    ['embedded non-drop at 29.97', movie30, { mode: 'non-drop' }, '01:00:00:00'],
-    ['embedded 23.976 stays non-drop in auto', movie24, {}, '00:59:59:23'],
-    ['embedded missing', movie60, {}, { error: 'No embedded timecode', field: 'movie' }],
-    ['embedded non-drop label forced to drop, skipped label moves',
-      { ...movie30, timecode: '00:01:00:00' }, { mode: 'drop' }, '00:01:00;02'],
-    ['creation in UTC, 500 ms is frame 15', movie30, { source: 'creation', timezone: 'utc' }, '14:05:07;15'],
-    ['creation in local time', movie30, { source: 'creation' }, '19:35:07;15'],
-    ['creation non-drop', movie30, { source: 'creation', timezone: 'utc', mode: 'non-drop' }, '14:05:07:15'],
-    ['creation at 25 fps, 500 ms is frame 12', movie25, { source: 'creation', timezone: 'utc' }, '14:05:07:12'],
-    ['creation at 59.94', movie60, { source: 'creation', timezone: 'utc' }, '14:05:07;30'],
-    ['creation missing', { ...movie30, created: null }, { source: 'creation' },
-      { error: 'No creation time', field: 'movie' }],
-    ['modification minus duration is the recording start', movie30,
-      { source: 'modification', timezone: 'utc' }, '14:05:07;15'],
-    ['modification minus duration, local', movie25, { source: 'modification' }, '19:35:07:12'],
-    ['modification missing', { ...movie30, modified: undefined }, { source: 'modification' },
-      { error: 'No modification time', field: 'movie' }],
-    ['custom follows the rate in auto', movie30, { source: 'custom', start: '10:00:00:00' }, '10:00:00;00'],
-    ['custom at 25 fps', movie25, { source: 'custom', start: '10:00:00;00' }, '10:00:00:00'],
-    ['custom non-drop at 59.94', movie60, { source: 'custom', start: '10:00:00;00', mode: 'non-drop' },
-      '10:00:00:00'],
-    ['custom frames beyond the rate', movie25, { source: 'custom', start: '10:00:00:25' },
-      { error: 'Timecode is outside the frame-rate range', field: 'start' }],
-    ['custom frames within 29.97', movie30, { source: 'custom', start: '10:00:00:29' }, '10:00:00;29'],
-    ['custom not a timecode', movie25, { source: 'custom', start: '1:00:00:00' },
-      { error: 'Use HH:MM:SS:FF timecode', field: 'start' }],
-    ['custom bad digits', movie25, { source: 'custom', start: '1a:00:00:00' },
-      { error: 'Invalid timecode digits', field: 'start' }],
-    ['custom label that drop-frame skips is refused, not moved', movie30,
-      { source: 'custom', start: '00:01:00:01' }, { error: 'Skipped drop-frame timecode label', field: 'start' }],
-    ['drop asked where the rate forbids it', movie25, { mode: 'drop', source: 'custom', start: '01:00:00:00' },
-      '01:00:00:00'],
-    ['add an offset', movie25, { source: 'custom', start: '10:00:00:00', offset: '00:00:01:05' }, '10:00:01:05'],
-    ['subtract an offset', movie25,
-      { source: 'custom', start: '10:00:00:00', offset: '00:00:01:05', direction: 'subtract' }, '09:59:58:20'],
-    ['add wraps past midnight', movie25, { source: 'custom', start: '23:59:59:24', offset: '00:00:00:02' },
-      '00:00:00:01'],
-    ['subtract wraps before midnight', movie25,
-      { source: 'custom', start: '00:00:00:00', offset: '00:00:00:01', direction: 'subtract' }, '23:59:59:24'],
-    ['drop-frame add wraps past midnight', movie30,
-      { source: 'custom', start: '23:59:59:29', offset: '00:00:00:01' }, '00:00:00;00'],
-    ['drop-frame subtract wraps before midnight', movie30,
-      { source: 'custom', start: '00:00:00:00', offset: '00:00:00:01', direction: 'subtract' }, '23:59:59;29'],
-    ['drop-frame offset steps over skipped labels', movie30,
-      { source: 'custom', start: '00:00:59:29', offset: '00:00:00:01' }, '00:01:00;02'],
-    ['a drop-frame offset counts drop-frame frames', movie30,
-      { source: 'custom', start: '00:00:00:00', offset: '00:10:00;00' }, '00:10:00;00'],
-    ['offset beyond the rate', movie25, { offset: '00:00:00:25' },
-      { error: 'Timecode is outside the frame-rate range', field: 'offset' }],
-    ['drop-frame offset at 25 fps', movie25, { offset: '00:00:00;01' },
-      { error: 'Drop-frame requires 29.97 or 59.94 fps', field: 'offset' }],
-    ['offset not a timecode', movie25, { offset: '5' }, { error: 'Use HH:MM:SS:FF timecode', field: 'offset' }],
-    ['unusable rate', { ...movie25, rate: '25' }, {}, { error: 'Unsupported frame rate', field: 'movie' }],
-  ];
-  // The recorded time of day, each zone choice, and which time was used.
-  const recorded = cases.derivation.recorded.map((c) => [c.label, c.movie, c.settings,
-    'error' in c ? { error: c.error, field: c.field } : { timecode: c.timecode, basis: c.basis }]);
-  assert.ok(recorded.length >= 10);
-  for (const [what, movie, overrides, expected] of [...table, ...recorded]) {
-    const got = T.deriveStart(movie, settings(overrides));
-    if (typeof expected === 'string' || 'timecode' in expected) {
-      const want = typeof expected === 'string' ? { timecode: expected } : expected;
-      assert.equal(got.ok, true, `${what}: ${JSON.stringify(got)}`);
-      assert.equal(got.timecode, want.timecode, what);
-      if ('basis' in want) assert.equal(got.basis, want.basis, what);
-      // Whatever is derived must be what the engine accepts at the movie's rate.
-      assert.ok(T.validateFor(movie, got.timecode).ok, what);
-    } else {
-      assert.deepEqual({ ok: got.ok, error: got.error, field: got.field }, { ok: false, ...expected }, what);
+// Every start case of the shared table; the C++ derivation reads the same ones.
+test('derivation from each source, mode, zone and offset matches the shared case table', () => {
+  const { starts, recorded } = cases.derivation;
+  assert.ok(starts.length >= 90 && recorded.length >= 10);
+  for (const c of [...starts, ...recorded]) {
+    const got = T.deriveStart(c.movie, settings(c.settings));
+    if ('error' in c) {
+      assert.deepEqual({ ok: got.ok, error: got.error, field: got.field }, { ok: false, error: c.error, field: c.field },
+        c.label);
+      continue;
     }
+    assert.equal(got.ok, true, `${c.label}: ${JSON.stringify(got)}`);
+    assert.equal(got.timecode, c.timecode, c.label);
+    if ('basis' in c) assert.equal(got.basis, c.basis, c.label);
+    if ('note' in c) assert.equal(got.note, c.note, c.label);
+    // Whatever is derived must be what the engine accepts at the movie's rate.
+    assert.ok(T.validateFor(c.movie, got.timecode).ok, c.label);
   }
 });
 
@@ -180,45 +114,18 @@ test('continuous starts and ends match the shared case table', () => {
     .map(([source, continuous]) => T.isContinuous(settings({ source, continuous }))), [true, false, false]);
 });
 
-test('time-of-day labels that drop-frame counting skips move to the next shown label', () => {
-  const table = [
-    // [created, rate, mode, expected]
-    ['2024-03-09T14:01:00.000Z', '30000/1001', 'auto', '14:01:00;02'],
-    ['2024-03-09T14:01:00.040Z', '30000/1001', 'auto', '14:01:00;02'],
-    ['2024-03-09T14:01:00.070Z', '30000/1001', 'auto', '14:01:00;02'],
-    ['2024-03-09T14:01:00.100Z', '30000/1001', 'auto', '14:01:00;03'],
-    ['2024-03-09T14:01:00.040Z', '30000/1001', 'non-drop', '14:01:00:01'],
-    ['2024-03-09T14:10:00.000Z', '30000/1001', 'auto', '14:10:00;00'],
-    ['2024-03-09T14:01:00.049Z', '60000/1001', 'drop', '14:01:00;04'],
-    ['2024-03-09T14:01:00.067Z', '60000/1001', 'drop', '14:01:00;04'],
-    ['2024-03-09T14:01:00.084Z', '60000/1001', 'drop', '14:01:00;05'],
-    ['2024-03-09T14:01:01.000Z', '60000/1001', 'drop', '14:01:01;00'],
-  ];
-  for (const [created, rate, mode, expected] of table) {
-    const got = T.deriveStart({ rate, created }, settings({ source: 'creation', timezone: 'utc', mode }));
-    assert.equal(got.timecode, expected, `${created} at ${rate} ${mode}`);
+test('a typed timecode is valid exactly when the engine accepts it at that rate', () => {
+  assert.ok(cases.derivation.typed.length >= 10);
+  for (const c of cases.derivation.typed) {
+    assert.deepEqual(T.validateFor(c.movie, c.text), c.error === null ? { ok: true, value: c.text }
+      : { ok: false, error: c.error }, `${c.text} at ${c.movie.rate}`);
   }
 });
 
-test('drop mode at a rate without drop-frame says so and stays usable', () => {
-  const got = T.deriveStart(movie25, settings({ mode: 'drop' }));
-  assert.equal(got.ok, true);
-  assert.equal(got.timecode, '10:00:00:00');
-  assert.match(got.note, /^Drop-frame requires 29\.97 or 59\.94 fps/);
-  assert.equal(T.deriveStart(movie30, settings({ mode: 'drop' })).note, null);
-});
-
-test('a typed timecode is valid exactly when the engine accepts it at that rate', () => {
-  const table = [
-    [movie25, '01:00:00:24', null],
-    [movie25, '01:00:00;00', 'Drop-frame requires 29.97 or 59.94 fps'],
-    [movie30, '01:00:00;00', null],
-    [movie30, '01:01:00;00', 'Skipped drop-frame timecode label'],
-    [movie24, '01:00:00:24', 'Timecode is outside the frame-rate range'],
-    [movie24, '', 'Use HH:MM:SS:FF timecode'],
-  ];
-  for (const [movie, text, error] of table) {
-    assert.deepEqual(T.validateFor(movie, text), error ? { ok: false, error } : { ok: true, value: text },
-      `${text} at ${movie.rate}`);
+test('end labels match the shared case table', () => {
+  assert.ok(cases.derivation.ends.length >= 10);
+  for (const c of cases.derivation.ends) {
+    assert.deepEqual(T.endLabel(c.movie, c.start), 'error' in c ? { ok: false, error: c.error }
+      : { ok: true, value: c.end }, c.label);
   }
 });

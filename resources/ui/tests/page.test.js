@@ -18,7 +18,7 @@ const ARTIFACTS = process.env.VELMORA_ARTIFACT_DIR || path.join(os.tmpdir(), 've
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--disable-sync', '--no-first-run'];
 const DEFAULTS = {
-  continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto', number: false,
+  append: false, continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto', number: false,
   offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
   source: 'embedded', start: '01:00:00:00', suffix: '_TC', timezone: 'camera',
 };

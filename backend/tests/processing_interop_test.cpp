@@ -539,8 +539,8 @@ TEST_F(ProcessingInterop, AppendWithoutACopyThenRestoreAndARelaunch) {
     expect_same(date_of(sources[0], true), accessed, "access kept");
     const std::vector<std::string> timecodes = {"10:00:00:00", "11:00:00:00"};
     for (std::size_t i = 0; i < 2; ++i) {
-        const nlohmann::json done{{"appended", true},    {"backup", nullptr}, {"id", ids[i]},
-                                  {"output", sources[i]}, {"progress", 1},     {"state", "done"},
+        const nlohmann::json done{{"appended", true},        {"backup", nullptr}, {"id", ids[i]},
+                                  {"output", sources[i]},    {"progress", 1},     {"state", "done"},
                                   {"timecode", timecodes[i]}};
         EXPECT_EQ(reply.at("result").at("results").at(i), done);
         nlohmann::json last = done;

@@ -176,8 +176,8 @@ TEST_F(Batch, AppendStampsTheMovieAndUnstampsOnAFailedCheck) {
         const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, {{"copy", false}, {"append", true}});
         ASSERT_TRUE(reply.has_value()) << reply.error();
         const nlohmann::json expected =
-            c.error.empty() ? nlohmann::json{{"appended", true}, {"backup", nullptr},   {"id", "a"},
-                                             {"output", path},   {"progress", 1},       {"state", "done"},
+            c.error.empty() ? nlohmann::json{{"appended", true},         {"backup", nullptr}, {"id", "a"},
+                                             {"output", path},           {"progress", 1},     {"state", "done"},
                                              {"timecode", "01:00:00:00"}}
                             : nlohmann::json{{"error", c.error}, {"id", "a"}, {"progress", 0}, {"state", "error"}};
         EXPECT_EQ(reply->at("results"), nlohmann::json::array({expected}));

@@ -12,6 +12,7 @@
 #include "engine_runner.h"
 #include "file_dates.h"
 #include "import.h"
+#include "json_text.h"
 #include "names.h"
 #include "processing.h"
 
@@ -72,7 +73,10 @@ bool is_appended(const MovieRecord& movie) { return says_appended(movie.record);
 
 Result<MovieRecord> append_timecode(const ServiceState& state, const MovieRecord& movie, const std::string& timecode,
                                     const std::string& reel) {
-    TRY(const nlohmann::json report, stamp_in_place(state.engine_path, movie.source_path, timecode, reel));
+    TRY(const std::string printed, stamp_in_place(state.engine_path, movie.source_path, timecode, reel));
+    auto parsed = parse_json(printed);
+    if (!parsed) return fail(undone(state, movie, parsed.error()).error());
+    const nlohmann::json& report = *parsed;
     if (auto verified = verified_stamp(report, timecode, movie, reel); !verified) {
         return fail(undone(state, movie, verified.error()).error());
     }

@@ -206,8 +206,8 @@ Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::st
     return parse_json(run.output);
 }
 
-Result<nlohmann::json> stamp_in_place(const std::string& engine_path, const std::string& movie_path,
-                                      const std::string& timecode, const std::string& reel) {
+Result<std::string> stamp_in_place(const std::string& engine_path, const std::string& movie_path,
+                                   const std::string& timecode, const std::string& reel) {
     if (contains_nul(movie_path)) return fail(std::string(nul_path_message));
     if (contains_nul(timecode)) return fail(std::string(nul_timecode_message));
     if (contains_nul(reel)) return fail(std::string(invalid_reel_message));
@@ -218,7 +218,7 @@ Result<nlohmann::json> stamp_in_place(const std::string& engine_path, const std:
         std::string message = failure_text(run);
         return fail(message.empty() ? std::string("Native timecode engine failed.") : std::move(message));
     }
-    return parse_json(run.output);
+    return run.output;
 }
 
 Status unstamp_in_place(const std::string& engine_path, const std::string& movie_path) {

@@ -19,6 +19,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "json_text.h"
 #include "published_outputs.h"
 #include "restore.h"
 #include "support/backend_harness.h"
@@ -160,6 +161,7 @@ TEST_F(Batch, AppendStampsTheMovieAndUnstampsOnAFailedCheck) {
         {"not marked appended", edited(R"("appended":true,)", ""), nullptr, timecode_failed, true},
         {"a stream lost", edited(R"({"tag":"sowt","trackId":2,"type":"audio"},)", ""), nullptr, streams_failed, true},
         {"not a stamp's tail", stamped_report, "bad_tail", streams_failed, true},
+        {"a report that is not JSON", "stamped", nullptr, parse_json("stamped").error(), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

@@ -88,33 +88,6 @@ Result<AtomSpan> only_movie_atom(const OpenFile& backup) {
     return *found;
 }
 
-// After the backup's bytes: one 12-byte `mdat`, then one `moov` (32- or
-// 64-bit size) that ends exactly where the movie does.
-Status check_stamped_tail(const OpenFile& movie, std::uint64_t backup_size) {
-    if (movie.size < backup_size || movie.size - backup_size < min_added_bytes) {
-        return fail(std::string(not_stamped_message));
-    }
-    std::array<std::uint8_t, 16> header{};
-    const auto head = std::span(header).first(8);
-    TRY_VOID(read_exact_at(movie.fd.get(), backup_size, head));
-    if (load_be(head.first(4)) != stamped_mdat_size || FourCC::from_bytes(head.subspan(4)) != FourCC("mdat")) {
-        return fail(std::string(not_stamped_message));
-    }
-    const std::uint64_t at = backup_size + stamped_mdat_size;
-    const std::uint64_t room = movie.size - at;
-    TRY_VOID(read_exact_at(movie.fd.get(), at, head));
-    std::uint64_t size = load_be(head.first(4));
-    if (size == 1) {
-        if (room < header.size()) return fail(std::string(not_stamped_message));
-        TRY_VOID(read_exact_at(movie.fd.get(), at + 8, std::span(header).subspan(8)));
-        size = load_be(std::span(header).subspan(8));
-    }
-    if (FourCC::from_bytes(head.subspan(4)) != FourCC("moov") || size != room) {
-        return fail(std::string(not_stamped_message));
-    }
-    return {};
-}
-
 struct ByteRange {
     std::uint64_t begin = 0;
     std::uint64_t end = 0;
@@ -298,11 +271,36 @@ Result<std::vector<FoundBackup>> backups_beside(const std::string& movie_path) {
     return found;
 }
 
+Status check_stamped_tail(int movie, std::uint64_t movie_size, std::uint64_t backup_size) {
+    if (movie_size < backup_size || movie_size - backup_size < min_added_bytes) {
+        return fail(std::string(not_stamped_message));
+    }
+    std::array<std::uint8_t, 16> header{};
+    const auto head = std::span(header).first(8);
+    TRY_VOID(read_exact_at(movie, backup_size, head));
+    if (load_be(head.first(4)) != stamped_mdat_size || FourCC::from_bytes(head.subspan(4)) != FourCC("mdat")) {
+        return fail(std::string(not_stamped_message));
+    }
+    const std::uint64_t at = backup_size + stamped_mdat_size;
+    const std::uint64_t room = movie_size - at;
+    TRY_VOID(read_exact_at(movie, at, head));
+    std::uint64_t size = load_be(head.first(4));
+    if (size == 1) {
+        if (room < header.size()) return fail(std::string(not_stamped_message));
+        TRY_VOID(read_exact_at(movie, at + 8, std::span(header).subspan(8)));
+        size = load_be(std::span(header).subspan(8));
+    }
+    if (FourCC::from_bytes(head.subspan(4)) != FourCC("moov") || size != room) {
+        return fail(std::string(not_stamped_message));
+    }
+    return {};
+}
+
 Result<std::uint64_t> check_backup(const std::string& movie_path, const std::string& backup_path, BackupCheck form) {
     TRY(const OpenFile backup, open_for_reading(backup_path, O_NOFOLLOW));
     TRY(const OpenFile movie, open_for_reading(movie_path, 0));
     TRY(const AtomSpan moov, only_movie_atom(backup));
-    TRY_VOID(check_stamped_tail(movie, backup.size));
+    TRY_VOID(check_stamped_tail(movie.fd.get(), movie.size, backup.size));
     TRY_VOID(check_shared_bytes(movie, backup, moov, form));
     return backup.size;
 }

@@ -45,6 +45,11 @@ enum class BackupCheck { quick, full };
 // 12-byte `mdat` and one `moov` appended); else the reason it is not.
 Result<std::uint64_t> check_backup(const std::string& movie_path, const std::string& backup_path, BackupCheck form);
 
+// Whether the movie open as `movie`, `movie_size` bytes long, holds right
+// after its first `backup_size` bytes what a stamp adds: one 12-byte `mdat`,
+// then one `moov` (32- or 64-bit size) that ends exactly where the movie does.
+Status check_stamped_tail(int movie, std::uint64_t movie_size, std::uint64_t backup_size);
+
 // Sets the record's "backups" from the files beside the movie now (quick
 // check), or removes the key when there are none.
 void describe_backups(nlohmann::json& record, const std::string& movie_path);

@@ -153,11 +153,17 @@ WaitOutcome wait_for_write(ChildProcess& child, const std::atomic<bool>& cancel,
 
 }  // namespace
 
-Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::string& movie_path,
-                                   std::chrono::milliseconds time_limit) {
-    if (contains_nul(movie_path)) return fail(std::string(nul_path_message));
-    const Deadline deadline = std::chrono::steady_clock::now() + time_limit;
+namespace {
 
+struct EngineRun {
+    std::optional<int> exit_status;  // nothing: still running at the deadline, now killed
+    std::string output;
+    std::string error;
+};
+
+// Runs the engine with `arguments` to its end, both streams collected.
+Result<EngineRun> run_to_end(const std::string& engine_path, const std::vector<std::string>& arguments,
+                             Deadline deadline) {
     auto null_device = open_null_device();
     if (!null_device) return fail(null_device.error());
     auto output = make_pipe();
@@ -165,7 +171,7 @@ Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::st
     auto error = make_pipe();
     if (!error) return fail(error.error());
 
-    auto child = ChildProcess::spawn(engine_path, {std::string(engine_command::kProbe), movie_path},
+    auto child = ChildProcess::spawn(engine_path, arguments,
                                      {null_device->get(), output->write_end.get(), error->write_end.get()});
     // Only the child may hold the write ends, or the reads below never end.
     output->write_end.reset();
@@ -177,14 +183,53 @@ Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::st
     if (!streams) return fail(streams.error());
     auto status = streams->timed_out ? Result<std::optional<int>>(std::optional<int>()) : wait_until(*child, deadline);
     if (!status) return fail(status.error());
-    const std::optional<int>& exit_status = *status;
-    if (!exit_status) {
-        child->kill();  // its whole process group; reaped when `child` goes
-        return fail(std::string(probe_timeout_message));
-    }
+    if (!*status) child->kill();  // its whole process group; reaped when `child` goes
+    return EngineRun{*status, std::move(streams->output), std::move(streams->error)};
+}
 
-    if (*exit_status != 0) return fail(trim_whitespace(decode_utf8_lossy(streams->error)));
-    return parse_json(streams->output);
+std::string failure_text(const EngineRun& run) { return trim_whitespace(decode_utf8_lossy(run.error)); }
+
+// A stamp changes the movie itself: once started it runs to its end (the
+// engine puts the original back on any failure it sees), whatever it takes.
+constexpr Deadline no_deadline = Deadline::max();
+
+}  // namespace
+
+Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::string& movie_path,
+                                   std::chrono::milliseconds time_limit) {
+    if (contains_nul(movie_path)) return fail(std::string(nul_path_message));
+    const Deadline deadline = std::chrono::steady_clock::now() + time_limit;
+    const std::vector<std::string> arguments{std::string(engine_command::kProbe), movie_path};
+    TRY(const EngineRun run, run_to_end(engine_path, arguments, deadline));
+    if (!run.exit_status) return fail(std::string(probe_timeout_message));
+    if (*run.exit_status != 0) return fail(failure_text(run));
+    return parse_json(run.output);
+}
+
+Result<std::string> stamp_in_place(const std::string& engine_path, const std::string& movie_path,
+                                   const std::string& timecode, const std::string& reel) {
+    if (contains_nul(movie_path)) return fail(std::string(nul_path_message));
+    if (contains_nul(timecode)) return fail(std::string(nul_timecode_message));
+    if (contains_nul(reel)) return fail(std::string(invalid_reel_message));
+    std::vector<std::string> arguments{std::string(engine_command::kStamp), movie_path, timecode};
+    if (!reel.empty()) arguments.push_back(reel);
+    TRY(const EngineRun run, run_to_end(engine_path, arguments, no_deadline));
+    if (run.exit_status != 0) {
+        std::string message = failure_text(run);
+        return fail(message.empty() ? std::string("Native timecode engine failed.") : std::move(message));
+    }
+    return run.output;
+}
+
+Status unstamp_in_place(const std::string& engine_path, const std::string& movie_path) {
+    if (contains_nul(movie_path)) return fail(std::string(nul_path_message));
+    const std::vector<std::string> arguments{std::string(engine_command::kUnstamp), movie_path};
+    TRY(const EngineRun run, run_to_end(engine_path, arguments, no_deadline));
+    if (run.exit_status != 0) {
+        std::string message = failure_text(run);
+        return fail(message.empty() ? std::string("Native timecode engine failed.") : std::move(message));
+    }
+    return {};
 }
 
 Status write_timecode(const std::string& engine_path, const std::string& source_path, const std::string& output_path,

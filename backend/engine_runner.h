@@ -35,6 +35,16 @@ inline constexpr std::string_view probe_timeout_message = "The engine did not an
 Result<nlohmann::json> probe_movie(const std::string& engine_path, const std::string& movie_path,
                                    std::chrono::milliseconds time_limit = probe_time_limit);
 
+// Runs `ENGINE stamp MOVIE TIMECODE [REEL]` to its end (no time limit, no
+// cancel: the movie itself is being changed) and returns what it printed, the
+// stamped movie's report, unparsed: the movie is stamped even when that text
+// is not JSON. A failing engine yields its message.
+Result<std::string> stamp_in_place(const std::string& engine_path, const std::string& movie_path,
+                                   const std::string& timecode, const std::string& reel = {});
+
+// Runs `ENGINE unstamp MOVIE` to its end; a failing engine yields its message.
+Status unstamp_in_place(const std::string& engine_path, const std::string& movie_path);
+
 // Runs `ENGINE write SOURCE OUTPUT TIMECODE [REEL]` until it ends; an empty
 // `reel` adds no argument. Progress lines reach `on_progress` from a reader
 // thread that ends before this returns. While `cancel` is set the engine is

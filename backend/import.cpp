@@ -281,20 +281,19 @@ void import_path(ImportRun& run, const std::string& path, const std::optional<st
 
 }  // namespace
 
-Result<MovieRecord> probed_movie(const ServiceState& state, const std::string& canonical, const FileStatus& before) {
-    auto report = probe_movie(state.engine_path, canonical, state.probe_time_limit);
-    if (!report) return fail(report.error());
-    auto after = read_file_status(canonical);
-    if (!after) return fail(after.error());
-    if (!same_content_status(before, *after)) return fail(std::string(changed_message));
-    if (!report->is_object()) return fail(std::string(not_an_object_message));
+namespace {
 
-    nlohmann::json record = std::move(*report);
+// The record of the file at `canonical` from its report, `before` read
+// before the engine read it and `after` once it had.
+Result<MovieRecord> record_from_report(nlohmann::json report, const std::string& canonical, const FileStatus& before,
+                                       const FileStatus& after) {
+    if (!report.is_object()) return fail(std::string(not_an_object_message));
+    nlohmann::json record = std::move(report);
     if (auto created = metadata_creation(record)) {
         record["created"] = *created;
         record["creationOrigin"] = "Media metadata";
     } else {
-        record["created"] = file_creation(*after);
+        record["created"] = file_creation(after);
         record["creationOrigin"] = "File creation date";
     }
     record["modified"] = format_timestamp(before.modified.seconds, before.modified.nanoseconds).value_or("");
@@ -305,8 +304,42 @@ Result<MovieRecord> probed_movie(const ServiceState& state, const std::string& c
     movie.size = before.size;
     movie.modified_seconds = before.modified.seconds;
     movie.modified_nanoseconds = before.modified.nanoseconds;
+    movie.device = before.device;
+    movie.inode = before.inode;
     movie.record = std::move(record);
     return movie;
+}
+
+// Given as `earlier` was: same id, name, folder and card; backups looked up again.
+MovieRecord given_as(MovieRecord movie, const MovieRecord& earlier) {
+    movie.relative_dir = earlier.relative_dir;
+    for (const char* key : {"id", "name", "relativeDir", "card"}) {
+        movie.record[key] = earlier.record.value(key, nlohmann::json());
+    }
+    describe_backups(movie.record, movie.source_path);
+    return movie;
+}
+
+}  // namespace
+
+Result<MovieRecord> probed_movie(const ServiceState& state, const std::string& canonical, const FileStatus& before) {
+    auto report = probe_movie(state.engine_path, canonical, state.probe_time_limit);
+    if (!report) return fail(report.error());
+    auto after = read_file_status(canonical);
+    if (!after) return fail(after.error());
+    if (!same_content_status(before, *after)) return fail(std::string(changed_message));
+    return record_from_report(std::move(*report), canonical, before, *after);
+}
+
+Result<MovieRecord> reported_again(nlohmann::json report, const MovieRecord& earlier, const FileStatus& status) {
+    TRY(MovieRecord movie, record_from_report(std::move(report), earlier.source_path, status, status));
+    return given_as(std::move(movie), earlier);
+}
+
+Result<MovieRecord> probed_again(const ServiceState& state, const MovieRecord& earlier) {
+    TRY(const FileStatus status, read_file_status(earlier.source_path));
+    TRY(MovieRecord movie, probed_movie(state, earlier.source_path, status));
+    return given_as(std::move(movie), earlier);
 }
 
 Result<nlohmann::json> import_movies(ServiceState& state, const std::vector<std::string>& paths,

@@ -104,6 +104,7 @@ OutputOptions output_options_from(const nlohmann::json& settings) {
     OutputOptions options;
     if (!settings.is_object()) return options;
     options.copy = is_true(settings, "copy");
+    options.append = !options.copy && is_true(settings, "append");
     if (std::string destination = string_or_empty(settings, "destination"); !destination.empty()) {
         options.destination = std::move(destination);
     }

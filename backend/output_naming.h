@@ -15,6 +15,7 @@ namespace velmora {
 // The settings that decide where a batch publishes and under which names.
 struct OutputOptions {
     bool copy = false;                       // new file in an output folder; else in place
+    bool append = false;                     // in place without a copy: only when `copy` is off
     std::optional<std::string> destination;  // a non-empty folder chosen by the user
     bool retain = false;
     bool rename = false;

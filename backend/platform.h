@@ -69,6 +69,9 @@ struct FileStatus {
     std::uint64_t size = 0;
     FileInstant modified;
     std::optional<FileInstant> birth;
+    // Which file it is: a movie stamped where it lies must still be the same one.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 };
 
 // Status of `path`, following symbolic links. Fails with the system's error text.

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "file_system.h"
@@ -68,17 +69,22 @@ OpenerPlan open_with_default_application(const std::string& file) {
 Result<FileStatus> read_file_status(const std::string& path) {
     struct statx status;
     if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &status) == 0) {
-        FileStatus result{status.stx_size, {status.stx_mtime.tv_sec, status.stx_mtime.tv_nsec}, std::nullopt};
+        FileStatus result{status.stx_size, {status.stx_mtime.tv_sec, status.stx_mtime.tv_nsec}, std::nullopt, 0, 0};
         if (status.stx_mask & STATX_BTIME)
             result.birth = FileInstant{status.stx_btime.tv_sec, status.stx_btime.tv_nsec};
+        result.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+        result.inode = status.stx_ino;
         return result;
     }
     if (errno != ENOSYS) return fail(system_error_text(errno));
     // Kernels without statx know no birth time either.
     struct stat plain;
     if (::stat(path.c_str(), &plain) != 0) return fail(system_error_text(errno));
-    return FileStatus{
-        static_cast<std::uint64_t>(plain.st_size), {plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec}, std::nullopt};
+    FileStatus result{
+        static_cast<std::uint64_t>(plain.st_size), {plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec}, std::nullopt, 0, 0};
+    result.device = plain.st_dev;
+    result.inode = plain.st_ino;
+    return result;
 }
 
 FileDates file_dates_of(const struct stat& status) {

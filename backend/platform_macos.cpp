@@ -38,8 +38,12 @@ Result<FileStatus> read_file_status(const std::string& path) {
     if (::stat(path.c_str(), &status) != 0) return fail(system_error_text(errno));
     FileStatus result{static_cast<std::uint64_t>(status.st_size),
                       {status.st_mtimespec.tv_sec, status.st_mtimespec.tv_nsec},
-                      std::nullopt};
+                      std::nullopt,
+                      0,
+                      0};
     result.birth = FileInstant{status.st_birthtimespec.tv_sec, status.st_birthtimespec.tv_nsec};
+    result.device = static_cast<std::uint64_t>(status.st_dev);
+    result.inode = status.st_ino;
     return result;
 }
 

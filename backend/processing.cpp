@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "appending.h"
 #include "engine_runner.h"
 #include "file_dates.h"
 #include "file_system.h"
@@ -31,12 +32,6 @@
 namespace velmora {
 namespace {
 
-constexpr std::string_view source_changed_message =
-    "Source changed since import. Import it again. No output was published.";
-constexpr std::string_view timecode_verification_message =
-    "Output timecode verification failed. Source has been preserved.";
-constexpr std::string_view stream_verification_message =
-    "Output stream verification failed. Source has been preserved.";
 constexpr std::string_view output_exists_message = "Skipped: the output already exists.";
 constexpr std::string_view same_output_message = "Skipped: another movie of this batch has the same output.";
 // How many numbered names a movie tries before it gives up on a crowded folder.
@@ -347,8 +342,31 @@ Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& mov
                           {"timecode", movie.timecode}};
 }
 
+// Stamped where it lies: no temporary, no backup. The store then holds the
+// stamped file's record, so that a later batch or "restore" sees the truth.
+Result<nlohmann::json> append_in_place(const Batch& batch, const Movie& movie, std::size_t index) {
+    TRY(MovieRecord stamped, append_timecode(batch.state, movie.record, movie.timecode, movie.reel));
+    {
+        std::lock_guard lock(batch.state.movie_store_mutex);
+        batch.state.movie_store.insert_or_assign(movie.id, std::move(stamped));
+    }
+    record_published_output(batch.state, movie.record.source_path);
+    batch.emit(with_context(processing_payload(1.0), movie, index, batch.total));
+    return nlohmann::json{{"appended", true},
+                          {"backup", nullptr},
+                          {"id", movie.id},
+                          {"output", movie.record.source_path},
+                          {"progress", 1},
+                          {"state", "done"},
+                          {"timecode", movie.timecode}};
+}
+
 Result<nlohmann::json> process_movie(const Batch& batch, const Movie& movie, std::size_t index) {
     if (auto unchanged = source_unchanged(movie.record); !unchanged) return fail(unchanged.error());
+    if (batch.options.append) {
+        TRY_VOID(cancelled_check(batch.state));
+        return append_in_place(batch, movie, index);
+    }
     // Read before the engine reads the source; the later checks prove the
     // modification time still current.
     auto source_dates = read_file_dates(movie.record.source_path);
@@ -435,7 +453,7 @@ Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::str
     if (!movies) return fail(movies.error());
     std::set<std::string> claimed;
     const Batch batch{state, emit, output_options_from(normalize_settings(options)), movies->size(), &claimed};
-    remove_leftovers_of_earlier_runs(*movies, batch.options);
+    if (!batch.options.append) remove_leftovers_of_earlier_runs(*movies, batch.options);
 
     nlohmann::json results = nlohmann::json::array();
     for (std::size_t index = 0; index < movies->size(); ++index) {

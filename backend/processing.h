@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +12,13 @@
 #include "service_state.h"
 
 namespace velmora {
+
+inline constexpr std::string_view source_changed_message =
+    "Source changed since import. Import it again. No output was published.";
+inline constexpr std::string_view timecode_verification_message =
+    "Output timecode verification failed. Source has been preserved.";
+inline constexpr std::string_view stream_verification_message =
+    "Output stream verification failed. Source has been preserved.";
 
 // What "process_movies" asks for each movie: its start timecode and, where
 // given and not empty, the reel name the engine writes with it.

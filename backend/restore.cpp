@@ -8,7 +8,9 @@
 
 #include <fcntl.h>
 
+#include "appending.h"
 #include "backups.h"
+#include "engine_runner.h"
 #include "file_system.h"
 #include "import.h"
 #include "json_text.h"
@@ -83,19 +85,6 @@ Result<std::string> listed_original(const MovieRecord& movie) {
     return fail(listed->front().value("reason", "") + std::string(unchanged_suffix));
 }
 
-// The restored original read as import reads it, keeping how the movie was
-// given; the id's record is then the original's.
-Result<MovieRecord> reimported(ServiceState& state, const MovieRecord& stamped) {
-    TRY(const FileStatus status, read_file_status(stamped.source_path));
-    TRY(MovieRecord movie, probed_movie(state, stamped.source_path, status));
-    movie.relative_dir = stamped.relative_dir;
-    for (const char* key : {"id", "name", "relativeDir", "card"}) {
-        movie.record[key] = stamped.record.value(key, nlohmann::json());
-    }
-    describe_backups(movie.record, movie.source_path);
-    return movie;
-}
-
 // After a relaunch the record's listed backups are all there is to go by;
 // the full check decides, right before the names are exchanged.
 Result<nlohmann::json> restore_listed_backup(ServiceState& state, const MovieRecord& movie, const std::string& id,
@@ -106,7 +95,7 @@ Result<nlohmann::json> restore_listed_backup(ServiceState& state, const MovieRec
         return fail(checked.error() + std::string(unchanged_suffix));
     }
     TRY_VOID(exchange_files(movie.source_path, backup, calls));
-    auto restored = reimported(state, movie);
+    auto restored = probed_again(state, movie);
     std::lock_guard lock(state.movie_store_mutex);
     if (!restored) {
         // The stamped movie's record no longer describes the file.
@@ -115,6 +104,24 @@ Result<nlohmann::json> restore_listed_backup(ServiceState& state, const MovieRec
     }
     state.movie_store.insert_or_assign(id, *restored);
     return nlohmann::json{{"backup", backup}, {"id", id}, {"path", movie.source_path}, {"record", restored->record}};
+}
+
+// A movie stamped where it lies: the engine takes the stamp off, and the
+// file read again is the store's record.
+Result<nlohmann::json> restore_appended(ServiceState& state, const MovieRecord& movie, const std::string& id) {
+    TRY_VOID(unchanged_since_import(movie));
+    if (auto unstamped = unstamp_in_place(state.engine_path, movie.source_path); !unstamped) {
+        return fail(unstamped.error() + std::string(unchanged_suffix));
+    }
+    auto restored = probed_again(state, movie);
+    std::lock_guard lock(state.movie_store_mutex);
+    if (!restored) {
+        // The stamped movie's record no longer describes the file.
+        state.movie_store.erase(id);
+        return fail(restored.error());
+    }
+    state.movie_store.insert_or_assign(id, *restored);
+    return nlohmann::json{{"backup", nullptr}, {"id", id}, {"path", movie.source_path}, {"record", restored->record}};
 }
 
 std::string where_they_are(const std::string& original, const std::string& stamped) {
@@ -197,6 +204,8 @@ Result<nlohmann::json> restore_original(ServiceState& state, const nlohmann::jso
     if (state.busy.load()) return fail(std::string(busy_message));
     const auto movie = stored_movie(state, *id);
     if (!movie) return fail(std::string(unknown_message));
+    // The latest stamp comes off first: an appended movie may also have a backup.
+    if (is_appended(*movie)) return restore_appended(state, *movie, *id);
     const auto result = find_in_place_result(state, *id);
     if (!result) return restore_listed_backup(state, *movie, *id, calls);
     if (auto ok = still_as_published(result->path, result->stamped, "stamped movie"); !ok) return fail(ok.error());

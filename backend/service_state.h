@@ -23,6 +23,8 @@ struct MovieRecord {           // NOLINT(bugprone-exception-escape)
     std::uint64_t size = 0;
     std::int64_t modified_seconds = 0;
     std::int64_t modified_nanoseconds = 0;
+    std::uint64_t device = 0;  // which file was imported, where the system tells
+    std::uint64_t inode = 0;
     nlohmann::json record;  // the record returned to the shell
 
     // Whether a status of the file still shows the size and modification

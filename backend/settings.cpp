@@ -52,7 +52,8 @@ const std::array<Choice, 6> kChoices{{
     {"existing", {"skip", "number"}},
 }};
 
-constexpr std::array<const char*, 6> kSwitches{"copy", "retain", "rename", "number", "recursive", "continuous"};
+constexpr std::array<const char*, 7> kSwitches{"copy",   "append",    "retain",    "rename",
+                                               "number", "recursive", "continuous"};
 
 struct BoundedText {
     const char* key;
@@ -93,7 +94,7 @@ nlohmann::json default_settings() {
         {"direction", "add"},   {"timezone", "camera"},   {"copy", true},    {"destination", nullptr},
         {"retain", true},       {"rename", false},        {"prefix", "TC_"}, {"number", false},
         {"recursive", true},    {"reelSource", "none"},   {"reel", ""},      {"continuous", false},
-        {"suffix", "_TC"},      {"existing", "skip"},
+        {"suffix", "_TC"},      {"existing", "skip"},     {"append", false},
     };
 }
 

@@ -274,9 +274,12 @@ TEST(OutputNaming, SharedCaseTableWithThePagePreview) {
             EXPECT_EQ(folder.error(), expected_error);
             continue;
         }
+        // Only an in-place movie without a copy has no backup.
+        EXPECT_EQ(options.append, !options.copy && !entry.contains("backup"));
         if (!options.copy) {
             EXPECT_EQ(folder->string(), entry.at("folder").get<std::string>());
             EXPECT_EQ(source.string(), entry.at("path").get<std::string>());
+            if (options.append) continue;
             EXPECT_EQ(backup_path_for(source.string(), "1-2-3"), entry.at("backup").get<std::string>() + "1-2-3");
             continue;
         }

@@ -478,6 +478,128 @@ TEST_F(ProcessingInterop, DatesRestoreAndReportEndToEnd) {
     EXPECT_EQ(testing::read_file(report), "other");
 }
 
+std::uint64_t big_endian(const std::string& bytes, std::size_t at, std::size_t count) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < count; ++i) value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
+    return value;
+}
+
+// Where the top-level `moov` of a movie's bytes starts; npos when none does.
+std::size_t movie_atom_offset(const std::string& bytes) {
+    for (std::size_t at = 0; at + 8 <= bytes.size();) {
+        if (bytes.compare(at + 4, 4, "moov") == 0) return at;
+        std::uint64_t size = big_endian(bytes, at, 4);
+        if (size == 1) size = big_endian(bytes, at + 8, 8);
+        if (size < 8) break;
+        at += size;
+    }
+    return std::string::npos;
+}
+
+// A stamp without a copy: the original's bytes but `free` for its `moov`
+// type, then a 12-byte `mdat` and a `moov` that ends the file.
+void expect_stamped_from(const std::string& stamped, const std::string& original, const std::string& what) {
+    const std::size_t moov = movie_atom_offset(original);
+    ASSERT_NE(moov, std::string::npos) << what;
+    ASSERT_GT(stamped.size(), original.size() + 20) << what;
+    std::string expected_head = original;
+    expected_head.replace(moov + 4, 4, "free");
+    EXPECT_TRUE(stamped.compare(0, original.size(), expected_head) == 0) << what;
+    EXPECT_EQ(big_endian(stamped, original.size(), 4), 12u) << what;
+    EXPECT_EQ(stamped.substr(original.size() + 4, 4), "mdat") << what;
+    const std::size_t tail = original.size() + 12;
+    EXPECT_EQ(stamped.substr(tail + 4, 4), "moov") << what;
+    EXPECT_EQ(big_endian(stamped, tail, 4), stamped.size() - tail) << what;
+}
+
+// The third mode end to end: two movies stamped where they lie, restored
+// byte for byte, recognised after a relaunch, and a changed one left alone.
+TEST_F(ProcessingInterop, AppendWithoutACopyThenRestoreAndARelaunch) {
+    const std::vector<std::string> sources = {copy_movie("card/A.mov"), copy_movie("card/B.mov")};
+    const struct timespec set[2] = {{1583020900, 111111111}, {1583020800, 987654321}};
+    std::vector<std::string> originals;
+    for (const std::string& source : sources) {
+        ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), set, 0), 0);
+        originals.push_back(testing::read_file(source).value_or(""));
+    }
+    const auto ids = import({dir.join("card")});
+    ASSERT_EQ(ids.size(), 2u);
+    const nlohmann::json imported = last_imported;
+    const struct timespec accessed = date_of(sources[0], true);
+
+    Wire wire(*backend);
+    wire.send(1, "process_movies",
+              {{"ids", ids},
+               {"timecodes", {{ids[0], "10:00:00:00"}, {ids[1], "11:00:00:00"}}},
+               {"options", {{"copy", false}, {"append", true}, {"suffix", ""}}}});
+    const auto reply = wire.reply(1);
+    ASSERT_TRUE(reply.contains("result")) << reply.dump();
+    EXPECT_EQ(reply.at("result").at("cancelled"), false);
+    // Before this test reads the files itself.
+    expect_same(date_of(sources[0], true), accessed, "access kept");
+    const std::vector<std::string> timecodes = {"10:00:00:00", "11:00:00:00"};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const nlohmann::json done{{"appended", true},        {"backup", nullptr}, {"id", ids[i]},
+                                  {"output", sources[i]},    {"progress", 1},     {"state", "done"},
+                                  {"timecode", timecodes[i]}};
+        EXPECT_EQ(reply.at("result").at("results").at(i), done);
+        nlohmann::json last = done;
+        last["index"] = i;
+        last["total"] = 2;
+        std::vector<nlohmann::json> events;
+        for (const auto& event : wire.events()) {
+            if (event.at("id") == ids[i]) events.push_back(event);
+        }
+        const auto step = [&](double progress) {
+            return nlohmann::json{
+                {"id", ids[i]}, {"index", i}, {"progress", progress}, {"state", "processing"}, {"total", 2}};
+        };
+        EXPECT_EQ(events, (std::vector<nlohmann::json>{step(0), step(1), last}));
+        const std::string stamped = testing::read_file(sources[i]).value_or("");
+        expect_stamped_from(stamped, originals[i], sources[i]);
+        expect_same(date_of(sources[i]), set[1], "modification kept");
+    }
+    EXPECT_EQ(list_folder(dir.join("card")).size(), 2u) << "no backup, no temporary";
+
+    // The store holds the stamped file's record: the movie itself as import reads it.
+    const auto again = import({dir.join("card")});
+    EXPECT_EQ(again, ids);
+    EXPECT_EQ(last_imported.at(0).value("appended", false), true);
+    EXPECT_EQ(last_imported.at(0).at("timecode"), "10:00:00:00");
+    EXPECT_EQ(last_imported.at(0).at("size"), testing::read_file(sources[0]).value_or("").size());
+
+    const auto restored = backend->call("restore", {{"id", ids[0]}});
+    ASSERT_TRUE(restored.has_value());
+    EXPECT_EQ(restored->at("result"),
+              (nlohmann::json{{"backup", nullptr}, {"id", ids[0]}, {"path", sources[0]}, {"record", imported.at(0)}}))
+        << restored->dump();
+    EXPECT_EQ(testing::read_file(sources[0]), originals[0]);
+    expect_same(date_of(sources[0]), set[1], "restored, modification");
+    EXPECT_EQ(error_of("restore", {{"id", ids[0]}}), "This movie has no backup to restore. Nothing was changed.");
+
+    // After a relaunch the import alone says the movie was stamped in place.
+    restart_backend();
+    const auto relaunched = import({dir.join("card")});
+    ASSERT_EQ(relaunched.size(), 2u);
+    EXPECT_EQ(last_imported.at(0).contains("appended"), false) << last_imported.at(0).dump();
+    EXPECT_EQ(last_imported.at(1).value("appended", false), true) << last_imported.at(1).dump();
+    const auto second = backend->call("restore", {{"id", relaunched[1]}});
+    ASSERT_TRUE(second.has_value() && second->contains("result")) << (second ? second->dump() : "");
+    EXPECT_EQ(second->at("result").at("backup"), nullptr);
+    EXPECT_EQ(second->at("result").at("record").contains("appended"), false);
+    EXPECT_EQ(testing::read_file(sources[1]), originals[1]);
+
+    // Stamped again, then touched: the stamp stays as it is.
+    const auto restamped = process({relaunched[0]}, "12:00:00:00", {{"copy", false}, {"append", true}});
+    ASSERT_EQ(restamped.at("result").at("results").at(0).at("state"), "done") << restamped.dump();
+    const std::string before = testing::read_file(sources[0]).value_or("");
+    const struct timespec touched[2] = {{1600000000, 0}, {1600000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, sources[0].c_str(), touched, 0), 0);
+    EXPECT_EQ(error_of("restore", {{"id", relaunched[0]}}),
+              "The stamped movie changed since the import: " + sources[0] + ". Nothing was changed.");
+    EXPECT_EQ(testing::read_file(sources[0]), before);
+}
+
 TEST_F(ProcessingInterop, RevealForgetsEarlierRunsAndNoticesNeedNoPage) {
     const auto ids = import({copy_movie("clip.mov")});
     ASSERT_EQ(ids.size(), 1u);

@@ -19,6 +19,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "json_text.h"
 #include "published_outputs.h"
 #include "restore.h"
 #include "support/backend_harness.h"
@@ -51,6 +52,19 @@ write)
 probe)
   cat "$here/report.json"
   exit 0 ;;
+stamp)
+  if [ -e "$here/stamp_fails" ]; then echo "Fragmented movies are not supported yet" >&2; exit 1; fi
+  wc -c < "$2" > "$here/original_size"
+  touch -r "$2" "$here/times"
+  if [ -e "$here/bad_tail" ]; then printf 'tail' >> "$2"; else printf '\0\0\0\14mdat\0\0\0\0\0\0\0\10moov' >> "$2"; fi
+  touch -r "$here/times" "$2"
+  cat "$here/stamp_report.json"
+  exit 0 ;;
+unstamp)
+  size=$(cat "$here/original_size")
+  truncate -s "$size" "$2"
+  touch -r "$here/times" "$2"
+  exit 0 ;;
 esac
 exit 2
 )";
@@ -62,6 +76,8 @@ const nlohmann::json source_streams =
     nlohmann::json::parse(R"([{"tag":"sowt","trackId":2,"type":"audio"},{"tag":"avc1","trackId":1,"type":"video"}])");
 
 const std::string changed_message = "Source changed since import. Import it again. No output was published.";
+const std::string timecode_failed = "Output timecode verification failed. Source has been preserved.";
+const std::string streams_failed = "Output stream verification failed. Source has been preserved.";
 
 class Batch : public ::testing::Test {
 protected:
@@ -83,6 +99,8 @@ protected:
         record.size = static_cast<std::uint64_t>(info.st_size);
         record.modified_seconds = info.st_mtim.tv_sec;
         record.modified_nanoseconds = info.st_mtim.tv_nsec;
+        record.device = info.st_dev;
+        record.inode = info.st_ino;
         record.record = {{"id", id}, {"path", path}, {"streams", source_streams}};
         std::lock_guard lock(state.movie_store_mutex);
         state.movie_store[id] = record;
@@ -118,6 +136,74 @@ protected:
     std::function<void(const nlohmann::json&)> on_event;
     const nlohmann::json new_file = {{"copy", true}};
 };
+
+// Without a copy: the engine stamps the movie itself; a stamp that fails
+// the backend's own check is taken off again and the movie is as it was.
+TEST_F(Batch, AppendStampsTheMovieAndUnstampsOnAFailedCheck) {
+    const std::string stamped_report =
+        R"({"timecode":"01:00:00:00","appended":true,"streams":[{"tag":"avc1","trackId":1,"type":"video"},)"
+        R"({"tag":"sowt","trackId":2,"type":"audio"},{"tag":"tmcd","trackId":3,"type":"data"}]})";
+    const auto edited = [&](const std::string& from, const std::string& to) {
+        std::string report = stamped_report;
+        return report.replace(report.find(from), from.size(), to);
+    };
+    struct Case {
+        const char* label;
+        std::string report;
+        const char* switch_name;  // nullptr: none
+        std::string error;        // empty: done
+        bool unstamped;
+    };
+    const std::vector<Case> cases = {
+        {"stamped and proven", stamped_report, nullptr, "", false},
+        {"the engine refuses", stamped_report, "stamp_fails", "Fragmented movies are not supported yet", false},
+        {"another timecode", edited("01:00:00:00", "01:00:00:01"), nullptr, timecode_failed, true},
+        {"not marked appended", edited(R"("appended":true,)", ""), nullptr, timecode_failed, true},
+        {"a stream lost", edited(R"({"tag":"sowt","trackId":2,"type":"audio"},)", ""), nullptr, streams_failed, true},
+        {"not a stamp's tail", stamped_report, "bad_tail", streams_failed, true},
+        {"a report that is not JSON", "stamped", nullptr, parse_json("stamped").error(), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove(engine.bin_path() + "/calls.log");
+        for (const char* name : {"stamp_fails", "bad_tail"}) std::filesystem::remove(engine.bin_path() + "/" + name);
+        if (c.switch_name != nullptr) switch_on(c.switch_name);
+        write_file(engine.bin_path() + "/stamp_report.json", c.report);
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir.path());
+        const std::string path = add_movie("a", "a.mov");
+        const std::string original = read_file(path).value_or("");
+        events.clear();
+
+        const auto reply = run({"a"}, {{"a", "01:00:00:00"}}, {{"copy", false}, {"append", true}});
+        ASSERT_TRUE(reply.has_value()) << reply.error();
+        const nlohmann::json expected =
+            c.error.empty() ? nlohmann::json{{"appended", true},         {"backup", nullptr}, {"id", "a"},
+                                             {"output", path},           {"progress", 1},     {"state", "done"},
+                                             {"timecode", "01:00:00:00"}}
+                            : nlohmann::json{{"error", c.error}, {"id", "a"}, {"progress", 0}, {"state", "error"}};
+        EXPECT_EQ(reply->at("results"), nlohmann::json::array({expected}));
+        std::vector<std::string> calls{"stamp " + path + " 01:00:00:00"};
+        if (c.unstamped) calls.push_back("unstamp " + path);
+        EXPECT_EQ(engine_calls(), calls);
+        EXPECT_EQ(list_folder(dir.path()), (std::vector<std::string>{"a.mov"})) << "no temporary, no backup";
+        const MovieRecord stored = state.movie_store.at("a");
+        if (c.error.empty()) {
+            EXPECT_EQ(read_file(path), original + std::string("\0\0\0\14mdat\0\0\0\0\0\0\0\10moov", 20));
+            EXPECT_EQ(stored.size, original.size() + 20);
+            EXPECT_EQ(stored.record.at("appended"), true);
+            EXPECT_EQ(stored.record.at("id"), "a");
+            EXPECT_EQ(events.size(), 3u);
+            if (events.size() == 3) {
+                EXPECT_EQ(events[1].at("progress"), 1);
+            }
+        } else {
+            EXPECT_EQ(read_file(path), original);
+            EXPECT_EQ(stored.size, original.size()) << "the store keeps the imported record";
+            EXPECT_FALSE(stored.record.contains("appended"));
+        }
+    }
+}
 
 TEST_F(Batch, RefusalsBeforeAnythingIsTouched) {
     add_movie("a", "a.mov");

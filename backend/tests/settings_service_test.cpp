@@ -17,7 +17,7 @@ namespace {
 using nlohmann::json;
 
 const json kDefaults = json::parse(R"({
-  "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
+  "append": false, "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
   "offset": "00:00:00:00", "existing": "skip", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
   "retain": true, "source": "embedded", "start": "01:00:00:00", "suffix": "_TC", "timezone": "camera"})");
 

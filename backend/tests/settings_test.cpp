@@ -16,7 +16,7 @@ using nlohmann::json;
 using testing::TempDir;
 
 const json kDefaults = json::parse(R"({
-  "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
+  "append": false, "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
   "offset": "00:00:00:00", "existing": "skip", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
   "retain": true, "source": "embedded", "start": "01:00:00:00", "suffix": "_TC", "timezone": "camera"})");
 
@@ -86,20 +86,29 @@ INSTANTIATE_TEST_SUITE_P(
         NormaliseCase{"drop_with_string_copy", json{{"mode", "drop"}, {"copy", "false"}}, json{{"mode", "drop"}}},
         NormaliseCase{"every_switch",
                       json{{"copy", false},
+                           {"append", true},
                            {"retain", false},
                            {"rename", true},
                            {"number", true},
                            {"recursive", false},
                            {"continuous", true}},
                       json{{"copy", false},
+                           {"append", true},
                            {"retain", false},
                            {"rename", true},
                            {"number", true},
                            {"recursive", false},
                            {"continuous", true}}},
         NormaliseCase{"switches_need_booleans",
-                      json{{"copy", 0}, {"rename", 1}, {"number", "true"}, {"retain", nullptr}, {"continuous", 1}},
+                      json{{"copy", 0},
+                           {"rename", 1},
+                           {"number", "true"},
+                           {"retain", nullptr},
+                           {"continuous", 1},
+                           {"append", "true"}},
                       json::object()},
+        // Stored as given: a new file reads it as off.
+        NormaliseCase{"append_beside_copy", json{{"copy", true}, {"append", true}}, json{{"append", true}}},
         NormaliseCase{"reel_text", json{{"reel", "A001"}}, json{{"reel", "A001"}}},
         NormaliseCase{"reel_32_bytes", json{{"reel", repeat("r", 32)}}, json{{"reel", repeat("r", 32)}}},
         NormaliseCase{"reel_33_bytes", json{{"reel", repeat("r", 33)}}, json::object()},
@@ -151,7 +160,7 @@ TEST(NormalizeSettings, IsIdempotent) {
     const json once =
         normalize_settings(json{{"mode", "drop"}, {"prefix", "x"}, {"destination", "/d"}, {"copy", false}});
     EXPECT_EQ(normalize_settings(once), once);
-    EXPECT_EQ(once.size(), 18u);
+    EXPECT_EQ(once.size(), 19u);
 }
 
 struct FileSetup {

@@ -6,6 +6,8 @@
     VelmoraFormat: F } = root;
 
   const CLOSE_BLOCKED = 'Velmora is processing movies. Cancel processing or let it finish before quitting.';
+  const APPEND_QUESTION = 'The originals themselves get the timecode; nothing is copied. ' +
+    'Restore original gives back the exact bytes.';
   const ONLY_ORIGINALS = 'Only backups that are verifiably the movie\'s original are deleted.';
   const $ = (id) => document.getElementById(id);
 
@@ -269,12 +271,19 @@
       : 'Replace ' + count + ' movies in place? Each original stays beside it as a backup.', 'Replace');
   }
 
+  // Without a copy the originals themselves change.
+  function confirmAppend(count) {
+    const what = count === 1 ? '1 movie' : count + ' movies';
+    return confirmAction('Stamp ' + what + ' in place without a copy?\n' + APPEND_QUESTION, 'Stamp');
+  }
+
   function processMovies() {
     if (batch || chore !== null || $('confirm').open) return;
     const chosen = list.eligible();
     if (chosen.length === 0) return;
     if (settings.copy === false) {
-      confirmInPlace(chosen.length).then((confirmed) => {
+      const ask = settings.append === true ? confirmAppend : confirmInPlace;
+      ask(chosen.length).then((confirmed) => {
         if (confirmed && !batch && chore === null) startBatch(chosen);
       });
       return;

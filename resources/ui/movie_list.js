@@ -209,11 +209,12 @@
       reveal.hidden = true;
       outLine.append(outLabel, outPath, reveal);
       const backupLine = el('div', 'line backup');
+      const backupLabel = el('span', 'out-label', 'Backup:');
       const backupPath = pathView('backup-path');
       const restore = button('mini restore', 'Restore original', 'Restore the original of ' + name);
       restore.hidden = true;
       restore.disabled = restoreLocked;
-      backupLine.append(el('span', 'out-label', 'Backup:'), backupPath, restore);
+      backupLine.append(backupLabel, backupPath, restore);
       const backupNote = el('div', 'msg note backup-note');
       backupNote.hidden = true;
       const outNote = el('div', 'msg bad');
@@ -263,7 +264,8 @@
       restore.addEventListener('click', () => onRestore(entry.id, restore));
 
       entry.view = { tr, where, createdText, createdBasis, input, reset, startMsg, replaces, end, bar, state, result,
-        remove, name, output, outLabel, outPath, reveal, backupLine, backupPath, restore, backupNote, outNote,
+        remove, name, output, outLabel, outPath, reveal, backupLine, backupLabel, backupPath, restore, backupNote,
+        outNote,
         failHint, collision };
     }
 
@@ -339,7 +341,9 @@
       cell.replaceChildren();
       const record = entry.result;
       let hint = null;
-      if (record && record.state === 'restored') {
+      if (record && record.state === 'restored' && record.backup === '') {
+        cell.append(el('div', 'secondary restored-note', 'Original restored; the timecode was taken off.'));
+      } else if (record && record.state === 'restored') {
         const kept = el('div', 'secondary path restored-note',
           'Original restored; stamped copy kept as ' + record.backup);
         kept.title = record.backup;
@@ -380,7 +384,8 @@
         const planned = N.preview(entry.record, settings, position);
         if (planned.ok) {
           shown = planned.path;
-          if (planned.backup === null) entry.planned = planned.path;
+          // Only a new file can meet another output; in place the movie is its own.
+          if (settings.copy === true) entry.planned = planned.path;
           backup = planned.backup === null ? null : planned.backup + '…';
         } else {
           problem = planned.error;
@@ -389,6 +394,10 @@
       const existing = backupView(entry);
       if (existing) backup = existing.path;
       const note = existing ? existing.note : '';
+      // Stamped where it lies: the line offers the restore, with no backup to name.
+      const appended = existing !== null && existing.appended === true;
+      setText(v.backupLabel, appended ? 'Stamped in place, no backup' : 'Backup:');
+      v.backupPath.hidden = appended;
       const done = entry.phase === 'done';
       v.output.hidden = shown === null && backup === null && problem === '' && v.failHint.hidden;
       v.outPath.parentElement.hidden = shown === null;
@@ -396,7 +405,7 @@
       if (shown !== null) setPath(v.outPath, shown);
       v.reveal.hidden = !done;
       v.restore.hidden = !(existing && existing.restorable);
-      v.backupLine.hidden = backup === null;
+      v.backupLine.hidden = backup === null && !appended;
       if (backup !== null) setPath(v.backupPath, backup);
       setText(v.backupNote, note);
       v.backupNote.hidden = note === '';
@@ -404,10 +413,16 @@
       v.outNote.hidden = problem === '';
     }
 
+    // A movie stamped without a copy, by this session's batch or an earlier one.
+    const isAppended = (entry) => (entry.result && entry.result.state === 'done' && entry.result.appended === true) ||
+      (entry.record && entry.record.appended === true && !(entry.result && entry.result.state === 'restored'));
+
     // The backup a row names: {path, restorable, note}, or null. Restore
     // takes this session's backup first, else the first original the
     // import found; a backup that is not the original is only named.
     function backupView(entry) {
+      // The latest stamp comes off first, as the backend takes it.
+      if (isAppended(entry)) return { path: null, restorable: true, note: '', appended: true };
       if (entry.sessionBackup) return { path: entry.sessionBackup.path, restorable: true, note: '' };
       const listed = listedBackups(entry.record);
       if (listed.length === 0) return null;
@@ -765,7 +780,8 @@
     function backupPlan() {
       const plan = { ids: [], count: 0, bytes: 0, any: false };
       for (const entry of entries.values()) {
-        if (backupView(entry)) plan.any = true;
+        const view = backupView(entry);
+        if (view && !view.appended) plan.any = true;
         const tried = triedBackups(entry);
         if (tried.length === 0) continue;
         plan.ids.push(entry.id);

@@ -41,10 +41,11 @@ const VelmoraOutputNaming = (function (S) {
 
   // {ok, folder, name, path, backup} for the movie at 0-based `position` of
   // the batch; `backup` is the backup path without its unique ending (in
-  // place only), else null. {ok: false, error} with the backend's message.
+  // place with a backup only), else null. {ok: false, error} with the backend's message.
   function preview(record, given, position) {
     // As the backend reads options: only the boolean true counts.
-    const settings = { copy: given.copy === true, destination: given.destination, retain: given.retain === true,
+    const settings = { copy: given.copy === true, append: given.copy !== true && given.append === true,
+      destination: given.destination, retain: given.retain === true,
       rename: given.rename === true, prefix: typeof given.prefix === 'string' ? given.prefix : '',
       number: given.number === true, suffix: S.isValidSuffix(given.suffix) ? given.suffix : S.DEFAULTS.suffix };
     const source = record && typeof record.path === 'string' ? record.path : '';
@@ -53,6 +54,8 @@ const VelmoraOutputNaming = (function (S) {
     const folder = folderFor(source, relativeDir, settings, card);
     if (!folder.ok) return folder;
     const name = source.slice(source.lastIndexOf('/') + 1);
+    // Stamped where it lies: the movie itself, and no backup.
+    if (settings.append) return { ok: true, folder: folder.folder, name, path: source, backup: null };
     if (!settings.copy) {
       return { ok: true, folder: folder.folder, name, path: source, backup: source + BACKUP_MARK };
     }

@@ -1,9 +1,10 @@
-// The eighteen user settings: defaults, the same forgiving normalisation the
+// The nineteen user settings: defaults, the same forgiving normalisation the
 // backend applies, and the output names they lead to. Pure.
 const VelmoraSettings = (function (T, Reel) {
   'use strict';
 
   const DEFAULTS = Object.freeze({
+    append: false,
     continuous: false,
     copy: true,
     destination: null,
@@ -33,7 +34,7 @@ const VelmoraSettings = (function (T, Reel) {
     existing: ['skip', 'number'],
   });
 
-  const BOOLEANS = ['copy', 'retain', 'rename', 'number', 'recursive', 'continuous'];
+  const BOOLEANS = ['copy', 'append', 'retain', 'rename', 'number', 'recursive', 'continuous'];
   const PREFIX_MESSAGE = 'Use a filename prefix without special characters (up to 100 characters).';
   const SUFFIX_MESSAGE = 'Use a suffix of up to 16 bytes without “/”.';
   const ZONE_MESSAGE = 'Use an offset from UTC as +hh:mm or -hh:mm, from -12:00 to +14:00';

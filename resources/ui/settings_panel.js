@@ -26,6 +26,12 @@
       return choice === 'fixed' ? field('zone-offset').value.trim() : choice;
     }
 
+    // "append" counts only in place, as the backend reads it.
+    const outputChoice = (settings) => {
+      if (settings.copy) return 'copy';
+      return settings.append ? 'append' : 'inplace';
+    };
+
     function read() {
       return S.normalize({
         source: radioValue('source', 'embedded'),
@@ -38,6 +44,7 @@
         reelSource: radioValue('reelSource', 'none'),
         reel: field('reel').value,
         copy: radioValue('output', 'copy') === 'copy',
+        append: radioValue('output', 'copy') === 'append',
         destination,
         retain: field('retain').checked,
         rename: field('rename').checked,
@@ -66,7 +73,8 @@
       // chosen destination, and in place nothing is renamed.
       field('retain').disabled = !settings.copy || settings.destination === null;
       field('name-example-line').hidden = !settings.copy;
-      field('inplace-note').classList.toggle('warn-text', !settings.copy);
+      field('inplace-note').classList.toggle('warn-text', outputChoice(settings) === 'inplace');
+      field('append-note').classList.toggle('warn-text', outputChoice(settings) === 'append');
     }
 
     function show(settings) {
@@ -81,7 +89,7 @@
       if (fixed) field('zone-offset').value = settings.timezone;
       setRadio('reelSource', settings.reelSource);
       field('reel').value = settings.reel;
-      setRadio('output', settings.copy ? 'copy' : 'inplace');
+      setRadio('output', outputChoice(settings));
       destination = settings.destination;
       field('retain').checked = settings.retain;
       field('rename').checked = settings.rename;

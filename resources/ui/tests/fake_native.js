@@ -20,7 +20,7 @@ function installFake(config) {
   const clone = (value) => (value === undefined ? undefined : JSON.parse(JSON.stringify(value)));
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
   const defaults = {
-    continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto',
+    append: false, continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto',
     number: false, offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false,
     retain: true, source: 'embedded', start: '01:00:00:00', suffix: '_TC', timezone: 'camera',
   };
@@ -140,12 +140,16 @@ function installFake(config) {
         }
         emit('progress', { ...context, state: 'processing', progress: 1.0 });
         published.add(output);
-        const backup = options.copy === false ? movie.path + '.velmora-backup-4242-1-' + index : null;
+        // Without a copy the store then holds the stamped file's record.
+        const appended = options.copy === false && options.append === true;
+        const backup = options.copy === false && !appended ? movie.path + '.velmora-backup-4242-1-' + index : null;
         if (backup !== null) {
           originals.set(id, movie);
           inPlace.set(id, { path: backup, size: movie.size });
         }
+        if (appended) movies.set(id, { ...movie, appended: true, timecode: timecodes[id], size: movie.size + 4096 });
         result = { backup, id, output, progress: 1, state: 'done', timecode: timecodes[id] };
+        if (appended) result = { appended: true, ...result };
       }
       emit('progress', { ...context, ...result });
       results.push(result);
@@ -161,6 +165,13 @@ function installFake(config) {
     const movie = movies.get(args.id);
     if (!movie) throw 'Unknown movie. Import it again.';
     if (config.restorePauseAt === restores++) await new Promise((resolve) => { resumeBatch = resolve; });
+    // Stamped without a copy: the stamp comes off, the file is read again.
+    if (movie.appended === true) {
+      const record = { ...movie, size: movie.size - 4096, timecode: null };
+      delete record.appended;
+      movies.set(args.id, record);
+      return { backup: null, id: args.id, path: movie.path, record };
+    }
     const session = inPlace.get(args.id);
     if (session) {
       inPlace.delete(args.id);

@@ -18,7 +18,7 @@ const ARTIFACTS = process.env.VELMORA_ARTIFACT_DIR || path.join(os.tmpdir(), 've
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--disable-sync', '--no-first-run'];
 const DEFAULTS = {
-  continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto', number: false,
+  append: false, continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto', number: false,
   offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
   source: 'embedded', start: '01:00:00:00', suffix: '_TC', timezone: 'camera',
 };
@@ -304,7 +304,7 @@ test('refusals: each known message gets its plain line, other files share one, t
   await cleanClose(page);
 });
 
-test('settings: every change is saved with all eighteen keys and re-derives the rows', async () => {
+test('settings: every change is saved with all nineteen keys and re-derives the rows', async () => {
   const page = await openPage({ destination: '/exports/day1' });
   await dropDay1(page);
 
@@ -370,9 +370,30 @@ test('settings: every change is saved with all eighteen keys and re-derives the 
   assert.equal(await page.locator('#process').isEnabled(), true);
   assert.equal(await page.locator('#rename').isDisabled(), true);
 
+  // Three ways out, each a radio named by its label and described by its one sentence.
+  const outputs = await page.locator('input[name="output"]').evaluateAll((inputs) => inputs.map((input) => [
+    input.value, input.labels[0].textContent.trim(), document.getElementById(input.getAttribute('aria-describedby'))
+      .textContent]));
+  assert.deepEqual(outputs, [
+    ['copy', 'New file', 'Writes a stamped copy of each movie into an output folder; the movie stays as it is.'],
+    ['inplace', 'In place, keep a backup',
+      'In place replaces each movie with the stamped copy and keeps the original as a backup file beside it.'],
+    ['append', 'In place, no copy (fastest)',
+      'Adds the timecode to the movie itself: nothing is copied and no backup is made.'],
+  ]);
+  // Keyboard first: the arrow keys move through the group and each choice is saved.
+  await page.getByRole('radio', { name: 'In place, keep a backup' }).focus();
+  await page.keyboard.press('ArrowDown');
+  assert.equal(await page.getByRole('radio', { name: 'In place, no copy (fastest)' }).isChecked(), true);
+  assert.deepEqual([(await lastSaved(page)).copy, (await lastSaved(page)).append], [false, true]);
+  assert.equal(await page.locator('#append-note').evaluate((n) => n.classList.contains('warn-text')), true);
+  assert.equal(await page.locator('#inplace-note').evaluate((n) => n.classList.contains('warn-text')), false);
+  await page.keyboard.press('ArrowUp');
+  assert.deepEqual([(await lastSaved(page)).copy, (await lastSaved(page)).append], [false, false]);
+
   await page.locator('#recursive').uncheck();
   assert.deepEqual(await lastSaved(page), {
-    continuous: false, copy: false, destination: null, direction: 'subtract', existing: 'skip', mode: 'non-drop',
+    append: false, continuous: false, copy: false, destination: null, direction: 'subtract', existing: 'skip', mode: 'non-drop',
     number: true, offset: '00:00:01:00', prefix: 'a:b', recursive: false, reel: '', reelSource: 'none', rename: true,
     retain: false, source: 'custom', start: '10:00:00:12', suffix: '_TC', timezone: 'utc',
   });
@@ -549,6 +570,9 @@ test('every row shows its output before Process, in each output mode', async () 
     ['/media/day1/A001.mov', '/media/day1/A001.mov.velmora-backup-…'], null,
     ['/media/day1/C003.mov', '/media/day1/C003.mov.velmora-backup-…']]);
   assert.equal(await page.locator('#name-example-line').isVisible(), false);
+  // Without a copy the movie itself is the output, and there is no backup.
+  await page.locator('input[name="output"][value="append"]').check();
+  assert.deepEqual(await previews(), [['/media/day1/A001.mov', null], null, ['/media/day1/C003.mov', null]]);
 
   // A long path loses its middle, not its file name; the whole path is the
   // hover text and what a screen reader hears.
@@ -807,6 +831,77 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   const second = (await calls(page, 'save_report'))[1];
   assert.deepEqual(parseCsv(second.args.text).map((r) => r[0]),
     ['Status', 'restored', 'cancelled', 'not processed', 'not imported']);
+  await cleanClose(page);
+});
+
+const APPEND_QUESTION = 'The originals themselves get the timecode; nothing is copied. ' +
+  'Restore original gives back the exact bytes.';
+
+test('in place without a copy: asked first, stamped rows and rows stamped earlier offer Restore original', async () => {
+  const day3 = { '/media/day3': { files: [{ path: '/media/day3/H005.mov',
+    fields: { timecode: '05:00:00:00', appended: true, size: 52432896 } }] } };
+  const page = await openPage({ library: { ...LIBRARY, ...day3 }, settings: { ...DEFAULTS, copy: false, append: true } });
+  await dropDay1(page);
+  const question = page.locator('#confirm');
+  for (const answer of ['Escape', 'Enter', 'cancel-button']) {
+    await page.locator('#process').click();
+    assert.equal(await question.evaluate((d) => d.open), true, answer);
+    assert.equal(await page.locator('#confirm-text').textContent(),
+      'Stamp 2 movies in place without a copy?\n' + APPEND_QUESTION);
+    assert.equal(await page.locator('#confirm-ok').textContent(), 'Stamp');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'confirm-cancel', answer);
+    if (answer === 'cancel-button') await page.locator('#confirm-cancel').click();
+    else await page.keyboard.press(answer);
+    assert.equal(await question.evaluate((d) => d.open), false, answer);
+  }
+  assert.deepEqual(await calls(page, 'process_movies'), []);
+
+  await page.locator('#process').click();
+  await page.locator('#confirm-ok').click();
+  await page.waitForFunction(() => !document.body.classList.contains('processing') &&
+    window.__FAKE__.calls.some((c) => c.command === 'process_movies'));
+  const [sent] = await calls(page, 'process_movies');
+  assert.deepEqual([sent.args.options.copy, sent.args.options.append], [false, true]);
+  const stampedLines = () => page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => {
+    const shown = (node) => node.closest('[hidden]') === null;
+    return [tr.querySelector('.c-name .primary').textContent, shown(tr.querySelector('.out-path'))
+      ? tr.querySelector('.out-path').title : null, shown(tr.querySelector('.backup'))
+      ? tr.querySelector('.backup .out-label').textContent : null, shown(tr.querySelector('.backup .mid-path')),
+    shown(tr.querySelector('button.restore'))];
+  }));
+  assert.deepEqual(await stampedLines(), [
+    ['A001.mov', '/media/day1/A001.mov', 'Stamped in place, no backup', false, true],
+    ['B002.mp4', null, null, false, false],
+    ['C003.mov', '/media/day1/C003.mov', 'Stamped in place, no backup', false, true],
+  ]);
+  assert.equal(await page.getByRole('button', { name: 'Restore all originals' }).isVisible(), true);
+  assert.equal(await page.locator('#remove-backups').isVisible(), false);
+
+  await row(page, 'A001').getByRole('button', { name: 'Restore the original of A001.mov' }).click();
+  await page.locator('#messages li').waitFor();
+  assert.equal(await row(page, 'A001').locator('.restored-note').textContent(),
+    'Original restored; the timecode was taken off.');
+  assert.equal(await row(page, 'A001').locator('button.restore').isVisible(), false);
+  const restores = await calls(page, 'restore');
+  assert.deepEqual(restores.map((c) => c.args), [{ id: await row(page, 'A001').getAttribute('data-id') }]);
+
+  // The report: the movie itself is the output, and there is no backup path.
+  await page.locator('#save-report').click();
+  await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'save_report'));
+  const [save] = await calls(page, 'save_report');
+  assert.deepEqual(parseCsv(save.args.text).slice(1, 4).map((r) => [r[0], r[16], r[19], r[20]]), [
+    ['restored', '/media/day1/A001.mov', '/media/day1/A001.mov', ''],
+    ['left out', '/media/day1/cam/B002.mp4', '', ''],
+    ['done', '/media/day1/C003.mov', '/media/day1/C003.mov', ''],
+  ]);
+
+  // Stamped by an earlier session: the import's record says so, and restore takes the stamp off.
+  await emit(page, 'native://drag-drop', { paths: ['/media/day3'] });
+  await row(page, 'H005').waitFor();
+  await row(page, 'H005').getByRole('button', { name: 'Restore the original of H005.mov' }).click();
+  await page.waitForFunction(() => window.__FAKE__.calls.filter((c) => c.command === 'restore').length === 2);
+  await row(page, 'H005').locator('.restored-note').waitFor();
+  assert.equal(await row(page, 'H005').locator('button.restore').isVisible(), false);
   await cleanClose(page);
 });
 

@@ -51,6 +51,11 @@ const BATCH = {
       error: 'No embedded timecode', settings: SENT, result: null },
     { record: rec('/media/H008.mov', { timecode: null }), phase: 'error', timecode: '01:00:00:00', typed: true,
       reel: null, settings: SENT, result: { error: ' ', id: 'h', progress: 0, state: 'error' } },
+    // Stamped without a copy: the movie is its own output, and no backup is named.
+    { record: rec('/media/I009.mov', { appended: true, backups: found('/media/I009.mov', true) }), phase: 'done',
+      timecode: '00:59:50;00', typed: false, reel: null, settings: { ...SENT, copy: false, append: true },
+      result: { appended: true, backup: null, id: 'i', output: '/media/I009.mov', progress: 1, state: 'done',
+        timecode: '00:59:50;00' } },
   ],
   notImported: [{ name: 'notes, "day 1".txt', message: 'Supported formats: MOV, MP4, M4V.' }],
 };
@@ -83,6 +88,9 @@ const EXPECTED = [
   ['failed', 'The engine stopped without giving a reason.', '01:00:00:00', '01:00:09:29', '00:00:10.010', '300',
     '30000/1001', '29.97', 'no', '', 'typed override', '', '', 'Asia/Kolkata', '-00:00:10:00', '',
     '/media/H008.mov', '52428800', ...dates, '', ''],
+  ['done', '', '00:59:50;00', '00:59:59;29', '00:00:10.010', '300', '30000/1001', '29.97', 'yes', '',
+    'embedded', '', '', 'Asia/Kolkata', '-00:00:10:00', '01:00:00;00', '/media/I009.mov', '52428800', ...dates,
+    '/media/I009.mov', ''],
   ['not imported', 'Supported formats: MOV, MP4, M4V.', '', '', '', '', '', '', '', '', '', '', '', '', '', '',
     'notes, "day 1".txt', '', '', '', ''],
 ];

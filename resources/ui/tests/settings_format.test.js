@@ -33,6 +33,10 @@ test('normalisation keeps exactly what the backend would keep', () => {
     ['4097-byte destination', { destination: '/' + 'd'.repeat(4096) }, {}],
     ['multi-byte destination over 4096 bytes', { destination: '/' + 'é'.repeat(2048) }, {}],
     ['unknown keys dropped', { colour: 'red', copy: false }, { copy: false }],
+    ['in place without a copy', { copy: false, append: true }, { copy: false, append: true }],
+    ['append kept beside a new file, which ignores it', { append: true }, { append: true }],
+    ['append as text', { copy: false, append: 'true' }, { copy: false }],
+    ['append as a number', { append: 1 }, {}],
     ['every choice', { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' },
       { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' }],
     ['local zone, reels from the card, continuous', { timezone: 'local', reelSource: 'card', continuous: true },
@@ -67,7 +71,7 @@ test('normalisation keeps exactly what the backend would keep', () => {
     assert.deepEqual(got, { ...defaults, ...changes }, what);
     assert.deepEqual(Object.keys(got).sort(), [...S.KEYS].sort(), what);
   }
-  assert.equal(S.KEYS.length, 18);
+  assert.equal(S.KEYS.length, 19);
 });
 
 test('the reel each movie is written with', () => {

@@ -158,13 +158,6 @@ Status check_shared_bytes(const OpenFile& movie, const OpenFile& backup, const A
 
 constexpr std::string_view busy_message = "Wait for the current batch to finish.";
 
-std::optional<MovieRecord> stored_movie(ServiceState& state, const std::string& id) {
-    std::lock_guard lock(state.movie_store_mutex);
-    const auto found = state.movie_store.find(id);
-    if (found == state.movie_store.end()) return std::nullopt;
-    return found->second;
-}
-
 std::optional<std::string> session_backup(ServiceState& state, const std::string& id) {
     std::lock_guard lock(state.in_place_mutex);
     const auto found = state.in_place_results.find(id);
@@ -200,7 +193,7 @@ struct RemovalReport {
 };
 
 void remove_backups_of(ServiceState& state, const std::string& id, RemovalReport& report) {
-    const auto movie = stored_movie(state, id);
+    const auto movie = state.stored_movie(id);
     if (!movie) return;  // unknown ids are passed over
     std::vector<std::string> tried;
     std::vector<std::string> listed_paths;

@@ -57,13 +57,6 @@ std::optional<InPlaceResult> find_in_place_result(ServiceState& state, const std
     return found->second;
 }
 
-std::optional<MovieRecord> stored_movie(ServiceState& state, const std::string& id) {
-    std::lock_guard lock(state.movie_store_mutex);
-    const auto found = state.movie_store.find(id);
-    if (found == state.movie_store.end()) return std::nullopt;
-    return found->second;
-}
-
 Status unchanged_since_import(const MovieRecord& movie) {
     auto status = read_file_status(movie.source_path);
     if (!status || !movie.unchanged_in(*status)) {
@@ -202,7 +195,7 @@ Result<nlohmann::json> restore_original(ServiceState& state, const nlohmann::jso
     // No batch may publish meanwhile, and two restores never interleave.
     std::lock_guard gate(state.batch_gate);
     if (state.busy.load()) return fail(std::string(busy_message));
-    const auto movie = stored_movie(state, *id);
+    const auto movie = state.stored_movie(*id);
     if (!movie) return fail(std::string(unknown_message));
     // The latest stamp comes off first: an appended movie may also have a backup.
     if (is_appended(*movie)) return restore_appended(state, *movie, *id);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -69,6 +70,13 @@ struct ServiceState {
 
     std::mutex movie_store_mutex;
     std::map<std::string, MovieRecord> movie_store;
+    // A copy of the movie's record as the store holds it now, or nullopt for an unknown id.
+    std::optional<MovieRecord> stored_movie(const std::string& id) {
+        std::lock_guard lock(movie_store_mutex);
+        const auto found = movie_store.find(id);
+        if (found == movie_store.end()) return std::nullopt;
+        return found->second;
+    }
 
     std::mutex published_outputs_mutex;
     std::set<std::string> published_outputs;

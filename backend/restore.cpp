@@ -78,6 +78,22 @@ Result<std::string> listed_original(const MovieRecord& movie) {
     return fail(listed->front().value("reason", "") + std::string(unchanged_suffix));
 }
 
+// The original is back under the movie's name: its record, read again,
+// becomes the store's. `backup` is where the stamped movie now is, if anywhere.
+Result<nlohmann::json> read_restored(ServiceState& state, const MovieRecord& movie, const std::string& id,
+                                     nlohmann::json backup) {
+    auto restored = probed_again(state, movie);
+    std::lock_guard lock(state.movie_store_mutex);
+    if (!restored) {
+        // The stamped movie's record no longer describes the file.
+        state.movie_store.erase(id);
+        return fail(restored.error());
+    }
+    state.movie_store.insert_or_assign(id, *restored);
+    return nlohmann::json{
+        {"backup", std::move(backup)}, {"id", id}, {"path", movie.source_path}, {"record", restored->record}};
+}
+
 // After a relaunch the record's listed backups are all there is to go by;
 // the full check decides, right before the names are exchanged.
 Result<nlohmann::json> restore_listed_backup(ServiceState& state, const MovieRecord& movie, const std::string& id,
@@ -88,15 +104,7 @@ Result<nlohmann::json> restore_listed_backup(ServiceState& state, const MovieRec
         return fail(checked.error() + std::string(unchanged_suffix));
     }
     TRY_VOID(exchange_files(movie.source_path, backup, calls));
-    auto restored = probed_again(state, movie);
-    std::lock_guard lock(state.movie_store_mutex);
-    if (!restored) {
-        // The stamped movie's record no longer describes the file.
-        state.movie_store.erase(id);
-        return fail(restored.error());
-    }
-    state.movie_store.insert_or_assign(id, *restored);
-    return nlohmann::json{{"backup", backup}, {"id", id}, {"path", movie.source_path}, {"record", restored->record}};
+    return read_restored(state, movie, id, backup);
 }
 
 // A movie stamped where it lies: the engine takes the stamp off, and the
@@ -106,15 +114,7 @@ Result<nlohmann::json> restore_appended(ServiceState& state, const MovieRecord& 
     if (auto unstamped = unstamp_in_place(state.engine_path, movie.source_path); !unstamped) {
         return fail(unstamped.error() + std::string(unchanged_suffix));
     }
-    auto restored = probed_again(state, movie);
-    std::lock_guard lock(state.movie_store_mutex);
-    if (!restored) {
-        // The stamped movie's record no longer describes the file.
-        state.movie_store.erase(id);
-        return fail(restored.error());
-    }
-    state.movie_store.insert_or_assign(id, *restored);
-    return nlohmann::json{{"backup", nullptr}, {"id", id}, {"path", movie.source_path}, {"record", restored->record}};
+    return read_restored(state, movie, id, nullptr);
 }
 
 std::string where_they_are(const std::string& original, const std::string& stamped) {

@@ -1,4 +1,4 @@
-#include "output_naming.h"
+#include "output_naming_json.h"
 #include "backups.h"
 #include "leftovers.h"
 #include "utf8.h"

@@ -1,0 +1,188 @@
+#include "report_csv.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "start_derivation_json.h"
+#include "utf8.h"
+
+namespace velmora::cli {
+
+namespace {
+
+const std::vector<std::string> kColumns = {
+    "Status",      "Message",     "Start timecode",  "End timecode", "Duration",          "Duration (frames)",
+    "Rate",        "Rate (fps)",  "Drop-frame",      "Reel",         "Start source",      "Time used",
+    "Time origin", "Time zone",   "Offset",          "Existing timecode", "Source path",  "Size (bytes)",
+    "Modified",    "Output path", "Backup path"};
+
+constexpr const char* kNoReason = "The engine stopped without giving a reason.";
+
+struct Rate {
+    long long numerator = 0;
+    long long denominator = 0;
+};
+
+std::optional<Rate> rate_of(const std::string& text) {
+    Rate rate;
+    char rest = 0;
+    if (std::sscanf(text.c_str(), "%lld/%lld%c", &rate.numerator, &rate.denominator, &rest) != 2) return std::nullopt;
+    if (rate.numerator <= 0 || rate.denominator <= 0) return std::nullopt;
+    return rate;
+}
+
+std::string reduced_rate(const std::string& text) {
+    auto rate = rate_of(text);
+    if (!rate) return text;
+    const auto divisor = std::gcd(rate->numerator, rate->denominator);
+    return std::to_string(rate->numerator / divisor) + "/" + std::to_string(rate->denominator / divisor);
+}
+
+std::string fps_text(const std::string& text) {
+    auto rate = rate_of(text);
+    if (!rate) return "";
+    char out[32];
+    std::snprintf(out, sizeof out, "%.3f", static_cast<double>(rate->numerator) / static_cast<double>(rate->denominator));
+    std::string fps = out;
+    while (fps.back() == '0') fps.pop_back();
+    if (fps.back() == '.') fps.pop_back();
+    return fps;
+}
+
+// The frames the movie presents, at its measured rate when it has one.
+std::string frame_count(const Json& record) {
+    auto rate = rate_of(text_member(record, "measuredRate"));
+    if (!rate) rate = rate_of(text_member(record, "rate"));
+    const auto duration = record.find("duration");
+    if (!rate || duration == record.end() || !duration->is_number() || duration->get<double>() < 0) return "";
+    const double frames = duration->get<double>() * static_cast<double>(rate->numerator) /
+                          static_cast<double>(rate->denominator);
+    return std::to_string(std::max(1LL, std::llround(frames)));
+}
+
+std::string zone_text(const Json& settings, const Json& record, const std::string& local_zone) {
+    const auto zone = text_member(settings, "timezone");
+    if (zone == "utc") return "UTC";
+    if (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-')) return "UTC" + zone;
+    if (zone == "camera" && record.contains("recordedOffset")) return "UTC" + text_member(record, "recordedOffset");
+    return local_zone.empty() ? "local" : local_zone;
+}
+
+std::string first_original(const Json& record) {
+    for (const auto& backup : record.value("backups", Json::array())) {
+        if (backup.value("original", false) && backup.contains("path")) return text_member(backup, "path");
+    }
+    return "";
+}
+
+std::string message_of(const std::string& status, const Json& result, const PlannedMovie& movie) {
+    if (status == "failed") {
+        const auto error = text_member(result, "error");
+        return error.find_first_not_of(" \t\r\n") == std::string::npos ? kNoReason : error;
+    }
+    if (status == "skipped") return text_member(result, "message");
+    if (status == "cancelled") return text_member(result, "error");
+    if (status == "left out") return movie.problem;
+    return "";
+}
+
+std::string status_of(const PlannedMovie& movie, const Json& result) {
+    if (!movie.start) return "left out";
+    const auto state = text_member(result, "state");
+    if (state == "done") return "done";
+    if (state == "skipped") return "skipped";
+    if (state == "error") return text_member(result, "error") == "Cancelled." ? "cancelled" : "failed";
+    return "not processed";
+}
+
+std::string local_zone_name() {
+    std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    ::localtime_r(&now, &parts);
+    return parts.tm_zone != nullptr ? parts.tm_zone : "";
+}
+
+}  // namespace
+
+std::string csv_line(const std::vector<std::string>& fields) {
+    std::string out;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) out += ',';
+        const auto text = decode_utf8_lossy(fields[i]);
+        if (text.find_first_of(",\"\r\n") == std::string::npos) {
+            out += text;
+            continue;
+        }
+        out += '"';
+        for (const char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+        out += '"';
+    }
+    return out + "\r\n";
+}
+
+std::string duration_text(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0) return "";
+    const auto ms = std::llround(seconds * 1000);
+    char out[48];
+    std::snprintf(out, sizeof out, "%02lld:%02lld:%02lld.%03lld", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                  ms % 1000);
+    return out;
+}
+
+std::vector<std::string> report_row(const PlannedMovie& movie, const std::string& status, const Json& result,
+                                    const Json& settings, const std::string& local_zone) {
+    const Json& record = movie.record;
+    const auto timecode = status == "left out" ? std::string() : movie.start.value_or("");
+    const auto facts = movie_facts_from_json(record);
+    const auto end = timecode.empty() ? Result<std::string>(fail("")) : end_label(facts, timecode);
+    const auto started = derive_start(facts, start_settings_from_json(settings));
+    const auto source = text_member(settings, "source");
+    const bool timed = source == "creation" || source == "modification";
+    const auto output = status == "done" || status == "skipped" ? text_member(result, "output") : "";
+    return {status,
+            message_of(status, result, movie),
+            timecode,
+            end ? *end : "",
+            facts.duration ? duration_text(*facts.duration) : "",
+            frame_count(record),
+            reduced_rate(text_member(record, "rate")),
+            fps_text(text_member(record, "rate")),
+            timecode.size() == 11 ? (timecode[8] == ';' ? "yes" : "no") : "",
+            movie.reel.value_or(""),
+            source,
+            "",
+            timed && started && started->basis ? *started->basis : "",
+            zone_text(settings, record, local_zone),
+            (text_member(settings, "direction") == "subtract" ? "-" : "+") + text_member(settings, "offset"),
+            text_member(record, "timecode"),
+            text_member(record, "path"),
+            record.contains("size") ? std::to_string(size_member(record)) : "",
+            text_member(record, "modified"),
+            output,
+            result.is_object() && !result.empty() ? text_member(result, "backup") : first_original(record)};
+}
+
+std::string report_csv(const std::vector<PlannedMovie>& movies, const Json& not_imported, const Json& outcome,
+                       const Json& settings) {
+    std::string out = csv_line(kColumns);
+    const auto results = outcome.value("results", Json::array());
+    const auto zone = local_zone_name();
+    for (const auto& movie : movies) {
+        Json result = Json::object();
+        for (const auto& candidate : results) {
+            if (text_member(candidate, "id") == text_member(movie.record, "id")) result = candidate;
+        }
+        out += csv_line(report_row(movie, status_of(movie, result), result, settings, zone));
+    }
+    for (const auto& file : not_imported) {
+        std::vector<std::string> fields(kColumns.size());
+        fields[0] = "not imported";
+        fields[1] = text_member(file, "message");
+        fields[16] = text_member(file, "name");
+        out += csv_line(fields);
+    }
+    return out;
+}
+
+}  // namespace velmora::cli

@@ -50,7 +50,10 @@ private:
 
 Status catch_interrupts() {
     TRY(Pipe pipe, make_pipe());
+    // Neither end may block: the handler must return, and the reader drains
+    // whatever is there.
     ::fcntl(pipe.write_end.get(), F_SETFL, O_NONBLOCK);
+    ::fcntl(pipe.read_end.get(), F_SETFL, O_NONBLOCK);
     // Both ends live as long as the process: the handler may run at any time.
     interrupt_read_end = pipe.read_end.release();
     interrupt_write_end = pipe.write_end.release();

@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <numeric>
 
 #include "start_derivation_json.h"
 #include "utf8.h"
+#include "wall_clock.h"
 
 namespace velmora::cli {
 
@@ -96,11 +99,46 @@ std::string status_of(const PlannedMovie& movie, const Json& result) {
     return "not processed";
 }
 
+// The computer's zone by its name, as the page's Intl names it: TZ, else
+// where /etc/localtime points below zoneinfo/.
 std::string local_zone_name() {
-    std::time_t now = std::time(nullptr);
+    if (const char* zone = std::getenv("TZ"); zone != nullptr && *zone != '\0') return zone[0] == ':' ? zone + 1 : zone;
+    std::error_code error;
+    const auto target = std::filesystem::read_symlink("/etc/localtime", error).string();
+    const auto at = target.find("zoneinfo/");
+    return error || at == std::string::npos ? std::string() : target.substr(at + 9);
+}
+
+std::string iso_text(double ms) {
+    const auto whole = static_cast<long long>(std::floor(ms));
+    const auto seconds = static_cast<std::time_t>(whole >= 0 ? whole / 1000 : (whole - 999) / 1000);
     std::tm parts{};
-    ::localtime_r(&now, &parts);
-    return parts.tm_zone != nullptr ? parts.tm_zone : "";
+    if (::gmtime_r(&seconds, &parts) == nullptr) return "";
+    char out[64];
+    std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%S", &parts);
+    char millis[8];
+    std::snprintf(millis, sizeof millis, ".%03lldZ", ((whole % 1000) + 1000) % 1000);
+    return std::string(out) + millis;
+}
+
+// The instant a time-of-day start was read from, as the page finds it.
+std::string time_used(const Json& record, const std::string& source) {
+    const auto facts = movie_facts_from_json(record);
+    if (source == "creation") {
+        if (facts.recorded_unix) return iso_text(*facts.recorded_unix * 1000);
+        const auto created = facts.created ? parse_instant(*facts.created) : std::nullopt;
+        return created ? iso_text(*created) : "";
+    }
+    if (source != "modification" || !facts.modified || !facts.duration || *facts.duration < 0) return "";
+    const auto modified = parse_instant(*facts.modified);
+    if (!modified) return "";
+    return iso_text(std::floor(*modified - std::round(*facts.duration * 1e6) / 1e3));
+}
+
+std::string time_origin(const std::string& source, const std::string& used, const StartResult& started) {
+    if (used.empty()) return "";
+    if (source == "modification") return "modification time minus duration";
+    return started && started->basis ? *started->basis : "";
 }
 
 }  // namespace
@@ -138,7 +176,7 @@ std::vector<std::string> report_row(const PlannedMovie& movie, const std::string
     const auto end = timecode.empty() ? Result<std::string>(fail("")) : end_label(facts, timecode);
     const auto started = derive_start(facts, start_settings_from_json(settings));
     const auto source = text_member(settings, "source");
-    const bool timed = source == "creation" || source == "modification";
+    const auto used = time_used(record, source);
     const auto output = status == "done" || status == "skipped" ? text_member(result, "output") : "";
     return {status,
             message_of(status, result, movie),
@@ -151,8 +189,8 @@ std::vector<std::string> report_row(const PlannedMovie& movie, const std::string
             timecode.size() == 11 ? (timecode[8] == ';' ? "yes" : "no") : "",
             movie.reel.value_or(""),
             source,
-            "",
-            timed && started && started->basis ? *started->basis : "",
+            used,
+            time_origin(source, used, started),
             zone_text(settings, record, local_zone),
             (text_member(settings, "direction") == "subtract" ? "-" : "+") + text_member(settings, "offset"),
             text_member(record, "timecode"),

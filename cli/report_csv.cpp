@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <numeric>
 
 #include "start_derivation_json.h"
@@ -14,11 +15,15 @@ namespace velmora::cli {
 
 namespace {
 
-const std::vector<std::string> kColumns = {
+}  // namespace
+
+const std::vector<std::string> kReportColumns = {
     "Status",      "Message",     "Start timecode",  "End timecode", "Duration",          "Duration (frames)",
     "Rate",        "Rate (fps)",  "Drop-frame",      "Reel",         "Start source",      "Time used",
     "Time origin", "Time zone",   "Offset",          "Existing timecode", "Source path",  "Size (bytes)",
     "Modified",    "Output path", "Backup path"};
+
+namespace {
 
 constexpr const char* kNoReason = "The engine stopped without giving a reason.";
 
@@ -72,6 +77,16 @@ std::string zone_text(const Json& settings, const Json& record, const std::strin
     return local_zone.empty() ? "local" : local_zone;
 }
 
+std::string start_source(const std::string& source) {
+    return source == "embedded" || source == "creation" || source == "modification" || source == "custom" ? source : "";
+}
+
+std::string size_text(const Json& record) {
+    const auto size = record.find("size");
+    if (size == record.end() || !size->is_number()) return "";
+    return size->is_number_float() ? Json(size->get<double>()).dump() : size->dump();
+}
+
 std::string first_original(const Json& record) {
     for (const auto& backup : record.value("backups", Json::array())) {
         if (backup.value("original", false) && backup.contains("path")) return text_member(backup, "path");
@@ -79,24 +94,32 @@ std::string first_original(const Json& record) {
     return "";
 }
 
-std::string message_of(const std::string& status, const Json& result, const PlannedMovie& movie) {
+std::string message_of(const std::string& status, const ReportMovie& movie) {
     if (status == "failed") {
-        const auto error = text_member(result, "error");
+        const auto error = text_member(movie.result, "error");
         return error.find_first_not_of(" \t\r\n") == std::string::npos ? kNoReason : error;
     }
-    if (status == "skipped") return text_member(result, "message");
-    if (status == "cancelled") return text_member(result, "error");
+    if (status == "skipped") return text_member(movie.result, "message");
+    if (status == "cancelled") return text_member(movie.result, "error");
     if (status == "left out") return movie.problem;
     return "";
 }
 
-std::string status_of(const PlannedMovie& movie, const Json& result) {
-    if (!movie.start) return "left out";
+// The list's phases as the report names them.
+std::string status_of(const ReportMovie& movie) {
+    if (text_member(movie.result, "state") == "restored") return "restored";
+    static const std::map<std::string, std::string> named = {
+        {"done", "done"}, {"error", "failed"}, {"skipped", "skipped"}, {"left", "left out"}, {"cancelled", "cancelled"}};
+    const auto found = named.find(movie.phase);
+    return found == named.end() ? "not processed" : found->second;
+}
+
+// The phase a movie of this run ended in.
+std::string phase_of(const PlannedMovie& movie, const Json& result) {
+    if (!movie.start) return "left";
     const auto state = text_member(result, "state");
-    if (state == "done") return "done";
-    if (state == "skipped") return "skipped";
-    if (state == "error") return text_member(result, "error") == "Cancelled." ? "cancelled" : "failed";
-    return "not processed";
+    if (state == "error") return text_member(result, "error") == "Cancelled." ? "cancelled" : "error";
+    return state.empty() ? "unreached" : state;
 }
 
 // The computer's zone by its name, as the page's Intl names it: TZ, else
@@ -168,18 +191,18 @@ std::string duration_text(double seconds) {
     return out;
 }
 
-std::vector<std::string> report_row(const PlannedMovie& movie, const std::string& status, const Json& result,
-                                    const Json& settings, const std::string& local_zone) {
+std::vector<std::string> report_row(const ReportMovie& movie, const std::string& local_zone) {
     const Json& record = movie.record;
-    const auto timecode = status == "left out" ? std::string() : movie.start.value_or("");
+    const Json& settings = movie.settings;
+    const auto status = status_of(movie);
+    const auto timecode = status == "left out" ? std::string() : movie.timecode;
     const auto facts = movie_facts_from_json(record);
     const auto end = timecode.empty() ? Result<std::string>(fail("")) : end_label(facts, timecode);
-    const auto started = derive_start(facts, start_settings_from_json(settings));
     const auto source = text_member(settings, "source");
-    const auto used = time_used(record, source);
-    const auto output = status == "done" || status == "skipped" ? text_member(result, "output") : "";
+    const auto used = movie.typed ? std::string() : time_used(record, source);
+    const bool published = status == "done" || status == "skipped" || status == "restored";
     return {status,
-            message_of(status, result, movie),
+            message_of(status, movie),
             timecode,
             end ? *end : "",
             facts.duration ? duration_text(*facts.duration) : "",
@@ -188,38 +211,42 @@ std::vector<std::string> report_row(const PlannedMovie& movie, const std::string
             fps_text(text_member(record, "rate")),
             timecode.size() == 11 ? (timecode[8] == ';' ? "yes" : "no") : "",
             movie.reel.value_or(""),
-            source,
+            movie.typed ? "typed override" : start_source(source),
             used,
-            time_origin(source, used, started),
+            time_origin(source, used, derive_start(facts, start_settings_from_json(settings))),
             zone_text(settings, record, local_zone),
             (text_member(settings, "direction") == "subtract" ? "-" : "+") + text_member(settings, "offset"),
             text_member(record, "timecode"),
             text_member(record, "path"),
-            record.contains("size") ? std::to_string(size_member(record)) : "",
+            size_text(record),
             text_member(record, "modified"),
-            output,
-            result.is_object() && !result.empty() ? text_member(result, "backup") : first_original(record)};
+            published ? text_member(movie.result, "output") : "",
+            movie.result.is_object() ? text_member(movie.result, "backup") : first_original(record)};
+}
+
+std::vector<std::string> refused_row(const Json& file) {
+    std::vector<std::string> fields(kReportColumns.size());
+    fields[0] = "not imported";
+    fields[1] = text_member(file, "message");
+    fields[16] = text_member(file, "name");
+    return fields;
 }
 
 std::string report_csv(const std::vector<PlannedMovie>& movies, const Json& not_imported, const Json& outcome,
                        const Json& settings) {
-    std::string out = csv_line(kColumns);
+    std::string out = csv_line(kReportColumns);
     const auto results = outcome.value("results", Json::array());
     const auto zone = local_zone_name();
-    for (const auto& movie : movies) {
-        Json result = Json::object();
+    for (const auto& planned : movies) {
+        Json result;
         for (const auto& candidate : results) {
-            if (text_member(candidate, "id") == text_member(movie.record, "id")) result = candidate;
+            if (text_member(candidate, "id") == text_member(planned.record, "id")) result = candidate;
         }
-        out += csv_line(report_row(movie, status_of(movie, result), result, settings, zone));
+        const ReportMovie movie{planned.record, phase_of(planned, result), planned.start.value_or(""), false,
+                                planned.reel,   planned.problem,           result,                     settings};
+        out += csv_line(report_row(movie, zone));
     }
-    for (const auto& file : not_imported) {
-        std::vector<std::string> fields(kColumns.size());
-        fields[0] = "not imported";
-        fields[1] = text_member(file, "message");
-        fields[16] = text_member(file, "name");
-        out += csv_line(fields);
-    }
+    for (const auto& file : not_imported) out += csv_line(refused_row(file));
     return out;
 }
 

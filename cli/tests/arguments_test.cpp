@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "progress_line.h"
 #include "report_csv.h"
 
@@ -94,6 +96,31 @@ TEST(ReportCsv, QuotesAsRfc4180) {
     EXPECT_EQ(duration_text(4.001666666666667), "00:00:04.002");
     EXPECT_EQ(duration_text(3725.5), "01:02:05.500");
     EXPECT_EQ(duration_text(-1), "");
+}
+
+// The page's report reads the same batch and must give the same rows.
+TEST(ReportCsv, RowsMatchSharedTable) {
+    std::ifstream in(VELMORA_TEST_DATA "/report_cases.json");
+    const auto cases = Json::parse(in);
+    const auto& batch = cases.at("batch");
+    const auto& expected = cases.at("expected");
+    ASSERT_EQ(expected.size(), batch.at("movies").size() + batch.at("notImported").size() + 1);
+    EXPECT_EQ(Json(kReportColumns), expected.front());
+    std::size_t row = 1;
+    for (const auto& m : batch.at("movies")) {
+        SCOPED_TRACE(m.at("record").at("path").get<std::string>());
+        const auto text = [&](const char* key) { return m.value(key, Json()).is_string() ? m.at(key) : Json(""); };
+        const ReportMovie movie{m.at("record"),
+                                m.at("phase"),
+                                text("timecode"),
+                                m.value("typed", false),
+                                m.value("reel", Json()).is_string() ? std::optional<std::string>(m.at("reel")) : std::nullopt,
+                                text("error"),
+                                m.value("result", Json()),
+                                m.at("settings")};
+        EXPECT_EQ(Json(report_row(movie, batch.at("zone"))), expected.at(row++));
+    }
+    for (const auto& file : batch.at("notImported")) EXPECT_EQ(Json(refused_row(file)), expected.at(row++));
 }
 
 }  // namespace

@@ -35,8 +35,10 @@ public:
     }
     ~HomeForChild() {
         if (!active_) return;
-        if (saved_) ::setenv("HOME", saved_->c_str(), 1);
-        else ::unsetenv("HOME");
+        if (saved_)
+            ::setenv("HOME", saved_->c_str(), 1);
+        else
+            ::unsetenv("HOME");
     }
     HomeForChild(const HomeForChild&) = delete;
     HomeForChild& operator=(const HomeForChild&) = delete;

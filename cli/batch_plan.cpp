@@ -55,8 +55,10 @@ std::vector<PlannedMovie> plan_batch(const Json& files, const Json& settings) {
     const auto reels = reel_settings_from(settings);
     for (std::size_t i = 0; i < files.size(); ++i) {
         PlannedMovie movie{files[i], std::nullopt, {}, reel_for(reel_facts_from(files[i]), reels)};
-        if (i < starts.size() && starts[i]) movie.start = starts[i]->timecode;
-        else movie.problem = i < starts.size() ? starts[i].error().message : "No start timecode.";
+        if (i < starts.size() && starts[i])
+            movie.start = starts[i]->timecode;
+        else
+            movie.problem = i < starts.size() ? starts[i].error().message : "No start timecode.";
         movies.push_back(std::move(movie));
     }
     return movies;

@@ -70,8 +70,10 @@ bool report_import_errors(const Json& imported, bool json) {
     for (const auto& error : errors) {
         const auto name = text_member(error, "name");
         const auto message = text_member(error, "message");
-        if (json) print_line(stdout, compact({{"name", name}, {"error", message}, {"state", "refused"}}));
-        else print_line(stderr, name + ": " + message);
+        if (json)
+            print_line(stdout, compact({{"name", name}, {"error", message}, {"state", "refused"}}));
+        else
+            print_line(stderr, name + ": " + message);
     }
     return !errors.empty();
 }
@@ -137,9 +139,12 @@ void print_plan(const std::vector<PlannedMovie>& movies, const Json& settings, b
         } else {
             line["error"] = output.error();
         }
-        if (json) print_line(stdout, compact(line));
-        else if (line.contains("output")) print_line(stdout, path + "\t" + *movie.start + "\t" + text_member(line, "output"));
-        else print_line(stdout, path + "\t-\t" + text_member(line, "error"));
+        if (json)
+            print_line(stdout, compact(line));
+        else if (line.contains("output"))
+            print_line(stdout, path + "\t" + *movie.start + "\t" + text_member(line, "output"));
+        else
+            print_line(stdout, path + "\t-\t" + text_member(line, "error"));
     }
 }
 
@@ -151,9 +156,12 @@ void print_result(const Json& result, const std::string& path, const std::string
         return;
     }
     const auto state = text_member(result, "state");
-    if (state == "done") print_line(stdout, "done\t" + path + "\t" + start + "\t" + text_member(result, "output"));
-    else if (state == "skipped") print_line(stdout, "skipped\t" + path + "\t" + text_member(result, "message"));
-    else print_line(stdout, "failed\t" + path + "\t" + text_member(result, "error"));
+    if (state == "done")
+        print_line(stdout, "done\t" + path + "\t" + start + "\t" + text_member(result, "output"));
+    else if (state == "skipped")
+        print_line(stdout, "skipped\t" + path + "\t" + text_member(result, "message"));
+    else
+        print_line(stdout, "failed\t" + path + "\t" + text_member(result, "error"));
 }
 
 // The progress line while a batch runs, on standard error; cleared at the end.
@@ -194,8 +202,9 @@ Result<Json> run_batch(Session& session, const std::vector<PlannedMovie>& movies
         if (movie.start) sizes.push_back(size_member(movie.record));
     }
     ProgressShown progress(std::move(sizes), arguments.progress || ::isatty(STDERR_FILENO) == 1);
-    return session.backend->call("process_movies", batch_request(movies, session.settings),
-                                 [&](const std::string& name, const Json& payload) { progress.on_event(name, payload); });
+    return session.backend->call(
+        "process_movies", batch_request(movies, session.settings),
+        [&](const std::string& name, const Json& payload) { progress.on_event(name, payload); });
 }
 
 // Each movie's outcome printed; the exit status they add up to.
@@ -227,7 +236,8 @@ Result<int> stamp(Session& session, const Arguments& arguments) {
     const auto movies = plan_batch(imported.value("files", Json::array()), session.settings);
     if (arguments.dry_run) {
         print_plan(movies, session.settings, arguments.json);
-        const bool all_start = std::all_of(movies.begin(), movies.end(), [](const auto& m) { return m.start.has_value(); });
+        const bool all_start =
+            std::all_of(movies.begin(), movies.end(), [](const auto& m) { return m.start.has_value(); });
         return refused || !all_start ? kExitFailed : kExitDone;
     }
     Json outcome = {{"cancelled", false}, {"results", Json::array()}};
@@ -238,8 +248,8 @@ Result<int> stamp(Session& session, const Arguments& arguments) {
     int status = report_results(movies, outcome, arguments.json);
     if (arguments.report) {
         const auto text = report_csv(movies, imported.value("errors", Json::array()), outcome, session.settings);
-        if (auto saved = session.backend->call("save_report", {{"path", absolute_paths({*arguments.report})[0]},
-                                                               {"text", text}, {"replace", true}});
+        if (auto saved = session.backend->call(
+                "save_report", {{"path", absolute_paths({*arguments.report})[0]}, {"text", text}, {"replace", true}});
             !saved) {
             print_line(stderr, "velmora: " + saved.error());
             status = kExitFailed;

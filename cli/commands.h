@@ -8,9 +8,9 @@
 
 namespace velmora::cli {
 
-inline constexpr int kExitDone = 0;         // every movie done or skipped
-inline constexpr int kExitFailed = 1;       // any movie failed or refused
-inline constexpr int kExitUsage = 2;        // the command line is wrong
+inline constexpr int kExitDone = 0;           // every movie done or skipped
+inline constexpr int kExitFailed = 1;         // any movie failed or refused
+inline constexpr int kExitUsage = 2;          // the command line is wrong
 inline constexpr int kExitInterrupted = 130;  // Ctrl+C: the batch was cancelled
 
 int run_probe(const Arguments& arguments, const std::string& resources);

@@ -40,8 +40,9 @@ std::optional<int> offset_minutes(const std::string& offset) {
 }
 
 Row row_of(const Json& record) {
-    return {text_member(record, "name"),     rate_text(text_member(record, "rate")), duration_text(record),
-            text_member(record, "timecode"), text_member(record, "reel"),            time_text(record),
+    return {text_member(record, "name"), rate_text(text_member(record, "rate")),
+            duration_text(record),       text_member(record, "timecode"),
+            text_member(record, "reel"), time_text(record),
             video_text(record)};
 }
 
@@ -90,7 +91,8 @@ std::string probe_table(const Json& records) {
     std::string out;
     for (const auto& row : rows) {
         std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) line += i + 1 < row.size() ? padded(row[i], widths[i] + 2) : row[i];
+        for (std::size_t i = 0; i < row.size(); ++i)
+            line += i + 1 < row.size() ? padded(row[i], widths[i] + 2) : row[i];
         out += line + "\n";
     }
     return out;

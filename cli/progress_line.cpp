@@ -11,7 +11,8 @@ void ProgressLine::update(const nlohmann::json& payload) {
     if (!payload.is_object()) return;
     if (const auto index = payload.find("index"); index != payload.end() && index->is_number_integer()) {
         const auto at = index->get<std::int64_t>();
-        index_ = std::min(static_cast<std::size_t>(std::max<std::int64_t>(at, 0)), sizes_.empty() ? 0 : sizes_.size() - 1);
+        index_ =
+            std::min(static_cast<std::size_t>(std::max<std::int64_t>(at, 0)), sizes_.empty() ? 0 : sizes_.size() - 1);
     }
     const auto progress = payload.find("progress");
     const bool known = progress != payload.end() && progress->is_number();

@@ -13,15 +13,12 @@
 
 namespace velmora::cli {
 
-namespace {
-
-}  // namespace
-
+// clang-format off
 const std::vector<std::string> kReportColumns = {
-    "Status",      "Message",     "Start timecode",  "End timecode", "Duration",          "Duration (frames)",
-    "Rate",        "Rate (fps)",  "Drop-frame",      "Reel",         "Start source",      "Time used",
-    "Time origin", "Time zone",   "Offset",          "Existing timecode", "Source path",  "Size (bytes)",
-    "Modified",    "Output path", "Backup path"};
+    "Status", "Message", "Start timecode", "End timecode", "Duration", "Duration (frames)", "Rate", "Rate (fps)",
+    "Drop-frame", "Reel", "Start source", "Time used", "Time origin", "Time zone", "Offset", "Existing timecode",
+    "Source path", "Size (bytes)", "Modified", "Output path", "Backup path"};
+// clang-format on
 
 namespace {
 
@@ -51,7 +48,8 @@ std::string fps_text(const std::string& text) {
     auto rate = rate_of(text);
     if (!rate) return "";
     char out[32];
-    std::snprintf(out, sizeof out, "%.3f", static_cast<double>(rate->numerator) / static_cast<double>(rate->denominator));
+    std::snprintf(out, sizeof out, "%.3f",
+                  static_cast<double>(rate->numerator) / static_cast<double>(rate->denominator));
     std::string fps = out;
     while (fps.back() == '0') fps.pop_back();
     if (fps.back() == '.') fps.pop_back();
@@ -64,8 +62,8 @@ std::string frame_count(const Json& record) {
     if (!rate) rate = rate_of(text_member(record, "rate"));
     const auto duration = record.find("duration");
     if (!rate || duration == record.end() || !duration->is_number() || duration->get<double>() < 0) return "";
-    const double frames = duration->get<double>() * static_cast<double>(rate->numerator) /
-                          static_cast<double>(rate->denominator);
+    const double frames =
+        duration->get<double>() * static_cast<double>(rate->numerator) / static_cast<double>(rate->denominator);
     return std::to_string(std::max(1LL, std::llround(frames)));
 }
 
@@ -108,8 +106,11 @@ std::string message_of(const std::string& status, const ReportMovie& movie) {
 // The list's phases as the report names them.
 std::string status_of(const ReportMovie& movie) {
     if (text_member(movie.result, "state") == "restored") return "restored";
-    static const std::map<std::string, std::string> named = {
-        {"done", "done"}, {"error", "failed"}, {"skipped", "skipped"}, {"left", "left out"}, {"cancelled", "cancelled"}};
+    static const std::map<std::string, std::string> named = {{"done", "done"},
+                                                             {"error", "failed"},
+                                                             {"skipped", "skipped"},
+                                                             {"left", "left out"},
+                                                             {"cancelled", "cancelled"}};
     const auto found = named.find(movie.phase);
     return found == named.end() ? "not processed" : found->second;
 }
@@ -242,8 +243,14 @@ std::string report_csv(const std::vector<PlannedMovie>& movies, const Json& not_
         for (const auto& candidate : results) {
             if (text_member(candidate, "id") == text_member(planned.record, "id")) result = candidate;
         }
-        const ReportMovie movie{planned.record, phase_of(planned, result), planned.start.value_or(""), false,
-                                planned.reel,   planned.problem,           result,                     settings};
+        const ReportMovie movie{planned.record,
+                                phase_of(planned, result),
+                                planned.start.value_or(""),
+                                false,
+                                planned.reel,
+                                planned.problem,
+                                result,
+                                settings};
         out += csv_line(report_row(movie, zone));
     }
     for (const auto& file : not_imported) out += csv_line(refused_row(file));

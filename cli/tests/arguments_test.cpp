@@ -110,14 +110,15 @@ TEST(ReportCsv, RowsMatchSharedTable) {
     for (const auto& m : batch.at("movies")) {
         SCOPED_TRACE(m.at("record").at("path").get<std::string>());
         const auto text = [&](const char* key) { return m.value(key, Json()).is_string() ? m.at(key) : Json(""); };
-        const ReportMovie movie{m.at("record"),
-                                m.at("phase"),
-                                text("timecode"),
-                                m.value("typed", false),
-                                m.value("reel", Json()).is_string() ? std::optional<std::string>(m.at("reel")) : std::nullopt,
-                                text("error"),
-                                m.value("result", Json()),
-                                m.at("settings")};
+        const ReportMovie movie{
+            m.at("record"),
+            m.at("phase"),
+            text("timecode"),
+            m.value("typed", false),
+            m.value("reel", Json()).is_string() ? std::optional<std::string>(m.at("reel")) : std::nullopt,
+            text("error"),
+            m.value("result", Json()),
+            m.at("settings")};
         EXPECT_EQ(Json(report_row(movie, batch.at("zone"))), expected.at(row++));
     }
     for (const auto& file : batch.at("notImported")) EXPECT_EQ(Json(refused_row(file)), expected.at(row++));

@@ -102,7 +102,8 @@ public:
     Outcome wait() {
         int status = 0;
         ::waitpid(pid_, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_text(home_ / "out.txt"), read_text(home_ / "err.txt")};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_text(home_ / "out.txt"),
+                read_text(home_ / "err.txt")};
     }
     pid_t pid() const { return pid_; }
     std::string err_so_far() const { return read_text(home_ / "err.txt"); }
@@ -151,13 +152,14 @@ TEST(CommandLine, DryRunPrintsThePagesStartsAndWritesNothing) {
     for (const auto& [c, movie] : chosen) {
         SCOPED_TRACE(c.at("label").get<std::string>());
         const std::map<std::string, std::string> drop = {{"auto", "auto"}, {"drop", "on"}, {"non-drop", "off"}};
-        const auto result = velmora(folder.path() / "home",
-                                    {"stamp", "--dry-run", "--json", "--start", "creation", "--zone", "utc",
-                                     "--drop-frame", drop.at(c.at("settings").value("mode", "auto")), movie});
+        const auto result =
+            velmora(folder.path() / "home", {"stamp", "--dry-run", "--json", "--start", "creation", "--zone", "utc",
+                                             "--drop-frame", drop.at(c.at("settings").value("mode", "auto")), movie});
         EXPECT_EQ(result.status, 0) << result.err;
         const auto line = Json::parse(result.out);
         EXPECT_EQ(line.at("start"), c.at("timecode"));
-        EXPECT_EQ(line.at("output"), (movie.parent_path() / "Velmora Output" / (movie.stem().string() + "_TC.mov")).string());
+        EXPECT_EQ(line.at("output"),
+                  (movie.parent_path() / "Velmora Output" / (movie.stem().string() + "_TC.mov")).string());
     }
     EXPECT_EQ(files_below(folder.path() / "card"), before);
 }
@@ -169,8 +171,8 @@ TEST(CommandLine, StampsAFolderThenSkipsWhatExists) {
     make_movie(card / "A.mov", "25", "2024-03-09T14:05:07Z");
     make_movie(card / "DCIM" / "B.mov", "30000/1001", "2024-03-09T23:59:59Z");
     const auto out = folder.path() / "out";
-    const Args args = {"stamp", "--json", "--start", "creation", "--zone", "utc", "--output", out, "--keep-structure",
-                       "--reel-from", "folder", card};
+    const Args args = {"stamp",    "--json", "--start",          "creation",    "--zone", "utc",
+                       "--output", out,      "--keep-structure", "--reel-from", "folder", card};
     const auto first = velmora(folder.path() / "home", args);
     ASSERT_EQ(first.status, 0) << first.err;
     const std::map<std::string, std::string> expected = {{"card/A_TC.mov", "14:05:07:00"},

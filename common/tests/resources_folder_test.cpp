@@ -14,7 +14,7 @@ using Args = std::vector<std::string>;
 TEST(ResourcesFolder, FindsResourcesBesideTheExecutable) {
     EXPECT_EQ(resource_candidates("/w/build/shell/Velmora"),
               (Args{"/w/build/resources", "/w/build/share/velmora/resources", "/w/build/lib/velmora/resources",
-                     "/w/build/shell/resources"}));
+                    "/w/build/shell/resources"}));
     EXPECT_EQ(resource_candidates("/usr/bin/velmora").at(2), "/usr/lib/velmora/resources");
     EXPECT_EQ(resource_candidates("/usr/lib/velmora/Velmora").at(3), "/usr/lib/velmora/resources");
     EXPECT_EQ(resource_candidates("/usr/local/bin/Velmora").at(1), "/usr/local/share/velmora/resources");

@@ -129,7 +129,7 @@ std::vector<fs::path> files_below(const fs::path& folder) {
 
 // The shared table's creation starts in UTC that a movie header can carry
 // (whole seconds): the dry run must print the start the page derives.
-TEST(CommandLine, DryRunPrintsThePagesStartsAndWritesNothing) {
+TEST(Cli, DryRunPrintsThePagesStartsAndWritesNothing) {
     SKIP_WITHOUT_FFMPEG();
     std::ifstream in(VELMORA_TEST_DATA "/timecode_cases.json");
     const auto table = Json::parse(in).at("derivation").at("starts");
@@ -164,7 +164,7 @@ TEST(CommandLine, DryRunPrintsThePagesStartsAndWritesNothing) {
     EXPECT_EQ(files_below(folder.path() / "card"), before);
 }
 
-TEST(CommandLine, StampsAFolderThenSkipsWhatExists) {
+TEST(Cli, StampsAFolderThenSkipsWhatExists) {
     SKIP_WITHOUT_FFMPEG();
     Folder folder;
     const auto card = folder.path() / "card";
@@ -195,7 +195,7 @@ TEST(CommandLine, StampsAFolderThenSkipsWhatExists) {
     EXPECT_EQ(files_below(out).size(), 2u);
 }
 
-TEST(CommandLine, ExitStatusSaysWhatHappened) {
+TEST(Cli, ExitStatusSaysWhatHappened) {
     SKIP_WITHOUT_FFMPEG();
     Folder folder;
     make_movie(folder.path() / "A.mov", "25");
@@ -232,7 +232,7 @@ TEST(CommandLine, ExitStatusSaysWhatHappened) {
     }
 }
 
-TEST(CommandLine, CtrlCCancelsTheBatchAndLeavesNothing) {
+TEST(Cli, CtrlCCancelsTheBatchAndLeavesNothing) {
     SKIP_WITHOUT_FFMPEG();
     Folder folder;
     const auto movie = folder.path() / "big" / "L.mov";

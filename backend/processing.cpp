@@ -21,7 +21,7 @@
 #include "leftovers.h"
 #include "names.h"
 #include "output_lines.h"
-#include "output_naming.h"
+#include "output_naming_json.h"
 #include "platform.h"
 #include "published_outputs.h"
 #include "publishing.h"

@@ -4,18 +4,6 @@
 
 namespace velmora {
 
-std::vector<std::string> LineSplitter::feed(std::string_view bytes) {
-    buffer_.append(bytes);
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (auto end = buffer_.find('\n'); end != std::string::npos; end = buffer_.find('\n', start)) {
-        lines.emplace_back(buffer_, start, end - start);
-        start = end + 1;
-    }
-    buffer_.erase(0, start);
-    return lines;
-}
-
 std::optional<Json> parse_backend_line(std::string_view line) {
     auto value = parse_json(line);
     if (!value || !value->is_object()) return std::nullopt;

@@ -10,6 +10,7 @@
 
 #include "json_text.h"
 #include "result.h"
+#include "service_process.h"
 
 namespace velmora {
 
@@ -19,17 +20,6 @@ inline constexpr std::string_view kBackendStopped = "The native backend stopped.
 // A reply's result (JSON null when the backend sent none) or its error text.
 using Completion = std::function<void(Result<Json>)>;
 using EventHandler = std::function<void(const std::string& name, const Json& payload)>;
-
-// Cuts the backend's output into lines; bytes after the last line feed wait
-// for the next read.
-class LineSplitter {
-public:
-    std::vector<std::string> feed(std::string_view bytes);
-    std::size_t pending_bytes() const { return buffer_.size(); }
-
-private:
-    std::string buffer_;
-};
 
 // One line of the backend's output as a message, or nothing when it is not a
 // JSON object (such lines are dropped without notice).

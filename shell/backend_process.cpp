@@ -8,6 +8,7 @@
 
 #include "child_process.h"
 #include "platform.h"
+#include "service_process.h"
 
 namespace velmora {
 
@@ -25,25 +26,17 @@ struct BackendProcess::Shared {
 
 Result<std::unique_ptr<BackendProcess>> BackendProcess::launch_backend(const std::string& resources,
                                                                        Callbacks callbacks) {
-    return launch(resources + "/bin/velmora-mac-backend", {resources}, std::move(callbacks));
+    return launch(backend_program(resources), {resources}, std::move(callbacks));
 }
 
 Result<std::unique_ptr<BackendProcess>> BackendProcess::launch(const std::string& executable,
                                                                const std::vector<std::string>& arguments,
                                                                Callbacks callbacks) {
-    TRY(Pipe input, make_pipe());
-    TRY(Pipe output, make_pipe());
     TRY(Pipe wake, make_pipe());
     // The service stays in our process group, so Ctrl+C on a terminal reaches
     // it too; GLib's child watch reaps it.
-    SpawnOptions options;
-    options.streams = {input.read_end.get(), output.write_end.get(), ChildStreams::kInherit};
-    options.own_process_group = false;
-    TRY(const pid_t pid, spawn_child(executable, arguments, options));
-    // The child holds its own ends now; ours would keep the pipes open forever.
-    input.read_end.reset();
-    output.write_end.reset();
-    return std::make_unique<BackendProcess>(pid, std::move(input.write_end), std::move(output.read_end),
+    TRY(ServicePipes service, start_service(executable, arguments, false));
+    return std::make_unique<BackendProcess>(service.pid, std::move(service.input), std::move(service.output),
                                             std::move(wake.read_end), std::move(wake.write_end), std::move(callbacks));
 }
 

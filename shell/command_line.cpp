@@ -4,17 +4,6 @@
 
 namespace velmora {
 
-namespace {
-
-std::string parent_of(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-}  // namespace
-
 Result<CommandLine> parse_command_line(const std::vector<std::string>& arguments) {
     CommandLine line;
     constexpr std::string_view option = "--resources";
@@ -38,24 +27,6 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& arguments
         }
     }
     return line;
-}
-
-std::vector<std::string> resource_candidates(const std::string& executable) {
-    const auto folder = parent_of(executable);
-    const auto above = parent_of(folder);
-    return {
-        above + "/resources",                // build tree: build/shell/Velmora, build/resources
-        above + "/share/velmora/resources",  // installed: PREFIX/bin/Velmora
-        folder + "/resources",               // a folder carried around as one piece
-    };
-}
-
-std::string choose_resources(const std::vector<std::string>& candidates,
-                             const std::function<bool(const std::string&)>& exists) {
-    for (const auto& candidate : candidates) {
-        if (exists(candidate + "/bin/velmora-mac-backend")) return candidate;
-    }
-    return candidates.empty() ? std::string("resources") : candidates.front();
 }
 
 }  // namespace velmora

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "resources_folder.h"
 #include "result.h"
 
 namespace velmora {
@@ -18,14 +18,5 @@ struct CommandLine {
 // Takes out the shell's own options; the toolkit sees the rest (files to
 // open among them).
 Result<CommandLine> parse_command_line(const std::vector<std::string>& arguments);
-
-// Where the resources folder may be, relative to the executable: the build
-// tree's "resources" beside the shell's folder, then the installed layout.
-std::vector<std::string> resource_candidates(const std::string& executable);
-
-// The first candidate holding the backend, else the first one at all (the
-// launch then fails with a message that names what is missing).
-std::string choose_resources(const std::vector<std::string>& candidates,
-                             const std::function<bool(const std::string&)>& exists);
 
 }  // namespace velmora

@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <filesystem>
 
 #include "application.h"
 #include "command_line.h"
@@ -10,12 +9,7 @@ namespace {
 
 std::string resources_folder(const velmora::CommandLine& line) {
     if (line.resources) return velmora::canonical_path(*line.resources).value_or(*line.resources);
-    auto executable = velmora::platform::executable_path().value_or("Velmora");
-    auto folder = velmora::choose_resources(velmora::resource_candidates(executable), [](const std::string& path) {
-        std::error_code error;
-        return std::filesystem::exists(path, error);
-    });
-    return velmora::canonical_path(folder).value_or(folder);
+    return velmora::find_resources(velmora::platform::executable_path().value_or("Velmora"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-#include "output_naming.h"
 #include "backups.h"
 #include "leftovers.h"
+#include "output_naming_json.h"
 #include "utf8.h"
 
 #include <gtest/gtest.h>

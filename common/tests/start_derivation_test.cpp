@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "reel_name.h"
 #include "start_derivation_json.h"
 #include "wall_clock.h"
 
@@ -213,6 +214,24 @@ TEST(WallClock, TimeOfDayInAZoneAndOutOfRange) {
         std::optional<std::array<int, 5>> fields;
         if (got) fields = std::array{got->hour, got->minute, got->second, got->millis, got->offset_minutes};
         EXPECT_EQ(fields, c.clock) << c.ms << " at " << c.offset.value_or(9999);
+    }
+}
+
+// The reel rule the page applies to each row (resources/ui/reel_name.js).
+TEST(StartDerivation, ReelsMatchSharedTable) {
+    const auto& cases = derivation_cases().at("reels");
+    ASSERT_GE(cases.size(), 10u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.at("label").get<std::string>());
+        const auto& movie = c.at("movie");
+        const ReelFacts facts{optional_text(movie.value("card", nlohmann::json())), movie.at("path"),
+                              optional_text(movie.value("reel", nlohmann::json()))};
+        ReelSettings settings;
+        const auto& given = c.at("settings");
+        settings.reel_source = given.value("reelSource", settings.reel_source);
+        settings.reel = given.value("reel", settings.reel);
+        settings.source = given.value("source", settings.source);
+        EXPECT_EQ(reel_for(facts, settings), optional_text(c.at("reel")));
     }
 }
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 namespace velmora {
 namespace {
 
@@ -35,29 +33,6 @@ TEST(CommandLine, TakesOutTheShellsOwnOptions) {
         auto line = parse_command_line(bad);
         ASSERT_FALSE(line);
         EXPECT_EQ(line.error(), "--resources needs a folder");
-    }
-}
-
-TEST(CommandLine, FindsResourcesBesideTheExecutable) {
-    EXPECT_EQ(resource_candidates("/w/build/shell/Velmora"),
-              (Args{"/w/build/resources", "/w/build/share/velmora/resources", "/w/build/shell/resources"}));
-    EXPECT_EQ(resource_candidates("/usr/local/bin/Velmora").at(1), "/usr/local/share/velmora/resources");
-
-    struct Case {
-        std::set<std::string> present;
-        std::string chosen;
-    };
-    const auto candidates = resource_candidates("/usr/bin/Velmora");
-    const std::vector<Case> cases = {
-        {{"/usr/share/velmora/resources/bin/velmora-mac-backend"}, "/usr/share/velmora/resources"},
-        {{"/usr/resources/bin/velmora-mac-backend", "/usr/share/velmora/resources/bin/velmora-mac-backend"},
-         "/usr/resources"},
-        {{"/usr/share/velmora/resources/ui/index.html"}, "/usr/resources"},
-        {{}, "/usr/resources"},
-    };
-    for (const auto& c : cases) {
-        auto exists = [&](const std::string& path) { return c.present.contains(path); };
-        EXPECT_EQ(choose_resources(candidates, exists), c.chosen);
     }
 }
 

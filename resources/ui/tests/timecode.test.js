@@ -9,6 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const T = require('../timecode.js');
 const S = require('../settings.js');
+const R = require('../reel_name.js');
 
 const casesPath = path.join(__dirname, '..', '..', '..', 'tests', 'data', 'timecode_cases.json');
 const cases = JSON.parse(fs.readFileSync(casesPath, 'utf8'));
@@ -128,4 +129,10 @@ test('end labels match the shared case table', () => {
     assert.deepEqual(T.endLabel(c.movie, c.start), 'error' in c ? { ok: false, error: c.error }
       : { ok: true, value: c.end }, c.label);
   }
+});
+
+// The reel each row is written with; the command line derives it in C++ from the same cases.
+test('reels match the shared case table', () => {
+  assert.ok(cases.derivation.reels.length >= 10);
+  for (const c of cases.derivation.reels) assert.equal(R.reelFor(c.movie, settings(c.settings)), c.reel, c.label);
 });

@@ -14,17 +14,6 @@ namespace {
 constexpr std::size_t max_prefix_characters = 100;
 constexpr char32_t replacement_character = 0xFFFD;
 
-bool is_true(const nlohmann::json& settings, const char* key) {
-    const auto member = settings.find(key);
-    return member != settings.end() && member->is_boolean() && member->get<bool>();
-}
-
-std::string string_or_empty(const nlohmann::json& settings, const char* key) {
-    const auto member = settings.find(key);
-    if (member == settings.end() || !member->is_string()) return {};
-    return member->get<std::string>();
-}
-
 // One decoded scalar value and the bytes it took; malformed input yields
 // U+FFFD for the longest prefix that could have started a valid sequence.
 struct Decoded {
@@ -99,26 +88,6 @@ std::string three_digit_number(std::size_t value) {
 }
 
 }  // namespace
-
-OutputOptions output_options_from(const nlohmann::json& settings) {
-    OutputOptions options;
-    if (!settings.is_object()) return options;
-    options.copy = is_true(settings, "copy");
-    options.append = !options.copy && is_true(settings, "append");
-    if (std::string destination = string_or_empty(settings, "destination"); !destination.empty()) {
-        options.destination = std::move(destination);
-    }
-    options.retain = is_true(settings, "retain");
-    options.rename = is_true(settings, "rename");
-    options.prefix = string_or_empty(settings, "prefix");
-    options.number = is_true(settings, "number");
-    if (const auto suffix = settings.find("suffix");
-        suffix != settings.end() && suffix->is_string() && is_valid_suffix(suffix->get_ref<const std::string&>())) {
-        options.suffix = suffix->get<std::string>();
-    }
-    options.number_existing = string_or_empty(settings, "existing") == "number";
-    return options;
-}
 
 NameParts split_file_name(std::string_view file_name) {
     const std::size_t dot = file_name.rfind('.');

@@ -6,8 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "result.h"
 
 namespace velmora {
@@ -34,10 +32,6 @@ inline constexpr std::size_t max_suffix_bytes = 16;
 
 // 0 to 16 bytes without "/" or NUL.
 bool is_valid_suffix(std::string_view suffix);
-
-// Reads the normalised settings; a member of the wrong type counts as absent
-// and a boolean counts only when it is true.
-OutputOptions output_options_from(const nlohmann::json& settings);
 
 struct NameParts {
     std::string stem;

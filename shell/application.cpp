@@ -22,10 +22,9 @@ constexpr const char* kStartFailure = "Velmora could not start";
 constexpr const char* kStopQuestion = "Stop processing and quit?";
 constexpr const char* kStopDetail =
     "The movie being written now is not published and its source stays as it was. Movies already finished are kept.";
-constexpr const char* kLicence =
-    "Velmora's programs use the third-party components listed in the third-party notices, each under its own "
-    "licence (among them MIT, LGPL-2.1-or-later and GPL-3.0-or-later with the GCC Runtime Library Exception). "
-    "The notices give every component with its full terms.";
+constexpr const char* kComments =
+    "Gives QuickTime movies a start timecode without re-encoding them.\n\n"
+    "The third-party components its programs use keep their own licences, listed in the third-party notices.";
 constexpr const char* kNoticesLink = "velmora:third-party-notices";
 
 // The page's two backgrounds, so no other colour shows before it paints.
@@ -263,13 +262,12 @@ void ApplicationDelegate::show_about() {
     auto* about = GTK_ABOUT_DIALOG(about_);
     gtk_about_dialog_set_program_name(about, "Velmora");
     gtk_about_dialog_set_version(about, VELMORA_VERSION);
-    gtk_about_dialog_set_comments(about, "Gives QuickTime movies a start timecode without re-encoding them.");
-    // Installed with the application; a build tree has no icon to show.
+    gtk_about_dialog_set_comments(about, kComments);
+    // Installed with the application under its id; a build tree has no icon to show.
     GtkIconTheme* icons = gtk_icon_theme_get_for_display(gtk_widget_get_display(about_));
-    gtk_about_dialog_set_logo_icon_name(about,
-                                        gtk_icon_theme_has_icon(icons, "velmora") ? "velmora" : "video-x-generic");
-    gtk_about_dialog_set_license(about, kLicence);
-    gtk_about_dialog_set_wrap_license(about, TRUE);
+    gtk_about_dialog_set_logo_icon_name(
+        about, gtk_icon_theme_has_icon(icons, kApplicationId) ? kApplicationId : "video-x-generic");
+    gtk_about_dialog_set_license_type(about, GTK_LICENSE_GPL_3_0);
     gtk_about_dialog_set_website(about, kNoticesLink);
     gtk_about_dialog_set_website_label(about, "Third-party notices");
     gtk_window_set_transient_for(GTK_WINDOW(about_), window_);

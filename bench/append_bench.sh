@@ -15,22 +15,11 @@
 # everything made here is removed at the end.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-engine=${1:-$top/build/resources/bin/velmora-engine}
-runs=${2:-3}
-[ -x "$engine" ] || { echo "no engine at $engine (build it first)" >&2; exit 2; }
-command -v ffmpeg >/dev/null || { echo "ffmpeg is needed" >&2; exit 2; }
-
-work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/velmora-append-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+. "$top/bench/lib.sh"
+engine_bench_setup append 3 "$@"
 input=$work/input.mov
 output=$work/output.mov
 sparse=$work/sparse.mov
-
-now() { echo "${EPOCHREALTIME/,/.}"; }
-elapsed() { awk -v a="$2" -v b="$1" 'BEGIN { printf "%.6f\n", a - b }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
-median() { sort -g | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); if (NR % 2) print v[m]; else print (v[m] + v[m + 1]) / 2 }'; }
-minimum() { sort -g | head -n 1; }
 
 # Runs the command once after a sync, prints its wall time in seconds; a
 # failing command ends the bench.

@@ -19,3 +19,25 @@ scratch_folder() {
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
 }
+
+# engine_bench_setup NAME DEFAULT_RUNS [ENGINE] [RUNS]: sets `engine` and `runs`
+# from the bench's arguments, checks the engine and ffmpeg are there, and makes
+# `work`, a folder below BENCH_DIR (default /var/tmp, where big files fit)
+# removed when the bench ends.
+engine_bench_setup() {
+  local name=$1
+  runs=${4:-$2}
+  engine=${3:-$top/build/resources/bin/velmora-engine}
+  [ -x "$engine" ] || { echo "no engine at $engine (build it first)" >&2; exit 2; }
+  command -v ffmpeg >/dev/null || { echo "ffmpeg is needed" >&2; exit 2; }
+  work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/velmora-$name-bench-XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+}
+
+# Wall-clock arithmetic in seconds, and the statistics of a column of numbers
+# on standard input.
+now() { echo "${EPOCHREALTIME/,/.}"; }
+elapsed() { awk -v a="$2" -v b="$1" 'BEGIN { printf "%.6f\n", a - b }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+median() { sort -g | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); if (NR % 2) print v[m]; else print (v[m] + v[m + 1]) / 2 }'; }
+minimum() { sort -g | head -n 1; }

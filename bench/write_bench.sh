@@ -20,13 +20,8 @@
 # that shares blocks (XFS, Btrfs) both the write and cp clone the data.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-engine=${1:-$top/build/resources/bin/velmora-engine}
-runs=${2:-5}
-[ -x "$engine" ] || { echo "no engine at $engine (build it first)" >&2; exit 2; }
-command -v ffmpeg >/dev/null || { echo "ffmpeg is needed" >&2; exit 2; }
-
-work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/velmora-write-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+. "$top/bench/lib.sh"
+engine_bench_setup write 5 "$@"
 input=$work/input.mov
 output=$work/output.mov
 
@@ -39,8 +34,6 @@ size=$(stat -c %s "$input")
 [ "$size" -ge $((1024 * 1024 * 1024)) ] || { echo "input is only $size bytes" >&2; exit 1; }
 cat "$input" >/dev/null  # every run starts with the input in the page cache
 
-now() { echo "${EPOCHREALTIME/,/.}"; }
-elapsed() { awk -v a="$2" -v b="$1" 'BEGIN { printf "%.6f\n", a - b }'; }
 cold=${BENCH_COLD:-0}
 
 # Makes the next run start from the same state: no output, nothing left to
@@ -71,8 +64,6 @@ time_cp_then_flush() {
   echo "$(elapsed "$start" "$copied") $(elapsed "$copied" "$(now)")"
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
-median() { sort -g | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); if (NR % 2) print v[m]; else print (v[m] + v[m + 1]) / 2 }'; }
 
 declare -A samples
 measure() {
@@ -92,7 +83,7 @@ measure() {
   local name
   for name in "${!samples[@]}"; do
     med[$name]=$(printf '%s' "${samples[$name]}" | median)
-    best[$name]=$(printf '%s' "${samples[$name]}" | sort -g | head -n 1)
+    best[$name]=$(printf '%s' "${samples[$name]}" | minimum)
   done
 }
 

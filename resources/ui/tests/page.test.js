@@ -362,8 +362,27 @@ test('settings: every change is saved with all nineteen keys and re-derives the 
   assert.equal(await page.locator('#start').inputValue(), '10:00:00:12');
   assert.deepEqual(await startValues(page), ['10:00:00;12', '10:00:00:12', '10:00:00:12']);
 
-  await page.locator('#mode').selectOption('non-drop');
-  await page.locator('#direction').selectOption('subtract');
+  // A select opens the page's own list: a click or Space opens it, Escape
+  // closes it unchanged, arrows and Enter choose; focus returns to the select.
+  const list = page.locator('.select-list');
+  const items = () => list.locator('[role="option"]').evaluateAll((nodes) =>
+    nodes.map((n) => [n.textContent, n.getAttribute('aria-selected'), n.classList.contains('active')]));
+  await page.locator('#mode').click();
+  assert.equal(await list.getAttribute('aria-label'), 'Mode');
+  assert.deepEqual(await items(), [['Auto', 'true', true], ['Non-drop (:)', 'false', false],
+    ['Drop-frame (;)', 'false', false]]);
+  await page.keyboard.press('Escape');
+  assert.deepEqual([await list.count(), await page.locator('#mode').inputValue()], [0, 'auto']);
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'mode');
+  await page.keyboard.press('Space');
+  await page.keyboard.press('ArrowDown');
+  assert.deepEqual((await items()).map((item) => item[2]), [false, true, false]);
+  await page.keyboard.press('Enter');
+  assert.deepEqual([await list.count(), await page.locator('#mode').inputValue()], [0, 'non-drop']);
+  assert.equal((await lastSaved(page)).mode, 'non-drop');
+  await page.locator('#direction').click();
+  await list.locator('[role="option"]', { hasText: 'Subtract' }).click();
+  assert.equal(await page.locator('#direction').inputValue(), 'subtract');
   await page.locator('#offset').fill('00:00:01:00');
   await page.locator('#offset').press('Tab');
   assert.deepEqual(await startValues(page), ['09:59:59:12', '09:59:59:12', '09:59:59:12']);
@@ -1349,6 +1368,10 @@ test('accessibility: no serious or critical axe findings, list loaded and help o
     }
   };
   await inBothSchemes('list');
+  await page.locator('#sort').click();
+  assert.equal(await page.locator('.select-list').count(), 1);
+  await inBothSchemes('open sort list');
+  await page.keyboard.press('Escape');
   await page.locator('#help').click();
   await inBothSchemes('help');
   await page.keyboard.press('Escape');

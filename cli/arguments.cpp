@@ -6,6 +6,7 @@
 
 #include "output_naming.h"
 #include "reel_name.h"
+#include "timecode.h"
 
 namespace velmora::cli {
 
@@ -69,15 +70,16 @@ std::optional<Verb> verb_named(std::string_view name) {
 
 using Json = nlohmann::json;
 
+// A typed start is read as the window's Start field reads it (10000000, 1:2:3:4, 10:00:00.00).
 Status set_start(Json& changes, const std::string& value) {
     if (value == "embedded" || value == "creation" || value == "modification") {
         changes["source"] = value;
-    } else if (is_timecode_text(value)) {
-        changes["source"] = "custom";
-        changes["start"] = value;
-    } else {
-        return fail("--start takes embedded, creation, modification or HH:MM:SS:FF");
+        return {};
     }
+    const auto label = enter_timecode(value);
+    if (!label) return fail("--start takes embedded, creation, modification or HH:MM:SS:FF");
+    changes["source"] = "custom";
+    changes["start"] = *label;
     return {};
 }
 

@@ -41,7 +41,60 @@ std::uint32_t undo_drops(std::uint32_t n, std::uint32_t fps, std::uint32_t d) {
     return n + 9u * d * q;
 }
 
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+std::string_view trim_spaces(std::string_view text) {
+    while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// One group of one or two digits, taken from the front of text, as two digits.
+std::optional<std::string> take_group(std::string_view& text) {
+    std::size_t length = 0;
+    while (length < text.size() && length < 3 && is_digit(text[length])) ++length;
+    if (length == 0 || length > 2) return std::nullopt;
+    std::string group = length == 1 ? "0" + std::string(text.substr(0, 1)) : std::string(text.substr(0, 2));
+    text.remove_prefix(length);
+    return group;
+}
+
+// Up to eight digits, filled from the right.
+std::optional<std::string> digits_label(std::string_view text) {
+    if (text.empty() || text.size() > 8) return std::nullopt;
+    for (char c : text)
+        if (!is_digit(c)) return std::nullopt;
+    const std::string padded = std::string(8 - text.size(), '0') + std::string(text);
+    return padded.substr(0, 2) + ":" + padded.substr(2, 2) + ":" + padded.substr(4, 2) + ":" + padded.substr(6, 2);
+}
+
+// Four groups; ":" between the first three, ":", ";" or "." before the frames.
+std::optional<std::string> grouped_label(std::string_view text) {
+    std::string label;
+    for (int group = 0; group < 4; ++group) {
+        const auto digits = take_group(text);
+        if (!digits) return std::nullopt;
+        label += *digits;
+        if (group == 3) break;
+        if (text.empty()) return std::nullopt;
+        const char separator = text.front();
+        const bool frames_next = group == 2;
+        if (separator != ':' && !(frames_next && (separator == ';' || separator == '.'))) return std::nullopt;
+        label += separator == ':' ? ':' : ';';
+        text.remove_prefix(1);
+    }
+    if (!text.empty()) return std::nullopt;
+    return label;
+}
+
 }  // namespace
+
+Result<std::string> enter_timecode(std::string_view text) {
+    const std::string_view typed = trim_spaces(text);
+    if (auto label = digits_label(typed)) return *label;
+    if (auto label = grouped_label(typed)) return *label;
+    return fail("Use HH:MM:SS:FF timecode");
+}
 
 std::uint32_t nominal_fps(std::uint32_t timescale, std::uint32_t frame_duration) {
     const double rounded = std::round(exact_rate(timescale, frame_duration));

@@ -26,6 +26,12 @@ Result<std::uint32_t> drop_frames_per_minute(std::uint32_t timescale, std::uint3
 // "HH:MM:SS:FF" (or "HH:MM:SS;FF" for drop-frame) at the given rate.
 Result<TimecodeValue> parse_timecode(std::string_view text, std::uint32_t timescale, std::uint32_t frame_duration);
 
+// A timecode as editors type it, written out as a label: up to eight digits
+// fill from the right ("10000000" is "10:00:00:00"), or four groups of one or
+// two digits ("1:2:3:4" is "01:02:03:04") where "." or ";" before the frames
+// asks for drop-frame. Ranges are left to parse_timecode at the movie's rate.
+Result<std::string> enter_timecode(std::string_view text);
+
 // The label of a frame number; a day or more wraps around.
 Result<std::string> format_timecode(std::uint32_t frame, std::uint32_t timescale, std::uint32_t frame_duration,
                                     bool drop_frame);

@@ -22,6 +22,9 @@ TEST(Arguments, StampOptionsBecomeSettings) {
     const std::vector<Case> cases = {
         {{"stamp", "--start", "creation", "a"}, {{"source", "creation"}}},
         {{"stamp", "--start", "10:00:00;00", "a"}, {{"source", "custom"}, {"start", "10:00:00;00"}}},
+        // Typed as in the window's Start field: digits from the right, a period for drop-frame.
+        {{"stamp", "--start", "10000000", "a"}, {{"source", "custom"}, {"start", "10:00:00:00"}}},
+        {{"stamp", "--start", "1:2:3.4", "a"}, {{"source", "custom"}, {"start", "01:02:03;04"}}},
         {{"stamp", "--drop-frame", "on", "a"}, {{"mode", "drop"}}},
         {{"stamp", "--drop-frame", "off", "a"}, {{"mode", "non-drop"}}},
         {{"stamp", "--offset", "-00:00:01:00", "a"}, {{"direction", "subtract"}, {"offset", "00:00:01:00"}}},
@@ -59,6 +62,7 @@ TEST(Arguments, UsageErrorsAreOneLine) {
         {{"probe", "--dry-run", "a"}, "unknown option --dry-run"},
         {{"stamp", "--start"}, "--start needs a value"},
         {{"stamp", "--start", "10:00:00", "a"}, "--start takes embedded, creation, modification or HH:MM:SS:FF"},
+        {{"stamp", "--start", "123456789", "a"}, "--start takes embedded, creation, modification or HH:MM:SS:FF"},
         {{"stamp", "--offset", "+1:00:00:00", "a"}, "--offset takes [+|-]HH:MM:SS:FF"},
         {{"stamp", "--drop-frame", "yes", "a"}, "--drop-frame takes auto|off|on"},
         {{"stamp", "--zone", "+14:30", "a"}, "--zone takes camera, local, utc or +hh:mm"},

@@ -51,6 +51,31 @@ TEST(TimecodeCases, FormatMatchesSharedTable) {
     }
 }
 
+// Typed text as the page's fields and --start take it, judged at the case's rate.
+TEST(TimecodeCases, EntryMatchesSharedTable) {
+    const auto table = case_table();
+    ASSERT_GE(table.at("entry").size(), 25u);
+    for (const auto& entry : table.at("entry")) {
+        SCOPED_TRACE(describe(entry));
+        const auto rate = entry.at("rate").get<std::string>();
+        const auto slash = rate.find('/');
+        const auto timescale = static_cast<std::uint32_t>(std::stoul(rate.substr(0, slash)));
+        const auto frame_duration = static_cast<std::uint32_t>(std::stoul(rate.substr(slash + 1)));
+        auto label = enter_timecode(entry.at("text").get<std::string>());
+        if (label) {
+            const auto parsed = parse_timecode(*label, timescale, frame_duration);
+            if (!parsed) label = std::unexpected(parsed.error());
+        }
+        if (entry.contains("error")) {
+            ASSERT_FALSE(label.has_value()) << *label;
+            EXPECT_EQ(label.error(), entry.at("error").get<std::string>());
+        } else {
+            ASSERT_TRUE(label.has_value()) << label.error();
+            EXPECT_EQ(*label, entry.at("timecode").get<std::string>());
+        }
+    }
+}
+
 TEST(NominalFps, RoundsHalfAwayFromZeroAndClamps) {
     struct Case {
         std::uint32_t timescale, duration, fps;

@@ -159,20 +159,20 @@
   }
 
   function fieldMessages() {
-    const start = settings.source === 'custom' ? list.problems('start') : [];
-    const offset = list.problems('offset');
+    let start = settings.source === 'custom' ? F.fieldMessage(list.problems('start')) : '';
+    let offset = F.fieldMessage(list.problems('offset'));
     if (list.size() === 0) {
       // No movie yet to measure against: still catch what no rate would accept.
       const probe = { rate: '30000/1001' };
       if (settings.source === 'custom') {
         const r = T.deriveStart(probe, { ...settings, mode: 'non-drop', offset: '00:00:00:00' });
-        if (!r.ok) start.push(r.error);
+        if (!r.ok) start = r.error;
       }
       const o = T.deriveStart({ ...probe, timecode: '00:00:00:00' }, { ...settings, source: 'embedded' });
-      if (!o.ok && o.field === 'offset') offset.push(o.error);
+      if (!o.ok && o.field === 'offset') offset = o.error;
     }
-    panel.showMessage('start-msg', start.join('; '));
-    panel.showMessage('offset-msg', offset.join('; '));
+    panel.showMessage('start-msg', start);
+    panel.showMessage('offset-msg', offset);
     const prefix = settings.copy && settings.rename ? S.prefixProblem(settings.prefix) : null;
     panel.showMessage('prefix-msg', prefix);
     const typed = panel.problems();
@@ -301,7 +301,13 @@
       if (m.reel !== null) reels[m.id] = m.reel;
       sent.set(m.id, { timecode: m.timecode, typed: m.typed, reel: m.reel, settings: sentWith });
     }
-    batch = { ids, total: ids.length, settings: sentWith };
+    // Sizes by position in the batch: the progress line's speed and time left.
+    const sizes = ids.map((id) => {
+      const record = list.recordOf(id);
+      return record && Number.isFinite(record.size) && record.size > 0 ? record.size : 0;
+    });
+    batch = { ids, total: ids.length, settings: sentWith, sizes, startedAt: performance.now(), copied: 0, passed: 0,
+      measured: !(sentWith.copy === false && sentWith.append === true) };
     panel.setLocked(true);
     list.beginBatch(ids);
     document.body.classList.add('processing');
@@ -331,7 +337,11 @@
     list.endBatch(ids, results);
     listChanged();
     if (noticeFocused) ($('process').disabled ? $('add-movies') : $('process')).focus();
-    if (cancelled) $('summary').textContent += ' · cancelled';
+    if (cancelled) {
+      const c = list.counts();
+      $('summary').textContent = F.cancelledSummary(c.total, { done: c.done, cancelled: c.cancelled + c.unreached,
+        failed: c.failed, skipped: c.skipped });
+    }
   }
 
   // Every movie of the list, as last sent where a batch took it, then every
@@ -460,11 +470,29 @@
       .finally(endChore);
   }
 
+  // Bytes copied so far and bytes still ahead, from the movie at `index`
+  // being `share` copied; a movie that ends is counted whole, and only a
+  // done one as copied. Under "append" nothing is copied, so nothing is measured.
+  function measure(payload, finished) {
+    const size = batch.sizes[payload.index] || 0;
+    let share = typeof payload.progress === 'number' && Number.isFinite(payload.progress) ? payload.progress : 0;
+    if (finished) {
+      batch.passed += size;
+      if (payload.state === 'done') batch.copied += size;
+      share = 0;
+    }
+    const total = batch.sizes.reduce((sum, n) => sum + n, 0);
+    const current = Math.min(1, Math.max(0, share)) * size;
+    return { copied: batch.measured ? batch.copied + current : 0, left: total - batch.passed - current,
+      elapsedMs: performance.now() - batch.startedAt };
+  }
+
   function onProgress(payload) {
     list.applyProgress(payload);
     if (batch && payload && Number.isInteger(payload.index) && Number.isInteger(payload.total)) {
       const finished = payload.state === 'done' || payload.state === 'error' || payload.state === 'skipped';
-      const text = (finished ? 'Processed ' : 'Processing ') + (payload.index + 1) + ' of ' + payload.total;
+      const text = F.progressText({ index: payload.index, total: payload.total, finished,
+        ...measure(payload, finished) });
       if ($('summary').textContent !== text) $('summary').textContent = text;
     }
   }

@@ -103,6 +103,94 @@ const VelmoraFormat = (function () {
     return parts.length ? parts.join(' · ') : 'none';
   }
 
+  // Messages that do not depend on the rate, so no rate is named with them.
+  const SHAPE_MESSAGES = new Set(['Use HH:MM:SS:FF timecode', 'Invalid timecode digits']);
+
+  function listText(items) {
+    return items.length < 2 ? items.join('') : items.slice(0, -1).join(', ') + ' and ' + items[items.length - 1];
+  }
+
+  // One message for a settings field from what it does to the movies
+  // ([{error, rate}]): the error most of them meet, with the rates it meets
+  // them at ("… at 25 and 23.976 fps"); '' when none.
+  function fieldMessage(problems) {
+    const byError = new Map();
+    for (const { error, rate } of problems) {
+      if (!byError.has(error)) byError.set(error, { count: 0, rates: [] });
+      const seen = byError.get(error);
+      seen.count += 1;
+      const fps = fpsText(rate);
+      if (!seen.rates.includes(fps)) seen.rates.push(fps);
+    }
+    let best = null;
+    for (const [error, seen] of byError) {
+      if (best === null || seen.count > best.seen.count) best = { error, seen };
+    }
+    if (best === null) return '';
+    if (SHAPE_MESSAGES.has(best.error)) return best.error;
+    return best.error + ' at ' + listText(best.seen.rates) + ' fps';
+  }
+
+  // Sample descriptions the engine copies without knowing their codec, by
+  // the names editors know them by.
+  const CODEC_NAMES = new Map([
+    ['m2v1', 'MPEG-2'], ['mp2v', 'MPEG-2'], ['AVdn', 'DNxHD'], ['AVdh', 'DNxHR'],
+    ['apch', 'ProRes 422 HQ'], ['apcn', 'ProRes 422'], ['apcs', 'ProRes 422 LT'], ['apco', 'ProRes 422 Proxy'],
+    ['ap4h', 'ProRes 4444'], ['ap4x', 'ProRes 4444 XQ'], ['hvc1', 'HEVC'], ['hev1', 'HEVC'], ['avc1', 'H.264'],
+    ['avc3', 'H.264'], ['mjpa', 'MJPEG'], ['mjpb', 'MJPEG'], ['jpeg', 'MJPEG'], ['AVDJ', 'MJPEG'],
+    ['dvc ', 'DV'], ['dvcp', 'DV'], ['dv5n', 'DVCPRO50'], ['dv5p', 'DVCPRO50'],
+  ]);
+  // Families named by their first three characters: XDCAM HD, EX and IMX are
+  // MPEG-2; dvh1, dvh5, dvhq… are DVCPRO HD.
+  const CODEC_FAMILIES = new Map([
+    ['xd5', 'MPEG-2'], ['xdv', 'MPEG-2'], ['xdh', 'MPEG-2'], ['mx3', 'MPEG-2'], ['mx4', 'MPEG-2'], ['mx5', 'MPEG-2'],
+    ['dvh', 'DVCPRO HD'],
+  ]);
+
+  // The video codec as the list shows it: the engine's word, or where it
+  // says "opaque" the name its sample description's tag stands for.
+  function codecText(record) {
+    const codec = record && typeof record.codec === 'string' ? record.codec : null;
+    if (codec !== 'opaque') return codec === null ? '—' : codec;
+    const streams = Array.isArray(record.streams) ? record.streams : [];
+    const video = streams[record.videoIndex];
+    const tag = video && typeof video.tag === 'string' && video.tag.length === 4 ? video.tag : null;
+    if (tag === null) return codec;
+    return CODEC_NAMES.get(tag) || CODEC_FAMILIES.get(tag.slice(0, 3)) || codec + ' (' + tag + ')';
+  }
+
+  // Time left as a person reads it: seconds under a minute, then whole
+  // minutes rounded up, then hours and minutes.
+  function timeLeftText(seconds) {
+    const whole = Math.max(1, Math.ceil(seconds));
+    if (whole < 60) return whole + ' s';
+    const minutes = Math.ceil(whole / 60);
+    if (minutes < 60) return minutes + ' min';
+    return Math.floor(minutes / 60) + ' h ' + pad(minutes % 60, 2) + ' min';
+  }
+
+  // The batch line: which movie, then the speed and the time left once a
+  // second of copying has been measured. `copied` bytes were copied in
+  // `elapsedMs`; `left` bytes remain.
+  function progressText({ index, total, finished, copied, left, elapsedMs }) {
+    const head = (finished ? 'Processed ' : 'Processing ') + (index + 1) + ' of ' + total;
+    if (!(elapsedMs >= 1000) || !(copied > 0) || !(left >= 0)) return head;
+    const perSecond = copied / (elapsedMs / 1000);
+    const mb = perSecond / 1e6;
+    const speed = (mb >= 100 ? mb.toFixed(0) : mb.toFixed(1)) + ' MB/s';
+    return head + ' · ' + speed + (left > 0 ? ' · ' + timeLeftText(left / perSecond) + ' left' : '');
+  }
+
+  // The summary after a cancelled batch: what became of the movies, never
+  // what is left to do. Movies the batch did not reach count as cancelled.
+  function cancelledSummary(total, counts) {
+    let text = total + (total === 1 ? ' movie' : ' movies');
+    for (const key of ['done', 'cancelled', 'failed', 'skipped']) {
+      if (counts[key] > 0) text += ' · ' + counts[key] + ' ' + key;
+    }
+    return text;
+  }
+
   // Last path component, for messages about a path.
   function baseName(path) {
     const trimmed = String(path).replace(/\/+$/, '');
@@ -111,7 +199,8 @@ const VelmoraFormat = (function () {
   }
 
   return Object.freeze({ fpsText, rateText, measuredRateText, durationText, sizeText, instantText, clockText,
-    createdHeading, trackCounts, tracksText, baseName });
+    createdHeading, trackCounts, tracksText, baseName, fieldMessage, codecText, timeLeftText, progressText,
+    cancelledSummary });
 })();
 
 if (typeof module === 'object' && module.exports) module.exports = VelmoraFormat;

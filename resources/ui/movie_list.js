@@ -116,7 +116,7 @@
     // What would be sent for this movie: a typed override wins over the derivation.
     function effective(entry) {
       if (entry.override !== null) {
-        const typed = T.validateFor(entry.record, entry.override);
+        const typed = T.entryFor(entry.record, entry.override);
         if (!typed.ok) return { ok: false, error: typed.error, field: 'override', typed: true };
         const end = T.isContinuous(settings) ? T.endLabel(entry.record, entry.override) : null;
         return { ok: true, timecode: entry.override, note: null, typed: true, end: end && end.ok ? end.value : null };
@@ -167,7 +167,7 @@
 
       const video = cell('c-video');
       const dims = Number.isFinite(r.width) && Number.isFinite(r.height) ? ` ${r.width}×${r.height}` : '';
-      video.append(el('div', 'primary', (typeof r.codec === 'string' ? r.codec : '—') + dims),
+      video.append(el('div', 'primary', F.codecText(r) + dims),
         el('div', 'secondary', F.sizeText(r.size)));
       if (Number.isFinite(r.size)) video.title = r.size.toLocaleString('en-US') + ' bytes';
 
@@ -243,10 +243,12 @@
         // start field to start field, Shift+Tab reaches the row's own remove.
         removeCell, start, status, output);
 
-      input.addEventListener('input', () => showTyped(entry, input.value.trim()));
+      // The row is judged when the field is committed, never while typing.
       input.addEventListener('change', () => commitTyped(entry, input.value.trim()));
       input.addEventListener('keydown', (event) => {
-        if (event.key === 'Escape' && entry.override !== null) {
+        if (event.key === 'Enter') {
+          commitTyped(entry, input.value.trim());
+        } else if (event.key === 'Escape' && entry.override !== null) {
           event.preventDefault();
           commitTyped(entry, '');
         } else if (event.key === 'Tab' && !event.shiftKey && !event.ctrlKey && !event.altKey) {
@@ -279,17 +281,13 @@
       return null;
     }
 
-    // While typing: say what is wrong, without committing.
-    function showTyped(entry, text) {
-      if (text === '') return paintStart(entry);
-      const typed = T.validateFor(entry.record, text);
-      setText(entry.view.startMsg, typed.ok ? '' : typed.error);
-      entry.view.startMsg.classList.toggle('bad', !typed.ok);
-    }
-
+    // What was typed becomes the label it means (10000000 is 10:00:00:00);
+    // text that means none is kept as typed, so the row says why.
     function commitTyped(entry, text) {
       const derived = entry.derived.ok ? entry.derived.timecode : null;
-      entry.override = text === '' || text === derived ? null : text;
+      const entered = T.entryFor(entry.record, text);
+      const label = entered.ok ? entered.value : text;
+      entry.override = text === '' || label === derived ? null : label;
       repaintRun();
       paintStart(entry, true);
       paintState(entry);
@@ -825,13 +823,14 @@
     }
 
     function counts() {
-      const c = { total: entries.size, valid: 0, done: 0, failed: 0, cancelled: 0, skipped: 0 };
+      const c = { total: entries.size, valid: 0, done: 0, failed: 0, cancelled: 0, skipped: 0, unreached: 0 };
       for (const entry of entries.values()) {
         if (entry.current.ok) c.valid += 1;
         if (entry.phase === 'done') c.done += 1;
         if (entry.phase === 'error') c.failed += 1;
         if (entry.phase === 'cancelled') c.cancelled += 1;
         if (entry.phase === 'skipped') c.skipped += 1;
+        if (entry.phase === 'unreached') c.unreached += 1;
       }
       return c;
     }
@@ -844,14 +843,14 @@
       return [...rates.values()];
     }
 
+    // What a settings field does to the movies it fails: [{error, rate}], in the list's order.
     function problems(field) {
-      const seen = new Map();
+      const out = [];
       for (const entry of entries.values()) {
         if (entry.derived.ok || entry.derived.field !== field) continue;
-        const key = entry.derived.error + ' (' + F.fpsText(entry.record.rate) + ' fps)';
-        seen.set(key, (seen.get(key) || 0) + 1);
+        out.push({ error: entry.derived.error, rate: entry.record.rate });
       }
-      return [...seen.keys()];
+      return out;
     }
 
     function firstName() {

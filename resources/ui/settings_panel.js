@@ -117,11 +117,26 @@
       changed(false);
     }
 
-    // Text fields save while typing (briefly debounced) and at once on commit.
+    // Timecode fields are read as typed (10000000 is 10:00:00:00) and only
+    // when committed, so no row is left out half-way through typing.
+    const TIMECODE_FIELDS = new Set(['start', 'offset']);
+
+    function commitTimecode(input) {
+      const entered = T.enterTimecode(input.value);
+      if (entered.ok && input.value !== entered.value) input.value = entered.value;
+    }
+
+    // Other text fields save while typing (briefly debounced) and at once on commit.
     form.addEventListener('input', (event) => {
-      if (event.target.matches('input[type="text"]')) changed(true);
+      if (event.target.matches('input[type="text"]') && !TIMECODE_FIELDS.has(event.target.id)) changed(true);
+    });
+    form.addEventListener('keydown', (event) => {
+      if (event.key !== 'Enter' || !TIMECODE_FIELDS.has(event.target.id)) return;
+      commitTimecode(event.target);
+      changed(false);
     });
     form.addEventListener('change', (event) => {
+      if (TIMECODE_FIELDS.has(event.target.id)) commitTimecode(event.target);
       // A fixed zone starts from the computer's offset now, ready to edit.
       if (event.target.id === 'timezone-fixed' && field('zone-offset').value.trim() === '') {
         field('zone-offset').value = T.offsetText(-new Date().getTimezoneOffset());

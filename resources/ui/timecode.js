@@ -185,6 +185,38 @@ const VelmoraTimecode = (function () {
     return parts;
   }
 
+  // ---- typing ----------------------------------------------------------------
+
+  const ASCII_SPACE = /^[ \t\n\v\f\r]+|[ \t\n\v\f\r]+$/g;
+
+  // A timecode as editors type it, written out as a label: up to eight digits
+  // fill from the right (10000000 is 10:00:00:00, 1000 is 00:00:10:00), or
+  // four groups of one or two digits ("1:2:3:4" is 01:02:03:04) where "." or
+  // ";" before the frames asks for the drop-frame separator. Three groups
+  // are refused: "10:00:00" could mean hours or minutes. Ranges are the
+  // rate's business.
+  function enterTimecode(text) {
+    const typed = typeof text === 'string' ? text.replace(ASCII_SPACE, '') : '';
+    if (/^[0-9]{1,8}$/.test(typed)) {
+      const d = typed.padStart(8, '0');
+      return ok(d.slice(0, 2) + ':' + d.slice(2, 4) + ':' + d.slice(4, 6) + ':' + d.slice(6));
+    }
+    const match = /^([0-9]{1,2}):([0-9]{1,2}):([0-9]{1,2})([:;.])([0-9]{1,2})$/.exec(typed);
+    if (!match) return fail(MSG.format);
+    const two = (group) => group.padStart(2, '0');
+    return ok(two(match[1]) + ':' + two(match[2]) + ':' + two(match[3]) + (match[4] === ':' ? ':' : ';') +
+              two(match[5]));
+  }
+
+  // What a typed timecode becomes at one rate: the label, or the one message
+  // that rate gives.
+  function entryAt(text, timescale, frameDuration) {
+    const entered = enterTimecode(text);
+    if (!entered.ok) return entered;
+    const parsed = parseTimecode(entered.value, timescale, frameDuration);
+    return parsed.ok ? entered : parsed;
+  }
+
   // ---- zones ---------------------------------------------------------------
 
   // "+hh:mm" or "-hh:mm" as minutes east of UTC; null for anything else.
@@ -370,6 +402,14 @@ const VelmoraTimecode = (function () {
     return parsed.ok ? ok(text) : parsed;
   }
 
+  // A timecode typed for one movie as it is typed: the label it means at
+  // that movie's rate, or that rate's one message.
+  function entryFor(movie, text) {
+    const rate = parseRate(movie && movie.rate);
+    if (!rate.ok) return rate;
+    return entryAt(text, rate.value.timescale, rate.value.frameDuration);
+  }
+
   // ---- continuous timecode -------------------------------------------------
 
   // The frames a movie presents: its duration at the rate its frames were
@@ -458,8 +498,8 @@ const VelmoraTimecode = (function () {
   }
 
   return Object.freeze({ MESSAGES: MSG, BASIS, nominalFps, dropFramesPerMinute, allowsDrop, parseTimecode,
-    formatTimecode, parseRate, recordingStart, deriveStart, validateFor, offsetMinutes, fixedOffsetMinutes,
-    offsetText, zoneFor, wallClock, creationTime, frameCount, endLabel, deriveContinuous, isContinuous });
+    formatTimecode, parseRate, recordingStart, deriveStart, validateFor, enterTimecode, entryAt, entryFor,
+    offsetMinutes, fixedOffsetMinutes, offsetText, zoneFor, wallClock, creationTime, frameCount, endLabel, deriveContinuous, isContinuous });
 })();
 
 if (typeof module === 'object' && module.exports) module.exports = VelmoraTimecode;

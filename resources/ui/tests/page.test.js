@@ -162,6 +162,26 @@ test('start-up: settings load before ui_ready, the page shows them, the policy h
   assert.equal(await background(), 'rgb(16, 19, 17)');
   assert.equal(await page.locator('#help').count(), 1);
 
+  // Radios, checkboxes and selects are drawn by the page, not the engine: an
+  // unselected one keeps the field colour (never the engine's white in the
+  // dark) with a border of 3:1 or more against the panel; a selected one is
+  // the accent. [appearance, background, border]
+  const controls = () => page.evaluate(() => {
+    const look = (selector) => {
+      const style = getComputedStyle(document.querySelector(selector));
+      return [style.appearance, style.backgroundColor, style.borderTopColor];
+    };
+    return [look('input[name="source"]:not(:checked)'), look('input[name="source"]:checked'), look('#recursive'),
+      look('#mode')];
+  });
+  const light = { off: ['none', 'rgb(255, 255, 255)', 'rgb(107, 115, 111)'],
+    on: ['none', 'rgb(31, 122, 82)', 'rgb(23, 104, 63)'] };
+  const dark = { off: ['none', 'rgb(29, 36, 32)', 'rgb(138, 148, 143)'],
+    on: ['none', 'rgb(31, 122, 82)', 'rgb(43, 148, 102)'] };
+  assert.deepEqual(await controls(), [dark.off, dark.on, dark.off, dark.off]);
+  await page.emulateMedia({ colorScheme: 'light' });
+  assert.deepEqual(await controls(), [light.off, light.on, light.off, light.off]);
+
   // The policy forbids inline script and frames; each attempt is a violation.
   const inline = await page.evaluate(() => {
     const script = document.createElement('script');
@@ -317,18 +337,52 @@ test('settings: every change is saved with all nineteen keys and re-derives the 
 
   // Frames beyond the rate: said next to the field in the engine's words, and
   // the movies at that rate drop out of the batch.
+  // While typing nothing is saved or judged; the field is read when it is left.
+  const saved = (await calls(page, 'save_settings')).length;
   await page.locator('#start').fill('10:00:00:25');
+  await page.waitForTimeout(400);
+  assert.equal((await calls(page, 'save_settings')).length, saved);
+  assert.deepEqual(await page.locator('#movie-rows .state').allTextContents(), ['Ready', 'Ready', 'Ready']);
   await page.locator('#start').press('Tab');
   assert.equal(await page.locator('#start-msg').textContent(),
-    'Timecode is outside the frame-rate range (25 fps); Timecode is outside the frame-rate range (23.976 fps)');
+    'Timecode is outside the frame-rate range at 25 and 23.976 fps');
   assert.equal(await page.locator('#start').getAttribute('aria-invalid'), 'true');
   assert.equal(await page.locator('#process').textContent(), 'Process 1');
   await page.locator('#start').fill('10:00:00:12');
   await page.locator('#start').press('Tab');
   assert.equal(await page.locator('#start-msg').isVisible(), false);
+  // Digits fill from the right, and Enter commits as leaving does.
+  await page.locator('#start').fill('1000');
+  await page.locator('#start').press('Enter');
+  assert.equal(await page.locator('#start').inputValue(), '00:00:10:00');
+  assert.deepEqual(await startValues(page), ['00:00:10;00', '00:00:10:00', '00:00:10:00']);
+  assert.equal((await lastSaved(page)).start, '00:00:10:00');
+  await page.locator('#start').fill('10000012');
+  await page.locator('#start').press('Tab');
+  assert.equal(await page.locator('#start').inputValue(), '10:00:00:12');
+  assert.deepEqual(await startValues(page), ['10:00:00;12', '10:00:00:12', '10:00:00:12']);
 
-  await page.locator('#mode').selectOption('non-drop');
-  await page.locator('#direction').selectOption('subtract');
+  // A select opens the page's own list: a click or Space opens it, Escape
+  // closes it unchanged, arrows and Enter choose; focus returns to the select.
+  const list = page.locator('.select-list');
+  const items = () => list.locator('[role="option"]').evaluateAll((nodes) =>
+    nodes.map((n) => [n.textContent, n.getAttribute('aria-selected'), n.classList.contains('active')]));
+  await page.locator('#mode').click();
+  assert.equal(await list.getAttribute('aria-label'), 'Mode');
+  assert.deepEqual(await items(), [['Auto', 'true', true], ['Non-drop (:)', 'false', false],
+    ['Drop-frame (;)', 'false', false]]);
+  await page.keyboard.press('Escape');
+  assert.deepEqual([await list.count(), await page.locator('#mode').inputValue()], [0, 'auto']);
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'mode');
+  await page.keyboard.press('Space');
+  await page.keyboard.press('ArrowDown');
+  assert.deepEqual((await items()).map((item) => item[2]), [false, true, false]);
+  await page.keyboard.press('Enter');
+  assert.deepEqual([await list.count(), await page.locator('#mode').inputValue()], [0, 'non-drop']);
+  assert.equal((await lastSaved(page)).mode, 'non-drop');
+  await page.locator('#direction').click();
+  await list.locator('[role="option"]', { hasText: 'Subtract' }).click();
+  assert.equal(await page.locator('#direction').inputValue(), 'subtract');
   await page.locator('#offset').fill('00:00:01:00');
   await page.locator('#offset').press('Tab');
   assert.deepEqual(await startValues(page), ['09:59:59:12', '09:59:59:12', '09:59:59:12']);
@@ -405,13 +459,32 @@ test('a typed timecode overrides the derivation, validated at that movie\'s rate
   await dropDay1(page);
   const input = row(page, 'B002').locator('input.tc');
   const message = row(page, 'B002').locator('.c-start .msg');
+  // Nothing is judged while typing; Enter commits.
+  assert.equal(await message.textContent(), 'No embedded timecode');
   await input.fill('01:00:00;00');
-  assert.equal(await message.textContent(), 'Drop-frame requires 29.97 or 59.94 fps');
+  assert.equal(await message.textContent(), 'No embedded timecode');
   await input.press('Enter');
+  assert.equal(await message.textContent(), 'Drop-frame requires 29.97 or 59.94 fps');
   assert.equal(await row(page, 'B002').locator('.state').textContent(), 'Left out');
   await input.fill('01:00:00:25');
   await input.press('Enter');
   assert.equal(await message.textContent(), 'Timecode is outside the frame-rate range');
+  // Typed as editors type: digits from the right, short groups, a period for
+  // drop-frame; leaving the field commits as Enter does.
+  await input.fill('1000');
+  await input.press('Enter');
+  assert.deepEqual([await input.inputValue(), await message.textContent()], ['00:00:10:00', '']);
+  await input.fill('1:2:3:4');
+  await input.press('Tab');
+  assert.deepEqual([await input.inputValue(), await message.textContent()], ['01:02:03:04', '']);
+  const dropRow = row(page, 'A001').locator('input.tc');
+  await dropRow.fill('2:0:0.0');
+  await dropRow.press('Enter');
+  assert.equal(await dropRow.inputValue(), '02:00:00;00');
+  await dropRow.press('Escape');
+  await input.fill('10:00:00');
+  await input.press('Enter');
+  assert.deepEqual([await input.inputValue(), await message.textContent()], ['10:00:00', 'Use HH:MM:SS:FF timecode']);
   await input.fill('01:00:00:24');
   await input.press('Enter');
   assert.equal(await message.textContent(), '');
@@ -669,6 +742,12 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
   await row(page, 'B002').locator('input.tc').fill('00:59:59:24');
   await row(page, 'B002').locator('input.tc').press('Enter');
   const ids = await page.locator('#movie-rows [role="row"]').evaluateAll((rows) => rows.map((tr) => tr.dataset.id));
+  // The page's clock, held still so the speed and time left are exact.
+  await page.evaluate(() => {
+    let now = 0;
+    performance.now = () => now;
+    window.__setNow = (ms) => { now = ms; };
+  });
 
   await page.locator('#process').click();
   await page.waitForFunction(() => window.__FAKE__.paused());
@@ -687,6 +766,10 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
   assert.equal(await page.locator('#mode').isDisabled(), true);
   assert.equal(await row(page, 'A001').getByRole('button', { name: /^Remove/ }).isDisabled(), true);
   assert.equal(await page.locator('#summary').textContent(), 'Processing 1 of 3');
+  // Two seconds in, half of A001's 52428800 bytes are copied; 80173200 bytes remain.
+  await page.evaluate(() => window.__setNow(2000));
+  await emit(page, 'progress', { id: ids[0], index: 0, total: 3, progress: 0.5, state: 'processing' });
+  assert.equal(await page.locator('#summary').textContent(), 'Processing 1 of 3 · 13.1 MB/s · 7 s left');
 
   await page.evaluate(() => window.__FAKE__.resume());
   await page.waitForFunction(() => !document.body.classList.contains('processing'));
@@ -775,7 +858,7 @@ test('cancel: the running movie ends "Cancelled.", the rest are not processed', 
   assert.equal(await row(page, 'A001').locator('.backup .mid-path').getAttribute('title'),
     '/media/day1/A001.mov.velmora-backup-4242-1-0');
   assert.equal(await page.locator('#summary').textContent(),
-    '3 movies · 2 to process · 1 done · 1 cancelled · cancelled');
+    '3 movies · 1 done · 2 cancelled');
   assert.equal(await page.locator('#process').textContent(), 'Process 2');
 
   // The report: every movie of the list in its order, as sent, then the
@@ -1277,9 +1360,20 @@ test('accessibility: no serious or critical axe findings, list loaded and help o
     return result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
       .map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ')).slice(0, 3).join(', '));
   });
-  assert.deepEqual(await serious(), []);
+  // Every check in both schemes, with no colour transition half-way.
+  const inBothSchemes = async (what) => {
+    for (const scheme of ['light', 'dark']) {
+      await page.emulateMedia({ colorScheme: scheme, reducedMotion: 'reduce' });
+      assert.deepEqual(await serious(), [], what + ', ' + scheme);
+    }
+  };
+  await inBothSchemes('list');
+  await page.locator('#sort').click();
+  assert.equal(await page.locator('.select-list').count(), 1);
+  await inBothSchemes('open sort list');
+  await page.keyboard.press('Escape');
   await page.locator('#help').click();
-  assert.deepEqual(await serious(), []);
+  await inBothSchemes('help');
   await page.keyboard.press('Escape');
 
   // The in-place question, for the one movie left to retry.
@@ -1287,7 +1381,7 @@ test('accessibility: no serious or critical axe findings, list loaded and help o
   await page.locator('#process').click();
   assert.equal(await page.locator('#confirm-text').textContent(),
     'Replace 1 movie in place? The original stays beside it as a backup.');
-  assert.deepEqual(await serious(), []);
+  await inBothSchemes('in-place question');
   await page.screenshot({ path: path.join(ARTIFACTS, 'page-inplace-question.png') });
   await page.keyboard.press('Escape');
   assert.equal(await page.locator('#confirm').evaluate((d) => d.open), false);

@@ -177,3 +177,64 @@ test('movie facts as the list shows them', () => {
   assert.equal(F.baseName('/a/b/Clip 1.mov'), 'Clip 1.mov');
   assert.equal(F.baseName('/a/b/'), 'b');
 });
+
+test('the batch line, the summary after a cancel and one message per settings field', () => {
+  const MB = 1e6;
+  const lines = [
+    [{ index: 0, total: 3, finished: false, copied: 0, left: 90 * MB, elapsedMs: 0 }, 'Processing 1 of 3'],
+    // Under a second measures nothing yet.
+    [{ index: 0, total: 3, finished: false, copied: 5 * MB, left: 85 * MB, elapsedMs: 999 }, 'Processing 1 of 3'],
+    [{ index: 0, total: 3, finished: false, copied: 20 * MB, left: 70 * MB, elapsedMs: 2000 },
+      'Processing 1 of 3 · 10.0 MB/s · 7 s left'],
+    [{ index: 2, total: 3, finished: true, copied: 90 * MB, left: 0, elapsedMs: 3000 }, 'Processed 3 of 3 · 30.0 MB/s'],
+    [{ index: 4, total: 9, finished: false, copied: 250 * MB, left: 100e9, elapsedMs: 1000 },
+      'Processing 5 of 9 · 250 MB/s · 7 min left'],
+    // "append" copies nothing: no speed, no time left.
+    [{ index: 0, total: 2, finished: true, copied: 0, left: 5 * MB, elapsedMs: 5000 }, 'Processed 1 of 2'],
+  ];
+  for (const [state, text] of lines) assert.equal(F.progressText(state), text, JSON.stringify(state));
+  assert.deepEqual([0.2, 59, 59.5, 61, 3599, 3661].map(F.timeLeftText),
+    ['1 s', '59 s', '1 min', '2 min', '1 h 00 min', '1 h 02 min']);
+
+  const summaries = [
+    [3, { done: 1, cancelled: 2, failed: 0, skipped: 0 }, '3 movies · 1 done · 2 cancelled'],
+    [5, { done: 2, cancelled: 1, failed: 1, skipped: 1 }, '5 movies · 2 done · 1 cancelled · 1 failed · 1 skipped'],
+  ];
+  for (const [total, counts, text] of summaries) assert.equal(F.cancelledSummary(total, counts), text);
+
+  const range = 'Timecode is outside the frame-rate range';
+  const fields = [
+    [[], ''],
+    [[{ error: range, rate: '25/1' }, { error: range, rate: '24/1' }, { error: range, rate: '24000/1001' }],
+      range + ' at 25, 24 and 23.976 fps'],
+    // The shape is wrong at every rate: no rate is named.
+    [[{ error: 'Use HH:MM:SS:FF timecode', rate: '25/1' }, { error: 'Use HH:MM:SS:FF timecode', rate: '30/1' }],
+      'Use HH:MM:SS:FF timecode'],
+    // Two errors: the one most movies meet.
+    [[{ error: 'Skipped drop-frame timecode label', rate: '30000/1001' }, { error: range, rate: '25/1' },
+      { error: range, rate: '25/1' }], range + ' at 25 fps'],
+  ];
+  for (const [problems, text] of fields) assert.equal(F.fieldMessage(problems), text, JSON.stringify(problems));
+});
+
+// What the engine calls "opaque" is named from the video's sample description.
+test('codec names from the video\'s tag where the engine says opaque', () => {
+  const opaque = (tag) => ({ codec: 'opaque', videoIndex: 1, streams: [{ type: 'audio', tag: 'sowt' },
+    { type: 'video', tag }] });
+  const names = [
+    ['xd5c', 'MPEG-2'], ['xdvc', 'MPEG-2'], ['xdhd', 'MPEG-2'], ['mx5p', 'MPEG-2'], ['mx4n', 'MPEG-2'],
+    ['mx3p', 'MPEG-2'], ['m2v1', 'MPEG-2'], ['mp2v', 'MPEG-2'],
+    ['AVdn', 'DNxHD'], ['AVdh', 'DNxHR'], ['apch', 'ProRes 422 HQ'], ['apcn', 'ProRes 422'],
+    ['apcs', 'ProRes 422 LT'], ['apco', 'ProRes 422 Proxy'], ['ap4h', 'ProRes 4444'], ['ap4x', 'ProRes 4444 XQ'],
+    ['hev1', 'HEVC'], ['avc3', 'H.264'], ['mjpb', 'MJPEG'], ['AVDJ', 'MJPEG'], ['dvc ', 'DV'], ['dv5p', 'DVCPRO50'],
+    ['dvhq', 'DVCPRO HD'],
+    // Case matters in a tag; an unknown one is shown as it is.
+    ['XD5C', 'opaque (XD5C)'], ['r210', 'opaque (r210)'],
+  ];
+  for (const [tag, name] of names) assert.equal(F.codecText(opaque(tag)), name, tag);
+  // The engine's own word stays; without a usable tag "opaque" stays too.
+  assert.equal(F.codecText({ codec: 'prores', videoIndex: 0, streams: [{ type: 'video', tag: 'apch' }] }), 'prores');
+  assert.equal(F.codecText({ codec: 'opaque', videoIndex: 3, streams: [] }), 'opaque');
+  assert.equal(F.codecText({ codec: 'opaque' }), 'opaque');
+  assert.equal(F.codecText({}), '—');
+});

@@ -39,6 +39,19 @@ test('formatting matches the engine case table', () => {
   }
 });
 
+// What a field makes of what is typed; the command line's --start reads the same cases.
+test('typed timecodes match the shared entry case table, at a movie\'s rate too', () => {
+  assert.ok(cases.entry.length >= 25);
+  for (const c of cases.entry) {
+    const rate = T.parseRate(c.rate).value;
+    const want = 'error' in c ? { ok: false, error: c.error } : { ok: true, value: c.timecode };
+    assert.deepEqual(T.entryAt(c.text, rate.timescale, rate.frameDuration), want, c.label);
+    assert.deepEqual(T.entryFor({ rate: c.rate }, c.text), want, c.label);
+    // Whatever a field keeps is a label the engine takes at that rate.
+    if (want.ok) assert.ok(T.validateFor({ rate: c.rate }, c.timecode).ok, c.label);
+  }
+});
+
 test('nominal rate and drop-frame test at the edges of the tolerance', () => {
   const table = [
     [30000, 1001, 30, 2], [60000, 1001, 60, 4], [24000, 1001, 24, null], [2997, 100, 30, 2],

@@ -1480,6 +1480,7 @@ test('large text at 1280 x 800: eight rows, folded panels, names keep both ends,
   await row(page, '120401').locator('.name').focus();
   assert.equal(await page.locator('#name-tip').textContent(), '/home/ed/Footage/phone/VID_20240309_120401.mp4');
   assert.equal(await row(page, '120401').locator('.name').getAttribute('aria-describedby'), 'name-tip');
+  await page.screenshot({ path: path.join(ARTIFACTS, 'list-1280x800-large-narrow-names.png') });
   await page.keyboard.press('Escape');
   assert.equal(await page.locator('#name-tip').isVisible(), false);
 

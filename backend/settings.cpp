@@ -105,7 +105,7 @@ nlohmann::json default_settings() {
         {"direction", "add"},   {"timezone", "camera"},   {"copy", true},    {"destination", nullptr},
         {"retain", true},       {"rename", false},        {"prefix", "TC_"}, {"number", false},
         {"recursive", true},    {"reelSource", "none"},   {"reel", ""},      {"continuous", false},
-        {"suffix", "_TC"},      {"existing", "skip"},     {"append", false},   {"movieColumnWidth", nullptr},
+        {"suffix", "_TC"},      {"existing", "skip"},     {"append", false}, {"movieColumnWidth", nullptr},
     };
 }
 

@@ -54,9 +54,11 @@ TEST(SaveSettings, StoresTheNormalisedObjectAndLoadReturnsIt) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(*reply, (json{{"id", 1}, {"result", nullptr}}));
 
-    const json expected =
-        with_changes({{"mode", "drop"}, {"start", "abc"}, {"timezone", "+05:30"}, {"reelSource", "card"},
-                      {"movieColumnWidth", 18.25}});
+    const json expected = with_changes({{"mode", "drop"},
+                                        {"start", "abc"},
+                                        {"timezone", "+05:30"},
+                                        {"reelSource", "card"},
+                                        {"movieColumnWidth", 18.25}});
     const auto loaded = backend.call("load_settings");
     ASSERT_TRUE(loaded);
     EXPECT_EQ((*loaded)["result"], expected);

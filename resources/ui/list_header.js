@@ -71,12 +71,14 @@
       paintWidth();
     }
 
-    function resizeTo(rem) {
+    // A drag saves once, when it ends; a key press at once.
+    function resizeTo(rem, save) {
       const next = clampWidth(rem);
-      if (next === width) return;
-      width = next;
-      paintWidth();
-      onWidth(width);
+      if (next !== width) {
+        width = next;
+        paintWidth();
+      }
+      if (save && width !== null) onWidth(width);
     }
 
     grip.addEventListener('pointerdown', (event) => {
@@ -85,8 +87,9 @@
       grip.setPointerCapture(event.pointerId);
       const startX = event.clientX;
       const startWidth = shownWidth();
-      const move = (e) => resizeTo(startWidth + (e.clientX - startX) / remPx());
-      const end = () => {
+      const move = (e) => resizeTo(startWidth + (e.clientX - startX) / remPx(), false);
+      const end = (e) => {
+        resizeTo(startWidth + (e.clientX - startX) / remPx(), true);
         grip.removeEventListener('pointermove', move);
         grip.removeEventListener('pointerup', end);
         grip.removeEventListener('pointercancel', end);
@@ -100,9 +103,13 @@
       const step = { ArrowRight: KEY_STEP, ArrowUp: KEY_STEP, ArrowLeft: -KEY_STEP, ArrowDown: -KEY_STEP }[event.key];
       if (step === undefined) return;
       event.preventDefault();
-      resizeTo(shownWidth() + step);
+      resizeTo(shownWidth() + step, true);
     });
 
+    // The shared width changes with the window: the handle says so.
+    if (typeof ResizeObserver === 'function') {
+      new ResizeObserver(() => grip.setAttribute('aria-valuenow', String(Math.round(shownWidth())))).observe(column);
+    }
     grip.setAttribute('aria-valuemin', String(MIN_WIDTH));
     grip.setAttribute('aria-valuemax', String(MAX_WIDTH));
     paintSort();

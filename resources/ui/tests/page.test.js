@@ -1486,11 +1486,14 @@ test('large text at 1280 x 800: eight rows, folded panels, names keep both ends,
 
   // Dragged wider, the names come back whole; the width is what is saved.
   const box = await grip.boundingBox();
+  const savesBefore = (await calls(page, 'save_settings')).length;
   await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
   await page.mouse.down();
   await page.mouse.move(box.x + box.width / 2 + 240, box.y + box.height / 2, { steps: 4 });
   await page.mouse.up();
   assert.equal((await lastSaved(page)).movieColumnWidth, 17);
+  // Saved once, when the drag ended.
+  assert.equal((await calls(page, 'save_settings')).length, savesBefore + 1);
   await page.waitForFunction(() => !document.querySelector('#movie-rows .name [aria-hidden]'));
   assert.deepEqual(await shownNames(page, 2), [['VID_20240309_120400.mp4', true], ['VID_20240309_120401.mp4', true]]);
   await cleanClose(page);

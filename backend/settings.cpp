@@ -21,6 +21,9 @@ constexpr std::string_view kSettingsFile = "settings.json";
 constexpr std::size_t kTimecodeFieldLimit = 11;  // characters
 constexpr std::size_t kPrefixLimit = 100;        // characters
 constexpr std::size_t kDestinationLimit = 4096;  // bytes
+// The page's Movie column, in rem: the list stays usable at either end.
+constexpr double kColumnWidthMin = 7;
+constexpr double kColumnWidthMax = 60;
 
 bool is_two_digits(std::string_view text) {
     return text.size() == 2 && text[0] >= '0' && text[0] <= '9' && text[1] >= '0' && text[1] <= '9';
@@ -86,6 +89,14 @@ bool is_accepted_destination(const nlohmann::json& member) {
     return !text.empty() && text.size() <= kDestinationLimit && text.front() == '/';
 }
 
+// The page's own: a width it dragged the Movie column to, or null for the
+// column's share of the list.
+bool is_accepted_column_width(const nlohmann::json& member) {
+    if (!member.is_number()) return false;
+    const double width = member.get<double>();
+    return width >= kColumnWidthMin && width <= kColumnWidthMax;
+}
+
 }  // namespace
 
 nlohmann::json default_settings() {
@@ -94,7 +105,7 @@ nlohmann::json default_settings() {
         {"direction", "add"},   {"timezone", "camera"},   {"copy", true},    {"destination", nullptr},
         {"retain", true},       {"rename", false},        {"prefix", "TC_"}, {"number", false},
         {"recursive", true},    {"reelSource", "none"},   {"reel", ""},      {"continuous", false},
-        {"suffix", "_TC"},      {"existing", "skip"},     {"append", false},
+        {"suffix", "_TC"},      {"existing", "skip"},     {"append", false}, {"movieColumnWidth", nullptr},
     };
 }
 
@@ -117,6 +128,7 @@ nlohmann::json normalize_settings(const nlohmann::json& value) {
     }
     if (auto given = member("destination"); is_accepted_destination(given)) settings["destination"] = given;
     if (auto given = member("reel"); is_accepted_reel(given)) settings["reel"] = given;
+    if (auto given = member("movieColumnWidth"); is_accepted_column_width(given)) settings["movieColumnWidth"] = given;
     if (auto given = member("suffix"); given.is_string() && is_valid_suffix(given.get_ref<const std::string&>())) {
         settings["suffix"] = given;
     }

@@ -10,7 +10,7 @@
 
 namespace velmora {
 
-// The nineteen settings with their default values.
+// The twenty settings with their default values.
 nlohmann::json default_settings();
 
 // A complete settings object from any value: every member that is missing,

@@ -18,7 +18,7 @@ using nlohmann::json;
 
 const json kDefaults = json::parse(R"({
   "append": false, "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
-  "offset": "00:00:00:00", "existing": "skip", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
+  "movieColumnWidth": null, "offset": "00:00:00:00", "existing": "skip", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
   "retain": true, "source": "embedded", "start": "01:00:00:00", "suffix": "_TC", "timezone": "camera"})");
 
 json with_changes(const json& changes) {
@@ -48,13 +48,17 @@ TEST(SaveSettings, StoresTheNormalisedObjectAndLoadReturnsIt) {
                         {"reelSource", "card"},
                         {"reel", std::string(33, 'r')},
                         {"continuous", "yes"},
+                        {"movieColumnWidth", 18.25},
                         {"extra", 1}};
     const auto reply = backend.call("save_settings", {{"value", saved}});
     ASSERT_TRUE(reply);
     EXPECT_EQ(*reply, (json{{"id", 1}, {"result", nullptr}}));
 
-    const json expected =
-        with_changes({{"mode", "drop"}, {"start", "abc"}, {"timezone", "+05:30"}, {"reelSource", "card"}});
+    const json expected = with_changes({{"mode", "drop"},
+                                        {"start", "abc"},
+                                        {"timezone", "+05:30"},
+                                        {"reelSource", "card"},
+                                        {"movieColumnWidth", 18.25}});
     const auto loaded = backend.call("load_settings");
     ASSERT_TRUE(loaded);
     EXPECT_EQ((*loaded)["result"], expected);

@@ -17,7 +17,7 @@ using testing::TempDir;
 
 const json kDefaults = json::parse(R"({
   "append": false, "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "auto", "number": false,
-  "offset": "00:00:00:00", "existing": "skip", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
+  "movieColumnWidth": null, "offset": "00:00:00:00", "existing": "skip", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
   "retain": true, "source": "embedded", "start": "01:00:00:00", "suffix": "_TC", "timezone": "camera"})");
 
 // `changes` are the members that must differ from the defaults after
@@ -152,6 +152,13 @@ INSTANTIATE_TEST_SUITE_P(
         NormaliseCase{"destination_limit_in_bytes", json{{"destination", "/" + repeat("\xc3\xa9", 2048)}},
                       json::object()},
         NormaliseCase{"destination_not_a_string", json{{"destination", true}}, json::object()},
+        NormaliseCase{"column_width_fraction", json{{"movieColumnWidth", 18.25}}, json{{"movieColumnWidth", 18.25}}},
+        NormaliseCase{"column_width_limits", json{{"movieColumnWidth", 7}}, json{{"movieColumnWidth", 7}}},
+        NormaliseCase{"column_width_widest", json{{"movieColumnWidth", 60}}, json{{"movieColumnWidth", 60}}},
+        NormaliseCase{"column_width_too_narrow", json{{"movieColumnWidth", 6.75}}, json::object()},
+        NormaliseCase{"column_width_too_wide", json{{"movieColumnWidth", 60.25}}, json::object()},
+        NormaliseCase{"column_width_as_text", json{{"movieColumnWidth", "18"}}, json::object()},
+        NormaliseCase{"column_width_boolean", json{{"movieColumnWidth", true}}, json::object()},
         NormaliseCase{"unknown_keys_dropped", json{{"extra", 1}, {"Copy", false}, {"rename", true}},
                       json{{"rename", true}}}),
     [](const auto& case_info) { return case_info.param.name; });
@@ -160,7 +167,7 @@ TEST(NormalizeSettings, IsIdempotent) {
     const json once =
         normalize_settings(json{{"mode", "drop"}, {"prefix", "x"}, {"destination", "/d"}, {"copy", false}});
     EXPECT_EQ(normalize_settings(once), once);
-    EXPECT_EQ(once.size(), 19u);
+    EXPECT_EQ(once.size(), 20u);
 }
 
 struct FileSetup {

@@ -151,7 +151,7 @@ TEST(StandardStreams, ClosedOutputIsNeverReusedForTheSettingsFile) {
     EXPECT_EQ(backend.error_text(), "");
     json expected = json::parse(R"({
       "append": false, "continuous": false, "copy": true, "destination": null, "direction": "add", "mode": "drop", "number": false,
-      "offset": "00:00:00:00", "existing": "skip", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
+      "movieColumnWidth": null, "offset": "00:00:00:00", "existing": "skip", "prefix": "TC_", "recursive": true, "reel": "", "reelSource": "none", "rename": false,
       "retain": true, "source": "embedded", "start": "01:00:00:00", "suffix": "_TC", "timezone": "camera"})");
     EXPECT_EQ(read_file(stored), expected.dump(2));
 }

@@ -14,6 +14,7 @@
   let settings = { ...S.DEFAULTS };
   let list = null;
   let panel = null;
+  let header = null;
   let batch = null; // {ids, done} while a process_movies request is outstanding
   let lastBatch = null; // the last batch the backend answered: its settings name the report's folder
   // 'restore' or 'remove' while the page restores all originals or removes
@@ -57,6 +58,7 @@
     item.append(body, close);
     container.append(item);
     syncNoticeAreas();
+    if (container.scrollHeight > container.clientHeight) container.scrollTop = item.offsetTop - container.offsetTop;
     return item;
   }
 
@@ -70,7 +72,56 @@
 
   function syncNoticeAreas() {
     $('messages').hidden = $('messages').children.length === 0;
-    $('import-errors').hidden = $('import-error-list').children.length === 0;
+    // The newest says how many came before it, for when it shows alone.
+    const notices = [...$('messages').children];
+    notices.forEach((item, i) => {
+      if (i === notices.length - 1 && i > 0) item.dataset.earlier = String(i);
+      else delete item.dataset.earlier;
+    });
+    const items = $('import-error-list').children.length;
+    $('import-errors').hidden = items === 0;
+    const files = items - (otherFiles.length > 0 ? 1 : 0) + otherFiles.length;
+    $('import-errors-count').textContent = files > 0 ? ' · ' + files + (files === 1 ? ' file' : ' files') : '';
+  }
+
+  // ---- panels that fold to one line ---------------------------------------
+
+  // Large text in a short window leaves room for few rows: the settings and
+  // the refusals then start folded. What the user chose by hand stays.
+  const COMPACT_LINES = 36;
+  const folds = { settings: null, imports: null };
+
+  function compactWindow() {
+    const rem = parseFloat(getComputedStyle(document.documentElement).fontSize) || 16;
+    return window.innerHeight / rem < COMPACT_LINES;
+  }
+
+  function settingsLine() {
+    const chosen = (name) => {
+      const input = document.querySelector('#settings input[name="' + name + '"]:checked');
+      return input ? input.parentElement.textContent.trim() : '';
+    };
+    const mode = $('mode');
+    return [chosen('source'), mode.options[mode.selectedIndex] ? mode.options[mode.selectedIndex].text : '',
+      chosen('output')].filter(Boolean).join(' · ');
+  }
+
+  function paintFolds() {
+    const compact = compactWindow();
+    const settingsOpen = folds.settings !== null ? folds.settings : !compact;
+    const importsOpen = folds.imports !== null ? folds.imports : !compact;
+    $('settings').classList.toggle('folded', !settingsOpen);
+    document.querySelector('.layout').classList.toggle('settings-folded', !settingsOpen);
+    $('settings-toggle').setAttribute('aria-expanded', String(settingsOpen));
+    $('settings-line').textContent = settingsOpen ? '' : settingsLine();
+    $('import-errors').classList.toggle('folded', !importsOpen);
+    $('import-errors-toggle').setAttribute('aria-expanded', String(importsOpen));
+    document.body.classList.toggle('compact', compact);
+  }
+
+  function toggleFold(which, button) {
+    folds[which] = button.getAttribute('aria-expanded') !== 'true';
+    paintFolds();
   }
 
   // Files that are not movies (a card's XML, THM, LRV, JPG…) share one
@@ -151,8 +202,10 @@
       });
   }
 
+  // The form knows nothing of the list's own settings: they stay as they are.
   function settingsChanged(next) {
-    settings = next;
+    settings = { ...next, movieColumnWidth: settings.movieColumnWidth };
+    paintFolds();
     $('created-heading').textContent = F.createdHeading(settings.timezone);
     list.rederive(settings);
     save(settings);
@@ -527,6 +580,7 @@
     zoomStep = Math.min(ZOOM_STEPS.length - 1, Math.max(0, step));
     const percent = Math.round(ZOOM_STEPS[zoomStep] * 100);
     document.documentElement.style.fontSize = percent === 100 ? '' : percent + '%';
+    paintFolds();
   }
 
   function onZoomKey(event) {
@@ -566,7 +620,18 @@
       clearImportErrors();
       $('add-movies').focus();
     });
-    $('sort').addEventListener('change', () => { list.setView({ sort: $('sort').value }); listChanged(); });
+    $('sort').addEventListener('change', () => {
+      header.setSort($('sort').value);
+      list.setView({ sort: $('sort').value, descending: false });
+      listChanged();
+    });
+    $('settings-toggle').addEventListener('click', () => toggleFold('settings', $('settings-toggle')));
+    $('import-errors-toggle').addEventListener('click', () => toggleFold('imports', $('import-errors-toggle')));
+    window.addEventListener('resize', paintFolds);
+    // The bar's height follows the root font size, whoever sets it.
+    if (typeof ResizeObserver === 'function') {
+      new ResizeObserver(() => requestAnimationFrame(paintFolds)).observe(document.querySelector('.topbar'));
+    }
     $('only-problems').addEventListener('change', () => {
       list.setView({ problemsOnly: $('only-problems').checked });
       listChanged();
@@ -603,13 +668,29 @@
     list = root.VelmoraMovieList.create({
       tbody: $('movie-rows'),
       scroller: document.querySelector('.table-wrap'),
+      nameHeader: $('name-heading'),
+      tip: $('name-tip'),
       onChange: listChanged,
       onReveal: (file) => Bridge.invoke('reveal', { file }).catch((error) => showError(error.message)),
       onRestore: restore,
       checkOutputs: (paths) => Bridge.invoke('outputs_exist', { paths }).then((reply) => reply && reply.exists),
     });
+    header = root.VelmoraListHeader.create({
+      head: document.querySelector('.movies .head'),
+      table: document.querySelector('.movies'),
+      onSort: (key, descending) => {
+        $('sort').value = key;
+        list.setView({ sort: key, descending });
+        listChanged();
+      },
+      onWidth: (rem) => {
+        settings = { ...settings, movieColumnWidth: rem };
+        save(settings);
+      },
+    });
     wire();
     panel.show(settings);
+    paintFolds();
     listChanged();
 
     if (!Bridge.connected()) showError('Velmora is not connected: open this page from the Velmora application.');
@@ -632,7 +713,9 @@
       if (Bridge.connected()) showError(error.message);
     }
     panel.show(settings);
+    header.setWidth(settings.movieColumnWidth);
     $('created-heading').textContent = F.createdHeading(settings.timezone);
+    paintFolds();
     listChanged();
     document.body.dataset.ready = 'true';
     if (Bridge.connected()) Bridge.invoke('ui_ready').catch((error) => showError(error.message));

@@ -198,9 +198,30 @@ const VelmoraFormat = (function () {
     return slash < 0 ? trimmed : trimmed.slice(slash + 1);
   }
 
+  // The longest "head…tail" of `text` that `fits`, keeping a little more of
+  // the end: cameras number their clips there ("VID_2024…120400.mp4").
+  // Whole code points only, so no character is split.
+  function shortenMiddle(text, fits) {
+    if (fits(text)) return text;
+    const chars = Array.from(text);
+    const cut = (kept) => {
+      const tail = Math.ceil(kept * 0.6);
+      return chars.slice(0, kept - tail).join('') + '…' + chars.slice(chars.length - tail).join('');
+    };
+    let low = 1;
+    let high = chars.length - 1;
+    if (!fits(cut(low))) return cut(low);
+    while (low < high) {
+      const mid = Math.ceil((low + high) / 2);
+      if (fits(cut(mid))) low = mid;
+      else high = mid - 1;
+    }
+    return cut(low);
+  }
+
   return Object.freeze({ fpsText, rateText, measuredRateText, durationText, sizeText, instantText, clockText,
     createdHeading, trackCounts, tracksText, baseName, fieldMessage, codecText, timeLeftText, progressText,
-    cancelledSummary });
+    cancelledSummary, shortenMiddle });
 })();
 
 if (typeof module === 'object' && module.exports) module.exports = VelmoraFormat;

@@ -84,7 +84,7 @@
 
   const NOT_ORIGINAL = 'Not this movie\'s original: ';
 
-  function create({ tbody, scroller, onChange, onReveal, onRestore, checkOutputs }) {
+  function create({ tbody, scroller, nameHeader, tip, onChange, onReveal, onRestore, checkOutputs }) {
     const entries = new Map();
     let settings = null;
     // Planned outputs the backend found taken; asked again after each change.
@@ -113,6 +113,87 @@
       }, { passive: true });
     }
 
+    // ---- names: shortened in the middle to the Movie column's width ---------
+
+    const measure = document.createElement('canvas').getContext('2d');
+    let nameRoom = 0;
+    let nameFont = '';
+
+    function fitName(entry) {
+      const v = entry.view;
+      let shown = v.name;
+      if (nameRoom > 0 && nameFont !== '') {
+        measure.font = nameFont;
+        shown = F.shortenMiddle(v.name, (text) => measure.measureText(text).width <= nameRoom);
+      }
+      if (v.shownName === shown) return;
+      v.shownName = shown;
+      if (shown === v.name) {
+        v.nameText.textContent = shown;
+        return;
+      }
+      // Screen readers get the whole name; the eye gets what fits.
+      const eye = el('span', '', shown);
+      eye.setAttribute('aria-hidden', 'true');
+      v.nameText.replaceChildren(el('span', 'sr-only', v.name), eye);
+    }
+
+    // The column's room and the names' font, measured once for all rows.
+    function fitNames() {
+      if (!nameHeader) return;
+      const style = getComputedStyle(nameHeader);
+      nameRoom = nameHeader.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight) - 1;
+      const first = entries.values().next();
+      if (first.done) return;
+      const font = getComputedStyle(first.value.view.nameText);
+      nameFont = font.fontStyle + ' ' + font.fontWeight + ' ' + font.fontSize + ' ' + font.fontFamily;
+      for (const entry of entries.values()) fitName(entry);
+    }
+
+    let fitFrame = 0;
+    if (nameHeader && typeof ResizeObserver === 'function') {
+      new ResizeObserver(() => {
+        cancelAnimationFrame(fitFrame);
+        fitFrame = requestAnimationFrame(fitNames);
+      }).observe(nameHeader);
+    }
+
+    // The whole path at once, on hover and on keyboard focus, read as the
+    // name's description; Escape hides it again.
+    function showTip(target) {
+      if (!tip) return;
+      tip.textContent = target.dataset.path;
+      tip.hidden = false;
+      target.setAttribute('aria-describedby', tip.id);
+      const box = target.getBoundingClientRect();
+      const room = document.documentElement.clientWidth;
+      tip.style.left = Math.max(0, Math.min(box.left, room - tip.offsetWidth)) + 'px';
+      const below = box.bottom + 2;
+      tip.style.top = (below + tip.offsetHeight > window.innerHeight ? box.top - tip.offsetHeight - 2 : below) + 'px';
+    }
+
+    function hideTip(target) {
+      if (!tip) return;
+      tip.hidden = true;
+      if (target) target.removeAttribute('aria-describedby');
+    }
+
+    const nameAt = (event) => (event.target instanceof Element ? event.target.closest('.c-name .name') : null);
+    tbody.addEventListener('mouseover', (event) => { const n = nameAt(event); if (n) showTip(n); });
+    tbody.addEventListener('mouseout', (event) => {
+      const n = nameAt(event);
+      if (n && n !== document.activeElement) hideTip(n);
+    });
+    tbody.addEventListener('focusin', (event) => { const n = nameAt(event); if (n) showTip(n); });
+    tbody.addEventListener('focusout', (event) => { const n = nameAt(event); if (n) hideTip(n); });
+    tbody.addEventListener('keydown', (event) => {
+      const n = nameAt(event);
+      if (n && tip && event.key === 'Escape' && !tip.hidden) {
+        event.preventDefault();
+        hideTip(n);
+      }
+    });
+
     // What would be sent for this movie: a typed override wins over the derivation.
     function effective(entry) {
       if (entry.override !== null) {
@@ -133,7 +214,7 @@
         return;
       }
       const ordered = [...entries.values()];
-      if (sortKey !== 'start' && sortKey !== 'status' && COMPARE[sortKey]) ordered.sort(COMPARE[sortKey]);
+      if (sortKey !== 'start' && sortKey !== 'status' && COMPARE[sortKey]) ordered.sort(compare());
       const results = T.deriveContinuous(ordered.map((e) => ({ movie: e.record, typed: e.override })), settings);
       ordered.forEach((entry, i) => { entry.derived = results[i]; });
     }
@@ -157,8 +238,11 @@
 
       const nameCell = cell('c-name');
       const where = el('div', 'secondary');
-      nameCell.append(el('div', 'primary', name), where);
-      nameCell.title = typeof r.path === 'string' ? r.path : '';
+      // Focusable so the whole path shows from the keyboard as on hover.
+      const nameText = el('div', 'primary name', name);
+      nameText.tabIndex = 0;
+      nameText.dataset.path = typeof r.path === 'string' ? r.path : name;
+      nameCell.append(nameText, where);
 
       const created = cell('c-created');
       const createdText = el('div', 'primary mono');
@@ -265,10 +349,11 @@
       reveal.addEventListener('click', () => onReveal(entry.result.output));
       restore.addEventListener('click', () => onRestore(entry.id, restore));
 
-      entry.view = { tr, where, createdText, createdBasis, input, reset, startMsg, replaces, end, bar, state, result,
+      entry.view = { tr, nameText, shownName: name, where, createdText, createdBasis, input, reset, startMsg, replaces, end, bar, state, result,
         remove, name, output, outLabel, outPath, reveal, backupLine, backupLabel, backupPath, restore, backupNote,
         outNote,
         failHint, collision };
+      fitName(entry);
     }
 
     // The next row below that shows a start field the user can type in.
@@ -507,6 +592,7 @@
     // ---- view: order and filter (the batch keeps the import order) ---------
 
     let sortKey = 'import';
+    let descending = false;
     let problemsOnly = false;
     const collator = new Intl.Collator(undefined, { numeric: true, sensitivity: 'base' });
     const STATUS_ORDER = ['error', 'left', 'cancelled', 'skipped', 'unreached', 'processing', 'queued', 'ready',
@@ -532,9 +618,16 @@
       status: (a, b) => STATUS_ORDER.indexOf(shownPhase(a)) - STATUS_ORDER.indexOf(shownPhase(b)) || byName(a, b),
     };
 
+    // Descending turns the whole order round, ties included; equal rows keep
+    // their import order either way, as the sort is stable.
+    function compare() {
+      const by = COMPARE[sortKey];
+      return descending ? (a, b) => by(b, a) : by;
+    }
+
     function applySort() {
       const ordered = [...entries.values()];
-      if (COMPARE[sortKey]) ordered.sort(COMPARE[sortKey]);
+      if (COMPARE[sortKey]) ordered.sort(compare());
       let previous = null;
       for (const entry of ordered) {
         const tr = entry.view.tr;
@@ -564,8 +657,10 @@
     }
 
     function setView(view) {
-      if (typeof view.sort === 'string' && view.sort !== sortKey) {
+      const down = view.descending === true;
+      if (typeof view.sort === 'string' && (view.sort !== sortKey || down !== descending)) {
         sortKey = view.sort;
+        descending = down;
         repaintRun();
       }
       if (typeof view.problemsOnly === 'boolean') problemsOnly = view.problemsOnly;
@@ -637,6 +732,7 @@
         fragment.append(entry.view.tr);
       }
       tbody.append(fragment);
+      if (nameFont === '') fitNames();
       repaintRun();
       if (sortKey !== 'import') applySort();
       changed();
@@ -860,7 +956,8 @@
 
     return { add, rederive, remove: (id) => removeEntry(id, false), clear, eligible, beginBatch,
       applyProgress, endBatch, restored, restorable, backupPlan, backupsRemoved, setRestoreLocked, recordOf,
-      reportEntries, counts, problems, ratesInUse, firstName, setView, shown: applyFilter, size: () => entries.size };
+      reportEntries, counts, problems, ratesInUse, firstName, setView, fitNames, shown: applyFilter,
+      size: () => entries.size };
   }
 
   root.VelmoraMovieList = Object.freeze({ create });

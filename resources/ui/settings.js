@@ -1,4 +1,4 @@
-// The nineteen user settings: defaults, the same forgiving normalisation the
+// The twenty user settings: defaults, the same forgiving normalisation the
 // backend applies, and the output names they lead to. Pure.
 const VelmoraSettings = (function (T, Reel) {
   'use strict';
@@ -11,6 +11,8 @@ const VelmoraSettings = (function (T, Reel) {
     direction: 'add',
     existing: 'skip',
     mode: 'auto',
+    // The list's Movie column in rem, or null for its share of the list.
+    movieColumnWidth: null,
     number: false,
     offset: '00:00:00:00',
     prefix: 'TC_',
@@ -39,6 +41,8 @@ const VelmoraSettings = (function (T, Reel) {
   const SUFFIX_MESSAGE = 'Use a suffix of up to 16 bytes without “/”.';
   const ZONE_MESSAGE = 'Use an offset from UTC as +hh:mm or -hh:mm, from -12:00 to +14:00';
   const FORBIDDEN = '<>:"/\\|?*';
+  const COLUMN_MIN = 7;
+  const COLUMN_MAX = 60;
 
   // Unicode scalar values, as the backend counts them.
   const scalarCount = (text) => Array.from(text).length;
@@ -61,6 +65,10 @@ const VelmoraSettings = (function (T, Reel) {
     }
     if (typeof input.prefix === 'string' && scalarCount(input.prefix) <= 100) out.prefix = input.prefix;
     if (isValidSuffix(input.suffix)) out.suffix = input.suffix;
+    const width = input.movieColumnWidth;
+    if (typeof width === 'number' && Number.isFinite(width) && width >= COLUMN_MIN && width <= COLUMN_MAX) {
+      out.movieColumnWidth = width;
+    }
     const dest = input.destination;
     if (typeof dest === 'string' && dest.startsWith('/') && utf8Length(dest) <= 4096) {
       out.destination = dest;

@@ -21,7 +21,7 @@ function installFake(config) {
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
   const defaults = {
     append: false, continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto',
-    number: false, offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false,
+    movieColumnWidth: null, number: false, offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false,
     retain: true, source: 'embedded', start: '01:00:00:00', suffix: '_TC', timezone: 'camera',
   };
 

@@ -18,8 +18,8 @@ const ARTIFACTS = process.env.VELMORA_ARTIFACT_DIR || path.join(os.tmpdir(), 've
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--disable-sync', '--no-first-run'];
 const DEFAULTS = {
-  append: false, continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto', number: false,
-  offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
+  append: false, continuous: false, copy: true, destination: null, direction: 'add', existing: 'skip', mode: 'auto',
+  movieColumnWidth: null, number: false, offset: '00:00:00:00', prefix: 'TC_', recursive: true, reel: '', reelSource: 'none', rename: false, retain: true,
   source: 'embedded', start: '01:00:00:00', suffix: '_TC', timezone: 'camera',
 };
 
@@ -324,7 +324,7 @@ test('refusals: each known message gets its plain line, other files share one, t
   await cleanClose(page);
 });
 
-test('settings: every change is saved with all nineteen keys and re-derives the rows', async () => {
+test('settings: every change is saved with all twenty keys and re-derives the rows', async () => {
   const page = await openPage({ destination: '/exports/day1' });
   await dropDay1(page);
 
@@ -448,7 +448,7 @@ test('settings: every change is saved with all nineteen keys and re-derives the 
   await page.locator('#recursive').uncheck();
   assert.deepEqual(await lastSaved(page), {
     append: false, continuous: false, copy: false, destination: null, direction: 'subtract', existing: 'skip', mode: 'non-drop',
-    number: true, offset: '00:00:01:00', prefix: 'a:b', recursive: false, reel: '', reelSource: 'none', rename: true,
+    movieColumnWidth: null, number: true, offset: '00:00:01:00', prefix: 'a:b', recursive: false, reel: '', reelSource: 'none', rename: true,
     retain: false, source: 'custom', start: '10:00:00:12', suffix: '_TC', timezone: 'utc',
   });
   await cleanClose(page);
@@ -1143,6 +1143,11 @@ test('before any batch there is no report to save', async () => {
   await cleanClose(page);
 });
 
+// Which headers say the list is sorted by them, and how.
+const sortMarks = (page) => page.locator('.head [role="columnheader"]').evaluateAll((headers) =>
+  Object.fromEntries(headers.filter((h) => h.hasAttribute('aria-sort'))
+    .map((h) => [h.querySelector('button').firstChild.textContent, h.getAttribute('aria-sort')])));
+
 test('sorting by name, folder, rate, start and status; only problems', async () => {
   const page = await openPage({ failures: { '/media/day1/C003.mov': 'Fragmented movies are not supported yet' } });
   await dropDay1(page);
@@ -1159,6 +1164,26 @@ test('sorting by name, folder, rate, start and status; only problems', async () 
     start: ['A001.mov', 'C003.mov', 'B002.mp4'],
     import: ['A001.mov', 'B002.mp4', 'C003.mov'],
   });
+  assert.deepEqual(await sortMarks(page), {});
+
+  // The headers sort too: ascending first, descending on the second press,
+  // and only the sorted header says so. The sort list follows.
+  const byHeader = [];
+  for (const label of ['Movie', 'Movie', 'fps · Duration', 'fps · Duration', 'Start', 'Movie']) {
+    await page.locator('.head').getByRole('button', { name: label, exact: true }).click();
+    byHeader.push([label, await names(), await sortMarks(page), await page.locator('#sort').inputValue()]);
+  }
+  assert.deepEqual(byHeader, [
+    ['Movie', ['A001.mov', 'B002.mp4', 'C003.mov'], { Movie: 'ascending' }, 'name'],
+    ['Movie', ['C003.mov', 'B002.mp4', 'A001.mov'], { Movie: 'descending' }, 'name'],
+    ['fps · Duration', ['C003.mov', 'B002.mp4', 'A001.mov'], { 'fps · Duration': 'ascending' }, 'rate'],
+    ['fps · Duration', ['A001.mov', 'B002.mp4', 'C003.mov'], { 'fps · Duration': 'descending' }, 'rate'],
+    ['Start', ['A001.mov', 'C003.mov', 'B002.mp4'], { Start: 'ascending' }, 'start'],
+    ['Movie', ['A001.mov', 'B002.mp4', 'C003.mov'], { Movie: 'ascending' }, 'name'],
+  ]);
+  await page.locator('#sort').selectOption('folder');
+  assert.deepEqual(await sortMarks(page), {});
+  await page.locator('#sort').selectOption('import');
 
   await page.locator('#process').click();
   await page.waitForFunction(() => !document.body.classList.contains('processing') &&
@@ -1455,3 +1480,122 @@ test('900 x 600 to large text, light and dark: name and status stay in view, axe
   await cleanClose(page);
 });
 
+
+// A phone's day: names that differ only near their end, and refusals.
+const PHONE_DAY = { '/home/ed/Footage/phone': {
+  files: Array.from({ length: 12 }, (_, i) => ({
+    path: '/home/ed/Footage/phone/VID_20240309_1204' + String(i).padStart(2, '0') + '.mp4', fields: {} })),
+  errors: [{ name: 'b.mov', message: 'Fragmented movies are not supported yet' },
+    { name: 'c.mov', message: 'Fragmented movies are not supported yet' }] } };
+
+// What each of the first rows shows of its name, and whether that fits.
+const shownNames = (page, count) => page.locator('#movie-rows .c-name .name').evaluateAll((nodes, n) =>
+  nodes.slice(0, n).map((node) => {
+    const eye = node.querySelector('[aria-hidden="true"]');
+    return [eye ? eye.textContent : node.textContent, node.scrollWidth <= node.clientWidth];
+  }), count);
+
+test('large text at 1280 x 800: eight rows, folded panels, names keep both ends, a column width that stays', async () => {
+  const page = await openPage({ library: PHONE_DAY });
+  await page.locator('#summary').click();
+  for (let i = 0; i < 3; i += 1) await page.keyboard.press('Control+Equal');
+  const drop = () => emit(page, 'native://drag-drop', { paths: ['/home/ed/Footage/phone'] });
+  await drop();
+  await page.locator('#movie-rows [role="row"]').nth(11).waitFor();
+  // Dropped again twice: the newest of the two notices in one line, with a
+  // count of the one before.
+  await drop();
+  await drop();
+  await page.locator('#messages li').nth(1).waitFor();
+  await page.mouse.move(640, 790);
+  const notices = () => page.locator('#messages').evaluate((list) => ({
+    shown: [...list.children].filter((li) => li.getBoundingClientRect().height > 0).length,
+    room: Math.round(list.getBoundingClientRect().height / 24 * 4) / 4,
+    count: getComputedStyle(list.lastElementChild, '::before').content,
+  }));
+  const folded = await notices();
+  assert.ok(folded.shown === 1 && folded.room <= 2 && folded.count === '"+1"', JSON.stringify(folded));
+  await page.locator('#messages li').last().getByRole('button', { name: /^Dismiss/ }).focus();
+  assert.equal((await notices()).shown, 2);
+  await page.locator('#summary').click();
+
+  // The settings and the refusals take one line each, and open by keyboard.
+  assert.deepEqual(await page.locator('button.fold').evaluateAll((buttons) =>
+    buttons.map((b) => [b.textContent, b.getAttribute('aria-expanded')])),
+  [['Settings', 'false'], ['Not imported · 6 files', 'false']]);
+  assert.equal(await page.locator('#settings fieldset').first().isVisible(), false);
+  assert.equal(await page.locator('#import-error-list').isVisible(), false);
+  const fullyShown = () => page.evaluate(() => {
+    const wrap = document.querySelector('.table-wrap').getBoundingClientRect();
+    const head = document.querySelector('.movies .head').getBoundingClientRect();
+    return [...document.querySelectorAll('#movie-rows [role="row"]')].filter((tr) => {
+      const box = tr.getBoundingClientRect();
+      return box.top >= head.bottom - 0.5 && box.bottom <= wrap.bottom + 0.5;
+    }).length;
+  });
+  assert.ok(await fullyShown() >= 8, String(await fullyShown()));
+  for (const scheme of ['light', 'dark']) {
+    await page.emulateMedia({ colorScheme: scheme, reducedMotion: 'reduce' });
+    assert.deepEqual(await seriousFindings(page), [], scheme);
+    await page.screenshot({ path: path.join(ARTIFACTS, `list-1280x800-large-${scheme}.png`) });
+  }
+  await page.emulateMedia({ colorScheme: 'light' });
+  await page.locator('#import-errors-toggle').focus();
+  await page.keyboard.press('Enter');
+  assert.equal(await page.locator('#import-errors-toggle').getAttribute('aria-expanded'), 'true');
+  assert.equal(await page.locator('#import-error-list').isVisible(), true);
+  await page.locator('#settings-toggle').focus();
+  await page.keyboard.press('Space');
+  assert.equal(await page.locator('#settings fieldset').first().isVisible(), true);
+  await page.keyboard.press('Space');
+  assert.equal(await page.locator('#settings fieldset').first().isVisible(), false);
+
+  // The narrowest Movie column: both names lose their middle, keep their own end, and fit.
+  const grip = page.getByRole('separator', { name: /Movie column width/ });
+  await grip.focus();
+  for (let i = 0; i < 40; i += 1) await page.keyboard.press('ArrowLeft');
+  assert.equal(await grip.getAttribute('aria-valuenow'), '7');
+  assert.equal((await lastSaved(page)).movieColumnWidth, 7);
+  const [[first, firstFits], [second, secondFits]] = await shownNames(page, 2);
+  assert.deepEqual([firstFits, secondFits], [true, true]);
+  for (const [shown, full] of [[first, 'VID_20240309_120400.mp4'], [second, 'VID_20240309_120401.mp4']]) {
+    const [head, tail] = shown.split('…');
+    assert.ok(tail !== undefined && head.length >= 1 && tail.length > head.length, shown);
+    assert.ok(full.startsWith(head) && full.endsWith(tail), shown);
+  }
+  assert.notEqual(first, second);
+  // Screen readers still get the whole name.
+  assert.equal(await row(page, '120400').locator('.name .sr-only').textContent(), 'VID_20240309_120400.mp4');
+
+  // The whole path at once on hover and on keyboard focus, as the name's description.
+  await row(page, '120400').locator('.name').hover();
+  assert.equal(await page.locator('#name-tip').isVisible(), true);
+  assert.equal(await page.locator('#name-tip').textContent(), '/home/ed/Footage/phone/VID_20240309_120400.mp4');
+  await row(page, '120401').locator('.name').focus();
+  assert.equal(await page.locator('#name-tip').textContent(), '/home/ed/Footage/phone/VID_20240309_120401.mp4');
+  assert.equal(await row(page, '120401').locator('.name').getAttribute('aria-describedby'), 'name-tip');
+  await page.screenshot({ path: path.join(ARTIFACTS, 'list-1280x800-large-narrow-names.png') });
+  await page.keyboard.press('Escape');
+  assert.equal(await page.locator('#name-tip').isVisible(), false);
+
+  // Dragged wider, the names come back whole; the width is what is saved.
+  const box = await grip.boundingBox();
+  const savesBefore = (await calls(page, 'save_settings')).length;
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(box.x + box.width / 2 + 240, box.y + box.height / 2, { steps: 4 });
+  await page.mouse.up();
+  assert.equal((await lastSaved(page)).movieColumnWidth, 17);
+  // Saved once, when the drag ended.
+  assert.equal((await calls(page, 'save_settings')).length, savesBefore + 1);
+  await page.waitForFunction(() => !document.querySelector('#movie-rows .name [aria-hidden]'));
+  assert.deepEqual(await shownNames(page, 2), [['VID_20240309_120400.mp4', true], ['VID_20240309_120401.mp4', true]]);
+  await cleanClose(page);
+
+  // The next start loads the saved width.
+  const again = await openPage({ library: PHONE_DAY, settings: { ...DEFAULTS, movieColumnWidth: 17 } });
+  const width = await again.locator('#name-heading').evaluate((node) => node.getBoundingClientRect().width);
+  assert.ok(Math.abs(width - 17 * 16) < 1, String(width));
+  assert.equal(await again.locator('#name-heading .col-grip').getAttribute('aria-valuenow'), '17');
+  await cleanClose(again);
+});

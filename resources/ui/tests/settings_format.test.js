@@ -65,13 +65,20 @@ test('normalisation keeps exactly what the backend would keep', () => {
     ['17-byte suffix', { suffix: 'é'.repeat(8) + 'e' }, {}],
     ['suffix with a slash', { suffix: 'a/b' }, {}],
     ['suffix with NUL', { suffix: 'a\0b' }, {}],
+    ['Movie column width in quarters of a rem', { movieColumnWidth: 18.25 }, { movieColumnWidth: 18.25 }],
+    ['Movie column at its narrowest', { movieColumnWidth: 7 }, { movieColumnWidth: 7 }],
+    ['Movie column at its widest', { movieColumnWidth: 60 }, { movieColumnWidth: 60 }],
+    ['Movie column too narrow', { movieColumnWidth: 6.75 }, {}],
+    ['Movie column too wide', { movieColumnWidth: 60.25 }, {}],
+    ['Movie column width as text', { movieColumnWidth: '18' }, {}],
+    ['Movie column width not finite', { movieColumnWidth: Infinity }, {}],
   ];
   for (const [what, input, changes] of table) {
     const got = S.normalize(input);
     assert.deepEqual(got, { ...defaults, ...changes }, what);
     assert.deepEqual(Object.keys(got).sort(), [...S.KEYS].sort(), what);
   }
-  assert.equal(S.KEYS.length, 19);
+  assert.equal(S.KEYS.length, 20);
 });
 
 test('the reel each movie is written with', () => {

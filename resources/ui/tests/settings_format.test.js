@@ -11,8 +11,10 @@ const N = require('../output_naming.js');
 const H = require('../refusal_hints.js');
 const Reel = require('../reel_name.js');
 
-const namingCases = JSON.parse(fs.readFileSync(
-  path.join(__dirname, '..', '..', '..', 'tests', 'data', 'output_naming_cases.json'), 'utf8')).cases;
+const sharedTable = (name) => JSON.parse(fs.readFileSync(path.join(__dirname, '..', '..', '..', 'tests', 'data', name),
+  'utf8'));
+const namingCases = sharedTable('output_naming_cases.json').cases;
+const refusalTable = sharedTable('refusals.json');
 
 test('normalisation keeps exactly what the backend would keep', () => {
   const defaults = { ...S.DEFAULTS };
@@ -136,6 +138,39 @@ test('other files are counted by kind, the commonest first', () => {
   assert.equal(H.hintFor('File exists (os error 17)').startsWith('A file with the output'), true);
   assert.equal(H.hintFor('Unsupported track header version').startsWith('Not damaged, only not supported yet'), true);
   assert.equal(H.hintFor('Truncated movie metadata').startsWith('The file looks damaged'), true);
+});
+
+test('every refusal of the shared table has its hint, matched by its exact wording', () => {
+  // The page's list is the table, entry for entry.
+  assert.deepEqual(H.REFUSALS.map((entry) => ({ ...entry })), refusalTable.refusals);
+  assert.deepEqual({ ...H.HINTS }, refusalTable.hints);
+  assert.ok(refusalTable.refusals.length >= 80);
+  const used = new Set();
+  for (const entry of refusalTable.refusals) {
+    const hint = refusalTable.hints[entry.hint];
+    const what = entry.message || entry.pattern;
+    assert.equal(typeof hint, 'string', what);
+    assert.ok(hint.length >= 20, what);
+    used.add(entry.hint);
+    if ('message' in entry) {
+      assert.equal(H.hintFor(entry.message), hint, what);
+      // Another wording is another message: no hint by resemblance.
+      assert.equal(H.hintFor(entry.message + '.'), null, what);
+      assert.equal(H.hintFor(entry.message.toLowerCase() === entry.message ? entry.message.toUpperCase()
+        : entry.message.toLowerCase()), null, what);
+    } else {
+      const [head, tail] = entry.pattern.split('{system text}');
+      assert.equal(H.hintFor(head + 'Permission denied' + tail), hint, what);
+      assert.equal(H.hintFor(head + tail), null, what);
+      assert.equal(H.hintFor(head + 'Permission denied' + tail.replace(')', '0)')), null, what);
+    }
+  }
+  assert.deepEqual([...used].sort(), Object.keys(refusalTable.hints).sort(), 'every hint is used');
+  const pageOwn = refusalTable.refusals.filter((entry) => entry.from === 'page');
+  assert.ok(pageOwn.length >= 1);
+  const pageSources = fs.readdirSync(path.join(__dirname, '..')).filter((name) => name.endsWith('.js') &&
+    name !== 'refusal_hints.js').map((name) => fs.readFileSync(path.join(__dirname, '..', name), 'utf8')).join('\n');
+  for (const entry of pageOwn) assert.ok(pageSources.includes("'" + entry.message + "'"), entry.message);
 });
 
 test('movie facts as the list shows them', () => {

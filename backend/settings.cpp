@@ -19,7 +19,6 @@ namespace {
 
 constexpr std::string_view kSettingsFile = "settings.json";
 constexpr std::size_t kTimecodeFieldLimit = 11;  // characters
-constexpr std::size_t kPrefixLimit = 100;        // characters
 constexpr std::size_t kDestinationLimit = 4096;  // bytes
 
 bool is_two_digits(std::string_view text) {
@@ -63,7 +62,7 @@ struct BoundedText {
 constexpr std::array<BoundedText, 3> kBoundedTexts{{
     {"start", kTimecodeFieldLimit},
     {"offset", kTimecodeFieldLimit},
-    {"prefix", kPrefixLimit},
+    {"prefix", max_prefix_characters},
 }};
 
 bool is_accepted_choice(const nlohmann::json& member, const Choice& choice) {

@@ -16,64 +16,59 @@ const sharedTable = (name) => JSON.parse(fs.readFileSync(path.join(__dirname, '.
 const namingCases = sharedTable('output_naming_cases.json').cases;
 const refusalTable = sharedTable('refusals.json');
 
+const settingsTable = sharedTable('settings_cases.json');
+
+// Normalising `input` leaves the defaults but for `changes`, and every key.
+function expectNormalised(input, changes, what) {
+  const got = S.normalize(input);
+  assert.deepEqual(got, { ...settingsTable.defaults, ...changes }, what);
+  assert.deepEqual(Object.keys(got).sort(), [...S.KEYS].sort(), what);
+}
+
 test('normalisation keeps exactly what the backend would keep', () => {
-  const defaults = { ...S.DEFAULTS };
-  const table = [
-    ['not an object', null, {}],
-    ['an array', [1, 2], {}],
-    ['source differing in case', { source: 'Creation' }, {}],
-    ['drop with a string copy', { mode: 'drop', copy: 'false' }, { mode: 'drop' }],
-    ['14-character start', { start: '01:00:00:00:00' }, {}],
-    ['three-letter start kept', { start: 'abc' }, { start: 'abc' }],
-    ['11 non-ASCII characters kept', { offset: 'ééééééééééé' }, { offset: 'ééééééééééé' }],
-    ['101-character prefix', { prefix: 'p'.repeat(101) }, {}],
-    ['100-character prefix kept', { prefix: 'p'.repeat(100) }, { prefix: 'p'.repeat(100) }],
-    ['100 astral characters kept', { prefix: '🎬'.repeat(100) }, { prefix: '🎬'.repeat(100) }],
-    ['relative destination', { destination: 'out' }, {}],
-    ['empty destination', { destination: '' }, {}],
-    ['4096-byte destination kept', { destination: '/' + 'd'.repeat(4095) }, { destination: '/' + 'd'.repeat(4095) }],
-    ['4097-byte destination', { destination: '/' + 'd'.repeat(4096) }, {}],
-    ['multi-byte destination over 4096 bytes', { destination: '/' + 'é'.repeat(2048) }, {}],
-    ['unknown keys dropped', { colour: 'red', copy: false }, { copy: false }],
-    ['in place without a copy', { copy: false, append: true }, { copy: false, append: true }],
-    ['append kept beside a new file, which ignores it', { append: true }, { append: true }],
-    ['append as text', { copy: false, append: 'true' }, { copy: false }],
-    ['append as a number', { append: 1 }, {}],
-    ['every choice', { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' },
-      { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' }],
-    ['local zone, reels from the card, continuous', { timezone: 'local', reelSource: 'card', continuous: true },
-      { timezone: 'local', reelSource: 'card', continuous: true }],
-    ['fixed offsets at both ends kept', { timezone: '+14:00' }, { timezone: '+14:00' }],
-    ['-12:00 kept', { timezone: '-12:00' }, { timezone: '-12:00' }],
-    ['+14:01', { timezone: '+14:01' }, {}],
-    ['-12:30', { timezone: '-12:30' }, {}],
-    ['offset without a colon', { timezone: '+0530' }, {}],
-    ['offset without a sign', { timezone: '05:30' }, {}],
-    ['offset minutes past 59', { timezone: '+05:60' }, {}],
-    ['unknown reel source', { reelSource: 'tape' }, {}],
-    ['continuous as text', { continuous: 'true' }, {}],
-    ['1-byte reel kept', { reel: 'A' }, { reel: 'A' }],
-    ['32-byte reel kept', { reel: 'é'.repeat(16) }, { reel: 'é'.repeat(16) }],
-    ['33-byte reel', { reel: 'a' + 'é'.repeat(16) }, {}],
-    ['reel with a tab', { reel: 'A\tB' }, {}],
-    ['reel with DEL', { reel: 'A\u007f' }, {}],
-    ['reel with a C1 control', { reel: 'A\u0085' }, {}],
-    ['reel with a lone surrogate', { reel: 'A\uD800' }, {}],
-    ['reel as a number', { reel: 7 }, {}],
-    ['numbering existing outputs', { existing: 'number' }, { existing: 'number' }],
-    ['unknown way with existing outputs', { existing: 'replace' }, {}],
-    ['empty suffix kept', { suffix: '' }, { suffix: '' }],
-    ['16-byte suffix kept', { suffix: 'é'.repeat(8) }, { suffix: 'é'.repeat(8) }],
-    ['17-byte suffix', { suffix: 'é'.repeat(8) + 'e' }, {}],
-    ['suffix with a slash', { suffix: 'a/b' }, {}],
-    ['suffix with NUL', { suffix: 'a\0b' }, {}],
-  ];
-  for (const [what, input, changes] of table) {
-    const got = S.normalize(input);
-    assert.deepEqual(got, { ...defaults, ...changes }, what);
-    assert.deepEqual(Object.keys(got).sort(), [...S.KEYS].sort(), what);
-  }
+  assert.deepEqual({ ...S.DEFAULTS }, settingsTable.defaults);
+  assert.deepEqual(Object.fromEntries(Object.entries(S.CHOICES).map(([key, values]) => [key, [...values]])),
+    settingsTable.choices);
+  assert.ok(settingsTable.cases.length >= 40);
+  for (const c of settingsTable.cases) expectNormalised(c.input, c.changes, c.label);
+  // Only a string from JavaScript can hold a lone surrogate.
+  expectNormalised({ reel: 'A\uD800' }, {}, 'reel with a lone surrogate');
   assert.equal(S.KEYS.length, 19);
+});
+
+test('every choice, wrong type and limit of the shared settings table', () => {
+  for (const [key, accepted] of Object.entries(settingsTable.choices)) {
+    for (const value of accepted) expectNormalised({ [key]: value }, { [key]: value }, key + ' ' + value);
+  }
+  for (const [key, fallback] of Object.entries(settingsTable.defaults)) {
+    const isSwitch = settingsTable.switches.includes(key);
+    assert.equal(isSwitch, typeof fallback === 'boolean', key);
+    for (const value of settingsTable.wrongTypes) {
+      if (typeof value === (isSwitch ? 'boolean' : 'string')) continue;
+      expectNormalised({ [key]: value }, {}, key + ' ' + JSON.stringify(value));
+    }
+  }
+  // At its longest a text is kept and one unit longer it goes; a wide
+  // character shows whether the unit is a character or a byte.
+  for (const limit of settingsTable.limits) {
+    const lead = limit.lead || '';
+    const room = limit.most - lead.length;
+    const bytes = limit.unit === 'bytes';
+    const wide = bytes ? 'é' : '🎬';
+    const wideRoom = bytes ? Math.floor(room / 2) : room;
+    for (const kept of [lead + 'x'.repeat(room), lead + wide.repeat(wideRoom)]) {
+      expectNormalised({ [limit.key]: kept }, { [limit.key]: kept }, limit.key + ' kept');
+    }
+    for (const dropped of [lead + 'x'.repeat(room + 1), lead + wide.repeat(wideRoom + 1)]) {
+      expectNormalised({ [limit.key]: dropped }, {}, limit.key + ' dropped');
+    }
+    if (limit.key === 'prefix') {
+      assert.equal(S.prefixProblem('x'.repeat(limit.most)), null);
+      assert.equal(S.prefixProblem('x'.repeat(limit.most + 1)), S.PREFIX_MESSAGE);
+      assert.ok(S.PREFIX_MESSAGE.endsWith('(up to ' + limit.most + ' characters).'));
+    }
+    if (limit.key === 'suffix') assert.ok(S.SUFFIX_MESSAGE.startsWith('Use a suffix of up to ' + limit.most + ' bytes'));
+  }
 });
 
 test('the reel each movie is written with', () => {

@@ -252,7 +252,9 @@ TEST(CommandLine, UsageVersionAndArity) {
             EXPECT_EQ(result.out, c.out);
         }
         EXPECT_EQ(result.err, c.err);
-        if (!c.err.empty()) EXPECT_TRUE(table_holds(c.err.substr(0, c.err.size() - 1))) << c.err;
+        if (!c.err.empty()) {
+            EXPECT_TRUE(table_holds(c.err.substr(0, c.err.size() - 1))) << c.err;
+        }
     }
 }
 

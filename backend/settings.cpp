@@ -19,7 +19,6 @@ namespace {
 
 constexpr std::string_view kSettingsFile = "settings.json";
 constexpr std::size_t kTimecodeFieldLimit = 11;  // characters
-constexpr std::size_t kPrefixLimit = 100;        // characters
 constexpr std::size_t kDestinationLimit = 4096;  // bytes
 // The page's Movie column, in rem: the list stays usable at either end.
 constexpr double kColumnWidthMin = 7;
@@ -66,7 +65,7 @@ struct BoundedText {
 constexpr std::array<BoundedText, 3> kBoundedTexts{{
     {"start", kTimecodeFieldLimit},
     {"offset", kTimecodeFieldLimit},
-    {"prefix", kPrefixLimit},
+    {"prefix", max_prefix_characters},
 }};
 
 bool is_accepted_choice(const nlohmann::json& member, const Choice& choice) {

@@ -11,7 +11,6 @@
 namespace velmora {
 namespace {
 
-constexpr std::size_t max_prefix_characters = 100;
 constexpr char32_t replacement_character = 0xFFFD;
 
 // One decoded scalar value and the bytes it took; malformed input yields

@@ -24,6 +24,7 @@ struct OutputOptions {
 };
 
 inline constexpr std::string_view default_output_folder_name = "Velmora Output";
+inline constexpr std::size_t max_prefix_characters = 100;  // Unicode scalar values
 inline constexpr std::string_view prefix_message =
     "Use a filename prefix without special characters (up to 100 characters).";
 inline constexpr std::string_view empty_suffix_message =

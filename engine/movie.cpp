@@ -231,7 +231,7 @@ Status check_edit_list(const Track& video) {
         TRY(const std::uint64_t rate, read_field(elst, entry_field(layout->entry_size, 0, layout->rate)));
         if (rate == kUnityRate) return {};
     }
-    const auto refused = [] { return fail("Trimmed or complex video edit lists are not supported yet"); };
+    const auto refused = [] { return fail(kTrimmedEditRefusal); };
     if (entries == 0 || entries > kEditCountLimit) return refused();
     TRY(const Edit first, read_edit(elst, *layout, 0));
     Edit shown = first;

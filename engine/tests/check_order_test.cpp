@@ -105,7 +105,7 @@ const Fault kVariableRate{"Variable frame rate movies are not supported yet", []
                           }};
 const Fault kEncryptedAudio{"Encrypted media is not supported",
                             [](MovieSpec& s) { s.tracks[1].sample_entry = "enca"; }};
-const Fault kTrimmedEdit{"Trimmed or complex video edit lists are not supported yet", [](MovieSpec& s) {
+const Fault kTrimmedEdit{kTrimmedEditRefusal, [](MovieSpec& s) {
                              s.tracks[0].edits = std::vector<testing::EditEntry>{{10010, 10010, 0x10000}};
                          }};
 

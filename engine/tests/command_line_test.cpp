@@ -1,6 +1,16 @@
+#include <cctype>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
+#include "result.h"
 #include "support/movie_builder.h"
 #include "support/program_run.h"
 
@@ -18,6 +28,161 @@ const std::string kInvalidReel = "Invalid reel name\n";
 // A write of a missing input with the given reel: an accepted reel reaches the input.
 std::vector<std::string> write_with_reel(std::string reel, std::string timecode = "00:00:00:00") {
     return {"write", "/nonexistent/in.mov", "/nonexistent/out.mov", std::move(timecode), std::move(reel)};
+}
+
+// ---- The refusal table the page takes its hints from ----
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+const json& refusal_table() {
+    static const json table = json::parse(std::ifstream(VELMORA_TEST_DATA "/refusals.json"));
+    return table;
+}
+
+// The table's own wording for a message: its entry, or the pattern whose
+// "{system text}" stands for the operating system's words.
+bool table_holds(const std::string& message) {
+    constexpr std::string_view kSystemText = "{system text}";
+    for (const json& entry : refusal_table().at("refusals")) {
+        if (entry.contains("message") && entry["message"] == message) return true;
+        if (!entry.contains("pattern")) continue;
+        const auto pattern = entry["pattern"].get<std::string>();
+        const std::size_t at = pattern.find(kSystemText);
+        const std::string head = pattern.substr(0, at);
+        const std::string tail = pattern.substr(at + kSystemText.size());
+        if (message.size() > head.size() + tail.size() && message.starts_with(head) && message.ends_with(tail))
+            return true;
+    }
+    return false;
+}
+
+std::string file_text(const fs::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+// The double-quoted literals of C++ source, comments skipped and adjacent
+// literals joined as the compiler joins them.
+std::vector<std::string> string_literals(std::string_view code) {
+    std::vector<std::string> literals;
+    bool joining = false;
+    for (std::size_t at = 0; at < code.size(); ++at) {
+        const char c = code[at];
+        if (code.substr(at, 2) == "//") {
+            at = code.find('\n', at);
+            if (at == std::string_view::npos) break;
+        } else if (code.substr(at, 2) == "/*") {
+            at = code.find("*/", at);
+            if (at == std::string_view::npos) break;
+            ++at;
+        } else if (c == '\'' && at > 0 && std::isxdigit(static_cast<unsigned char>(code[at - 1]))) {
+            continue;  // a digit separator
+        } else if (c == '\'') {
+            at = code.find('\'', at + (code[at + 1] == '\\' ? 3 : 2));
+            joining = false;
+        } else if (c == '"') {
+            std::string text;
+            for (++at; at < code.size() && code[at] != '"'; ++at) text += code[at] == '\\' ? code[++at] : code[at];
+            if (joining)
+                literals.back() += text;
+            else
+                literals.push_back(text);
+            joining = true;
+        } else if (!std::isspace(static_cast<unsigned char>(c))) {
+            joining = false;
+        }
+    }
+    return literals;
+}
+
+// Words with a space between them, as every refusal has; the version line
+// goes to standard output and is no refusal.
+bool looks_like_a_message(const std::string& text) {
+    const std::size_t space = text.find(' ');
+    return !text.empty() && std::isalpha(static_cast<unsigned char>(text[0])) && space != std::string::npos &&
+           space + 1 < text.size() && text[space + 1] != ' ' && !text.starts_with("velmora-engine ");
+}
+
+// The engine's own files, and those of the common library it reaches
+// through its includes: everything whose messages the engine can print.
+std::vector<fs::path> engine_sources() {
+    const fs::path root = VELMORA_SOURCE_DIR;
+    std::vector<fs::path> files;
+    std::set<std::string> seen_common;
+    for (const auto& entry : fs::directory_iterator(root / "engine")) {
+        const std::string ext = entry.path().extension();
+        if (ext == ".cpp" || ext == ".h") files.push_back(entry.path());
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::istringstream lines(file_text(files[i]));
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.starts_with("#include \"")) continue;
+            const fs::path header = root / "common" / line.substr(10, line.rfind('"') - 10);
+            if (!fs::exists(header) || !seen_common.insert(header.stem()).second) continue;
+            files.push_back(header);
+            if (fs::path code = fs::path(header).replace_extension(".cpp"); fs::exists(code)) files.push_back(code);
+        }
+    }
+    return files;
+}
+
+std::set<std::string> messages_in(const std::vector<fs::path>& files) {
+    std::set<std::string> messages;
+    for (const fs::path& file : files) {
+        for (std::string& text : string_literals(file_text(file))) {
+            if (looks_like_a_message(text)) messages.insert(std::move(text));
+        }
+    }
+    return messages;
+}
+
+TEST(RefusalTable, EveryMessageTheEngineCanPrintIsAnEntry) {
+    const std::vector<fs::path> files = engine_sources();
+    std::set<std::string> folders;
+    for (const fs::path& file : files) folders.insert(file.parent_path().filename());
+    ASSERT_EQ(folders, (std::set<std::string>{"common", "engine"}));
+    const std::set<std::string> messages = messages_in(files);
+    EXPECT_GE(messages.size(), 70u);
+    for (const std::string& message : messages) {
+        // A folder name the engine knows of, never printed.
+        if (message == "Library/Application Support") continue;
+        EXPECT_TRUE(table_holds(message)) << message;
+    }
+    // Failures of the system carry its own words and the error's number.
+    for (const int error : {1, 2, 5, 13, 17, 28, 30}) EXPECT_TRUE(table_holds(system_error_text(error))) << error;
+    EXPECT_FALSE(table_holds(system_error_text(EINVAL)));
+}
+
+TEST(RefusalTable, EveryEntryStandsInTheSourcesItComesFrom) {
+    const fs::path root = VELMORA_SOURCE_DIR;
+    const auto in_folder = [&](const std::string& folder) {
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(root / folder)) {
+            if (entry.path().extension() == ".cpp" || entry.path().extension() == ".h") files.push_back(entry.path());
+        }
+        return files;
+    };
+    const std::map<std::string, std::set<std::string>> sources{
+        {"engine", messages_in(engine_sources())},
+        {"backend", messages_in(in_folder("backend"))},
+    };
+    std::set<std::string> seen;
+    for (const json& entry : refusal_table().at("refusals")) {
+        const std::string from = entry.at("from");
+        const std::string text = entry.contains("message") ? entry["message"] : entry.at("pattern");
+        SCOPED_TRACE(text);
+        EXPECT_TRUE(seen.insert(text).second) << "listed twice";
+        EXPECT_TRUE(refusal_table().at("hints").contains(entry.at("hint").get<std::string>()));
+        if (!entry.contains("message")) continue;
+        if (from == "page") {
+            // The page's own sources are checked by its tests.
+            continue;
+        }
+        ASSERT_TRUE(sources.contains(from)) << from;
+        EXPECT_TRUE(sources.at(from).contains(text)) << "not in " << from;
+    }
 }
 
 struct CommandCase {
@@ -87,6 +252,9 @@ TEST(CommandLine, UsageVersionAndArity) {
             EXPECT_EQ(result.out, c.out);
         }
         EXPECT_EQ(result.err, c.err);
+        if (!c.err.empty()) {
+            EXPECT_TRUE(table_holds(c.err.substr(0, c.err.size() - 1))) << c.err;
+        }
     }
 }
 

@@ -34,7 +34,7 @@ const std::set<std::string> kReaderMessages = {
     "Truncated dref", "External media references are not supported", "Unsupported sample data reference",
     "Unsupported movie header version", "Invalid movie time scale", "Duplicate or invalid track identifiers",
     "Expected one primary video track", "Variable frame rate movies are not supported yet", "Unsupported frame rate",
-    "Unsupported edit list version", "Trimmed or complex video edit lists are not supported yet",
+    "Unsupported edit list version", kTrimmedEditRefusal,
     "Invalid sample timing table", "Invalid sample duration", "Incomplete sample timing is not supported",
     "Invalid chunk offset table", "Invalid sample size table", "Invalid sample-to-chunk table",
     "Invalid sample-to-chunk mapping", "Too many chunk samples", "Missing chunk samples",

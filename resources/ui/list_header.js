@@ -5,8 +5,8 @@
   'use strict';
 
   // rem, as the settings keep it: the column follows the text size.
-  const MIN_WIDTH = 7;
-  const MAX_WIDTH = 60;
+  const MIN_WIDTH = root.VelmoraSettings.LIMITS.columnRemMin;
+  const MAX_WIDTH = root.VelmoraSettings.LIMITS.columnRemMax;
   const KEY_STEP = 1;
 
   const clampWidth = (rem) => Math.min(MAX_WIDTH, Math.max(MIN_WIDTH, Math.round(rem * 4) / 4));

@@ -37,12 +37,18 @@ const VelmoraSettings = (function (T, Reel) {
   });
 
   const BOOLEANS = ['copy', 'append', 'retain', 'rename', 'number', 'recursive', 'continuous'];
-  const PREFIX_MESSAGE = 'Use a filename prefix without special characters (up to 100 characters).';
-  const SUFFIX_MESSAGE = 'Use a suffix of up to 16 bytes without “/”.';
+  // The longest texts kept, as the backend counts them: Unicode scalar values
+  // (characters) or bytes of UTF-8. A reel's limit is the reel name's own.
+  const LIMITS = Object.freeze({
+    timecodeCharacters: 11, prefixCharacters: 100, suffixBytes: 16, destinationBytes: 4096,
+    // The Movie column's width in rem: the list stays usable at either end.
+    columnRemMin: 7, columnRemMax: 60,
+  });
+  const PREFIX_MESSAGE = 'Use a filename prefix without special characters (up to ' + LIMITS.prefixCharacters +
+    ' characters).';
+  const SUFFIX_MESSAGE = 'Use a suffix of up to ' + LIMITS.suffixBytes + ' bytes without “/”.';
   const ZONE_MESSAGE = 'Use an offset from UTC as +hh:mm or -hh:mm, from -12:00 to +14:00';
   const FORBIDDEN = '<>:"/\\|?*';
-  const COLUMN_MIN = 7;
-  const COLUMN_MAX = 60;
 
   // Unicode scalar values, as the backend counts them.
   const scalarCount = (text) => Array.from(text).length;
@@ -61,16 +67,19 @@ const VelmoraSettings = (function (T, Reel) {
       if (typeof input[key] === 'boolean') out[key] = input[key];
     }
     for (const key of ['start', 'offset']) {
-      if (typeof input[key] === 'string' && scalarCount(input[key]) <= 11) out[key] = input[key];
+      if (typeof input[key] === 'string' && scalarCount(input[key]) <= LIMITS.timecodeCharacters) out[key] = input[key];
     }
-    if (typeof input.prefix === 'string' && scalarCount(input.prefix) <= 100) out.prefix = input.prefix;
+    if (typeof input.prefix === 'string' && scalarCount(input.prefix) <= LIMITS.prefixCharacters) {
+      out.prefix = input.prefix;
+    }
     if (isValidSuffix(input.suffix)) out.suffix = input.suffix;
     const width = input.movieColumnWidth;
-    if (typeof width === 'number' && Number.isFinite(width) && width >= COLUMN_MIN && width <= COLUMN_MAX) {
+    if (typeof width === 'number' && Number.isFinite(width) && width >= LIMITS.columnRemMin &&
+      width <= LIMITS.columnRemMax) {
       out.movieColumnWidth = width;
     }
     const dest = input.destination;
-    if (typeof dest === 'string' && dest.startsWith('/') && utf8Length(dest) <= 4096) {
+    if (typeof dest === 'string' && dest.startsWith('/') && utf8Length(dest) <= LIMITS.destinationBytes) {
       out.destination = dest;
     }
     return out;
@@ -80,13 +89,13 @@ const VelmoraSettings = (function (T, Reel) {
   // at U+0085 and U+FEFF).
   const trim = (text) => String(text).replace(/^\p{White_Space}+|\p{White_Space}+$/gu, '');
 
-  // 0 to 16 bytes without "/" or NUL.
-  const isValidSuffix = (suffix) => typeof suffix === 'string' && utf8Length(suffix) <= 16 &&
+  // 0 to LIMITS.suffixBytes bytes without "/" or NUL.
+  const isValidSuffix = (suffix) => typeof suffix === 'string' && utf8Length(suffix) <= LIMITS.suffixBytes &&
     !suffix.includes('/') && !suffix.includes('\0');
 
   function prefixProblem(prefix) {
     const trimmed = trim(prefix);
-    if (scalarCount(trimmed) > 100) return PREFIX_MESSAGE;
+    if (scalarCount(trimmed) > LIMITS.prefixCharacters) return PREFIX_MESSAGE;
     for (const ch of trimmed) {
       if (ch.codePointAt(0) < 0x20 || FORBIDDEN.includes(ch)) return PREFIX_MESSAGE;
     }
@@ -108,8 +117,8 @@ const VelmoraSettings = (function (T, Reel) {
     return trim(settings.prefix) + stem + number + '.' + ext;
   }
 
-  return Object.freeze({ DEFAULTS, CHOICES, KEYS: Object.freeze(Object.keys(DEFAULTS)), PREFIX_MESSAGE, ZONE_MESSAGE,
-    SUFFIX_MESSAGE, normalize, prefixProblem, isValidSuffix, outputName });
+  return Object.freeze({ DEFAULTS, CHOICES, KEYS: Object.freeze(Object.keys(DEFAULTS)), LIMITS, PREFIX_MESSAGE,
+    ZONE_MESSAGE, SUFFIX_MESSAGE, normalize, prefixProblem, isValidSuffix, outputName });
 })(typeof module === 'object' && module.exports ? require('./timecode.js') : window.VelmoraTimecode,
   typeof module === 'object' && module.exports ? require('./reel_name.js') : window.VelmoraReelName);
 

@@ -11,74 +11,65 @@ const N = require('../output_naming.js');
 const H = require('../refusal_hints.js');
 const Reel = require('../reel_name.js');
 
-const namingCases = JSON.parse(fs.readFileSync(
-  path.join(__dirname, '..', '..', '..', 'tests', 'data', 'output_naming_cases.json'), 'utf8')).cases;
+const sharedTable = (name) => JSON.parse(fs.readFileSync(path.join(__dirname, '..', '..', '..', 'tests', 'data', name),
+  'utf8'));
+const namingCases = sharedTable('output_naming_cases.json').cases;
+const refusalTable = sharedTable('refusals.json');
+
+const settingsTable = sharedTable('settings_cases.json');
+
+// Normalising `input` leaves the defaults but for `changes`, and every key.
+function expectNormalised(input, changes, what) {
+  const got = S.normalize(input);
+  assert.deepEqual(got, { ...settingsTable.defaults, ...changes }, what);
+  assert.deepEqual(Object.keys(got).sort(), [...S.KEYS].sort(), what);
+}
 
 test('normalisation keeps exactly what the backend would keep', () => {
-  const defaults = { ...S.DEFAULTS };
-  const table = [
-    ['not an object', null, {}],
-    ['an array', [1, 2], {}],
-    ['source differing in case', { source: 'Creation' }, {}],
-    ['drop with a string copy', { mode: 'drop', copy: 'false' }, { mode: 'drop' }],
-    ['14-character start', { start: '01:00:00:00:00' }, {}],
-    ['three-letter start kept', { start: 'abc' }, { start: 'abc' }],
-    ['11 non-ASCII characters kept', { offset: 'ééééééééééé' }, { offset: 'ééééééééééé' }],
-    ['101-character prefix', { prefix: 'p'.repeat(101) }, {}],
-    ['100-character prefix kept', { prefix: 'p'.repeat(100) }, { prefix: 'p'.repeat(100) }],
-    ['100 astral characters kept', { prefix: '🎬'.repeat(100) }, { prefix: '🎬'.repeat(100) }],
-    ['relative destination', { destination: 'out' }, {}],
-    ['empty destination', { destination: '' }, {}],
-    ['4096-byte destination kept', { destination: '/' + 'd'.repeat(4095) }, { destination: '/' + 'd'.repeat(4095) }],
-    ['4097-byte destination', { destination: '/' + 'd'.repeat(4096) }, {}],
-    ['multi-byte destination over 4096 bytes', { destination: '/' + 'é'.repeat(2048) }, {}],
-    ['unknown keys dropped', { colour: 'red', copy: false }, { copy: false }],
-    ['in place without a copy', { copy: false, append: true }, { copy: false, append: true }],
-    ['append kept beside a new file, which ignores it', { append: true }, { append: true }],
-    ['append as text', { copy: false, append: 'true' }, { copy: false }],
-    ['append as a number', { append: 1 }, {}],
-    ['every choice', { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' },
-      { source: 'custom', mode: 'non-drop', direction: 'subtract', timezone: 'utc' }],
-    ['local zone, reels from the card, continuous', { timezone: 'local', reelSource: 'card', continuous: true },
-      { timezone: 'local', reelSource: 'card', continuous: true }],
-    ['fixed offsets at both ends kept', { timezone: '+14:00' }, { timezone: '+14:00' }],
-    ['-12:00 kept', { timezone: '-12:00' }, { timezone: '-12:00' }],
-    ['+14:01', { timezone: '+14:01' }, {}],
-    ['-12:30', { timezone: '-12:30' }, {}],
-    ['offset without a colon', { timezone: '+0530' }, {}],
-    ['offset without a sign', { timezone: '05:30' }, {}],
-    ['offset minutes past 59', { timezone: '+05:60' }, {}],
-    ['unknown reel source', { reelSource: 'tape' }, {}],
-    ['continuous as text', { continuous: 'true' }, {}],
-    ['1-byte reel kept', { reel: 'A' }, { reel: 'A' }],
-    ['32-byte reel kept', { reel: 'é'.repeat(16) }, { reel: 'é'.repeat(16) }],
-    ['33-byte reel', { reel: 'a' + 'é'.repeat(16) }, {}],
-    ['reel with a tab', { reel: 'A\tB' }, {}],
-    ['reel with DEL', { reel: 'A\u007f' }, {}],
-    ['reel with a C1 control', { reel: 'A\u0085' }, {}],
-    ['reel with a lone surrogate', { reel: 'A\uD800' }, {}],
-    ['reel as a number', { reel: 7 }, {}],
-    ['numbering existing outputs', { existing: 'number' }, { existing: 'number' }],
-    ['unknown way with existing outputs', { existing: 'replace' }, {}],
-    ['empty suffix kept', { suffix: '' }, { suffix: '' }],
-    ['16-byte suffix kept', { suffix: 'é'.repeat(8) }, { suffix: 'é'.repeat(8) }],
-    ['17-byte suffix', { suffix: 'é'.repeat(8) + 'e' }, {}],
-    ['suffix with a slash', { suffix: 'a/b' }, {}],
-    ['suffix with NUL', { suffix: 'a\0b' }, {}],
-    ['Movie column width in quarters of a rem', { movieColumnWidth: 18.25 }, { movieColumnWidth: 18.25 }],
-    ['Movie column at its narrowest', { movieColumnWidth: 7 }, { movieColumnWidth: 7 }],
-    ['Movie column at its widest', { movieColumnWidth: 60 }, { movieColumnWidth: 60 }],
-    ['Movie column too narrow', { movieColumnWidth: 6.75 }, {}],
-    ['Movie column too wide', { movieColumnWidth: 60.25 }, {}],
-    ['Movie column width as text', { movieColumnWidth: '18' }, {}],
-    ['Movie column width not finite', { movieColumnWidth: Infinity }, {}],
-  ];
-  for (const [what, input, changes] of table) {
-    const got = S.normalize(input);
-    assert.deepEqual(got, { ...defaults, ...changes }, what);
-    assert.deepEqual(Object.keys(got).sort(), [...S.KEYS].sort(), what);
-  }
+  assert.deepEqual({ ...S.DEFAULTS }, settingsTable.defaults);
+  assert.deepEqual(Object.fromEntries(Object.entries(S.CHOICES).map(([key, values]) => [key, [...values]])),
+    settingsTable.choices);
+  assert.ok(settingsTable.cases.length >= 40);
+  for (const c of settingsTable.cases) expectNormalised(c.input, c.changes, c.label);
+  // Only a string from JavaScript can hold a lone surrogate.
+  expectNormalised({ reel: 'A\uD800' }, {}, 'reel with a lone surrogate');
+  expectNormalised({ movieColumnWidth: Infinity }, {}, 'Movie column width not finite');
   assert.equal(S.KEYS.length, 20);
+});
+
+test('every choice, wrong type and limit of the shared settings table', () => {
+  for (const [key, accepted] of Object.entries(settingsTable.choices)) {
+    for (const value of accepted) expectNormalised({ [key]: value }, { [key]: value }, key + ' ' + value);
+  }
+  for (const [key, fallback] of Object.entries(settingsTable.defaults)) {
+    const isSwitch = settingsTable.switches.includes(key);
+    assert.equal(isSwitch, typeof fallback === 'boolean', key);
+    for (const value of settingsTable.wrongTypes) {
+      if (typeof value === (isSwitch ? 'boolean' : 'string')) continue;
+      expectNormalised({ [key]: value }, {}, key + ' ' + JSON.stringify(value));
+    }
+  }
+  // At its longest a text is kept and one unit longer it goes; a wide
+  // character shows whether the unit is a character or a byte.
+  for (const limit of settingsTable.limits) {
+    const lead = limit.lead || '';
+    const room = limit.most - lead.length;
+    const bytes = limit.unit === 'bytes';
+    const wide = bytes ? 'é' : '🎬';
+    const wideRoom = bytes ? Math.floor(room / 2) : room;
+    for (const kept of [lead + 'x'.repeat(room), lead + wide.repeat(wideRoom)]) {
+      expectNormalised({ [limit.key]: kept }, { [limit.key]: kept }, limit.key + ' kept');
+    }
+    for (const dropped of [lead + 'x'.repeat(room + 1), lead + wide.repeat(wideRoom + 1)]) {
+      expectNormalised({ [limit.key]: dropped }, {}, limit.key + ' dropped');
+    }
+    if (limit.key === 'prefix') {
+      assert.equal(S.prefixProblem('x'.repeat(limit.most)), null);
+      assert.equal(S.prefixProblem('x'.repeat(limit.most + 1)), S.PREFIX_MESSAGE);
+      assert.ok(S.PREFIX_MESSAGE.endsWith('(up to ' + limit.most + ' characters).'));
+    }
+    if (limit.key === 'suffix') assert.ok(S.SUFFIX_MESSAGE.startsWith('Use a suffix of up to ' + limit.most + ' bytes'));
+  }
 });
 
 test('the reel each movie is written with', () => {
@@ -145,6 +136,39 @@ test('other files are counted by kind, the commonest first', () => {
   assert.equal(H.hintFor('Truncated movie metadata').startsWith('The file looks damaged'), true);
 });
 
+test('every refusal of the shared table has its hint, matched by its exact wording', () => {
+  // The page's list is the table, entry for entry.
+  assert.deepEqual(H.REFUSALS.map((entry) => ({ ...entry })), refusalTable.refusals);
+  assert.deepEqual({ ...H.HINTS }, refusalTable.hints);
+  assert.ok(refusalTable.refusals.length >= 80);
+  const used = new Set();
+  for (const entry of refusalTable.refusals) {
+    const hint = refusalTable.hints[entry.hint];
+    const what = entry.message || entry.pattern;
+    assert.equal(typeof hint, 'string', what);
+    assert.ok(hint.length >= 20, what);
+    used.add(entry.hint);
+    if ('message' in entry) {
+      assert.equal(H.hintFor(entry.message), hint, what);
+      // Another wording is another message: no hint by resemblance.
+      assert.equal(H.hintFor(entry.message + '.'), null, what);
+      assert.equal(H.hintFor(entry.message.toLowerCase() === entry.message ? entry.message.toUpperCase()
+        : entry.message.toLowerCase()), null, what);
+    } else {
+      const [head, tail] = entry.pattern.split('{system text}');
+      assert.equal(H.hintFor(head + 'Permission denied' + tail), hint, what);
+      assert.equal(H.hintFor(head + tail), null, what);
+      assert.equal(H.hintFor(head + 'Permission denied' + tail.replace(')', '0)')), null, what);
+    }
+  }
+  assert.deepEqual([...used].sort(), Object.keys(refusalTable.hints).sort(), 'every hint is used');
+  const pageOwn = refusalTable.refusals.filter((entry) => entry.from === 'page');
+  assert.ok(pageOwn.length >= 1);
+  const pageSources = fs.readdirSync(path.join(__dirname, '..')).filter((name) => name.endsWith('.js') &&
+    name !== 'refusal_hints.js').map((name) => fs.readFileSync(path.join(__dirname, '..', name), 'utf8')).join('\n');
+  for (const entry of pageOwn) assert.ok(pageSources.includes("'" + entry.message + "'"), entry.message);
+});
+
 test('movie facts as the list shows them', () => {
   const fps = [['30000/1001', '29.97'], ['24000/1001', '23.976'], ['25/1', '25'], ['60000/1001', '59.94'],
     ['120000/1001', '119.88'], ['2997/100', '29.97'], ['x', '—'], ['1/0', '—']];
@@ -183,65 +207,4 @@ test('movie facts as the list shows them', () => {
   assert.equal(F.tracksText(undefined), 'none');
   assert.equal(F.baseName('/a/b/Clip 1.mov'), 'Clip 1.mov');
   assert.equal(F.baseName('/a/b/'), 'b');
-});
-
-test('the batch line, the summary after a cancel and one message per settings field', () => {
-  const MB = 1e6;
-  const lines = [
-    [{ index: 0, total: 3, finished: false, copied: 0, left: 90 * MB, elapsedMs: 0 }, 'Processing 1 of 3'],
-    // Under a second measures nothing yet.
-    [{ index: 0, total: 3, finished: false, copied: 5 * MB, left: 85 * MB, elapsedMs: 999 }, 'Processing 1 of 3'],
-    [{ index: 0, total: 3, finished: false, copied: 20 * MB, left: 70 * MB, elapsedMs: 2000 },
-      'Processing 1 of 3 · 10.0 MB/s · 7 s left'],
-    [{ index: 2, total: 3, finished: true, copied: 90 * MB, left: 0, elapsedMs: 3000 }, 'Processed 3 of 3 · 30.0 MB/s'],
-    [{ index: 4, total: 9, finished: false, copied: 250 * MB, left: 100e9, elapsedMs: 1000 },
-      'Processing 5 of 9 · 250 MB/s · 7 min left'],
-    // "append" copies nothing: no speed, no time left.
-    [{ index: 0, total: 2, finished: true, copied: 0, left: 5 * MB, elapsedMs: 5000 }, 'Processed 1 of 2'],
-  ];
-  for (const [state, text] of lines) assert.equal(F.progressText(state), text, JSON.stringify(state));
-  assert.deepEqual([0.2, 59, 59.5, 61, 3599, 3661].map(F.timeLeftText),
-    ['1 s', '59 s', '1 min', '2 min', '1 h 00 min', '1 h 02 min']);
-
-  const summaries = [
-    [3, { done: 1, cancelled: 2, failed: 0, skipped: 0 }, '3 movies · 1 done · 2 cancelled'],
-    [5, { done: 2, cancelled: 1, failed: 1, skipped: 1 }, '5 movies · 2 done · 1 cancelled · 1 failed · 1 skipped'],
-  ];
-  for (const [total, counts, text] of summaries) assert.equal(F.cancelledSummary(total, counts), text);
-
-  const range = 'Timecode is outside the frame-rate range';
-  const fields = [
-    [[], ''],
-    [[{ error: range, rate: '25/1' }, { error: range, rate: '24/1' }, { error: range, rate: '24000/1001' }],
-      range + ' at 25, 24 and 23.976 fps'],
-    // The shape is wrong at every rate: no rate is named.
-    [[{ error: 'Use HH:MM:SS:FF timecode', rate: '25/1' }, { error: 'Use HH:MM:SS:FF timecode', rate: '30/1' }],
-      'Use HH:MM:SS:FF timecode'],
-    // Two errors: the one most movies meet.
-    [[{ error: 'Skipped drop-frame timecode label', rate: '30000/1001' }, { error: range, rate: '25/1' },
-      { error: range, rate: '25/1' }], range + ' at 25 fps'],
-  ];
-  for (const [problems, text] of fields) assert.equal(F.fieldMessage(problems), text, JSON.stringify(problems));
-});
-
-// What the engine calls "opaque" is named from the video's sample description.
-test('codec names from the video\'s tag where the engine says opaque', () => {
-  const opaque = (tag) => ({ codec: 'opaque', videoIndex: 1, streams: [{ type: 'audio', tag: 'sowt' },
-    { type: 'video', tag }] });
-  const names = [
-    ['xd5c', 'MPEG-2'], ['xdvc', 'MPEG-2'], ['xdhd', 'MPEG-2'], ['mx5p', 'MPEG-2'], ['mx4n', 'MPEG-2'],
-    ['mx3p', 'MPEG-2'], ['m2v1', 'MPEG-2'], ['mp2v', 'MPEG-2'],
-    ['AVdn', 'DNxHD'], ['AVdh', 'DNxHR'], ['apch', 'ProRes 422 HQ'], ['apcn', 'ProRes 422'],
-    ['apcs', 'ProRes 422 LT'], ['apco', 'ProRes 422 Proxy'], ['ap4h', 'ProRes 4444'], ['ap4x', 'ProRes 4444 XQ'],
-    ['hev1', 'HEVC'], ['avc3', 'H.264'], ['mjpb', 'MJPEG'], ['AVDJ', 'MJPEG'], ['dvc ', 'DV'], ['dv5p', 'DVCPRO50'],
-    ['dvhq', 'DVCPRO HD'],
-    // Case matters in a tag; an unknown one is shown as it is.
-    ['XD5C', 'opaque (XD5C)'], ['r210', 'opaque (r210)'],
-  ];
-  for (const [tag, name] of names) assert.equal(F.codecText(opaque(tag)), name, tag);
-  // The engine's own word stays; without a usable tag "opaque" stays too.
-  assert.equal(F.codecText({ codec: 'prores', videoIndex: 0, streams: [{ type: 'video', tag: 'apch' }] }), 'prores');
-  assert.equal(F.codecText({ codec: 'opaque', videoIndex: 3, streams: [] }), 'opaque');
-  assert.equal(F.codecText({ codec: 'opaque' }), 'opaque');
-  assert.equal(F.codecText({}), '—');
 });

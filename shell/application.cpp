@@ -190,8 +190,10 @@ void ApplicationDelegate::create_window() {
     g_object_unref(css);
     gtk_window_set_child(window_, web_view_->widget());
     g_signal_connect(window_, "close-request", G_CALLBACK(on_close_request), this);
-    focus_chain_ = std::make_unique<FocusChain>(window_, header, web_view_->widget(),
-                                                [this](bool forward) { evaluate(focus_edge_script(forward)); });
+    focus_chain_ = std::make_unique<FocusChain>(window_, header, web_view_->widget(), [this](FocusChain::Entry entry) {
+        evaluate(entry == FocusChain::Entry::back ? focus_back_script()
+                                                  : focus_edge_script(entry == FocusChain::Entry::first));
+    });
 }
 
 void ApplicationDelegate::show_start_failure(const std::string& detail) {

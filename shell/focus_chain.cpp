@@ -10,8 +10,7 @@ GtkDirectionType tab_direction(bool forward) { return forward ? GTK_DIR_TAB_FORW
 
 }  // namespace
 
-FocusChain::FocusChain(GtkWindow* window, GtkWidget* header, GtkWidget* page,
-                       std::function<void(bool forward)> enter_page)
+FocusChain::FocusChain(GtkWindow* window, GtkWidget* header, GtkWidget* page, std::function<void(Entry)> enter_page)
     : window_(window), header_(header), page_(page), enter_page_(std::move(enter_page)) {
     keys_ = gtk_event_controller_key_new();
     // Ahead of the focused widget, so that the page never sees the keys that
@@ -32,7 +31,8 @@ bool FocusChain::holds(GtkWidget* area) const {
     return focus != nullptr && (focus == area || gtk_widget_is_ancestor(focus, area));
 }
 
-gboolean FocusChain::on_key(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer self) {
+gboolean FocusChain::on_key(GtkEventControllerKey* controller, guint keyval, guint, GdkModifierType state,
+                            gpointer self) {
     auto* chain = static_cast<FocusChain*>(self);
     if ((state & (GDK_CONTROL_MASK | GDK_ALT_MASK)) != 0) return FALSE;
     if (keyval == GDK_KEY_F6) {
@@ -40,10 +40,20 @@ gboolean FocusChain::on_key(GtkEventControllerKey*, guint keyval, guint, GdkModi
         return TRUE;
     }
     if (keyval != GDK_KEY_Tab && keyval != GDK_KEY_ISO_Left_Tab && keyval != GDK_KEY_KP_Tab) return FALSE;
-    chain->forward_ = keyval != GDK_KEY_ISO_Left_Tab && (state & GDK_SHIFT_MASK) == 0;
+    const guint32 time = gtk_event_controller_get_current_event_time(GTK_EVENT_CONTROLLER(controller));
     // Inside the page WebKit moves the focus and hands it out at the ends.
-    if (!chain->holds(chain->header_)) return FALSE;
-    if (!gtk_widget_child_focus(chain->header_, tab_direction(chain->forward_))) chain->enter_page(chain->forward_);
+    if (!chain->holds(chain->header_)) {
+        chain->forward_ = keyval != GDK_KEY_ISO_Left_Tab && (state & GDK_SHIFT_MASK) == 0;
+        chain->page_tab_time_ = time;
+        return FALSE;
+    }
+    // WebKit gives a key the page left unused back to the window once it has
+    // handed the focus out: that Tab has brought the focus here already.
+    if (time == chain->page_tab_time_) return TRUE;
+    chain->forward_ = keyval != GDK_KEY_ISO_Left_Tab && (state & GDK_SHIFT_MASK) == 0;
+    if (!gtk_widget_child_focus(chain->header_, tab_direction(chain->forward_))) {
+        chain->enter_page(chain->forward_ ? Entry::first : Entry::last);
+    }
     return TRUE;
 }
 
@@ -58,15 +68,15 @@ void FocusChain::on_focus_moved(GObject*, GParamSpec*, gpointer self) {
 
 void FocusChain::enter_header(bool forward) { gtk_widget_child_focus(header_, tab_direction(forward)); }
 
-void FocusChain::enter_page(bool forward) {
+void FocusChain::enter_page(Entry entry) {
     gtk_widget_grab_focus(page_);
-    enter_page_(forward);
+    enter_page_(entry);
 }
 
-// F6: the page keeps the element it had focused.
+// F6: the page takes back the element it had focused.
 void FocusChain::switch_area() {
     if (holds(header_)) {
-        gtk_widget_grab_focus(page_);
+        enter_page(Entry::back);
         return;
     }
     enter_header(true);

@@ -14,9 +14,10 @@ namespace velmora {
 // the page is entered again at its first or last element.
 class FocusChain {
 public:
-    // `enter_page(forward)`: the page focuses its first (forward) or last
-    // element; the web view already has the focus.
-    FocusChain(GtkWindow* window, GtkWidget* header, GtkWidget* page, std::function<void(bool forward)> enter_page);
+    // How the page takes the focus once the web view has it: Tab and
+    // Shift+Tab at its first or last element, F6 where it was.
+    enum class Entry { first, last, back };
+    FocusChain(GtkWindow* window, GtkWidget* header, GtkWidget* page, std::function<void(Entry)> enter_page);
     FocusChain(const FocusChain&) = delete;
     FocusChain& operator=(const FocusChain&) = delete;
     ~FocusChain();
@@ -26,15 +27,16 @@ private:
     static void on_focus_moved(GObject*, GParamSpec*, gpointer self);
     bool holds(GtkWidget* area) const;
     void enter_header(bool forward);
-    void enter_page(bool forward);
+    void enter_page(Entry entry);
     void switch_area();
 
     GtkWindow* window_;
     GtkWidget* header_;
     GtkWidget* page_;
-    std::function<void(bool)> enter_page_;
+    std::function<void(Entry)> enter_page_;
     GtkEventController* keys_ = nullptr;
-    bool forward_ = true;  // the direction of the last Tab
+    bool forward_ = true;        // the direction of the last Tab
+    guint32 page_tab_time_ = 0;  // when the last Tab the page received was pressed
 };
 
 }  // namespace velmora

@@ -22,6 +22,8 @@ std::string focus_edge_script(bool forward) {
     return std::string("window.VelmoraKeyboard?.focusEdge(") + (forward ? "true" : "false") + ")";
 }
 
+std::string focus_back_script() { return "window.VelmoraKeyboard?.focusBack()"; }
+
 std::string injected_script() {
     std::string script = R"JS((() => {
   const handlers = window.webkit && window.webkit.messageHandlers;

@@ -1,6 +1,6 @@
 // The page's part of the window's keyboard: its first and last focusable
 // element for the shell's focus chain (the shell asks when Tab comes in from
-// the header bar), Ctrl+A over the list's rows outside text fields, and Delete
+// the header bar) and the element F6 returns to, Ctrl+A over the list's rows outside text fields, and Delete
 // for the rows so selected.
 (function (root) {
   'use strict';
@@ -39,6 +39,20 @@
     if (!target) return false;
     target.focus();
     return true;
+  }
+
+  // The element the page last had focused: the page forgets it when Tab
+  // takes the focus out, F6 brings the focus back to it.
+  let lastFocused = null;
+
+  function focusBack() {
+    const active = document.activeElement;
+    if (active && active !== document.body) return true;
+    if (lastFocused && lastFocused.isConnected && tabbable(lastFocused) && scope().contains(lastFocused)) {
+      lastFocused.focus();
+      return true;
+    }
+    return focusEdge(true);
   }
 
   function isTextField(node) {
@@ -98,8 +112,9 @@
     document.addEventListener('keydown', onDelete);
     document.addEventListener('keydown', onEscape);
     document.addEventListener('pointerdown', clearSelection);
+    document.addEventListener('focusin', (event) => { lastFocused = event.target; });
   }
 
-  root.VelmoraKeyboard = Object.freeze({ focusEdge, isTextField, selectedRows, clearSelection });
+  root.VelmoraKeyboard = Object.freeze({ focusEdge, focusBack, isTextField, selectedRows, clearSelection });
   document.addEventListener('DOMContentLoaded', wire);
 })(window);

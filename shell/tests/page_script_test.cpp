@@ -38,6 +38,7 @@ TEST(PageScripts, CallThePagesOwnFunctions) {
         {click_script("add-movies"), "document.getElementById('add-movies').click()"},
         {focus_edge_script(true), "window.VelmoraKeyboard?.focusEdge(true)"},
         {focus_edge_script(false), "window.VelmoraKeyboard?.focusEdge(false)"},
+        {focus_back_script(), "window.VelmoraKeyboard?.focusBack()"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.script, c.expected);
 }

@@ -1,6 +1,7 @@
 #include "opener.h"
 
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <thread>
 
@@ -63,6 +64,40 @@ Status start_opener(const OpenerPlan& plan) {
     return {};
 }
 
+// How long "reveal" waits for each opener's exit status. A file manager that
+// xdg-open starts in the foreground may keep it running; that counts as an answer.
+constexpr auto kAnswerWait = std::chrono::seconds(5);
+
+enum class Outcome { succeeded, failed, still_running };
+
+Outcome await_opener(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
+    for (;;) {
+        int status = 0;
+        const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Outcome::succeeded : Outcome::failed;
+        if (ended < 0 && errno != EINTR) return Outcome::failed;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            reap_in_background(pid, std::nullopt);
+            return Outcome::still_running;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+Outcome run_opener(const OpenerCommand& command) {
+    auto started = spawn_opener(command);
+    return started ? await_opener(*started) : Outcome::failed;
+}
+
+// The plan's commands in turn until one answers: the page is told when none
+// did, from their exit statuses, so that it can show the path instead.
+Status show_answered(const OpenerPlan& plan) {
+    if (run_opener(plan.first) != Outcome::failed) return {};
+    if (plan.fallback && run_opener(*plan.fallback) != Outcome::failed) return {};
+    return fail("No file manager answered");
+}
+
 }  // namespace
 
 Result<nlohmann::json> reveal(ServiceState& state, const nlohmann::json& args) {
@@ -71,7 +106,7 @@ Result<nlohmann::json> reveal(ServiceState& state, const nlohmann::json& args) {
     if (file == args.end() || !file->is_string()) return fail("Missing output file");
     const std::string path = file->get<std::string>();
     if (!is_published_output(state, path)) return fail("Unknown output file");
-    if (auto started = start_opener(reveal_in_file_manager(path)); !started) return fail(started.error());
+    if (auto shown = show_answered(reveal_in_file_manager(path)); !shown) return fail(shown.error());
     return nullptr;
 }
 

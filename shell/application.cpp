@@ -10,6 +10,7 @@
 #include "names.h"
 #include "page_script.h"
 #include "screen.h"
+#include "shortcuts.h"
 #include "window_geometry.h"
 #include "window_memory.h"
 
@@ -55,8 +56,10 @@ ApplicationDelegate::~ApplicationDelegate() {
         if (source != 0) g_source_remove(source);
     }
     appearance_.reset();
+    focus_chain_.reset();
     close_quit_dialog();
     if (about_ != nullptr) gtk_window_destroy(GTK_WINDOW(about_));
+    if (shortcuts_ != nullptr) gtk_window_destroy(GTK_WINDOW(shortcuts_));
     if (primary_menu_ != nullptr) g_object_unref(primary_menu_);
     if (window_ != nullptr) {
         gtk_window_destroy(window_);
@@ -187,6 +190,10 @@ void ApplicationDelegate::create_window() {
     g_object_unref(css);
     gtk_window_set_child(window_, web_view_->widget());
     g_signal_connect(window_, "close-request", G_CALLBACK(on_close_request), this);
+    focus_chain_ = std::make_unique<FocusChain>(window_, header, web_view_->widget(), [this](FocusChain::Entry entry) {
+        evaluate(entry == FocusChain::Entry::back ? focus_back_script()
+                                                  : focus_edge_script(entry == FocusChain::Entry::first));
+    });
 }
 
 void ApplicationDelegate::show_start_failure(const std::string& detail) {
@@ -277,6 +284,18 @@ void ApplicationDelegate::show_about() {
     gtk_window_present(GTK_WINDOW(about_));
 }
 
+void ApplicationDelegate::show_shortcuts() {
+    if (shortcuts_ == nullptr) {
+        GtkBuilder* builder = gtk_builder_new_from_string(shortcuts_window_ui(window_shortcuts()).c_str(), -1);
+        shortcuts_ = GTK_WIDGET(gtk_builder_get_object(builder, "shortcuts"));
+        // GTK keeps a top-level window until it is destroyed, without the builder.
+        g_object_unref(builder);
+        gtk_window_set_transient_for(GTK_WINDOW(shortcuts_), window_);
+        gtk_window_set_hide_on_close(GTK_WINDOW(shortcuts_), TRUE);
+    }
+    gtk_window_present(GTK_WINDOW(shortcuts_));
+}
+
 // The page has the batch and builds the report; it asks back with "save_report".
 void ApplicationDelegate::request_report() { emit(page_event::kSaveReportRequested, Json()); }
 
@@ -328,6 +347,11 @@ void ApplicationDelegate::choose_save(const SaveSpec& recipe, std::function<void
 void ApplicationDelegate::emit(std::string_view name, const Json& payload) {
     if (!web_view_) return;
     if (auto script = emit_script(name, payload)) web_view_->evaluate(*script);
+}
+
+void ApplicationDelegate::copy_text(const std::string& text) {
+    if (window_ == nullptr) return;
+    gdk_clipboard_set_text(gtk_widget_get_clipboard(GTK_WIDGET(window_)), text.c_str());
 }
 
 bool ApplicationDelegate::backend_running() const { return backend_ && backend_->running(); }

@@ -10,6 +10,7 @@
 #include "backend_process.h"
 #include "bridge.h"
 #include "desktop_appearance.h"
+#include "focus_chain.h"
 #include "menus.h"
 #include "movie_web_view.h"
 #include "quitting.h"
@@ -35,6 +36,7 @@ public:
     void choose(const ChooserSpec& recipe, std::function<void(std::vector<std::string>)> done) override;
     void choose_save(const SaveSpec& recipe, std::function<void(std::optional<SaveChoice>)> done) override;
     void emit(std::string_view name, const Json& payload) override;
+    void copy_text(const std::string& text) override;
     void batch_ended() override;
     // QuitHost
     bool backend_running() const override;
@@ -45,6 +47,7 @@ public:
     void evaluate(std::string_view script) override;
     void edit(const char* command) override;
     void show_about() override;
+    void show_shortcuts() override;
     void request_report() override;
     void quit_requested() override;
 
@@ -75,10 +78,12 @@ private:
     std::unique_ptr<Bridge> bridge_;
     std::unique_ptr<MovieWebView> web_view_;
     std::unique_ptr<DesktopAppearance> appearance_;
+    std::unique_ptr<FocusChain> focus_chain_;
     GMenu* primary_menu_ = nullptr;
     GtkWindow* window_ = nullptr;
     GtkWidget* quit_dialog_ = nullptr;
     GtkWidget* about_ = nullptr;
+    GtkWidget* shortcuts_ = nullptr;
     bool launched_ = false;
     unsigned signal_sources_[2] = {0, 0};
 };

@@ -11,6 +11,7 @@ namespace {
 constexpr std::string_view kUntrustedRequest = "Untrusted native request";
 constexpr std::string_view kUnavailableCommand = "Unknown or unavailable native command";
 constexpr std::string_view kProcessingRunning = "Processing is already running";
+constexpr std::string_view kNothingToCopy = "Nothing to copy";
 
 // The backend's commands the page may send through the bridge.
 constexpr std::array kBackendCommands = {
@@ -102,6 +103,13 @@ void Bridge::handle_message(const MessageOrigin& origin, const Json& body, Compl
         host_.choose(recipe, [kind = recipe.kind, answer = std::move(answer)](const std::vector<std::string>& paths) {
             answer(chooser_answer(kind, paths));
         });
+        return;
+    }
+    if (command == "copy_text") {
+        auto text = args.find("text");
+        if (text == args.end() || !text->is_string()) return answer(fail(std::string(kNothingToCopy)));
+        host_.copy_text(text->get<std::string>());
+        answer(Json());
         return;
     }
     if (command == backend_command::kSaveReport && !state_.quitting) {

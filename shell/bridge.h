@@ -69,6 +69,8 @@ public:
     // Nothing when cancelled.
     virtual void choose_save(const SaveSpec& recipe, std::function<void(std::optional<SaveChoice>)> done) = 0;
     virtual void emit(std::string_view name, const Json& payload) = 0;
+    // "copy_text": the desktop's clipboard, which a page from a file URL cannot reach itself.
+    virtual void copy_text(const std::string& text) = 0;
     // A "process_movies" request has been answered (result or error).
     virtual void batch_ended() {}
 };

@@ -25,12 +25,11 @@ void edit_action(GSimpleAction*, GVariant*, gpointer host) {
     static_cast<MenuHost*>(host)->edit(Command);
 }
 
-// The Edit menu acts on the page's focused text, as WebKit's own commands.
+// The editing keys act on the page's focused text, as WebKit's own commands.
 constexpr char kUndo[] = WEBKIT_EDITING_COMMAND_UNDO;
 constexpr char kCut[] = WEBKIT_EDITING_COMMAND_CUT;
 constexpr char kCopy[] = WEBKIT_EDITING_COMMAND_COPY;
 constexpr char kPaste[] = WEBKIT_EDITING_COMMAND_PASTE;
-constexpr char kSelectAll[] = WEBKIT_EDITING_COMMAND_SELECT_ALL;
 
 struct Item {
     const char* label;
@@ -70,13 +69,13 @@ GMenu* install_menus(GtkApplication* app, MenuHost& host) {
         {"cancel", page_action, nullptr, nullptr, nullptr, {}},
         {"help", page_action, nullptr, nullptr, nullptr, {}},
         {"about", host_action<&MenuHost::show_about>, nullptr, nullptr, nullptr, {}},
+        {"shortcuts", host_action<&MenuHost::show_shortcuts>, nullptr, nullptr, nullptr, {}},
         {"save-report", host_action<&MenuHost::request_report>, nullptr, nullptr, nullptr, {}},
         {"quit", host_action<&MenuHost::quit_requested>, nullptr, nullptr, nullptr, {}},
         {"undo", edit_action<kUndo>, nullptr, nullptr, nullptr, {}},
         {"cut", edit_action<kCut>, nullptr, nullptr, nullptr, {}},
         {"copy", edit_action<kCopy>, nullptr, nullptr, nullptr, {}},
         {"paste", edit_action<kPaste>, nullptr, nullptr, nullptr, {}},
-        {"select-all", edit_action<kSelectAll>, nullptr, nullptr, nullptr, {}},
     };
     g_action_map_add_action_entries(G_ACTION_MAP(app), entries, G_N_ELEMENTS(entries), &host);
 
@@ -87,7 +86,9 @@ GMenu* install_menus(GtkApplication* app, MenuHost& host) {
     GMenu* run =
         section(app, {{"Process", "app.process", "<Control>Return"}, {"Cancel", "app.cancel", "Escape", false}});
     GMenu* report = section(app, {{"Save Report…", "app.save-report", "<Control>s"}});
-    GMenu* about = section(app, {{"Help", "app.help", "F1"}, {"About Velmora", "app.about", nullptr}});
+    GMenu* about = section(app, {{"Keyboard Shortcuts", "app.shortcuts", "<Control>question"},
+                                 {"Help", "app.help", "F1"},
+                                 {"About Velmora", "app.about", nullptr}});
     GMenu* quit = section(app, {{"Quit", "app.quit", "<Control>q"}});
     GMenu* primary = g_menu_new();
     for (GMenu* part : {add, run, report, about, quit}) {
@@ -99,7 +100,8 @@ GMenu* install_menus(GtkApplication* app, MenuHost& host) {
     bind(app, "app.cut", "<Control>x");
     bind(app, "app.copy", "<Control>c");
     bind(app, "app.paste", "<Control>v");
-    bind(app, "app.select-all", "<Control>a");
+    // Ctrl+A is left to the page: inside a text field WebKit selects the
+    // field's text, elsewhere the page selects the list's rows.
     // Exported for desktops that show an application's menu themselves; the
     // window shows it as the header bar's primary menu.
     gtk_application_set_menubar(app, G_MENU_MODEL(primary));

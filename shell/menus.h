@@ -14,6 +14,7 @@ public:
     // One of WebKit's editing commands, on the page's focused text.
     virtual void edit(const char* command) = 0;
     virtual void show_about() = 0;
+    virtual void show_shortcuts() = 0;
     virtual void request_report() = 0;
     virtual void quit_requested() = 0;
 };

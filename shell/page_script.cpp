@@ -18,6 +18,12 @@ std::string click_script(std::string_view button_id) {
     return "document.getElementById('" + std::string(button_id) + "').click()";
 }
 
+std::string focus_edge_script(bool forward) {
+    return std::string("window.VelmoraKeyboard?.focusEdge(") + (forward ? "true" : "false") + ")";
+}
+
+std::string focus_back_script() { return "window.VelmoraKeyboard?.focusBack()"; }
+
 std::string injected_script() {
     std::string script = R"JS((() => {
   const handlers = window.webkit && window.webkit.messageHandlers;

@@ -14,6 +14,12 @@ inline constexpr std::string_view kMessageHandlerName = "velmora";
 // the button behave alike (a disabled button ignores the click).
 std::string click_script(std::string_view button_id);
 
+// Focus coming into the page from the header bar lands on its first
+// (forward) or last element, as the page's keyboard.js finds them.
+std::string focus_edge_script(bool forward);
+// F6 coming back from the header bar: the element the page last had focused.
+std::string focus_back_script();
+
 // The page API injected at document start into the top frame:
 // window.__VELMORA_NATIVE__ (invoke, listen) and window.__VELMORA_EVENT__.
 std::string injected_script();

@@ -42,6 +42,7 @@ protected:
         ::setenv("PATH", saved_path_.c_str(), 1);
         ::unsetenv("VELMORA_OPENER_LOG");
         ::unsetenv("VELMORA_FAKE_GDBUS_EXIT");
+        ::unsetenv("VELMORA_FAKE_XDG_OPEN_EXIT");
         ::unsetenv("VELMORA_OPENER_PROBE_FD");
     }
 
@@ -126,7 +127,51 @@ TEST_F(Opener, RevealFallsBackToOpeningTheFolder) {
     ::setenv("PATH", fakes.bin().c_str(), 1);
     const auto neither = reveal(state, {{"file", "/movies/out/clip_TC.mov"}});
     ASSERT_FALSE(neither.has_value());
-    EXPECT_EQ(neither.error(), "No such file or directory (os error 2)");
+    EXPECT_EQ(neither.error(), "No file manager answered");
+}
+
+// The reply waits for the openers' exit statuses, so a desktop where none
+// answers is told, not guessed.
+TEST_F(Opener, RevealTellsWhenNoFileManagerAnswered) {
+    struct Case {
+        const char* label;
+        const char* gdbus_exit;     // nullptr: not installed
+        const char* xdg_open_exit;  // nullptr: not installed
+        bool answered;
+        std::vector<std::string> programs;
+    };
+    const std::vector<Case> cases = {
+        {"the file manager service", "0", "0", true, {"gdbus"}},
+        {"the folder opened", "1", "0", true, {"gdbus", "xdg-open"}},
+        {"xdg-open finds no application", "1", "3", false, {"gdbus", "xdg-open"}},
+        {"xdg-open fails", "1", "4", false, {"gdbus", "xdg-open"}},
+        {"no xdg-open", "1", nullptr, false, {"gdbus"}},
+        {"no gdbus, the folder opened", nullptr, "0", true, {"xdg-open"}},
+        {"no gdbus, xdg-open fails", nullptr, "4", false, {"xdg-open"}},
+        {"neither", nullptr, nullptr, false, {}},
+    };
+    record_published_output(state, "/movies/out/clip_TC.mov");
+    for (const Case& c : cases) {
+        FakeOpeners openers;
+        ::setenv("PATH", openers.bin().c_str(), 1);  // the fakes, or nothing
+        ::setenv("VELMORA_OPENER_LOG", openers.log().c_str(), 1);
+        if (c.gdbus_exit == nullptr) openers.remove("gdbus");
+        if (c.xdg_open_exit == nullptr) openers.remove("xdg-open");
+        ::setenv("VELMORA_FAKE_GDBUS_EXIT", c.gdbus_exit ? c.gdbus_exit : "0", 1);
+        ::setenv("VELMORA_FAKE_XDG_OPEN_EXIT", c.xdg_open_exit ? c.xdg_open_exit : "0", 1);
+        const auto result = reveal(state, {{"file", "/movies/out/clip_TC.mov"}});
+        if (c.answered) {
+            ASSERT_TRUE(result.has_value()) << c.label << ": " << result.error();
+            EXPECT_TRUE(result->is_null()) << c.label;
+        } else {
+            ASSERT_FALSE(result.has_value()) << c.label;
+            EXPECT_EQ(result.error(), "No file manager answered") << c.label;
+        }
+        // Waited for: every opener has logged by the time of the reply.
+        std::vector<std::string> programs;
+        for (const auto& line : openers.lines()) programs.push_back(line.arguments.substr(0, line.arguments.find('|')));
+        EXPECT_EQ(programs, c.programs) << c.label;
+    }
 }
 
 TEST_F(Opener, NoticesOpenThePageUnderTheResourcesFolder) {

@@ -70,6 +70,21 @@
     dismissible($('messages'), text, '', lines);
   }
 
+  // A reveal no file manager answered: the path itself, and a Copy button
+  // that puts it on the clipboard through the shell.
+  function showRevealFailure(file, message) {
+    const item = dismissible($('messages'), message + '.', 'bad', file);
+    const copy = document.createElement('button');
+    copy.type = 'button';
+    copy.className = 'mini copy-path';
+    copy.textContent = 'Copy';
+    copy.setAttribute('aria-label', 'Copy the path ' + file);
+    copy.addEventListener('click', () => Bridge.invoke('copy_text', { text: file })
+      .then(() => { copy.textContent = 'Copied'; })
+      .catch((error) => showError(error.message)));
+    item.insertBefore(copy, item.lastElementChild);
+  }
+
   function syncNoticeAreas() {
     $('messages').hidden = $('messages').children.length === 0;
     // The newest says how many came before it, for when it shows alone.
@@ -671,7 +686,7 @@
       nameHeader: $('name-heading'),
       tip: $('name-tip'),
       onChange: listChanged,
-      onReveal: (file) => Bridge.invoke('reveal', { file }).catch((error) => showError(error.message)),
+      onReveal: (file) => Bridge.invoke('reveal', { file }).catch((error) => showRevealFailure(file, error.message)),
       onRestore: restore,
       checkOutputs: (paths) => Bridge.invoke('outputs_exist', { paths }).then((reply) => reply && reply.exists),
     });

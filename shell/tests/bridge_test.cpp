@@ -43,6 +43,8 @@ struct FakeHost : BridgeHost {
         saves.emplace_back(recipe, std::move(done));
     }
     void emit(std::string_view name, const Json& payload) override { emitted.emplace_back(std::string(name), payload); }
+    std::vector<std::string> copied;
+    void copy_text(const std::string& text) override { copied.push_back(text); }
     std::function<void()> on_batch_ended;
     void batch_ended() override {
         if (on_batch_ended) on_batch_ended();
@@ -227,6 +229,38 @@ TEST_F(BridgeTest, QuittingRefusesBackendCommandsButNotTheShellsOwn) {
     EXPECT_EQ(answers.calls.size(), 1u);
     EXPECT_EQ(host.choosers.size(), 1u);
     EXPECT_TRUE(host.forwarded.empty());
+}
+
+TEST_F(BridgeTest, CopyTextGoesToTheClipboardAlsoWhileQuitting) {
+    struct Case {
+        Json args;
+        bool quitting;
+        std::optional<std::string> copied;  // nothing: refused with "Nothing to copy"
+    };
+    const std::vector<Case> cases = {
+        {{{"text", "/movies/Velmora Output/clip_TC.mov"}}, false, "/movies/Velmora Output/clip_TC.mov"},
+        {{{"text", ""}}, false, ""},
+        {{{"text", "/é/\"q\".mov"}}, true, "/é/\"q\".mov"},
+        {Json::object(), false, std::nullopt},
+        {{{"text", 5}}, false, std::nullopt},
+        {{{"text", nullptr}}, false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        state.quitting = c.quitting;
+        host.copied.clear();
+        answers.calls.clear();
+        send(message("copy_text", c.args));
+        ASSERT_EQ(answers.calls.size(), 1u) << c.args.dump();
+        if (c.copied) {
+            EXPECT_EQ(host.copied, std::vector<std::string>{*c.copied});
+            ASSERT_TRUE(answers.calls[0].has_value()) << c.args.dump();
+            EXPECT_TRUE(answers.calls[0]->is_null());
+        } else {
+            EXPECT_TRUE(host.copied.empty()) << c.args.dump();
+            EXPECT_EQ(answers.calls[0].error(), "Nothing to copy");
+        }
+        EXPECT_TRUE(host.forwarded.empty());
+    }
 }
 
 TEST_F(BridgeTest, ReadinessDeliversHeldFilesOnce) {

@@ -29,6 +29,20 @@ TEST(EmitScript, NothingWhenThePairIsNotUtf8) {
     EXPECT_FALSE(emit_script("bad\xff", Json()));
 }
 
+TEST(PageScripts, CallThePagesOwnFunctions) {
+    struct Case {
+        std::string script;
+        const char* expected;
+    };
+    const std::vector<Case> cases = {
+        {click_script("add-movies"), "document.getElementById('add-movies').click()"},
+        {focus_edge_script(true), "window.VelmoraKeyboard?.focusEdge(true)"},
+        {focus_edge_script(false), "window.VelmoraKeyboard?.focusEdge(false)"},
+        {focus_back_script(), "window.VelmoraKeyboard?.focusBack()"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.script, c.expected);
+}
+
 TEST(InjectedScripts, NameTheHandlerAndKeepNoPlaceholders) {
     for (const auto& script : {injected_script(), frame_guard_script()}) {
         EXPECT_NE(script.find("handlers.velmora"), std::string::npos) << script;

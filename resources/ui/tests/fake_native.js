@@ -235,6 +235,11 @@ function installFake(config) {
     reveal: (args) => {
       if (!args || typeof args.file !== 'string') throw 'Missing output file';
       if (!published.has(args.file)) throw 'Unknown output file';
+      if (config.revealError) throw config.revealError;
+      return null;
+    },
+    copy_text: (args) => {
+      if (!args || typeof args.text !== 'string') throw 'Nothing to copy';
       return null;
     },
     third_party_notices: () => null,
@@ -276,6 +281,7 @@ function installFake(config) {
     paused: () => resumeBatch !== null,
     settings: () => clone(settings),
     setDestination: (path) => { config.destination = path; },
+    setRevealError: (message) => { config.revealError = message; },
     touch: (path, fields) => { touched.set(path, { ...touched.get(path), ...fields }); },
   };
 }

@@ -792,6 +792,20 @@ test('process: progress drives the rows, the reply is final, reveal opens an out
     [{ file: '/media/day1/cam/Velmora Output/B002_TC.mp4' }]);
   assert.equal(await page.locator('#messages li').count(), 0);
 
+  // No file manager answers: the notice gives the path and copies it through the shell.
+  await page.evaluate(() => window.__FAKE__.setRevealError('No file manager answered'));
+  await row(page, 'A001').getByRole('button', { name: 'Reveal the output of A001.mov' }).click();
+  const notice = page.locator('#messages li');
+  await notice.waitFor();
+  assert.equal(await notice.locator('span').first().innerText(),
+    'No file manager answered.\n/media/day1/Velmora Output/A001_TC.mov');
+  await notice.getByRole('button', { name: 'Copy the path /media/day1/Velmora Output/A001_TC.mov' }).click();
+  await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'copy_text'));
+  assert.deepEqual((await calls(page, 'copy_text')).map((c) => c.args),
+    [{ text: '/media/day1/Velmora Output/A001_TC.mov' }]);
+  assert.equal(await notice.locator('button.copy-path').textContent(), 'Copied');
+  await notice.getByRole('button', { name: /^Dismiss/ }).click();
+
   fs.mkdirSync(ARTIFACTS, { recursive: true });
   await page.screenshot({ path: path.join(ARTIFACTS, 'velmora-page.png') });
   await cleanClose(page);
@@ -1337,6 +1351,21 @@ test('keyboard only: add a folder, process, open help and the notices', async ()
   assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Remove C003.mov from the list');
   assert.deepEqual(await startValues(page), ['01:00:00;10', '', '10:00:00:00']);
 
+  // Ctrl+A outside a text field selects the rows, never the page's text;
+  // Escape lets them go. The shell's focus chain enters at the page's ends.
+  const selection = () => page.evaluate(() => ({
+    rows: document.querySelectorAll('#movie-rows [role="row"][aria-selected="true"].selected').length,
+    pageText: String(getSelection()).includes('Source of the start'),
+  }));
+  await page.locator('#add-folder').focus();
+  await page.keyboard.press('Control+A');
+  assert.deepEqual(await selection(), { rows: 3, pageText: false });
+  await page.keyboard.press('Escape');
+  assert.deepEqual(await selection(), { rows: 0, pageText: false });
+  const edge = (forward) => page.evaluate((f) => window.VelmoraKeyboard.focusEdge(f) &&
+    (document.activeElement.id || document.activeElement.getAttribute('aria-label')), forward);
+  assert.deepEqual([await edge(true), await edge(false)], ['add-movies', 'Start timecode for C003.mov']);
+
   // Process is two steps after the add buttons, before the settings.
   await page.locator('#add-folder').focus();
   await page.keyboard.press('Tab');
@@ -1359,12 +1388,24 @@ test('keyboard only: add a folder, process, open help and the notices', async ()
   await tabTo('help', 'Shift+Tab');
   await page.keyboard.press('Enter');
   assert.equal(await page.locator('#help-panel').evaluate((d) => d.open), true);
+  // An open dialog is the page's whole chain.
+  assert.deepEqual([await edge(true), await edge(false)], ['help-close', 'notices-link']);
   await tabTo('notices-link');
   await page.keyboard.press('Enter');
   await page.waitForFunction(() => window.__FAKE__.calls.some((c) => c.command === 'third_party_notices'));
   await page.keyboard.press('Escape');
   assert.equal(await page.locator('#help-panel').evaluate((d) => d.open), false);
   assert.equal(await page.evaluate(() => document.activeElement.id), 'help');
+
+  // Delete takes the selected rows off the list; a text field keeps both keys.
+  await row(page, 'B002').locator('input.tc').focus();
+  await page.keyboard.press('Control+A');
+  await page.keyboard.press('Delete');
+  assert.equal(await page.locator('#movie-rows [role="row"]').count(), 3);
+  await page.locator('#help').focus();
+  await page.keyboard.press('Control+A');
+  await page.keyboard.press('Delete');
+  assert.equal(await page.locator('#movie-rows [role="row"]').count(), 0);
 
   // What the About menu item does.
   await page.evaluate(() => document.getElementById('help').click());

@@ -88,6 +88,59 @@ async function screenshot(name) {
   check(`screenshot saved to ${file}`, () => assert.equal(shot.status, 0, String(shot.stderr)));
 }
 
+// A Reveal that no file manager answers (neither gdbus nor xdg-open on PATH):
+// the page shows the path with a Copy button, and Copy fills the clipboard.
+async function revealWithoutFileManager(env, movie) {
+  const bare = path.join(root, "bare-bin");
+  fs.mkdirSync(bare);
+  fs.symlinkSync(spawnSync("sh", ["-c", "command -v sleep"], { encoding: "utf8" }).stdout.trim(), path.join(bare, "sleep"));
+  const app = launch(velmora, ["--resources", resources, "--page-console", movie], { ...env, PATH: bare });
+  const { reports } = app;
+  const seen = async (step, test, ms, from = 0) => {
+    const found = () => reports.slice(from).find((r) => r.step === step && test(r.data));
+    if (!(await app.until(() => found() !== undefined, ms))) throw new Error(`the page never reported a matching "${step}"`);
+    return found().data;
+  };
+  try {
+    await seen("row", () => true, 60000);
+    activate("process");
+    await seen("processing", (on) => on === true, 15000);
+    const started = reports.findIndex((r) => r.step === "processing" && r.data === true);
+    await seen("processing", (on) => on === false, 60000, started);
+    const output = path.join(movies, "Velmora Output", "clip_TC.mov");
+    const [main] = windowsNamed("Velmora");
+    // From the header bar, Shift+Tab reaches the page's last element: the row's Reveal.
+    press(main, "F6");
+    let mark = reports.length;
+    press(main, "shift+Tab");
+    const reveal = await seen("focus", () => true, 10000, mark);
+    press(main, "Return");
+    const notice = await seen("notice", () => true, 20000);
+    check("a Reveal no file manager answers shows the path with a Copy button", () => {
+      assert.equal(reveal, "Reveal the output of clip.mov");
+      assert.deepEqual(notice, { text: `No file manager answered.\n${output}`, copy: `Copy the path ${output}` });
+    });
+    await screenshot("focus-reveal.png");
+    for (let i = 0; i < 60; i += 1) {
+      mark = reports.length;
+      press(main, "Tab");
+      const focused = await seen("focus", () => true, 5000, mark).catch(() => null);
+      if (focused === `Copy the path ${output}`) break;
+    }
+    press(main, "Return");
+    await seen("copied", () => true, 10000);
+    mark = reports.length;
+    press(main, "ctrl+v");
+    const pasted = await seen("pasted", () => true, 10000, mark);
+    check("Copy puts the path on the desktop's clipboard", () => assert.equal(pasted, output));
+  } catch (error) {
+    stopped(error);
+  } finally {
+    activate("quit");
+    await app.endWithin(20000);
+  }
+}
+
 async function main() {
   const env = sessionEnv(home, { XDG_CONFIG_HOME: config, GSETTINGS_BACKEND: "keyfile", XDG_RUNTIME_DIR: path.join(root, "runtime") });
   const movie = prepare(env);
@@ -153,6 +206,64 @@ async function main() {
     const normal = await seen("zoom", () => true, 10000, mark);
     check("Ctrl+plus and Ctrl+0 zoom the page in the shell", () => assert.deepEqual([larger, normal], ["17.6px", "16px"]));
 
+    // The focus chain: Tab past the page's last element lands in the header
+    // bar and the next Tab on the page's first; Shift+Tab goes back the same
+    // way; F6 moves between the two and the page keeps its element.
+    const keyReports = async (key) => {
+      const mark = reports.length;
+      press(main, key);
+      await sleep(400);
+      return reports.slice(mark).filter((r) => ["focus", "page_blur", "page_focus"].includes(r.step))
+        .map((r) => [r.step, r.data]);
+    };
+    let last = null;
+    for (let i = 0; i < 80 && last === null; i += 1) {
+      const moved = await keyReports("Tab");
+      if (moved.some(([step]) => step === "page_blur")) last = moved.filter(([step]) => step === "focus");
+    }
+    last = reports.filter((r) => r.step === "focus").at(-1).data;
+    const intoFirst = await keyReports("Tab");
+    const backOut = await keyReports("shift+Tab");
+    const intoLast = await keyReports("shift+Tab");
+    const f6Out = await keyReports("F6");
+    const f6In = await keyReports("F6");
+    check("Tab past the last row goes to the header bar, the next Tab to the page's first element", () => {
+      assert.equal(last, "Start timecode for clip.mov");
+      assert.deepEqual(intoFirst.filter(([step]) => step === "focus"), [["focus", "add-movies"]]);
+    });
+    check("Shift+Tab from the page's first element goes to the header bar, the next to the page's last", () => {
+      // The page has let its element go by the time it hears of the blur.
+      assert.deepEqual(backOut.map(([step]) => step).filter((step) => step !== "page_blur"), []);
+      assert.ok(backOut.length > 0);
+      assert.deepEqual(intoLast.filter(([step]) => step === "focus"), [["focus", "Start timecode for clip.mov"]]);
+    });
+    check("F6 moves to the header bar and back to the element the page had", () => {
+      assert.deepEqual(f6Out, [["page_blur", "Start timecode for clip.mov"]]);
+      assert.deepEqual(f6In, [["page_focus", "Start timecode for clip.mov"]]);
+    });
+
+    // Ctrl+A: the field's own text inside a text field, every row outside.
+    mark = reports.length;
+    press(main, "ctrl+a");
+    const inField = await seen("select_all", () => true, 10000, mark);
+    await keyReports("Tab");
+    await keyReports("Tab");
+    mark = reports.length;
+    press(main, "ctrl+a");
+    const outside = await seen("select_all", () => true, 10000, mark);
+    press(main, "Escape");
+    check("Ctrl+A selects every row outside a text field and never the page's text", () => {
+      assert.deepEqual(inField, { rows: 1, selected: 0, pageText: false });
+      assert.deepEqual(outside, { rows: 1, selected: 1, pageText: false });
+    });
+
+    press(main, "ctrl+question");
+    const [shortcuts] = await waitForWindow("Keyboard Shortcuts", true);
+    check("Ctrl+? opens the Keyboard Shortcuts window", () => assert.ok(shortcuts));
+    await screenshot("focus-shortcuts.png");
+    press(shortcuts, "Escape");
+    await waitForWindow("Keyboard Shortcuts", false);
+
     activate("about");
     const [about] = await waitForWindow("About Velmora", true);
     check("About Velmora opens an About dialog of its own", () => assert.ok(about));
@@ -193,8 +304,9 @@ async function main() {
     stopped(error);
   } finally {
     await app.stop();
-    if (manager) manager.kill();
   }
+  await revealWithoutFileManager(env, movie);
+  if (manager) manager.kill();
   finish(root, notes);
 }
 

@@ -147,7 +147,8 @@ async function main() {
       check("the primary menu exports its items with their keys, without Hide", () => assert.deepEqual(
         exportedMenu().sort(byLabel), [
           ["About Velmora", null], ["Add Folder…", "<Shift><Control>o"], ["Add Movies…", "<Control>o"],
-          ["Cancel", "Escape"], ["Help", "F1"], ["Process", "<Control>Return"], ["Quit", "<Control>q"],
+          ["Cancel", "Escape"], ["Help", "F1"], ["Keyboard Shortcuts", "<Control>question"],
+          ["Process", "<Control>Return"], ["Quit", "<Control>q"],
           ["Save Report…", "<Control>s"],
         ].sort(byLabel)));
       await step("waiting_for_about", 10000);

@@ -68,12 +68,6 @@ Result<OpenFile> open_for_reading(const std::string& path, int extra_flags) {
     return OpenFile{std::move(fd), static_cast<std::uint64_t>(status.st_size)};
 }
 
-std::uint64_t load_be(std::span<const std::uint8_t> bytes) {
-    std::uint64_t value = 0;
-    for (std::uint8_t byte : bytes) value = (value << 8) | byte;
-    return value;
-}
-
 // The backup's one `moov`; a top level that cannot be walked holds none.
 Result<AtomSpan> only_movie_atom(const OpenFile& backup) {
     auto atoms = list_top_level_atoms(backup.fd.get(), backup.size);

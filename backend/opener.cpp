@@ -57,9 +57,8 @@ Status start_opener(const OpenerPlan& plan) {
         return {};
     }
     if (!plan.fallback) return fail(started.error());
-    auto fallback = spawn_opener(*plan.fallback);
-    if (!fallback) return fail(fallback.error());
-    reap_in_background(*fallback, std::nullopt);
+    TRY(auto fallback, spawn_opener(*plan.fallback));
+    reap_in_background(fallback, std::nullopt);
     return {};
 }
 
@@ -71,7 +70,7 @@ Result<nlohmann::json> reveal(ServiceState& state, const nlohmann::json& args) {
     if (file == args.end() || !file->is_string()) return fail("Missing output file");
     const std::string path = file->get<std::string>();
     if (!is_published_output(state, path)) return fail("Unknown output file");
-    if (auto started = start_opener(reveal_in_file_manager(path)); !started) return fail(started.error());
+    TRY_VOID(start_opener(reveal_in_file_manager(path)));
     return nullptr;
 }
 
@@ -79,7 +78,7 @@ Result<nlohmann::json> third_party_notices(ServiceState& state) {
     std::string page = state.resources_dir;
     if (!page.empty() && !page.ends_with('/')) page += '/';
     page += "notices/index.html";
-    if (auto started = start_opener(open_with_default_application(page)); !started) return fail(started.error());
+    TRY_VOID(start_opener(open_with_default_application(page)));
     return nullptr;
 }
 

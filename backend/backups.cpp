@@ -150,8 +150,6 @@ Status check_shared_bytes(const OpenFile& movie, const OpenFile& backup, const A
     return {};
 }
 
-constexpr std::string_view busy_message = "Wait for the current batch to finish.";
-
 std::optional<std::string> session_backup(ServiceState& state, const std::string& id) {
     std::lock_guard lock(state.in_place_mutex);
     const auto found = state.in_place_results.find(id);

@@ -27,7 +27,6 @@ namespace velmora {
 
 namespace {
 
-constexpr std::string_view busy_message = "Wait for the current batch to finish.";
 constexpr std::string_view unsupported_message = "Supported formats: MOV, MP4, M4V.";
 constexpr std::string_view changed_message = "Source changed during import. Import it again.";
 constexpr std::string_view not_an_object_message = "The engine's report is not a JSON object.";

@@ -21,7 +21,6 @@
 namespace velmora {
 namespace {
 
-constexpr std::string_view busy_message = "Wait for the current batch to finish.";
 constexpr std::string_view unknown_message = "Unknown movie. Import it again.";
 constexpr std::string_view unchanged_suffix = " Nothing was changed.";
 constexpr std::string_view no_backup_message = "This movie has no backup to restore. Nothing was changed.";

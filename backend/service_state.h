@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -57,6 +58,10 @@ struct InPlaceResult {     // NOLINT(bugprone-exception-escape)
     FileSnapshot original;
     MovieRecord imported;  // the original's record, the store's again once restored
 };
+
+// The refusal of whatever must wait while a batch runs (import, restore,
+// removing backups).
+inline constexpr std::string_view busy_message = "Wait for the current batch to finish.";
 
 // Created once at start-up and shared by the reader and every worker.
 struct ServiceState {

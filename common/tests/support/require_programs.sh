@@ -16,7 +16,7 @@ require_programs() {
   exit 77
 }
 
-# For a part of a test that can go without NAME: true when it is on PATH;
+# For a step of a test that can go without NAME: true when it is on PATH;
 # else a note and false, or under CI the same failure as above.
 have_peer() {
   command -v "$1" >/dev/null && return 0
@@ -24,6 +24,6 @@ have_peer() {
     echo "FAIL: not installed: $1 (CI is set: every peer must be there)"
     exit 1
   fi
-  echo "NOTE: not installed: $1; the part that needs it is not tried"
+  echo "NOTE: not installed: $1; the step that needs it is not tried"
   return 1
 }

@@ -68,12 +68,6 @@ Result<OpenFile> open_for_reading(const std::string& path, int extra_flags) {
     return OpenFile{std::move(fd), static_cast<std::uint64_t>(status.st_size)};
 }
 
-std::uint64_t load_be(std::span<const std::uint8_t> bytes) {
-    std::uint64_t value = 0;
-    for (std::uint8_t byte : bytes) value = (value << 8) | byte;
-    return value;
-}
-
 // The backup's one `moov`; a top level that cannot be walked holds none.
 Result<AtomSpan> only_movie_atom(const OpenFile& backup) {
     auto atoms = list_top_level_atoms(backup.fd.get(), backup.size);
@@ -155,8 +149,6 @@ Status check_shared_bytes(const OpenFile& movie, const OpenFile& backup, const A
     }
     return {};
 }
-
-constexpr std::string_view busy_message = "Wait for the current batch to finish.";
 
 std::optional<std::string> session_backup(ServiceState& state, const std::string& id) {
     std::lock_guard lock(state.in_place_mutex);

@@ -127,9 +127,8 @@ private:
 Result<std::optional<int>> wait_until(ChildProcess& child, Deadline deadline) {
     std::chrono::milliseconds pause{1};
     for (;;) {
-        auto polled = child.try_wait();
-        if (!polled) return fail(polled.error());
-        if (*polled) return polled;
+        TRY(auto polled, child.try_wait());
+        if (polled) return polled;
         if (milliseconds_until(deadline) == 0) return std::optional<int>();
         std::this_thread::sleep_for(
             std::min<std::chrono::milliseconds>(pause, std::chrono::milliseconds(milliseconds_until(deadline))));
@@ -164,27 +163,23 @@ struct EngineRun {
 // Runs the engine with `arguments` to its end, both streams collected.
 Result<EngineRun> run_to_end(const std::string& engine_path, const std::vector<std::string>& arguments,
                              Deadline deadline) {
-    auto null_device = open_null_device();
-    if (!null_device) return fail(null_device.error());
-    auto output = make_pipe();
-    if (!output) return fail(output.error());
-    auto error = make_pipe();
-    if (!error) return fail(error.error());
+    TRY(auto null_device, open_null_device());
+    TRY(auto output, make_pipe());
+    TRY(auto error, make_pipe());
 
-    auto child = ChildProcess::spawn(engine_path, arguments,
-                                     {null_device->get(), output->write_end.get(), error->write_end.get()});
+    auto child =
+        ChildProcess::spawn(engine_path, arguments, {null_device.get(), output.write_end.get(), error.write_end.get()});
     // Only the child may hold the write ends, or the reads below never end.
-    output->write_end.reset();
-    error->write_end.reset();
-    null_device->reset();
+    output.write_end.reset();
+    error.write_end.reset();
+    null_device.reset();
     if (!child) return fail(child.error());
 
-    auto streams = drain_together(std::move(output->read_end), std::move(error->read_end), deadline);
-    if (!streams) return fail(streams.error());
-    auto status = streams->timed_out ? Result<std::optional<int>>(std::optional<int>()) : wait_until(*child, deadline);
-    if (!status) return fail(status.error());
-    if (!*status) child->kill();  // its whole process group; reaped when `child` goes
-    return EngineRun{*status, std::move(streams->output), std::move(streams->error)};
+    TRY(auto streams, drain_together(std::move(output.read_end), std::move(error.read_end), deadline));
+    TRY(auto status,
+        streams.timed_out ? Result<std::optional<int>>(std::optional<int>()) : wait_until(*child, deadline));
+    if (!status) child->kill();  // its whole process group; reaped when `child` goes
+    return EngineRun{status, std::move(streams.output), std::move(streams.error)};
 }
 
 std::string failure_text(const EngineRun& run) { return trim_whitespace(decode_utf8_lossy(run.error)); }
@@ -241,17 +236,15 @@ Status write_timecode(const std::string& engine_path, const std::string& source_
 
     // The engine reads nothing: /dev/null keeps it away from the backend's
     // own standard input, which carries the shell's requests.
-    auto null_device = open_null_device();
-    if (!null_device) return fail(null_device.error());
-    auto error = make_pipe();
-    if (!error) return fail(error.error());
+    TRY(auto null_device, open_null_device());
+    TRY(auto error, make_pipe());
 
     std::vector<std::string> arguments{std::string(engine_command::kWrite), source_path, output_path, timecode};
     if (!reel.empty()) arguments.push_back(reel);
     auto child =
-        ChildProcess::spawn(engine_path, arguments, {null_device->get(), null_device->get(), error->write_end.get()});
-    error->write_end.reset();
-    null_device->reset();
+        ChildProcess::spawn(engine_path, arguments, {null_device.get(), null_device.get(), error.write_end.get()});
+    error.write_end.reset();
+    null_device.reset();
     if (!child) return fail(child.error());
 
     ReaderOutcome reader_outcome;
@@ -259,7 +252,7 @@ Status write_timecode(const std::string& engine_path, const std::string& source_
     {
         std::jthread reader;
         try {
-            reader = std::jthread([&reader_outcome, &pause, &on_progress, fd = std::move(error->read_end)] {
+            reader = std::jthread([&reader_outcome, &pause, &on_progress, fd = std::move(error.read_end)] {
                 try {
                     reader_outcome.status = read_engine_status(fd.get(), on_progress);
                 } catch (...) {

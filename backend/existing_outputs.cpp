@@ -20,10 +20,9 @@ bool name_taken(const std::string& path) {
 }  // namespace
 
 Result<nlohmann::json> outputs_exist(const nlohmann::json& args) {
-    auto paths = decode_string_array(member_or_null(args, "paths"));
-    if (!paths) return fail(std::move(paths).error());
+    TRY(auto paths, decode_string_array(member_or_null(args, "paths")));
     nlohmann::json exists = nlohmann::json::array();
-    for (const std::string& path : *paths) exists.push_back(name_taken(path));
+    for (const std::string& path : paths) exists.push_back(name_taken(path));
     return nlohmann::json{{"exists", std::move(exists)}};
 }
 

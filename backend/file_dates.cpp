@@ -33,8 +33,8 @@ Status set_file_dates(int fd, const FileDates& dates) {
 Status stamp_source_dates(int folder, const std::string& temporary_name, const FileDates& source_dates) {
     UniqueFd fd(::openat(folder, temporary_name.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return fail(system_error_text(errno));
-    if (auto set = set_file_dates(fd.get(), source_dates); !set) return set;
-    if (auto flushed = full_flush(fd.get()); !flushed) return flushed;
+    TRY_VOID(set_file_dates(fd.get(), source_dates));
+    TRY_VOID(full_flush(fd.get()));
     return fd.close();
 }
 

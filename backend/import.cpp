@@ -27,7 +27,6 @@ namespace velmora {
 
 namespace {
 
-constexpr std::string_view busy_message = "Wait for the current batch to finish.";
 constexpr std::string_view unsupported_message = "Supported formats: MOV, MP4, M4V.";
 constexpr std::string_view changed_message = "Source changed during import. Import it again.";
 constexpr std::string_view not_an_object_message = "The engine's report is not a JSON object.";
@@ -129,11 +128,6 @@ nlohmann::json file_creation(const FileStatus& status) {
     auto text = format_timestamp(status.birth->seconds, status.birth->nanoseconds);
     if (!text) return nullptr;
     return *text;
-}
-
-bool same_content_status(const FileStatus& first, const FileStatus& second) {
-    return first.size == second.size && first.modified.seconds == second.modified.seconds &&
-           first.modified.nanoseconds == second.modified.nanoseconds;
 }
 
 void import_path(ImportRun& run, const std::string& path, const std::optional<std::string>& root);
@@ -323,12 +317,10 @@ MovieRecord given_as(MovieRecord movie, const MovieRecord& earlier) {
 }  // namespace
 
 Result<MovieRecord> probed_movie(const ServiceState& state, const std::string& canonical, const FileStatus& before) {
-    auto report = probe_movie(state.engine_path, canonical, state.probe_time_limit);
-    if (!report) return fail(report.error());
-    auto after = read_file_status(canonical);
-    if (!after) return fail(after.error());
-    if (!same_content_status(before, *after)) return fail(std::string(changed_message));
-    return record_from_report(std::move(*report), canonical, before, *after);
+    TRY(auto report, probe_movie(state.engine_path, canonical, state.probe_time_limit));
+    TRY(auto after, read_file_status(canonical));
+    if (snapshot_of(before) != snapshot_of(after)) return fail(std::string(changed_message));
+    return record_from_report(std::move(report), canonical, before, after);
 }
 
 Result<MovieRecord> reported_again(nlohmann::json report, const MovieRecord& earlier, const FileStatus& status) {

@@ -253,9 +253,8 @@ Result<std::vector<std::string>> decode_string_array(const nlohmann::json& value
     std::vector<std::string> strings;
     strings.reserve(value.size());
     for (const auto& element : value) {
-        auto text = decode_string(element);
-        if (!text) return fail(std::move(text).error());
-        strings.push_back(std::move(*text));
+        TRY(auto text, decode_string(element));
+        strings.push_back(std::move(text));
     }
     return strings;
 }
@@ -264,9 +263,8 @@ Result<std::map<std::string, std::string>> decode_string_map(const nlohmann::jso
     if (!value.is_object()) return fail(invalid_type_message(value, "a map"));
     std::map<std::string, std::string> strings;
     for (const auto& [key, member] : value.items()) {
-        auto text = decode_string(member);
-        if (!text) return fail(std::move(text).error());
-        strings.emplace(key, std::move(*text));
+        TRY(auto text, decode_string(member));
+        strings.emplace(key, std::move(text));
     }
     return strings;
 }

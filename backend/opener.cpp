@@ -58,9 +58,8 @@ Status start_opener(const OpenerPlan& plan) {
         return {};
     }
     if (!plan.fallback) return fail(started.error());
-    auto fallback = spawn_opener(*plan.fallback);
-    if (!fallback) return fail(fallback.error());
-    reap_in_background(*fallback, std::nullopt);
+    TRY(auto fallback, spawn_opener(*plan.fallback));
+    reap_in_background(fallback, std::nullopt);
     return {};
 }
 
@@ -106,7 +105,7 @@ Result<nlohmann::json> reveal(ServiceState& state, const nlohmann::json& args) {
     if (file == args.end() || !file->is_string()) return fail("Missing output file");
     const std::string path = file->get<std::string>();
     if (!is_published_output(state, path)) return fail("Unknown output file");
-    if (auto shown = show_answered(reveal_in_file_manager(path)); !shown) return fail(shown.error());
+    TRY_VOID(show_answered(reveal_in_file_manager(path)));
     return nullptr;
 }
 
@@ -114,7 +113,7 @@ Result<nlohmann::json> third_party_notices(ServiceState& state) {
     std::string page = state.resources_dir;
     if (!page.empty() && !page.ends_with('/')) page += '/';
     page += "notices/index.html";
-    if (auto started = start_opener(open_with_default_application(page)); !started) return fail(started.error());
+    TRY_VOID(start_opener(open_with_default_application(page)));
     return nullptr;
 }
 

@@ -132,9 +132,8 @@ Result<std::vector<Movie>> collect(ServiceState& state, const std::vector<std::s
 // The same status call as import, so that both read the same clock fields
 // on every platform.
 Status source_unchanged(const MovieRecord& record) {
-    auto status = read_file_status(record.source_path);
-    if (!status) return fail(status.error());
-    if (!record.unchanged_in(*status)) return fail(std::string(source_changed_message));
+    TRY(auto status, read_file_status(record.source_path));
+    if (!record.unchanged_in(status)) return fail(std::string(source_changed_message));
     return {};
 }
 
@@ -218,41 +217,36 @@ Result<NameChoice> choose_free_name(const Batch& batch, const HeldFolder& folder
 Result<OutputLocation> locate_output(const Batch& batch, const Movie& movie, std::size_t position) {
     const OutputOptions& options = batch.options;
     const std::string& source = movie.record.source_path;
-    auto folder = output_folder_for(source, movie.record.relative_dir, card_of(movie.record), options);
-    if (!folder) return fail(folder.error());
-    const std::string folder_text = folder->string();
+    TRY(auto folder, output_folder_for(source, movie.record.relative_dir, card_of(movie.record), options));
+    const std::string folder_text = folder.string();
     if (folder_text.find('\0') != std::string::npos) return fail(std::string(nul_path_message));
-    if (auto made = create_folders(folder_text); !made) return fail(made.error());
-    auto canonical_folder = canonical_path(folder_text);
-    if (!canonical_folder) return fail(canonical_folder.error());
+    TRY_VOID(create_folders(folder_text));
+    TRY(auto canonical_folder, canonical_path(folder_text));
 
     const std::string source_name(last_component(source));
     std::string output_name = source_name;
     if (options.copy) {
-        auto name = output_file_name(source_name, options, position);
-        if (!name) return fail(name.error());
-        output_name = std::move(*name);
-        if (empty_suffix_beside_source(*canonical_folder, source, options)) {
+        TRY(auto name, output_file_name(source_name, options, position));
+        output_name = std::move(name);
+        if (empty_suffix_beside_source(canonical_folder, source, options)) {
             return fail(std::string(empty_suffix_message));
         }
-        if (would_overwrite_source(join_path(*canonical_folder, output_name), source)) {
+        if (would_overwrite_source(join_path(canonical_folder, output_name), source)) {
             return fail("Output would overwrite the source.");
         }
     }
-    auto held = HeldFolder::open(*canonical_folder);
-    if (!held) return fail(held.error());
+    TRY(auto held, HeldFolder::open(canonical_folder));
     std::string skipped;
     if (options.copy) {
-        auto chosen = choose_free_name(batch, *held, output_name, source);
-        if (!chosen) return fail(chosen.error());
-        output_name = std::move(chosen->name);
-        skipped = std::move(chosen->skipped);
-        if (skipped.empty()) batch.claimed->insert(path_comparison_key(held->path_of(output_name)));
+        TRY(auto chosen, choose_free_name(batch, held, output_name, source));
+        output_name = std::move(chosen.name);
+        skipped = std::move(chosen.skipped);
+        if (skipped.empty()) batch.claimed->insert(path_comparison_key(held.path_of(output_name)));
     }
-    std::string temporary_name = temporary_file_name(make_unique_token(), source_name, name_limit_of(*held));
-    std::string output = options.copy ? held->path_of(output_name) : source;
-    std::string for_engine = held->engine_path_of(temporary_name);
-    return OutputLocation{std::move(*held),          std::move(output),     std::move(output_name),
+    std::string temporary_name = temporary_file_name(make_unique_token(), source_name, name_limit_of(held));
+    std::string output = options.copy ? held.path_of(output_name) : source;
+    std::string for_engine = held.engine_path_of(temporary_name);
+    return OutputLocation{std::move(held),           std::move(output),     std::move(output_name),
                           std::move(temporary_name), std::move(for_engine), std::move(skipped)};
 }
 
@@ -268,13 +262,12 @@ Result<nlohmann::json> publish_copy(const Batch& batch, const Movie& movie, Outp
         }
         // Another program holds the name now, not this movie.
         batch.claimed->erase(path_comparison_key(location.output));
-        auto chosen = choose_free_name(batch, location.folder, location.output_name, movie.record.source_path);
-        if (!chosen) return fail(chosen.error());
-        if (!chosen->skipped.empty()) {
-            location.skipped = std::move(chosen->skipped);
+        TRY(auto chosen, choose_free_name(batch, location.folder, location.output_name, movie.record.source_path));
+        if (!chosen.skipped.empty()) {
+            location.skipped = std::move(chosen.skipped);
             return nullptr;
         }
-        location.output_name = std::move(chosen->name);
+        location.output_name = std::move(chosen.name);
         location.output = location.folder.path_of(location.output_name);
         batch.claimed->insert(path_comparison_key(location.output));
     }
@@ -284,11 +277,8 @@ Result<nlohmann::json> publish(const Batch& batch, const Movie& movie, OutputLoc
     if (batch.options.copy) return publish_copy(batch, movie, location);
     const std::string backup =
         backup_path_for(movie.record.source_path, make_unique_token(), name_limit_of(location.folder));
-    if (auto published = publish_in_place(location.folder, location.temporary_name, location.output_name,
-                                          std::string(last_component(backup)));
-        !published) {
-        return fail(published.error());
-    }
+    TRY_VOID(publish_in_place(location.folder, location.temporary_name, location.output_name,
+                              std::string(last_component(backup))));
     remember_in_place_result(batch.state, movie.id, movie.record, backup);
     return backup;
 }
@@ -314,27 +304,18 @@ Result<nlohmann::json> write_verify_publish(const Batch& batch, const Movie& mov
         batch.emit(with_context(processing_payload(std::move(progress)), movie, index, batch.total));
     };
     const std::string& engine = batch.state.engine_path;
-    if (auto written = write_timecode(engine, movie.record.source_path, location.temporary_for_engine, movie.timecode,
-                                      batch.state.cancel, on_progress, movie.reel);
-        !written) {
-        return fail(written.error());
-    }
-    if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
-    auto report = probe_movie(engine, location.temporary_for_engine, batch.state.probe_time_limit);
-    if (!report) return fail(report.error());
-    if (auto verified = verify_written_report(*report, movie.timecode, movie.record.record, movie.reel); !verified) {
-        return fail(verified.error());
-    }
-    if (auto dated = stamp_source_dates(location.folder.fd(), location.temporary_name, source_dates); !dated) {
-        return fail(dated.error());
-    }
-    if (auto unchanged = source_unchanged(movie.record); !unchanged) return fail(unchanged.error());
-    if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
-    auto backup = publish(batch, movie, location);
-    if (!backup) return fail(backup.error());
+    TRY_VOID(write_timecode(engine, movie.record.source_path, location.temporary_for_engine, movie.timecode,
+                            batch.state.cancel, on_progress, movie.reel));
+    TRY_VOID(cancelled_check(batch.state));
+    TRY(auto report, probe_movie(engine, location.temporary_for_engine, batch.state.probe_time_limit));
+    TRY_VOID(verify_written_report(report, movie.timecode, movie.record.record, movie.reel));
+    TRY_VOID(stamp_source_dates(location.folder.fd(), location.temporary_name, source_dates));
+    TRY_VOID(source_unchanged(movie.record));
+    TRY_VOID(cancelled_check(batch.state));
+    TRY(auto backup, publish(batch, movie, location));
     if (!location.skipped.empty()) return skipped_record(movie, location);
     batch.emit(with_context(processing_payload(1.0), movie, index, batch.total));
-    return nlohmann::json{{"backup", std::move(*backup)},
+    return nlohmann::json{{"backup", std::move(backup)},
                           {"id", movie.id},
                           {"output", location.output},
                           {"progress", 1},
@@ -362,25 +343,23 @@ Result<nlohmann::json> append_in_place(const Batch& batch, const Movie& movie, s
 }
 
 Result<nlohmann::json> process_movie(const Batch& batch, const Movie& movie, std::size_t index) {
-    if (auto unchanged = source_unchanged(movie.record); !unchanged) return fail(unchanged.error());
+    TRY_VOID(source_unchanged(movie.record));
     if (batch.options.append) {
         TRY_VOID(cancelled_check(batch.state));
         return append_in_place(batch, movie, index);
     }
     // Read before the engine reads the source; the later checks prove the
     // modification time still current.
-    auto source_dates = read_file_dates(movie.record.source_path);
-    if (!source_dates) return fail(source_dates.error());
-    if (auto ok = cancelled_check(batch.state); !ok) return fail(ok.error());
-    auto location = locate_output(batch, movie, index);
-    if (!location) return fail(location.error());
-    if (!location->skipped.empty()) return skipped_record(movie, *location);
+    TRY(auto source_dates, read_file_dates(movie.record.source_path));
+    TRY_VOID(cancelled_check(batch.state));
+    TRY(auto location, locate_output(batch, movie, index));
+    if (!location.skipped.empty()) return skipped_record(movie, location);
     Result<nlohmann::json> done;
     {
-        const TemporaryFileRemoval removal(location->folder, location->temporary_name);
-        done = write_verify_publish(batch, movie, *location, *source_dates, index);
+        const TemporaryFileRemoval removal(location.folder, location.temporary_name);
+        done = write_verify_publish(batch, movie, location, source_dates, index);
     }
-    if (done && done->value("state", "") == "done") record_published_output(batch.state, location->output);
+    if (done && done->value("state", "") == "done") record_published_output(batch.state, location.output);
     return done;
 }
 
@@ -449,16 +428,15 @@ Result<nlohmann::json> run_batch(ServiceState& state, const std::vector<std::str
     }
     const BusyFlagReset reset(state.busy);
 
-    auto movies = collect(state, ids, requests);
-    if (!movies) return fail(movies.error());
+    TRY(auto movies, collect(state, ids, requests));
     std::set<std::string> claimed;
-    const Batch batch{state, emit, output_options_from(normalize_settings(options)), movies->size(), &claimed};
-    if (!batch.options.append) remove_leftovers_of_earlier_runs(*movies, batch.options);
+    const Batch batch{state, emit, output_options_from(normalize_settings(options)), movies.size(), &claimed};
+    if (!batch.options.append) remove_leftovers_of_earlier_runs(movies, batch.options);
 
     nlohmann::json results = nlohmann::json::array();
-    for (std::size_t index = 0; index < movies->size(); ++index) {
+    for (std::size_t index = 0; index < movies.size(); ++index) {
         if (state.cancel.load()) break;
-        const Movie& movie = (*movies)[index];
+        const Movie& movie = movies[index];
         emit(with_context(processing_payload(0), movie, index, batch.total));
         auto outcome = process_movie(batch, movie, index);
         nlohmann::json record = outcome ? std::move(*outcome) : error_record(movie, outcome.error());

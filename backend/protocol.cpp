@@ -39,12 +39,12 @@ nlohmann::json reply_for(const nlohmann::json& id, Result<nlohmann::json> outcom
 }
 
 // One request on its own thread: dispatch, then write the reply.
-void run_request(ServiceState& state, const std::string& resources_dir, const std::string& command,
-                 const nlohmann::json& request, const nlohmann::json& id) {
+void run_request(ServiceState& state, const std::string& command, const nlohmann::json& request,
+                 const nlohmann::json& id) {
     const nlohmann::json args = member_or_null(request, "args");
     Result<nlohmann::json> outcome;
     try {
-        outcome = dispatch_command(state, resources_dir, command, args);
+        outcome = dispatch_command(state, command, args);
     } catch (const std::exception& error) {
         // A handler fault must still answer, or the shell's request would hang.
         outcome = fail(std::string("Unexpected failure: ") + error.what());
@@ -69,9 +69,8 @@ void sweep_finished(std::vector<WorkerThread>& running) {
 }
 
 Result<nlohmann::json> import_command(ServiceState& state, const nlohmann::json& args) {
-    auto paths = decode_string_array(member_or_null(args, "paths"));
-    if (!paths) return fail(std::move(paths).error());
-    return import_movies(state, *paths, args);
+    TRY(auto paths, decode_string_array(member_or_null(args, "paths")));
+    return import_movies(state, paths, args);
 }
 
 // "reels" may be absent (no reels); given, it must be a map like "timecodes".
@@ -81,13 +80,10 @@ Result<std::map<std::string, std::string>> optional_reels(const nlohmann::json& 
 }
 
 Result<nlohmann::json> process_command(ServiceState& state, const nlohmann::json& args) {
-    auto ids = decode_string_array(member_or_null(args, "ids"));
-    if (!ids) return fail(std::move(ids).error());
-    auto timecodes = decode_string_map(member_or_null(args, "timecodes"));
-    if (!timecodes) return fail(std::move(timecodes).error());
-    auto reels = optional_reels(args);
-    if (!reels) return fail(std::move(reels).error());
-    return process_movies(state, *ids, MovieRequests{std::move(*timecodes), std::move(*reels)},
+    TRY(auto ids, decode_string_array(member_or_null(args, "ids")));
+    TRY(auto timecodes, decode_string_map(member_or_null(args, "timecodes")));
+    TRY(auto reels, optional_reels(args));
+    return process_movies(state, ids, MovieRequests{std::move(timecodes), std::move(reels)},
                           member_or_null(args, "options"));
 }
 
@@ -108,15 +104,12 @@ Status serve_requests(const std::shared_ptr<ServiceState>& state) {
     RequestReader reader(STDIN_FILENO);
     std::vector<WorkerThread> running;
     for (;;) {
-        auto line = reader.next_line();
-        if (!line) return fail(std::move(line).error());
-        const std::optional<std::string>& text = *line;
+        TRY(const std::optional<std::string> text, reader.next_line());
         if (!text) return {};
 
-        auto request = parse_json(*text);
-        if (!request) return fail(std::move(request).error());
-        nlohmann::json id = member_or_null(*request, "id");
-        const nlohmann::json command = member_or_null(*request, "command");
+        TRY(auto request, parse_json(*text));
+        nlohmann::json id = member_or_null(request, "id");
+        const nlohmann::json command = member_or_null(request, "command");
         if (!command.is_string()) return fail("Missing command");
 
         if (command.get_ref<const std::string&>() == backend_command::kShutdown) {
@@ -125,19 +118,15 @@ Status serve_requests(const std::shared_ptr<ServiceState>& state) {
             return {};
         }
 
-        auto worker = WorkerThread::start(
-            [state, resources_dir = state->resources_dir, name = command.get<std::string>(),
-             whole = std::move(*request), id = std::move(id)] { run_request(*state, resources_dir, name, whole, id); },
-            kRequestStackBytes);
-        if (!worker) return fail(std::move(worker).error());
-        running.push_back(std::move(*worker));
+        TRY(auto worker, WorkerThread::start([state, name = command.get<std::string>(), whole = std::move(request),
+                                              id = std::move(id)] { run_request(*state, name, whole, id); },
+                                             kRequestStackBytes));
+        running.push_back(std::move(worker));
         sweep_finished(running);
     }
 }
 
-Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& resources_dir,
-                                        const std::string& command, const nlohmann::json& args) {
-    (void)resources_dir;  // the handlers read it from the state
+Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& command, const nlohmann::json& args) {
     if (command == backend_command::kLoadSettings) return load_settings(state);
     if (command == backend_command::kSaveSettings) return save_settings(state, member_or_null(args, "value"));
     if (command == backend_command::kImportMovies) return import_command(state, args);
@@ -153,7 +142,6 @@ Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& 
     if (command == backend_command::kSaveReport) return save_report(args);
     if (command == backend_command::kOutputsExist) return outputs_exist(args);
     if (command == backend_command::kRemoveBackups) return remove_backups(state, args);
-    if (command == backend_command::kShutdown) return nlohmann::json();  // answered by the reader before dispatch
     return fail("Unknown native command");
 }
 

@@ -26,7 +26,6 @@ Status serve_requests(const std::shared_ptr<ServiceState>& state);
 
 // Routes one command to its handler after decoding its typed arguments.
 // Never writes to standard output.
-Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& resources_dir,
-                                        const std::string& command, const nlohmann::json& args);
+Result<nlohmann::json> dispatch_command(ServiceState& state, const std::string& command, const nlohmann::json& args);
 
 }  // namespace velmora

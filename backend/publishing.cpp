@@ -34,8 +34,7 @@ Result<UniqueFd> create_exclusively(const HeldFolder& folder, const std::string&
 
 Status copy_chunks(int from, int to, const CopyGuards& guards) {
     // Before the copy reads the file, which may move its access time.
-    auto dates = read_descriptor_dates(from);
-    if (!dates) return fail(dates.error());
+    TRY(auto dates, read_descriptor_dates(from));
     std::vector<char> buffer(publish_copy_buffer_size);
     while (true) {
         if (guards.cancel.load()) return fail("Cancelled.");
@@ -50,9 +49,9 @@ Status copy_chunks(int from, int to, const CopyGuards& guards) {
         }
     }
     // After the last write, which would move the modification time again.
-    if (auto dated = set_file_dates(to, *dates); !dated) return dated;
-    if (auto flushed = full_flush(to); !flushed) return flushed;
-    if (auto unchanged = guards.source_unchanged(); !unchanged) return unchanged;
+    TRY_VOID(set_file_dates(to, dates));
+    TRY_VOID(full_flush(to));
+    TRY_VOID(guards.source_unchanged());
     if (guards.cancel.load()) return fail("Cancelled.");
     return {};
 }
@@ -163,9 +162,7 @@ PublishCalls system_publish_calls() {
 
 Status copy_into_new_file(const HeldFolder& folder, const std::string& temporary, const std::string& output,
                           const CopyGuards& guards) {
-    auto created = create_exclusively(folder, output);
-    if (!created) return fail(created.error());
-    UniqueFd out = std::move(*created);
+    TRY(UniqueFd out, create_exclusively(folder, output));
     Status copied = copy_from(folder, temporary, out.get(), guards);
     if (Status closed = out.close(); copied && !closed) copied = closed;
     if (!copied) {

@@ -21,15 +21,14 @@
 namespace velmora {
 namespace {
 
-constexpr std::string_view busy_message = "Wait for the current batch to finish.";
 constexpr std::string_view unknown_message = "Unknown movie. Import it again.";
 constexpr std::string_view unchanged_suffix = " Nothing was changed.";
 constexpr std::string_view no_backup_message = "This movie has no backup to restore. Nothing was changed.";
 
-std::optional<FileSnapshot> snapshot_of(const std::string& path) {
+std::optional<FileSnapshot> snapshot_at(const std::string& path) {
     auto status = read_file_status(path);
     if (!status) return std::nullopt;
-    return FileSnapshot{status->size, status->modified.seconds, status->modified.nanoseconds};
+    return snapshot_of(*status);
 }
 
 // Both files present and as the batch left them; `what` names the file in
@@ -42,8 +41,7 @@ Status still_as_published(const std::string& path, const FileSnapshot& expected,
         }
         return fail(status.error() + std::string(unchanged_suffix));
     }
-    const FileSnapshot now{status->size, status->modified.seconds, status->modified.nanoseconds};
-    if (now != expected) {
+    if (snapshot_of(*status) != expected) {
         return fail("The " + std::string(what) + " changed since the batch: " + path + "." +
                     std::string(unchanged_suffix));
     }
@@ -165,8 +163,8 @@ ExchangeCalls system_exchange_calls() {
 void remember_in_place_result(ServiceState& state, const std::string& id, const MovieRecord& imported,
                               const std::string& backup) {
     const std::string& path = imported.source_path;
-    const auto stamped = snapshot_of(path);
-    const auto original = snapshot_of(backup);
+    const auto stamped = snapshot_at(path);
+    const auto original = snapshot_at(backup);
     std::lock_guard lock(state.in_place_mutex);
     if (!stamped || !original) {
         state.in_place_results.erase(id);
@@ -189,35 +187,32 @@ Status exchange_files(const std::string& path, const std::string& backup, const 
 }
 
 Result<nlohmann::json> restore_original(ServiceState& state, const nlohmann::json& args, const ExchangeCalls& calls) {
-    auto id = decode_string(member_or_null(args, "id"));
-    if (!id) return fail(std::move(id).error());
+    TRY(auto id, decode_string(member_or_null(args, "id")));
 
     // No batch may publish meanwhile, and two restores never interleave.
     std::lock_guard gate(state.batch_gate);
     if (state.busy.load()) return fail(std::string(busy_message));
-    const auto movie = state.stored_movie(*id);
+    const auto movie = state.stored_movie(id);
     if (!movie) return fail(std::string(unknown_message));
     // The latest stamp comes off first: an appended movie may also have a backup.
-    if (is_appended(*movie)) return restore_appended(state, *movie, *id);
-    const auto result = find_in_place_result(state, *id);
-    if (!result) return restore_listed_backup(state, *movie, *id, calls);
-    if (auto ok = still_as_published(result->path, result->stamped, "stamped movie"); !ok) return fail(ok.error());
-    if (auto ok = still_as_published(result->backup, result->original, "backup of the original"); !ok) {
-        return fail(ok.error());
-    }
-    if (auto swapped = exchange_files(result->path, result->backup, calls); !swapped) return fail(swapped.error());
+    if (is_appended(*movie)) return restore_appended(state, *movie, id);
+    const auto result = find_in_place_result(state, id);
+    if (!result) return restore_listed_backup(state, *movie, id, calls);
+    TRY_VOID(still_as_published(result->path, result->stamped, "stamped movie"));
+    TRY_VOID(still_as_published(result->backup, result->original, "backup of the original"));
+    TRY_VOID(exchange_files(result->path, result->backup, calls));
     {
         std::lock_guard lock(state.in_place_mutex);
-        state.in_place_results.erase(*id);
+        state.in_place_results.erase(id);
     }
     // An import since the batch gave the id the stamped movie's record; the
     // original is back exactly as it was imported, so its record is again.
     {
         std::lock_guard lock(state.movie_store_mutex);
-        state.movie_store.insert_or_assign(*id, result->imported);
+        state.movie_store.insert_or_assign(id, result->imported);
     }
     return nlohmann::json{
-        {"backup", result->backup}, {"id", *id}, {"path", result->path}, {"record", result->imported.record}};
+        {"backup", result->backup}, {"id", id}, {"path", result->path}, {"record", result->imported.record}};
 }
 
 }  // namespace velmora

@@ -8,12 +8,27 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "platform.h"
 
 namespace velmora {
+
+// Size and modification time of a file at one moment.
+struct FileSnapshot {
+    std::uint64_t size = 0;
+    std::int64_t modified_seconds = 0;
+    std::int64_t modified_nanoseconds = 0;
+    bool operator==(const FileSnapshot&) const = default;
+};
+
+// What a status says of the file's content: two equal snapshots are taken
+// to be the same bytes.
+inline FileSnapshot snapshot_of(const FileStatus& status) {
+    return {status.size, status.modified.seconds, status.modified.nanoseconds};
+}
 
 // What processing needs to know about one imported movie.
 // The exception analysis follows nlohmann::json into throws that the implicit
@@ -31,17 +46,8 @@ struct MovieRecord {           // NOLINT(bugprone-exception-escape)
     // Whether a status of the file still shows the size and modification
     // time it had when imported.
     bool unchanged_in(const FileStatus& status) const {
-        return status.size == size && status.modified.seconds == modified_seconds &&
-               status.modified.nanoseconds == modified_nanoseconds;
+        return snapshot_of(status) == FileSnapshot{size, modified_seconds, modified_nanoseconds};
     }
-};
-
-// Size and modification time of a file at one moment.
-struct FileSnapshot {
-    std::uint64_t size = 0;
-    std::int64_t modified_seconds = 0;
-    std::int64_t modified_nanoseconds = 0;
-    bool operator==(const FileSnapshot&) const = default;
 };
 
 // A movie that this process published in place, as "restore" needs it.
@@ -52,6 +58,10 @@ struct InPlaceResult {     // NOLINT(bugprone-exception-escape)
     FileSnapshot original;
     MovieRecord imported;  // the original's record, the store's again once restored
 };
+
+// The refusal of whatever must wait while a batch runs (import, restore,
+// removing backups).
+inline constexpr std::string_view busy_message = "Wait for the current batch to finish.";
 
 // Created once at start-up and shared by the reader and every worker.
 struct ServiceState {

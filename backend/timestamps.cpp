@@ -1,5 +1,6 @@
 #include "timestamps.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace velmora {
@@ -12,22 +13,20 @@ struct CivilDate {
     unsigned day;
 };
 
-// Days since 1970-01-01 to a proleptic-Gregorian date (H. Hinnant's method).
-CivilDate civil_from_days(std::int64_t days) {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t day_of_era = days - era * 146097;
-    const std::int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
-    const auto day = static_cast<unsigned>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
-    const auto month = static_cast<unsigned>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
-    return {year_of_era + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
-
 std::int64_t floor_divide(std::int64_t value, std::int64_t divisor) {
     std::int64_t quotient = value / divisor;
     return (value % divisor != 0 && value < 0) ? quotient - 1 : quotient;
+}
+
+// The proleptic-Gregorian date `days` after 1970-01-01. std::chrono::year
+// stops at 32767, so whole 400-year cycles (which repeat the calendar
+// exactly) are taken off first and added back to the year.
+CivilDate civil_from_days(std::int64_t days) {
+    constexpr std::int64_t days_per_cycle = 146097;
+    const std::int64_t cycles = floor_divide(days, days_per_cycle);
+    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{days - cycles * days_per_cycle}}};
+    return {static_cast<int>(date.year()) + cycles * 400, static_cast<unsigned>(date.month()),
+            static_cast<unsigned>(date.day())};
 }
 
 }  // namespace

@@ -22,33 +22,31 @@ bool is_folder(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// A temporary file that is removed unless it has been renamed into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-    ~TemporaryFile() {
-        if (created_) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    Result<UniqueFd> create(mode_t mode) {
-        auto fd = create_exclusive(path_, mode);
-        if (fd) created_ = true;
-        return fd;
-    }
-    Status rename_to(const std::string& target) {
-        if (::rename(path_.c_str(), target.c_str()) != 0) return fail(system_error_text(errno));
-        created_ = false;
-        return {};
-    }
-
-private:
-    std::string path_;
-    bool created_ = false;
-};
-
 }  // namespace
+
+Result<HiddenFile> HiddenFile::write(std::string path, std::string_view text, mode_t mode) {
+    TRY(UniqueFd fd, create_exclusive(path, mode));
+    HiddenFile file(std::move(path));
+    TRY_VOID(write_all(fd.get(), text));
+    TRY_VOID(full_flush(fd.get()));
+    TRY_VOID(fd.close());
+    return file;
+}
+
+HiddenFile::HiddenFile(HiddenFile&& other) noexcept : path_(std::move(other.path_)), owned_(other.owned_) {
+    other.owned_ = false;
+}
+
+HiddenFile::~HiddenFile() {
+    // Also after a hard link has given the file its real name.
+    if (owned_) ::unlink(path_.c_str());
+}
+
+Status HiddenFile::rename_to(const std::string& target) {
+    if (::rename(path_.c_str(), target.c_str()) != 0) return fail(system_error_text(errno));
+    owned_ = false;
+    return {};
+}
 
 Status create_folders(const std::string& folder) {
     if (folder.empty() || is_folder(folder)) return {};
@@ -88,12 +86,8 @@ Status write_file_atomically(const std::string& path, std::string_view text, mod
     const std::string parent = parent_folder(path);
     TRY_VOID(create_folders(parent));
 
-    TemporaryFile temporary(with_extension(path, make_unique_token() + ".tmp"));
-    TRY(UniqueFd fd, temporary.create(mode));
-    TRY_VOID(write_all(fd.get(), text));
-    TRY_VOID(full_flush(fd.get()));
+    TRY(HiddenFile temporary, HiddenFile::write(with_extension(path, make_unique_token() + ".tmp"), text, mode));
     TRY_VOID(temporary.rename_to(path));
-    fd.reset();
     // The rename is done; syncing the folder only makes it survive a power
     // cut, so a failure here must not report the completed write as failed.
     (void)flush_folder(parent.empty() ? "." : parent);

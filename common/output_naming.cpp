@@ -11,64 +11,10 @@
 namespace velmora {
 namespace {
 
-constexpr char32_t replacement_character = 0xFFFD;
-
-// One decoded scalar value and the bytes it took; malformed input yields
-// U+FFFD for the longest prefix that could have started a valid sequence.
-struct Decoded {
-    char32_t value;
-    std::size_t length;
-};
-
-Decoded decode_one(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const std::uint8_t lead = byte(at);
-    if (lead < 0x80) return {lead, 1};
-    std::size_t length = 0;
-    char32_t value = 0;
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0Fu;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07u;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return {replacement_character, 1};
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if (at + i >= text.size()) return {replacement_character, i};
-        const std::uint8_t next = byte(at + i);
-        const std::uint8_t lower = i == 1 ? low : std::uint8_t{0x80};
-        const std::uint8_t upper = i == 1 ? high : std::uint8_t{0xBF};
-        if (next < lower || next > upper) return {replacement_character, i};
-        value = (value << 6) | (next & 0x3Fu);
-    }
-    return {value, length};
-}
-
-std::vector<Decoded> decode(std::string_view text) {
-    std::vector<Decoded> out;
-    for (std::size_t at = 0; at < text.size();) {
-        const Decoded one = decode_one(text, at);
-        out.push_back(one);
-        at += one.length;
-    }
+std::vector<Utf8Character> decode(std::string_view text) {
+    std::vector<Utf8Character> out;
+    for (std::size_t at = 0; at < text.size(); at += out.back().length) out.push_back(character_at(text, at));
     return out;
-}
-
-// The Unicode White_Space property.
-bool is_white_space(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 bool is_forbidden_in_prefix(char32_t c) {
@@ -95,7 +41,7 @@ NameParts split_file_name(std::string_view file_name) {
 }
 
 Result<std::string> checked_prefix(std::string_view prefix) {
-    const std::vector<Decoded> characters = decode(prefix);
+    const std::vector<Utf8Character> characters = decode(prefix);
     std::size_t first = 0;
     std::size_t last = characters.size();
     while (first < last && is_white_space(characters[first].value)) ++first;

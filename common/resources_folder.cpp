@@ -6,20 +6,9 @@
 
 namespace velmora {
 
-namespace {
-
-std::string parent_of(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-}  // namespace
-
 std::vector<std::string> resource_candidates(const std::string& executable) {
-    const auto folder = parent_of(executable);
-    const auto above = parent_of(folder);
+    const auto folder = folder_of(executable);
+    const auto above = folder_of(folder);
     return {
         above + "/resources",                // build tree: build/shell/Velmora, build/cli/velmora, build/resources
         above + "/share/velmora/resources",  // installed: PREFIX/bin/Velmora

@@ -10,13 +10,13 @@ namespace {
 
 constexpr std::uint64_t kMaxTopLevelAtoms = 100'001;
 
-std::uint64_t load_be(std::span<const std::uint8_t> bytes) {
+}  // namespace
+
+std::uint64_t load_be(ByteView bytes) {
     std::uint64_t value = 0;
     for (std::uint8_t byte : bytes) value = (value << 8) | byte;
     return value;
 }
-
-}  // namespace
 
 FourCC FourCC::from_bytes(ByteView four) {
     FourCC code;

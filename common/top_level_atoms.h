@@ -15,6 +15,9 @@ namespace velmora {
 
 using ByteView = std::span<const std::uint8_t>;
 
+// The unsigned big-endian number the bytes spell (at most eight of them).
+std::uint64_t load_be(ByteView bytes);
+
 // A four-character code, stored as the four bytes in file order.
 struct FourCC {
     std::array<std::uint8_t, 4> bytes{};

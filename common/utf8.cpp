@@ -7,6 +7,7 @@ namespace velmora {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 // What a byte may start: the length of the sequence (0 for a byte that
 // cannot start one) and the allowed range of the second byte.
@@ -44,11 +45,6 @@ std::pair<std::size_t, bool> scan_sequence(std::string_view bytes, std::size_t a
         ++length;
     }
     return {length, length == lead.length};
-}
-
-bool is_white_space(char32_t c) noexcept {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 // The length a lead byte of text known to be valid announces, read from its
@@ -94,6 +90,16 @@ std::string decode_utf8_lossy(std::string_view bytes) {
         at += length;
     }
     return text;
+}
+
+Utf8Character character_at(std::string_view bytes, std::size_t at) {
+    const auto [length, complete] = scan_sequence(bytes, at);
+    return {complete ? decode_at(bytes, at, length) : kReplacementCharacter, length};
+}
+
+bool is_white_space(char32_t c) noexcept {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 std::size_t count_scalar_values(std::string_view text) {

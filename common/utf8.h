@@ -15,6 +15,18 @@ bool is_valid_utf8(std::string_view bytes);
 // or one stray byte) replaced by one U+FFFD.
 std::string decode_utf8_lossy(std::string_view bytes);
 
+// One character of bytes that may not be valid UTF-8: its scalar value, or
+// U+FFFD for an invalid sequence cut as decode_utf8_lossy cuts it, and the
+// number of bytes it takes.
+struct Utf8Character {
+    char32_t value = 0;
+    std::size_t length = 0;
+};
+Utf8Character character_at(std::string_view bytes, std::size_t at);
+
+// The Unicode White_Space property.
+bool is_white_space(char32_t c) noexcept;
+
 // Number of Unicode scalar values in valid UTF-8 text (lead bytes counted).
 std::size_t count_scalar_values(std::string_view text);
 

@@ -1,17 +1,10 @@
 #include "atoms.h"
 
-
 namespace velmora {
 
 namespace {
 
 constexpr std::uint64_t kMaxChildren = 1'000'001;
-
-std::uint64_t load_be(ByteView range, std::uint64_t offset, unsigned width) {
-    std::uint64_t value = 0;
-    for (unsigned i = 0; i < width; ++i) value = (value << 8) | range[offset + i];
-    return value;
-}
 
 // Checks that `width` bytes at `offset` lie inside the range.
 Status check_bounds(ByteView range, std::uint64_t offset, std::uint64_t width) {
@@ -41,17 +34,17 @@ Result<std::uint8_t> read_u8_at(ByteView range, std::uint64_t offset) {
 
 Result<std::uint16_t> read_u16_at(ByteView range, std::uint64_t offset) {
     TRY_VOID(check_bounds(range, offset, 2));
-    return static_cast<std::uint16_t>(load_be(range, offset, 2));
+    return static_cast<std::uint16_t>(load_be(range.subspan(offset, 2)));
 }
 
 Result<std::uint32_t> read_u32_at(ByteView range, std::uint64_t offset) {
     TRY_VOID(check_bounds(range, offset, 4));
-    return static_cast<std::uint32_t>(load_be(range, offset, 4));
+    return static_cast<std::uint32_t>(load_be(range.subspan(offset, 4)));
 }
 
 Result<std::uint64_t> read_u64_at(ByteView range, std::uint64_t offset) {
     if (offset > UINT64_MAX - 8 || offset + 8 > range.size()) return fail("Truncated movie metadata");
-    return load_be(range, offset, 8);
+    return load_be(range.subspan(offset, 8));
 }
 
 Result<FourCC> read_fourcc_at(ByteView range, std::uint64_t offset) {
@@ -77,11 +70,11 @@ Result<std::vector<AtomSpan>> list_children(ByteView range) {
         if (children.size() == kMaxChildren) return fail("Too many metadata atoms");
         const std::uint64_t remaining = length - p;
         if (remaining < 8) return fail("Truncated movie metadata");
-        const auto size_field = static_cast<std::uint32_t>(load_be(range, p, 4));
+        const auto size_field = static_cast<std::uint32_t>(load_be(range.subspan(p, 4)));
         AtomSpan span{p, size_field, 8, FourCC::from_bytes(range.subspan(p + 4, 4))};
         if (size_field == 1) {
             if (remaining < 16) return fail("Truncated movie metadata");
-            span.size = load_be(range, p + 8, 8);
+            span.size = load_be(range.subspan(p + 8, 8));
             span.header_size = 16;
         } else if (size_field == 0) {
             span.size = remaining;

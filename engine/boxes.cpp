@@ -10,9 +10,7 @@ Result<std::uint64_t> read_field(ByteView payload, Field field) {
         case 8: return read_u64_at(payload, field.offset);
         default: {
             TRY(const ByteView bytes, slice_at(payload, field.offset, field.width));
-            std::uint64_t value = 0;
-            for (std::uint8_t byte : bytes) value = (value << 8) | byte;
-            return value;
+            return load_be(bytes);
         }
     }
 }

@@ -71,6 +71,20 @@ Result<std::vector<ChunkRun>> chunk_runs(ByteView stsc, std::uint64_t chunk_coun
     return runs;
 }
 
+// The stts entries in order; the table must hold exactly the entries it counts.
+Result<std::vector<TimingEntry>> time_to_sample_entries(ByteView stts) {
+    TRY(const std::uint64_t count, read_field(stts, kEntryCount));
+    if (stts.size() != kTableEntries + kTimeToSampleEntrySize * count) return fail("Invalid sample timing table");
+    std::vector<TimingEntry> entries;
+    entries.reserve(count);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        TRY(const std::uint64_t samples, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleCount));
+        TRY(const std::uint64_t delta, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleDelta));
+        entries.emplace_back(static_cast<std::uint32_t>(samples), static_cast<std::uint32_t>(delta));
+    }
+    return entries;
+}
+
 // Whether a table of the sample table is there and lists nothing.
 bool lists_nothing(const Children& stbl, FourCC type, Field count) {
     const Result<std::optional<ByteView>> table = stbl.optional(type);
@@ -89,15 +103,10 @@ bool is_empty_track(const Children& stbl) {
 
 }  // namespace
 
-Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration, TimingKind kind) {
-    TRY(const Children children, parse_children(stbl));
-    return read_sample_timing(children, media_duration, kind);
-}
-
 Result<SampleTiming> read_sample_timing(const Children& stbl, std::uint64_t media_duration, TimingKind kind) {
     TRY(const ByteView stts, stbl.required("stts"));
-    TRY(const std::uint64_t entries, read_field(stts, kEntryCount));
-    if (stts.size() != kTableEntries + kTimeToSampleEntrySize * entries) return fail("Invalid sample timing table");
+    TRY(const std::vector<TimingEntry> timing, time_to_sample_entries(stts));
+    const std::uint64_t entries = timing.size();
 
     std::uint64_t total_samples = 0;
     std::uint64_t total_duration = 0;
@@ -105,8 +114,8 @@ Result<SampleTiming> read_sample_timing(const Children& stbl, std::uint64_t medi
     std::uint32_t largest_delta = 0;
     bool constant = true;
     for (std::uint64_t i = 0; i < entries; ++i) {
-        TRY(const std::uint64_t count, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleCount));
-        TRY(const std::uint64_t delta, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleDelta));
+        const std::uint64_t count = timing[i].first;
+        const std::uint64_t delta = timing[i].second;
         if (count == 0) return fail("Invalid sample duration");
         if (delta == 0 && kind != TimingKind::other) {
             // Phones close the video with one zero-length sample; a lone
@@ -142,21 +151,7 @@ Result<SampleTiming> read_sample_timing(const Children& stbl, std::uint64_t medi
 
 Result<std::vector<TimingEntry>> timing_entries(ByteView stbl) {
     TRY(const ByteView stts, required_child(stbl, "stts"));
-    TRY(const std::uint64_t count, read_field(stts, kEntryCount));
-    std::vector<TimingEntry> entries;
-    entries.reserve(count);
-    for (std::uint64_t i = 0; i < count; ++i) {
-        TRY(const std::uint64_t samples, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleCount));
-        TRY(const std::uint64_t delta, read_entry_field(stts, kTimeToSampleEntrySize, i, kTimeToSampleDelta));
-        entries.emplace_back(static_cast<std::uint32_t>(samples), static_cast<std::uint32_t>(delta));
-    }
-    return entries;
-}
-
-Result<std::vector<std::uint64_t>> chunk_offsets(ByteView trak_bytes) {
-    TRY(const ByteView stbl_payload, sample_table_of(trak_bytes));
-    TRY(const Children stbl, parse_children(stbl_payload));
-    return chunk_offsets(stbl);
+    return time_to_sample_entries(stts);
 }
 
 Result<std::vector<std::uint64_t>> chunk_offsets(const Children& stbl) {

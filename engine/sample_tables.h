@@ -33,15 +33,12 @@ enum class TimingKind { video, jpeg_video, other };
 // and the total must come within one frame (the largest delta) of the mdhd
 // duration; other tracks may hold zero-length samples and are not held to
 // their mdhd duration. A table without entries is a track without samples.
-Result<SampleTiming> read_sample_timing(ByteView stbl, std::uint64_t media_duration,
-                                        TimingKind kind = TimingKind::video);
 Result<SampleTiming> read_sample_timing(const Children& stbl, std::uint64_t media_duration, TimingKind kind);
 
 // The stts entries of a track the reader accepted, in order.
 Result<std::vector<TimingEntry>> timing_entries(ByteView stbl);
 
 // Absolute chunk positions from stco, or from co64 when there is no stco.
-Result<std::vector<std::uint64_t>> chunk_offsets(ByteView trak_bytes);
 Result<std::vector<std::uint64_t>> chunk_offsets(const Children& stbl);
 
 // Proves that stsz, stsc and the chunk offsets agree with each other and put

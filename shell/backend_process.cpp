@@ -49,7 +49,8 @@ BackendProcess::BackendProcess(pid_t pid, UniqueFd input, UniqueFd output, Uniqu
       wake_write_(std::move(wake_write)),
       shared_(std::make_shared<Shared>(std::move(callbacks))) {
     auto shared = shared_;
-    watch_ = platform::watch_child(pid_, [this, shared] {
+    // Never cancelled: GLib must reap the child even after this object is gone.
+    (void)platform::watch_child(pid_, [this, shared] {
         if (shared->alive) child_ended();
     });
     reader_ = std::thread(read_loop, output_.get(), wake_read_.get(), shared_);
@@ -70,7 +71,6 @@ bool BackendProcess::running() const { return shared_->gate.child_running(); }
 Status BackendProcess::write(std::string_view bytes) { return write_all(input_.get(), bytes); }
 
 void BackendProcess::child_ended() {
-    watch_ = 0;
     // Everything the child wrote is in the pipe now; tell the reader to take
     // it and stop, even if another process still holds the pipe open.
     char byte = 1;

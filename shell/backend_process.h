@@ -84,7 +84,6 @@ private:
     UniqueFd wake_read_;
     UniqueFd wake_write_;
     std::shared_ptr<Shared> shared_;
-    unsigned watch_ = 0;
     std::thread reader_;
 };
 

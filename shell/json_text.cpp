@@ -1,7 +1,5 @@
 #include "json_text.h"
 
-#include <cstring>
-
 namespace velmora {
 
 namespace {
@@ -16,10 +14,6 @@ std::string without_library_prefix(const char* what) {
 }
 
 }  // namespace
-
-std::string system_error_text(int error_number) {
-    return std::string(std::strerror(error_number)) + " (os error " + std::to_string(error_number) + ")";
-}
 
 Result<Json> parse_json(std::string_view text) {
     try {

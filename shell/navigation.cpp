@@ -1,35 +1,28 @@
 #include "navigation.h"
 
+#include <memory>
 #include <utility>
+
+#include <glib.h>
 
 namespace velmora {
 
 namespace {
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+using GlibText = std::unique_ptr<gchar, decltype(&g_free)>;
 
-std::optional<std::string> percent_decoded(std::string_view text) {
+// An escaped "/" is one more "/" to us; the library refuses it in a path.
+std::string with_plain_slashes(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
+        if (text[i] == '%' && i + 2 < text.size() && text[i + 1] == '2' && (text[i + 2] == 'F' || text[i + 2] == 'f')) {
+            out.push_back('/');
+            i += 2;
+        } else {
             out.push_back(text[i]);
-            continue;
         }
-        if (i + 2 >= text.size()) return std::nullopt;
-        int high = hex_digit(text[i + 1]);
-        int low = hex_digit(text[i + 2]);
-        if (high < 0 || low < 0) return std::nullopt;
-        out.push_back(static_cast<char>(high * 16 + low));
-        i += 2;
     }
-    // A decoded NUL would cut the path short in every system call.
-    if (out.find('\0') != std::string::npos) return std::nullopt;
     return out;
 }
 
@@ -42,21 +35,16 @@ std::optional<std::string> resolve_links(const std::string& path) {
 }
 
 std::optional<std::string> file_url_path(std::string_view url) {
-    constexpr std::string_view scheme = "file://";
-    if (url.size() < scheme.size()) return std::nullopt;
-    for (std::size_t i = 0; i < scheme.size(); ++i) {
-        char c = url[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != scheme[i]) return std::nullopt;
-    }
-    url.remove_prefix(scheme.size());
-    auto slash = url.find('/');
-    if (slash == std::string_view::npos) return std::nullopt;
-    auto host = url.substr(0, slash);
-    if (!host.empty() && host != "localhost") return std::nullopt;
-    auto path = url.substr(slash);
-    if (auto end = path.find_first_of("?#"); end != std::string_view::npos) path = path.substr(0, end);
-    return percent_decoded(path);
+    // The page's own links may carry a query or a fragment, which the library
+    // would refuse or keep in the path.
+    const std::string address = with_plain_slashes(url.substr(0, url.find_first_of("?#")));
+    gchar* host = nullptr;
+    // Refuses other schemes, bad or NUL escapes and invalid host names.
+    GlibText path(g_filename_from_uri(address.c_str(), &host, nullptr), g_free);
+    const GlibText host_text(host, g_free);
+    if (!path) return std::nullopt;
+    if (host_text && std::string_view(host_text.get()) != "localhost") return std::nullopt;
+    return std::string(path.get());
 }
 
 bool file_url_inside(std::string_view url, const std::string& folder, const PathResolver& resolve) {

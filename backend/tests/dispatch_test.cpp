@@ -22,20 +22,20 @@ using nlohmann::json;
 
 TEST(DispatchCommand, BusyAndCancelUseTheFlags) {
     ServiceState state;
-    EXPECT_EQ(dispatch_command(state, "", "busy", nullptr), json(false));
+    EXPECT_EQ(dispatch_command(state, "busy", nullptr), json(false));
     state.busy.store(true);
-    EXPECT_EQ(dispatch_command(state, "", "busy", nullptr), json(true));
+    EXPECT_EQ(dispatch_command(state, "busy", nullptr), json(true));
     EXPECT_FALSE(state.cancel.load());
-    EXPECT_EQ(dispatch_command(state, "", "cancel", json::array()), json());
+    EXPECT_EQ(dispatch_command(state, "cancel", json::array()), json());
     EXPECT_TRUE(state.cancel.load());
-    EXPECT_EQ(dispatch_command(state, "", "cancel", nullptr), json());
+    EXPECT_EQ(dispatch_command(state, "cancel", nullptr), json());
     EXPECT_TRUE(state.cancel.load());
 }
 
 TEST(DispatchCommand, LoadSettingsReturnsTheInMemoryCopy) {
     ServiceState state;
     state.settings = normalize_settings(json{{"mode", "drop"}});
-    EXPECT_EQ(dispatch_command(state, "", "load_settings", json{{"ignored", 1}}), state.settings);
+    EXPECT_EQ(dispatch_command(state, "load_settings", json{{"ignored", 1}}), state.settings);
 }
 
 TEST(DispatchCommand, SaveSettingsNormalisesAndStores) {
@@ -43,7 +43,7 @@ TEST(DispatchCommand, SaveSettingsNormalisesAndStores) {
     ServiceState state;
     state.data_dir = home.join("data");
     state.settings = default_settings();
-    EXPECT_EQ(dispatch_command(state, "", "save_settings", json{{"value", {{"copy", false}, {"x", 1}}}}), json());
+    EXPECT_EQ(dispatch_command(state, "save_settings", json{{"value", {{"copy", false}, {"x", 1}}}}), json());
     EXPECT_EQ(state.settings, normalize_settings(json{{"copy", false}}));
     EXPECT_EQ(testing::read_file(home.join("data/settings.json")), to_pretty_json(state.settings));
 }
@@ -52,18 +52,18 @@ TEST(DispatchCommand, NamesMatchExactly) {
     ServiceState state;
     for (const char* name : {"Busy", "busy ", " busy", "bus", "busyy", "", "CANCEL", "load-settings", "Restore",
                              "save-report", "saveReport", "remove-backups", "remove_backup"}) {
-        const auto outcome = dispatch_command(state, "", name, json::object());
+        const auto outcome = dispatch_command(state, name, json::object());
         ASSERT_FALSE(outcome.has_value()) << name;
         EXPECT_EQ(outcome.error(), "Unknown native command") << name;
     }
     EXPECT_FALSE(state.cancel.load());
     // The newer commands are routed and check their own arguments.
-    EXPECT_EQ(dispatch_command(state, "", "restore", json::object()).error(), "invalid type: null, expected a string");
-    EXPECT_EQ(dispatch_command(state, "", "save_report", json{{"path", 1}}).error(),
+    EXPECT_EQ(dispatch_command(state, "restore", json::object()).error(), "invalid type: null, expected a string");
+    EXPECT_EQ(dispatch_command(state, "save_report", json{{"path", 1}}).error(),
               "invalid type: integer `1`, expected a string");
-    EXPECT_EQ(dispatch_command(state, "", "remove_backups", json{{"ids", "a"}}).error(),
+    EXPECT_EQ(dispatch_command(state, "remove_backups", json{{"ids", "a"}}).error(),
               "invalid type: string \"a\", expected a sequence");
-    EXPECT_EQ(dispatch_command(state, "", "remove_backups", json{{"ids", {"unknown"}}}),
+    EXPECT_EQ(dispatch_command(state, "remove_backups", json{{"ids", {"unknown"}}}),
               (json{{"kept", json::array()}, {"removed", json::array()}}));
 }
 

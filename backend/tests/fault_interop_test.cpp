@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "peers.h"
 #include "support/backend_harness.h"
 #include "support/movie_fixtures.h"
 
@@ -80,12 +81,13 @@ bool wait_until_ended(pid_t pid, std::chrono::milliseconds limit) {
 class Fault : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (testing::engine_program().empty() || !testing::have_ffmpeg()) return;
+        if (testing::engine_program().empty() || testing::missing_programs({"ffmpeg"})) return;
         movies_ = std::make_unique<TempDir>("velmora-fault-movies");
         testing::make_small_movie(movies_->join("small.mov"));
     }
     static void TearDownTestSuite() { movies_.reset(); }
     void SetUp() override {
+        VELMORA_REQUIRE_PROGRAMS("ffmpeg");
         if (movies_ == nullptr) GTEST_SKIP() << "needs the engine and ffmpeg";
     }
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "peers.h"
 #include "support/backend_harness.h"
 
 namespace velmora::testing {
@@ -70,6 +71,7 @@ class ImportInteropTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (engine_program().empty()) GTEST_SKIP() << "the engine is not part of this build";
+        VELMORA_REQUIRE_PROGRAMS("ffmpeg");
         if (!GeneratedMovies::get().ready()) GTEST_SKIP() << "ffmpeg could not make the test movies";
         resources_ = std::make_unique<ResourcesDir>(ResourcesDir::with_real_engine());
         BackendOptions options;

@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "peers.h"
 #include "support/backend_harness.h"
 #include "support/fake_openers.h"
 #include "support/movie_fixtures.h"
@@ -94,7 +95,7 @@ private:
 class ProcessingInterop : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (testing::engine_program().empty() || !testing::have_ffmpeg()) return;
+        if (testing::engine_program().empty() || testing::missing_programs({"ffmpeg"})) return;
         movies_ = std::make_unique<TempDir>("velmora-movies");
         testing::make_small_movie(movies_->join("small.mov"));
         testing::make_medium_movie(movies_->join("medium.mov"));
@@ -102,6 +103,7 @@ protected:
     static void TearDownTestSuite() { movies_.reset(); }
 
     void SetUp() override {
+        VELMORA_REQUIRE_PROGRAMS("ffmpeg");
         if (movies_ == nullptr) GTEST_SKIP() << "needs the engine and ffmpeg";
         BackendOptions options;
         options.resources = resources.path();

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "peers.h"
+
 namespace velmora::cli {
 namespace {
 
@@ -36,8 +38,6 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 bool run_quietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-bool have_ffmpeg() { return run_quietly("ffmpeg -version") && run_quietly("ffprobe -version"); }
 
 // A movie of `seconds` at `rate`, its header's creation time `created` (ISO 8601) when given.
 void make_movie(const fs::path& path, const std::string& rate, const std::string& created = "",
@@ -124,13 +124,10 @@ std::vector<fs::path> files_below(const fs::path& folder) {
     return found;
 }
 
-#define SKIP_WITHOUT_FFMPEG() \
-    if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are not installed"
-
 // The shared table's creation starts in UTC that a movie header can carry
 // (whole seconds): the dry run must print the start the page derives.
 TEST(Cli, DryRunPrintsThePagesStartsAndWritesNothing) {
-    SKIP_WITHOUT_FFMPEG();
+    VELMORA_REQUIRE_PROGRAMS("ffmpeg", "ffprobe");
     std::ifstream in(VELMORA_TEST_DATA "/timecode_cases.json");
     const auto table = Json::parse(in).at("derivation").at("starts");
     Folder folder;
@@ -166,7 +163,7 @@ TEST(Cli, DryRunPrintsThePagesStartsAndWritesNothing) {
 }
 
 TEST(Cli, StampsAFolderThenSkipsWhatExists) {
-    SKIP_WITHOUT_FFMPEG();
+    VELMORA_REQUIRE_PROGRAMS("ffmpeg", "ffprobe");
     Folder folder;
     const auto card = folder.path() / "card";
     make_movie(card / "A.mov", "25", "2024-03-09T14:05:07Z");
@@ -197,7 +194,7 @@ TEST(Cli, StampsAFolderThenSkipsWhatExists) {
 }
 
 TEST(Cli, ExitStatusSaysWhatHappened) {
-    SKIP_WITHOUT_FFMPEG();
+    VELMORA_REQUIRE_PROGRAMS("ffmpeg", "ffprobe");
     Folder folder;
     make_movie(folder.path() / "A.mov", "25");
     std::ofstream(folder.path() / "notes.mov") << "not a movie";
@@ -234,7 +231,7 @@ TEST(Cli, ExitStatusSaysWhatHappened) {
 }
 
 TEST(Cli, CtrlCCancelsTheBatchAndLeavesNothing) {
-    SKIP_WITHOUT_FFMPEG();
+    VELMORA_REQUIRE_PROGRAMS("ffmpeg", "ffprobe");
     Folder folder;
     const auto movie = folder.path() / "big" / "L.mov";
     make_movie(movie, "25", "", "1920x1080", "rawvideo", 3);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "peers.h"
 #include "support/movie_builder.h"
 #include "support/program_run.h"
 
@@ -60,7 +61,7 @@ void PrintTo(const Fixture& c, std::ostream* os) { *os << c.name; }
 class FfmpegInterop : public ::testing::TestWithParam<Fixture> {
 protected:
     static void SetUpTestSuite() {
-        if (!testing::have_program("ffmpeg") || !testing::have_program("ffprobe")) return;
+        if (testing::missing_programs({"ffmpeg", "ffprobe"})) return;
         directory_ = std::make_unique<testing::TempDir>();
     }
     static void TearDownTestSuite() { directory_.reset(); }
@@ -104,7 +105,7 @@ std::optional<std::string> ffprobe_reel(const json& streams) {
 }
 
 TEST_P(FfmpegInterop, ProbeAgreesWithFfprobe) {
-    if (directory_ == nullptr) GTEST_SKIP() << "ffmpeg and ffprobe are not installed";
+    VELMORA_REQUIRE_PROGRAMS("ffmpeg", "ffprobe");
     const Fixture& f = GetParam();
     const std::string path = make_movie(*directory_, f);
     const auto ours = run_program({VELMORA_ENGINE, "probe", path});

@@ -117,7 +117,7 @@ TEST(ReadSampleTiming, Table) {
     };
     for (const TimingCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto timing = read_sample_timing(stbl_of(c), c.media_duration, c.kind);
+        const auto timing = read_sample_timing(parse_children(stbl_of(c)).value(), c.media_duration, c.kind);
         if (c.message != nullptr) {
             ASSERT_FALSE(timing.has_value());
             EXPECT_EQ(timing.error(), c.message);
@@ -127,7 +127,7 @@ TEST(ReadSampleTiming, Table) {
             EXPECT_EQ(timing->sample_delta, c.sample_delta);
         }
     }
-    EXPECT_EQ(read_sample_timing(make_atom("stsz", Bytes(12, 0)), 0).error(),
+    EXPECT_EQ(read_sample_timing(parse_children(make_atom("stsz", Bytes(12, 0))).value(), 0, TimingKind::video).error(),
               "Missing or duplicate required metadata atom");
 }
 
@@ -339,7 +339,7 @@ TEST(SampleLayout, SixtyFourBitOffsetsBeyondFourGiB) {
     const auto movie = open_movie(file.path());
     ASSERT_TRUE(movie.has_value()) << movie.error();
     EXPECT_GT(movie->file_size, 4ull << 30);
-    const auto offsets = chunk_offsets(movie->tracks[0].trak_bytes);
+    const auto offsets = chunk_offsets(parse_children(sample_table_of(movie->tracks[0].trak_bytes).value()).value());
     ASSERT_TRUE(offsets.has_value());
     EXPECT_EQ(*offsets, std::vector<std::uint64_t>{data_at});
 }

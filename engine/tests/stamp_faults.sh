@@ -6,11 +6,12 @@
 # timecode, or an interrupted stamp whose first original-length bytes are the
 # original's; unstamp (run again where needed) must always end at the original.
 #   engine/tests/stamp_faults.sh ENGINE MAKE_MOVIE
-# Exit status 77 (a skip for ctest) where strace is absent.
+# Exit status 77 (a skip for ctest) where strace is absent, 1 if CI is set.
 set -euo pipefail
 engine=$1
 make_movie=$2
-command -v strace >/dev/null || { echo "SKIP: strace is not installed"; exit 77; }
+source "$(dirname "$0")/../../common/tests/support/require_programs.sh"
+require_programs strace
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "peers.h"
 #include "support/movie_builder.h"
 
 namespace velmora {
@@ -34,10 +35,6 @@ CommandRun run(const std::string& command, const testing::TempDir& dir) {
     std::stringstream text;
     text << in.rdbuf();
     return CommandRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text.str()};
-}
-
-bool have(const char* program) {
-    return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 std::string trimmed(std::string text) {
@@ -183,8 +180,7 @@ const std::vector<PeerMovie>& peer_movies() {
 class WriteInterop : public ::testing::TestWithParam<PeerMovie> {
 protected:
     void SetUp() override {
-        if (!have("ffmpeg") || !have("ffprobe") || !have("mediainfo"))
-            GTEST_SKIP() << "ffmpeg, ffprobe or mediainfo is not installed";
+        VELMORA_REQUIRE_PROGRAMS("ffmpeg", "ffprobe", "mediainfo");
         if (GetParam().real && ::access(real_footage(GetParam().file).c_str(), R_OK) != 0)
             GTEST_SKIP() << "no real footage at " << real_footage(GetParam().file);
     }

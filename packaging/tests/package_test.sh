@@ -6,12 +6,8 @@
 set -uo pipefail
 build=$1 version=$2
 
-for tool in cpack dpkg-deb lintian appstreamcli desktop-file-validate man; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed (scripts/setup test installs it)"
-    exit 77
-  fi
-done
+source "$(dirname "$0")/../../common/tests/support/require_programs.sh"
+require_programs cpack dpkg-deb lintian appstreamcli desktop-file-validate man
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -125,7 +121,7 @@ engine_version=$("$engine" --version) || fail "velmora-engine --version failed"
 velmora=$root/usr/bin/velmora
 velmora_version=$("$velmora" --version) || fail "velmora --version failed"
 [[ "$velmora_version" == *"$version"* ]] || fail "velmora --version: '$velmora_version'"
-if command -v ffmpeg >/dev/null; then
+if have_peer ffmpeg; then
   mkdir -p "$scratch/movies" "$scratch/stamped" "$scratch/home"
   ffmpeg -loglevel error -f lavfi -i testsrc=size=160x120:rate=25 -t 1 -c:v mpeg4 "$scratch/movies/clip.mov"
   if HOME=$scratch/home "$velmora" stamp --defaults --start 01:00:00:00 --output "$scratch/stamped" \
@@ -139,8 +135,6 @@ if command -v ffmpeg >/dev/null; then
   else
     fail "velmora stamp failed"
   fi
-else
-  echo "NOTE: ffmpeg is missing: velmora stamp is not tried"
 fi
 
 # --- lintian -------------------------------------------------------------------

@@ -46,8 +46,6 @@ void make_movie(const std::string& path, const std::vector<std::string>& argumen
 
 }  // namespace
 
-bool have_ffmpeg() { return run_quietly({"ffmpeg", "-version"}) == 0; }
-
 void make_small_movie(const std::string& path) {
     make_movie(path, {"-f", "lavfi", "-i", "testsrc2=size=128x96:rate=25", "-f", "lavfi", "-i",
                       "sine=frequency=440:sample_rate=48000", "-t", "1", "-c:v", "mjpeg", "-c:a", "pcm_s16le"});

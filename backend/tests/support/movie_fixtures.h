@@ -2,7 +2,6 @@
 
 // Movies made by Debian's ffmpeg for the tests that run the real engine.
 //
-//   have_ffmpeg();                        // false: the caller skips
 //   make_small_movie(path);               // 1 s of 128x96 MJPEG and PCM audio (about 170 KB)
 //   make_large_movie(path, seconds);      // 1080p raw video, about 104 MB per second
 //   make_medium_movie(path);              // 1 s of 320x240 raw video (about 3.8 MB), media before moov
@@ -15,7 +14,6 @@
 
 namespace velmora::testing {
 
-bool have_ffmpeg();
 void make_small_movie(const std::string& path);
 void make_large_movie(const std::string& path, int seconds);
 void make_medium_movie(const std::string& path);

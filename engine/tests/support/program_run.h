@@ -20,7 +20,4 @@ struct ProgramOutput {
 
 ProgramOutput run_program(const std::vector<std::string>& argv);
 
-// True when `name` is an executable on PATH.
-bool have_program(const std::string& name);
-
 }  // namespace velmora::testing

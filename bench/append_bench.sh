@@ -17,8 +17,6 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/bench/lib.sh"
 engine_bench_setup append 3 "$@"
-input=$work/input.mov
-output=$work/output.mov
 sparse=$work/sparse.mov
 
 # Runs the command once after a sync, prints its wall time in seconds; a

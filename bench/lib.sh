@@ -23,7 +23,7 @@ scratch_folder() {
 # engine_bench_setup NAME DEFAULT_RUNS [ENGINE] [RUNS]: sets `engine` and `runs`
 # from the bench's arguments, checks the engine and ffmpeg are there, and makes
 # `work`, a folder below BENCH_DIR (default /var/tmp, where big files fit)
-# removed when the bench ends.
+# removed when the bench ends, with `input` and `output` movie paths in it.
 engine_bench_setup() {
   local name=$1
   runs=${4:-$2}
@@ -32,6 +32,8 @@ engine_bench_setup() {
   command -v ffmpeg >/dev/null || { echo "ffmpeg is needed" >&2; exit 2; }
   work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/velmora-$name-bench-XXXXXX")
   trap 'rm -rf "$work"' EXIT
+  input=$work/input.mov
+  output=$work/output.mov
 }
 
 # Wall-clock arithmetic in seconds, and the statistics of a column of numbers

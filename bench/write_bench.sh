@@ -22,8 +22,6 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/bench/lib.sh"
 engine_bench_setup write 5 "$@"
-input=$work/input.mov
-output=$work/output.mov
 
 # 270 frames of raw 1080p 4:2:2 video ('2vuy', 4,147,200 bytes each) and PCM
 # audio: about 1.04 GiB, a movie ffmpeg itself can remux.

@@ -82,8 +82,8 @@ const VelmoraRefusalHints = (function () {
   const SYSTEM_TEXT = '{system text}';
   const REFUSALS = Object.freeze([
     { message: 'Fragmented movies are not supported yet', from: 'engine', hint: 'fragmented' },
-    { message: 'Fragmented or compressed movie metadata is not supported ye' +
-      't', from: 'engine', hint: 'compressedIndex' },
+    { message: 'Fragmented or compressed movie metadata is not supported yet', from: 'engine',
+      hint: 'compressedIndex' },
     { message: 'Open-ended movie atoms are not supported yet', from: 'engine', hint: 'openEnded' },
     { message: 'Variable frame rate movies are not supported yet', from: 'engine', hint: 'variableRate' },
     { message: 'Trimmed or complex video edit lists are not supported yet', from: 'engine', hint: 'trimmed' },
@@ -161,8 +161,8 @@ const VelmoraRefusalHints = (function () {
       '| unstamp INPUT | --version', from: 'engine', hint: 'engineArguments' },
     { message: 'Supported formats: MOV, MP4, M4V.', from: 'backend', hint: 'notAMovie' },
     { message: 'Source changed during import. Import it again.', from: 'backend', hint: 'changedDuringImport' },
-    { message: 'Source changed since import. Import it again. No output was published' +
-      '.', from: 'backend', hint: 'changedSinceImport' },
+    { message: 'Source changed since import. Import it again. No output was published.', from: 'backend',
+      hint: 'changedSinceImport' },
     { message: 'Output would overwrite the source.', from: 'backend', hint: 'overwritesSource' },
     { message: 'Output timecode verification failed. Source has been preserved.', from: 'backend', hint: 'report' },
     { message: 'Output stream verification failed. Source has been preserved.', from: 'backend', hint: 'report' },

@@ -8,7 +8,7 @@
 //   backend/fuzz/run.sh 600
 //   cd build-fuzz && backend/fuzz/backend_input_fuzzer -merge=1 -max_len=65536 \
 //       ../backend/fuzz/corpus backend-fuzz-corpus
-import { mkdirSync, writeFileSync } from 'node:fs';
+import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 
 const folder = process.argv[2];
@@ -45,28 +45,10 @@ const wrongTypes = {
     map: { m1: 5 },
 };
 
-// The settings the backend stores; every key below gets wrong types and values.
-const goodSettings = {
-    append: false,
-    continuous: false,
-    copy: true,
-    destination: null,
-    direction: 'add',
-    existing: 'skip',
-    mode: 'auto',
-    number: false,
-    offset: '00:00:00:00',
-    prefix: 'TC_',
-    recursive: true,
-    reel: '',
-    reelSource: 'none',
-    rename: false,
-    retain: true,
-    source: 'embedded',
-    start: '01:00:00:00',
-    suffix: '_TC',
-    timezone: 'camera',
-};
+// The settings the backend stores, from the settings case table the backend's
+// and the page's tests share; every key below gets wrong types and values.
+const goodSettings = JSON.parse(
+    readFileSync(new URL('../../tests/data/settings_cases.json', import.meta.url), 'utf8')).defaults;
 const wrongSettingValues = {
     source: ['Embedded', 'embedded ', '', 'typed'],
     start: ['01:00:00:000', '', 'é'.repeat(11), 'é'.repeat(12), '01:00:00;00'],

@@ -113,14 +113,18 @@ Status set_zone(Json& changes, const std::string& value) {
 }
 
 Status set_reel(Json& changes, const std::string& value) {
-    if (!is_valid_reel_name(value)) return fail("--reel takes 1 to 32 bytes without control characters");
+    if (!is_valid_reel_name(value)) {
+        return fail("--reel takes 1 to " + std::to_string(kReelNameLimit) + " bytes without control characters");
+    }
     changes["reelSource"] = "custom";
     changes["reel"] = value;
     return {};
 }
 
 Status set_suffix(Json& changes, const std::string& value) {
-    if (!is_valid_suffix(value)) return fail("--suffix takes up to 16 bytes without \"/\"");
+    if (!is_valid_suffix(value)) {
+        return fail("--suffix takes up to " + std::to_string(max_suffix_bytes) + " bytes without \"/\"");
+    }
     changes["suffix"] = value;
     return {};
 }

@@ -36,9 +36,8 @@ int run(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     velmora::Status outcome = [&]() -> velmora::Status {
-        auto state = velmora::start_service(arguments, std::getenv("HOME"));
-        if (!state) return velmora::fail(std::move(state).error());
-        return velmora::serve_requests(*state);
+        TRY(auto state, velmora::start_service(arguments, std::getenv("HOME")));
+        return velmora::serve_requests(state);
     }();
     if (outcome) return 0;
     std::fprintf(stderr, "Error: %s\n", outcome.error().c_str());

@@ -170,10 +170,7 @@ Result<nlohmann::json> load_settings(ServiceState& state) {
 Result<nlohmann::json> save_settings(ServiceState& state, const nlohmann::json& value) {
     std::lock_guard lock(state.settings_mutex);
     nlohmann::json normalised = normalize_settings(value);
-    if (auto written = write_json_file_atomically(state.data_dir + "/" + std::string(kSettingsFile), normalised);
-        !written) {
-        return fail(std::move(written).error());
-    }
+    TRY_VOID(write_json_file_atomically(state.data_dir + "/" + std::string(kSettingsFile), normalised));
     state.settings = std::move(normalised);
     return nlohmann::json();
 }

@@ -390,8 +390,9 @@ TEST_F(ImportTest, ImportsRunOneAfterTheOther) {
     const std::string held = movie("first/held.mov");
     const std::string quick = movie("second/quick.mov");
     ASSERT_TRUE(backend_.send(json{{"id", 1}, {"command", "import_movies"}, {"args", {{"paths", {held}}}}}));
-    // Wait until the first import is inside its probe, which waits for the release file.
-    for (int tries = 0; tries < 2000 && probed().empty(); ++tries) std::this_thread::sleep_for(5ms);
+    // Wait until the first import is inside its probe, which waits for the release file; a
+    // loaded machine (the sanitizer build beside other tests) may take a while to start it.
+    for (int tries = 0; tries < 6000 && probed().empty(); ++tries) std::this_thread::sleep_for(5ms);
     ASSERT_EQ(probed(), (std::vector<std::string>{held}));
     ASSERT_TRUE(backend_.send(json{{"id", 2}, {"command", "import_movies"}, {"args", {{"paths", {quick}}}}}));
     ASSERT_TRUE(backend_.send(json{{"id", 3}, {"command", "busy"}}));
@@ -406,7 +407,7 @@ TEST_F(ImportTest, ImportsRunOneAfterTheOther) {
     write_file(held + ".release", "");
     std::vector<json> order;
     for (int i = 0; i < 2; ++i) {
-        auto message = backend_.read_message();
+        auto message = backend_.read_message(30s);
         ASSERT_TRUE(message);
         order.push_back((*message)["id"]);
     }

@@ -22,9 +22,9 @@ case ${2##*/} in
 *changing*) printf 'more' >> "$2"; printf '{}' ;;
 *vanishing*) rm -f "$2"; printf '{}' ;;
 *held*)
-    # Waits (at most 10 s) until the test creates "<movie>.release".
+    # Waits (at most 60 s, for a loaded machine) until the test creates "<movie>.release".
     i=0
-    while [ ! -e "$2.release" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
+    while [ ! -e "$2.release" ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i + 1)); done
     printf '{}' ;;
 *) printf '{"createdUnix":null,"engine":"fake"}' ;;
 esac

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 
 #include "child_process.h"
 
@@ -23,30 +22,6 @@ void note_interrupt(int) {
     const char byte = 1;
     [[maybe_unused]] auto ignored = ::write(interrupt_write_end, &byte, 1);
 }
-
-// HOME replaced for the child only: spawn_child passes our environment on.
-class HomeForChild {
-public:
-    explicit HomeForChild(const std::optional<std::string>& home) {
-        if (!home) return;
-        if (const char* value = std::getenv("HOME")) saved_ = value;
-        ::setenv("HOME", home->c_str(), 1);
-        active_ = true;
-    }
-    ~HomeForChild() {
-        if (!active_) return;
-        if (saved_)
-            ::setenv("HOME", saved_->c_str(), 1);
-        else
-            ::unsetenv("HOME");
-    }
-    HomeForChild(const HomeForChild&) = delete;
-    HomeForChild& operator=(const HomeForChild&) = delete;
-
-private:
-    bool active_ = false;
-    std::optional<std::string> saved_;
-};
 
 }  // namespace
 
@@ -69,9 +44,10 @@ Status catch_interrupts() {
 Result<BackendClient> BackendClient::start(const std::string& resources, const std::optional<std::string>& home) {
     // A backend with no reader must fail its write, not end us.
     std::signal(SIGPIPE, SIG_IGN);
-    const HomeForChild environment(home);
+    std::vector<std::string> environment;
+    if (home) environment.push_back("HOME=" + *home);
     // A process group of its own: Ctrl+C reaches only us, and we cancel the batch.
-    TRY(ServicePipes pipes, start_service(backend_program(resources), {resources}, true));
+    TRY(ServicePipes pipes, start_service(backend_program(resources), {resources}, true, std::move(environment)));
     return BackendClient(std::move(pipes));
 }
 

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "spawn_platform.h"
 
@@ -52,6 +54,20 @@ Result<UniqueFd> duplicate_if_standard(int fd) {
     int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     if (copy < 0) return fail(system_error_text(errno));
     return UniqueFd(copy);
+}
+
+// This process's environment with `overrides` in place of the entries of
+// the same names.
+std::vector<std::string> child_environment(const std::vector<std::string>& overrides) {
+    const auto name_of = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view name = name_of(*entry);
+        const bool replaced = std::ranges::any_of(overrides, [&](const std::string& o) { return name_of(o) == name; });
+        if (!replaced) environment.emplace_back(*entry);
+    }
+    environment.insert(environment.end(), overrides.begin(), overrides.end());
+    return environment;
 }
 
 int configure_attributes(posix_spawnattr_t& attributes, bool own_process_group) {
@@ -108,16 +124,22 @@ Result<pid_t> spawn_child(const std::string& program, const std::vector<std::str
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
+    const std::vector<std::string> environment = child_environment(options.environment);
+    std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
+    for (const auto& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+
     pid_t pid = -1;
     const auto start = options.search_path ? posix_spawnp : posix_spawn;
-    int e = start(&pid, program.c_str(), &actions.value, &attributes.value, argv.data(), environ);
+    int e = start(&pid, program.c_str(), &actions.value, &attributes.value, argv.data(), envp.data());
     if (e != 0) return fail(system_error_text(e));
     return pid;
 }
 
 Result<ChildProcess> ChildProcess::spawn(const std::string& program, const std::vector<std::string>& arguments,
                                          ChildStreams streams) {
-    auto pid = spawn_child(program, arguments, SpawnOptions{streams, true, false});
+    auto pid = spawn_child(program, arguments, SpawnOptions{streams, true, false, {}});
     if (!pid) return std::unexpected(std::move(pid).error());
     return ChildProcess(*pid);
 }

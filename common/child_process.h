@@ -42,6 +42,9 @@ struct SpawnOptions {
     bool own_process_group = true;
     // Looks `program` up on PATH when it has no "/".
     bool search_path = false;
+    // "NAME=value" entries that replace or add to this process's environment
+    // for the child alone.
+    std::vector<std::string> environment;
 };
 
 // Runs `program` (no shell) with `arguments` as argv[1..] and answers its

@@ -6,12 +6,13 @@
 namespace velmora {
 
 Result<ServicePipes> start_service(const std::string& executable, const std::vector<std::string>& arguments,
-                                   bool own_process_group) {
+                                   bool own_process_group, std::vector<std::string> environment) {
     TRY(Pipe input, make_pipe());
     TRY(Pipe output, make_pipe());
     SpawnOptions options;
     options.streams = {input.read_end.get(), output.write_end.get(), ChildStreams::kInherit};
     options.own_process_group = own_process_group;
+    options.environment = std::move(environment);
     TRY(const pid_t pid, spawn_child(executable, arguments, options));
     // The child holds its own ends now; ours would keep the pipes open forever.
     return ServicePipes{pid, std::move(input.write_end), std::move(output.read_end)};

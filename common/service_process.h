@@ -23,8 +23,9 @@ struct ServicePipes {
 
 // Starts `executable` with `arguments`; the caller reaps it. Without a process
 // group of its own the service gets the terminal's Ctrl+C with its parent.
+// `environment` ("NAME=value") replaces or adds to ours for the service alone.
 Result<ServicePipes> start_service(const std::string& executable, const std::vector<std::string>& arguments,
-                                   bool own_process_group);
+                                   bool own_process_group, std::vector<std::string> environment = {});
 
 // "bin/velmora-mac-backend" under the resources folder; it takes the folder
 // as its only argument.

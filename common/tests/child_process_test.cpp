@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -103,6 +104,27 @@ TEST(SpawnChild, SearchesPathOnlyWhenAsked) {
         ASSERT_EQ(::waitpid(*pid, &status, 0), *pid);
         EXPECT_EQ(WEXITSTATUS(status), 3);
     }
+}
+
+// The command line gives its backend another HOME; the rest of the
+// environment reaches the child as it is.
+TEST(SpawnChild, EnvironmentEntriesReplaceOursForTheChildAlone) {
+    const char* own_path = std::getenv("PATH");
+    ASSERT_TRUE(own_path);
+    auto output = make_pipe();
+    ASSERT_TRUE(output);
+    SpawnOptions options;
+    options.streams = {ChildStreams::kInherit, output->write_end.get(), ChildStreams::kInherit};
+    options.environment = {"HOME=/elsewhere", "VELMORA_ADDED=1"};
+    auto pid = spawn_child("/bin/sh", {"-c", "printf '%s|%s|%s' \"$HOME\" \"$VELMORA_ADDED\" \"$PATH\""}, options);
+    ASSERT_TRUE(pid) << pid.error();
+    output->write_end.reset();
+    std::string seen;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(output->read_end.get(), buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
+    int status = -1;
+    ASSERT_EQ(::waitpid(*pid, &status, 0), *pid);
+    EXPECT_EQ(seen, std::string("/elsewhere|1|") + own_path);
 }
 
 }  // namespace
